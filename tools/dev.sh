@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# One entry point for building, running and testing pageLoom.
+#   tools/dev.sh run         install what is missing, build a release, start pageLoom
+#   tools/dev.sh test        install what is missing, build and run every test:
+#                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+#                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly
+#   tools/dev.sh bench       build a release and run the benchmarks
+#   tools/dev.sh screenshot  start pageLoom under Xvfb and save build/screenshot.png
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+
+configure() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja -DPAGELOOM_WERROR=$werror "${launcher[@]}" "$@" >/dev/null
+}
+
+case "${1:-}" in
+  run)
+    tools/install-deps.sh run
+    configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_BUILD_TESTS=OFF
+    cmake --build build/release -j "$jobs"
+    exec build/release/pageLoom
+    ;;
+  test)
+    tools/install-deps.sh test
+    export QT_QPA_PLATFORM=offscreen
+    status=0
+    # 1. page parsers fed random bytes (clang + libFuzzer + ASan), a short run each
+    configure build/fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+      -DPAGELOOM_FUZZ=ON -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_BUILD_TESTS=OFF
+    cmake --build build/fuzz -j "$jobs"
+    ctest --test-dir build/fuzz --output-on-failure || status=1
+    # 2. threaded tests under ThreadSanitizer
+    configure build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_SANITIZE=thread \
+      -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_TSAN_SUBSET=ON
+    cmake --build build/tsan -j "$jobs"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+      ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
+    # 3. everything under AddressSanitizer + UndefinedBehaviorSanitizer
+    configure build/asan -DCMAKE_BUILD_TYPE=Debug -DPAGELOOM_SANITIZE=address,undefined
+    cmake --build build/asan -j "$jobs"
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+      ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
+    exit $status
+    ;;
+  bench)
+    tools/install-deps.sh test
+    configure build/bench -DCMAKE_BUILD_TYPE=Release -DPAGELOOM_BUILD_BENCH=ON -DPAGELOOM_BUILD_TESTS=OFF
+    cmake --build build/bench -j "$jobs"
+    for b in build/bench/bench/*_bench; do "$b"; done
+    ;;
+  screenshot)
+    tools/install-deps.sh shot
+    configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_BUILD_TESTS=OFF
+    cmake --build build/release -j "$jobs"
+    out=${2:-build/screenshot.png}
+    # PAGELOOM_SHOW_NORMAL opens the window restored instead of minimised, so it can be photographed
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
+      "PAGELOOM_SHOW_NORMAL=1 build/release/pageLoom & pid=\$!; sleep 3; import -window root '$out'; kill \$pid"
+    echo "saved $out"
+    ;;
+  *)
+    sed -n '2,9p' "$0"; exit 2 ;;
+esac

@@ -1,0 +1,123 @@
+// A local HTTP server for tests (cpp-httplib on 127.0.0.1, a free port), and temporary
+// folders. The server runs on its own thread from construction to destruction; routes
+// may be added at any time, also while requests are served. Every answer closes its
+// connection, so the server stops at once when destroyed.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace pageloom::test {
+
+// Removes the proxy variables from the environment and sets NO_PROXY for the loopback
+// addresses, so that libcurl talks to the local server directly. TestServer calls it;
+// call it yourself before starting threads when you need it earlier.
+void ClearProxyEnvironment();
+
+class TestServer {
+ public:
+  using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  TestServer();
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  int Port() const { return m_port; }
+  // "http://127.0.0.1:PORT" followed by `path` (a '/' is put in between when missing).
+  std::string Url(std::string_view path) const;
+  std::u16string WideUrl(std::string_view path) const;
+
+  // Routes are matched on the decoded request path (without the query), exactly.
+  // A path without a route gets 404 "Not Found". Adding a route again replaces it.
+
+  // Fixed bytes with a content type and a status.
+  void Serve(const std::string& path, std::string body, std::string contentType = "text/html",
+             int status = 200);
+  // Any handler. It runs on one of the server's threads.
+  void Handle(const std::string& path, Handler handler);
+  // A redirect to `location` (absolute, or a path on this server).
+  void Redirect(const std::string& path, const std::string& location, int status = 302);
+  // Sends `body`, then breaks the connection: with a Content-Length of `announcedLength`
+  // (must be larger than the body), or, when `chunked`, in the middle of a chunked body.
+  void ServeBroken(const std::string& path, std::string body, std::size_t announcedLength,
+                   bool chunked = false);
+  // Holds every request to `path`: sends nothing at all (no status line) when
+  // `firstBytes` is empty, else a 200 status with a long Content-Length and these bytes,
+  // then nothing more. A held request ends (its connection is closed) on ReleaseStalls()
+  // or when the server is destroyed.
+  void Stall(const std::string& path, std::string firstBytes = {});
+  void ReleaseStalls();
+  // Number of requests held right now, and a wait for a count.
+  int Stalled() const;
+  bool WaitForStalled(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  // `length` bytes of GeneratedByte(0), GeneratedByte(1), ..., produced in pieces as they
+  // are sent, never held whole: for bodies of any size.
+  void ServeGenerated(const std::string& path, std::uint64_t length,
+                      std::string contentType = "application/octet-stream");
+  static char GeneratedByte(std::uint64_t offset);
+  static std::string GeneratedBody(std::size_t length);
+
+  // Requests seen so far for a (decoded) path, and in all. Thread-safe.
+  int Hits(const std::string& path) const;
+  int TotalHits() const;
+  // The raw request target (as sent, not decoded) and the headers of the last request.
+  std::string LastTarget() const;
+  httplib::Headers LastHeaders() const;
+  // The value of one header of the last request ("" when absent); `has` tells which.
+  std::string LastHeader(const std::string& name, bool* has = nullptr) const;
+
+ private:
+  void Dispatch(const httplib::Request& req, httplib::Response& res);
+  // Waits until the stalls are released or the server stops.
+  void HoldRequest();
+
+  httplib::Server m_server;
+  int m_port = 0;
+  std::thread m_thread;
+
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_cv;
+  std::map<std::string, Handler, std::less<>> m_routes;
+  std::map<std::string, int, std::less<>> m_hits;
+  int m_totalHits = 0;
+  std::string m_lastTarget;
+  httplib::Headers m_lastHeaders;
+  std::uint64_t m_stallGeneration = 0;
+  int m_stalled = 0;
+  bool m_stopping = false;
+};
+
+// A new empty folder under the system's temporary folder, removed with everything in it
+// when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return m_path; }
+  // The folder (or a path inside it) as UTF-8 and as UTF-16 text, without a trailing '/'.
+  std::string Str(std::string_view inside = {}) const;
+  std::u16string Wide(std::string_view inside = {}) const;
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// Whole content of a file ("" when it cannot be read) and a file write helper.
+std::string ReadFileBytes(const std::filesystem::path& file);
+void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes);
+
+}  // namespace pageloom::test

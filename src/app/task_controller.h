@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -28,6 +30,9 @@ class TaskController {
   TaskController(const TaskController&) = delete;
   TaskController& operator=(const TaskController&) = delete;
 
+  // The save folder the window shows at start-up: $HOME/comic.
+  static std::u16string DefaultSaveFolder();
+
   // --- commands (window thread) ---
   void OnBnClickedAdd();
   void OnBnClickedBrowse();
@@ -47,6 +52,10 @@ class TaskController {
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
+  // A '\\' in the title counts as '/', so "comic\\chapter" nests; a title component
+  // that reads "." or ".." becomes "_", so the folder stays inside the save folder. A
+  // path longer than kPathCapacity - 1 units loses the end of its title (the final '/'
+  // stays); only a box too long for even an empty title is cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
   // Removes the task `taskNo` whose row is `row`: map entry and row.
   void RemoveTask(int row, int taskNo);
@@ -68,6 +77,11 @@ class TaskController {
   bool WorkerRunning(int siteKind) const;
   // The worker procedure: walks the map for tasks of `siteKind`.
   void DownloadThread(int siteKind);
+
+  // Makes the threads of the workers; throws std::system_error when it cannot. Tests
+  // replace it to see a failed creation; the default starts a std::thread.
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+  void SetThreadStarter(ThreadStarter starter) { m_threadStarter = std::move(starter); }
 
   WindowPort& Window() { return m_window; }
   PageBuffer& WindowPageBuffer() { return *m_pageBuffer; }
@@ -93,6 +107,7 @@ class TaskController {
   Worker m_threadEH;
   Worker m_threadDMZJ;
   std::atomic<bool> m_stopping{false};
+  ThreadStarter m_threadStarter;
 };
 
 void DownloadThreadEH(TaskController* controller);

@@ -1,0 +1,174 @@
+// The task map and the task table: construction, registration, folder naming, removal
+// and renumbering. Everything here runs on the window thread; the workers only walk the
+// map under m_tasksMutex (workers.cpp).
+#include "app/task_controller.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "net/internet.h"
+#include "text/encoding.h"
+#include "text/fixed_text.h"
+
+namespace pageloom {
+
+namespace {
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Number of units of `text` that fit into `room` units without splitting a pair.
+std::size_t FitUnits(std::u16string_view text, std::size_t room) {
+  if (text.size() <= room) return text.size();
+  if (room > 0 && IsHighSurrogate(text[room - 1])) return room - 1;
+  return room;
+}
+
+// Title components that would leave the save folder ("." and "..") become "_".
+std::u16string ConfineComponents(std::u16string_view title) {
+  std::u16string result;
+  result.reserve(title.size());
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = title.find(u'/', start);
+    const std::u16string_view part =
+        title.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos
+                                                              : end - start);
+    if (part == u"." || part == u"..")
+      result += u'_';
+    else
+      result += part;
+    if (end == std::u16string_view::npos) break;
+    result += u'/';
+    start = end + 1;
+  }
+  return result;
+}
+
+}  // namespace
+
+TaskController::TaskController(WindowPort& window)
+    : m_window(window), m_pageBuffer(std::make_unique<PageBuffer>()) {
+  // make_unique value-initialises the buffer: it starts zeroed.
+  m_nextTaskNo = 0;
+  OpenInternet();
+  ResumeTransfers();
+  m_pauseEvent.Set();
+}
+
+TaskController::~TaskController() {
+  Shutdown();
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    m_tasks.clear();
+  }
+  CloseInternet();
+}
+
+std::u16string TaskController::DefaultSaveFolder() {
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env != nullptr && *env != 0) {
+    home = env;
+  } else if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir) {
+    home = entry->pw_dir;
+  }
+  if (home.empty()) home = "/tmp";
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  if (home == "/") home.clear();
+  return FromUtf8(home + "/comic");
+}
+
+int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown) {
+  const int row = m_window.RowCount();
+  int n;
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    n = m_nextTaskNo;
+    task->SetRow(row);
+    m_tasks.emplace(n, task);
+    m_nextTaskNo = n + 1;
+  }
+  char16_t number[kRowTextCapacity];
+  CopyWide(number, kRowTextCapacity, WideNumber(n));
+  m_window.AppendRow(std::u16string(WideView(number, kRowTextCapacity)));
+  m_window.SetItemText(row, 1, std::u16string(folderShown));
+  m_window.SetItemText(row, 2, task->ProgressText());
+  m_window.SetItemText(row, 3, task->StatusText());
+  return n;
+}
+
+char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title) {
+  // 1. The save-folder box, at most kPathCapacity - 1 units.
+  CopyWide(output, kPathCapacity, m_window.SaveFolderText());
+  std::size_t boxLength = WideLength(output, kPathCapacity);
+
+  // 2. The title ends at its first " Page"; the caller sees the shortened title.
+  std::u16string wideTitle;
+  if (title != nullptr) {
+    if (char* page = std::strstr(title, " Page"); page != nullptr) *page = 0;
+    // 4. UTF-8 -> ANSI -> wide, at most kPathCapacity - 1 units.
+    std::string ansi;
+    CodeConverter().Utf8ToAnsi(ansi, title, static_cast<int>(std::strlen(title)));
+    char16_t converted[kPathCapacity];
+    converted[0] = 0;
+    ToWide(converted, kPathCapacity, ansi.c_str());
+    wideTitle = WideView(converted, kPathCapacity);
+  }
+  for (char16_t& unit : wideTitle)
+    if (unit == u'\\') unit = u'/';
+
+  // The whole path must fit: box, '/', title, '/'. The title gives way first; the box
+  // only when not even an empty title would fit.
+  constexpr std::size_t kRoom = kPathCapacity - 1;
+  if (boxLength + 2 > kRoom) {
+    boxLength = FitUnits(std::u16string_view(output, boxLength), kRoom - 2);
+    output[boxLength] = 0;
+  }
+  const std::size_t titleRoom = kRoom - boxLength - 2;
+  wideTitle.resize(FitUnits(wideTitle, titleRoom));
+  wideTitle = ConfineComponents(wideTitle);
+
+  // 3. and 5. Separator, title, separator.
+  AppendWide(output, kPathCapacity, u"/");
+  AppendWide(output, kPathCapacity, wideTitle);
+  AppendWide(output, kPathCapacity, u"/");
+  return output;
+}
+
+void TaskController::RemoveTask(int row, int taskNo) {
+  std::shared_ptr<Comic> removed;  // freed outside the lock (or by the worker holding it)
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    auto it = m_tasks.find(taskNo);
+    if (it != m_tasks.end()) {
+      removed = std::move(it->second);
+      m_tasks.erase(it);
+    }
+  }
+  m_window.DeleteRow(row);
+}
+
+void TaskController::RenumberRows() {
+  std::lock_guard<std::mutex> lock(m_tasksMutex);
+  int row = 0;
+  for (auto& entry : m_tasks) entry.second->SetRow(row++);
+}
+
+std::shared_ptr<Comic> TaskController::FindTask(int taskNo) const {
+  std::lock_guard<std::mutex> lock(m_tasksMutex);
+  auto it = m_tasks.find(taskNo);
+  return it == m_tasks.end() ? nullptr : it->second;
+}
+
+std::vector<int> TaskController::TaskNumbers() const {
+  std::lock_guard<std::mutex> lock(m_tasksMutex);
+  std::vector<int> numbers;
+  numbers.reserve(m_tasks.size());
+  for (const auto& entry : m_tasks) numbers.push_back(entry.first);
+  return numbers;
+}
+
+}  // namespace pageloom

@@ -1,0 +1,293 @@
+// Page fetch against the local server: bodies, limits, failures, time-outs, cookies,
+// redirects, address encoding and aborting from another thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "net/internet.h"
+#include "support/test_server.h"
+#include "text/fixed_text.h"
+
+namespace pageloom {
+namespace {
+
+using test::TestServer;
+using Clock = std::chrono::steady_clock;
+
+std::string PageText(const PageBuffer& page) { return std::string(page.data()); }
+
+class FetchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page = std::make_unique<PageBuffer>();
+    Scribble();
+    NetTimeouts t;
+    t.connectSeconds = 2;
+    t.lowSpeedSeconds = 1;
+    SetNetTimeouts(t);
+  }
+  void TearDown() override {
+    ResumeTransfers();
+    CloseInternet();
+    SetNetTimeouts(NetTimeouts{});
+  }
+  // Old text that a fetch must not leave visible.
+  void Scribble() {
+    std::memset(page->data(), 'o', page->size() - 1);
+    (*page)[page->size() - 1] = 0;
+  }
+
+  TestServer server;
+  std::unique_ptr<PageBuffer> page;
+};
+
+TEST_F(FetchTest, PageBodyBecomesTextWithAgentName) {
+  server.Serve("/page.html", "<html><title>t</title>\xB1\xEA</html>");
+  EXPECT_EQ(FetchPage(server.WideUrl("/page.html"), *page), 1);
+  EXPECT_EQ(PageText(*page), "<html><title>t</title>\xB1\xEA</html>");
+  EXPECT_EQ(server.LastHeader("User-Agent"), "pageLoom");
+}
+
+TEST_F(FetchTest, EmptyBodyAndErrorPagesAreRead) {
+  server.Serve("/empty", "");
+  EXPECT_EQ(FetchPage(server.WideUrl("/empty"), *page), 1);
+  EXPECT_EQ((*page)[0], 0);
+
+  Scribble();
+  server.Serve("/gone", "<p>no such gallery</p>", "text/html", 404);
+  EXPECT_EQ(FetchPage(server.WideUrl("/gone"), *page), 1);
+  EXPECT_EQ(PageText(*page), "<p>no such gallery</p>");
+
+  server.Serve("/oops", "server trouble", "text/plain", 500);
+  EXPECT_EQ(FetchPage(server.WideUrl("/oops"), *page), 1);
+  EXPECT_EQ(PageText(*page), "server trouble");
+}
+
+TEST_F(FetchTest, LongBodiesAreCutAtTheLastByteOfTheBuffer) {
+  const std::size_t limit = kPageBufferSize - 1;
+  for (std::size_t size : {limit - 1, limit, limit + 1, std::size_t{300000}}) {
+    SCOPED_TRACE(size);
+    std::string body(size, 'a');
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + i % 26);
+    server.Serve("/long", body);
+    Scribble();
+    ASSERT_EQ(FetchPage(server.WideUrl("/long"), *page), 1);
+    const std::size_t kept = std::min(size, limit);
+    EXPECT_EQ(std::memcmp(page->data(), body.data(), kept), 0);
+    EXPECT_EQ((*page)[kept], 0);
+    EXPECT_EQ(std::strlen(page->data()), kept);
+  }
+}
+
+TEST_F(FetchTest, BrokenTransferLeavesNoText) {
+  server.ServeBroken("/cut", std::string(5000, 'x'), 20000);
+  EXPECT_EQ(FetchPage(server.WideUrl("/cut"), *page), 0);
+  EXPECT_EQ((*page)[0], 0);
+
+  Scribble();
+  server.ServeBroken("/cut-chunked", std::string(5000, 'y'), 0, true);
+  EXPECT_EQ(FetchPage(server.WideUrl("/cut-chunked"), *page), 0);
+  EXPECT_EQ((*page)[0], 0);
+}
+
+TEST_F(FetchTest, StallingServerIsGivenUpAfterTheLowSpeedTime) {
+  server.Stall("/silent");
+  server.Stall("/trickle", "<html>partial");
+  for (const char* path : {"/silent", "/trickle"}) {
+    SCOPED_TRACE(path);
+    Scribble();
+    const auto start = Clock::now();
+    EXPECT_EQ(FetchPage(server.WideUrl(path), *page), 0);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ((*page)[0], 0);
+  }
+}
+
+TEST_F(FetchTest, SlowButSteadyServerIsNotGivenUp) {
+  // A byte every 300 ms, 1.8 s in all: slower than the whole limit, never idle for it.
+  server.Handle("/slow", [](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/html", [](std::size_t offset, httplib::DataSink& sink) {
+      if (offset >= 6) {
+        sink.done();
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return sink.write("abcdef" + offset, 1);
+    });
+  });
+  EXPECT_EQ(FetchPage(server.WideUrl("/slow"), *page), 1);
+  EXPECT_EQ(PageText(*page), "abcdef");
+}
+
+TEST_F(FetchTest, AddressesThatCannotBeOpenedGiveEmptyText) {
+  int closedPort = 0;
+  {
+    TestServer gone;
+    closedPort = gone.Port();
+  }
+  const std::u16string closed =
+      u"http://127.0.0.1:" + WideNumber(closedPort) + u"/page.html";
+  for (const std::u16string& url :
+       {closed, std::u16string(u"not an address"), std::u16string(),
+        std::u16string(u"file:///etc/hostname"), std::u16string(u"ftp://127.0.0.1/x")}) {
+    Scribble();
+    EXPECT_EQ(FetchPage(url, *page), 0);
+    EXPECT_EQ((*page)[0], 0);
+  }
+}
+
+TEST_F(FetchTest, RedirectsAreFollowedUpToTen) {
+  server.Serve("/end", "arrived");
+  server.Redirect("/r0", "/end");
+  for (int i = 1; i <= 10; ++i)
+    server.Redirect("/r" + std::to_string(i), "/r" + std::to_string(i - 1));
+  EXPECT_EQ(FetchPage(server.WideUrl("/r9"), *page), 1);  // ten redirects
+  EXPECT_EQ(PageText(*page), "arrived");
+  EXPECT_EQ(FetchPage(server.WideUrl("/r10"), *page), 0);  // eleven
+  EXPECT_EQ((*page)[0], 0);
+
+  server.Redirect("/to-file", "file:///etc/hostname", 301);
+  EXPECT_EQ(FetchPage(server.WideUrl("/to-file"), *page), 0);
+}
+
+TEST_F(FetchTest, CookiesOfTheSessionAreSentLater) {
+  server.Handle("/login", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Set-Cookie", "ipb_member=42; Path=/");
+    res.set_content("ok", "text/plain");
+  });
+  server.Serve("/gallery", "g");
+
+  // Without a session every fetch stands alone.
+  EXPECT_EQ(FetchPage(server.WideUrl("/login"), *page), 1);
+  EXPECT_EQ(FetchPage(server.WideUrl("/gallery"), *page), 1);
+  bool has = true;
+  server.LastHeader("Cookie", &has);
+  EXPECT_FALSE(has);
+
+  ASSERT_EQ(OpenInternet(), 1);
+  EXPECT_EQ(FetchPage(server.WideUrl("/login"), *page), 1);
+  EXPECT_EQ(FetchPage(server.WideUrl("/gallery"), *page), 1);
+  EXPECT_EQ(server.LastHeader("Cookie"), "ipb_member=42");
+
+  // A new session starts with an empty store.
+  EXPECT_EQ(CloseInternet(), 1);
+  ASSERT_EQ(OpenInternet(), 1);
+  EXPECT_EQ(FetchPage(server.WideUrl("/gallery"), *page), 1);
+  server.LastHeader("Cookie", &has);
+  EXPECT_FALSE(has);
+}
+
+TEST_F(FetchTest, CookieSetOnARedirectIsKeptForItsTarget) {
+  server.Handle("/gate", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Set-Cookie", "nw=1; Path=/");
+    res.set_header("Location", "/inside");
+  });
+  server.Serve("/inside", "in");
+  EXPECT_EQ(FetchPage(server.WideUrl("/gate"), *page), 1);
+  EXPECT_EQ(server.LastHeader("Cookie"), "nw=1");
+}
+
+TEST_F(FetchTest, OpenAndCloseResults) {
+  EXPECT_EQ(CloseInternet(), 0);
+  EXPECT_EQ(hInternet, nullptr);
+  EXPECT_EQ(OpenInternet(), 1);
+  EXPECT_NE(hInternet, nullptr);
+  EXPECT_EQ(OpenInternet(), 1);  // already open: kept
+  EXPECT_EQ(CloseInternet(), 1);
+  EXPECT_EQ(hInternet, nullptr);
+  EXPECT_EQ(CloseInternet(), 0);
+}
+
+TEST_F(FetchTest, AddressIsSentPercentEncoded) {
+  server.Serve("/漫画 第1话.html", "chapter");
+  const std::u16string url = server.WideUrl("") + u"漫画 第1话.html?x=a b&y=%41";
+  EXPECT_EQ(FetchPage(url, *page), 1);
+  EXPECT_EQ(PageText(*page), "chapter");
+  EXPECT_EQ(server.LastTarget(),
+            "/%E6%BC%AB%E7%94%BB%20%E7%AC%AC1%E8%AF%9D.html?x=a%20b&y=%41");
+}
+
+TEST(EncodeUrlTest, EncodesWhatBrowsersEncodeAndKeepsTheRest) {
+  EXPECT_EQ(EncodeUrl(u"http://h/a b"), "http://h/a%20b");
+  EXPECT_EQ(EncodeUrl(u"http://h/%E5%9B%BE/x%20y"), "http://h/%E5%9B%BE/x%20y");
+  EXPECT_EQ(EncodeUrl(u"http://h/p;q?a=1&b=[2]#frag:@!$'()*+,"),
+            "http://h/p;q?a=1&b=[2]#frag:@!$'()*+,");
+  EXPECT_EQ(EncodeUrl(u"http://h/\"<>`{}"), "http://h/%22%3C%3E%60%7B%7D");
+  EXPECT_EQ(EncodeUrl(u"http://h/é"), "http://h/%C3%A9");
+  EXPECT_EQ(EncodeUrl(u"http://h/\U0001F600"), "http://h/%F0%9F%98%80");
+  EXPECT_EQ(EncodeUrl(u"http://h/a\x7F\x01z"), "http://h/a%7F%01z");
+  // A lone surrogate is sent as the replacement character.
+  EXPECT_EQ(EncodeUrl(std::u16string(u"http://h/") + char16_t(0xD800)), "http://h/%EF%BF%BD");
+  // Around the address and inside it, as a browser reads what was pasted.
+  EXPECT_EQ(EncodeUrl(u"  http://h/a\r\n b\t \n"), "http://h/a%20b");
+  // The host is left to libcurl's own handling.
+  EXPECT_EQ(EncodeUrl(u"http://漫画.cn/页"), "http://漫画.cn/%E9%A1%B5");
+  EXPECT_EQ(EncodeUrl(u""), "");
+}
+
+TEST_F(FetchTest, AbortEndsAStalledFetchOnAnotherThreadPromptly) {
+  NetTimeouts longWait;
+  longWait.lowSpeedSeconds = 60;
+  SetNetTimeouts(longWait);
+  server.Stall("/hold");
+  std::atomic<int> result{-5};
+  std::atomic<std::int64_t> endedAt{0};
+  auto worker = std::make_unique<PageBuffer>();
+  std::thread t([&] {
+    result = FetchPage(server.WideUrl("/hold"), *worker);
+    endedAt = Clock::now().time_since_epoch().count();
+  });
+  ASSERT_TRUE(server.WaitForStalled(1));
+  const auto abortAt = Clock::now();
+  AbortTransfers();
+  t.join();
+  const auto latency = Clock::duration(endedAt.load()) - abortAt.time_since_epoch();
+  EXPECT_LT(latency, std::chrono::milliseconds(300));
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ((*worker)[0], 0);
+
+  // While aborted nothing starts; after resuming fetches work again.
+  server.Serve("/ok", "fine");
+  EXPECT_TRUE(TransfersAborted());
+  EXPECT_EQ(FetchPage(server.WideUrl("/ok"), *page), 0);
+  EXPECT_EQ(server.Hits("/ok"), 0);
+  ResumeTransfers();
+  EXPECT_EQ(FetchPage(server.WideUrl("/ok"), *page), 1);
+  EXPECT_EQ(PageText(*page), "fine");
+}
+
+TEST_F(FetchTest, ThreadsFetchAtOnceWithOneSessionClosedMidway) {
+  ASSERT_EQ(OpenInternet(), 1);
+  server.Handle("/n", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_header("Set-Cookie", "seen=1; Path=/");
+    res.set_content("page " + req.get_param_value("i"), "text/plain");
+  });
+  constexpr int kThreads = 4;
+  constexpr int kFetches = 15;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      auto own = std::make_unique<PageBuffer>();
+      for (int i = 0; i < kFetches; ++i) {
+        const std::string n = std::to_string(t * 100 + i);
+        if (FetchPage(server.WideUrl("/n?i=" + n), *own) != 1 ||
+            std::string(own->data()) != "page " + n)
+          ++wrong;
+      }
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  CloseInternet();  // transfers in flight keep their session until they end
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+}  // namespace pageloom

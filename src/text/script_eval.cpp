@@ -1,7 +1,147 @@
+// Packed page scripts evaluated with a QJSEngine, one fresh engine per call.
 #include "text/script_eval.h"
+
+#include <QCoreApplication>
+#include <QJSEngine>
+#include <QJSValue>
+#include <QString>
+#include <QStringList>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "tasks/sites.h"
+#include "text/debug_line.h"
+#include "text/encoding.h"
 
 namespace pageloom {
 
-int EvalPictureList(const char*, std::list<std::u16string>&, std::chrono::milliseconds) { return 0; }
+namespace {
+
+// Interrupts the engine's running script once `timeout` has passed, unless it is
+// stopped first. Stopping joins the watchdog thread, so the engine is never touched
+// after the watchdog is gone.
+class Watchdog {
+ public:
+  Watchdog(QJSEngine& engine, std::chrono::milliseconds timeout)
+      : m_thread([this, &engine, timeout] {
+          std::unique_lock<std::mutex> lock(m_mutex);
+          if (m_wake.wait_for(lock, timeout, [this] { return m_stopped; })) return;
+          m_fired = true;
+          engine.setInterrupted(true);
+        }) {}
+
+  ~Watchdog() { Stop(); }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stopped = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+  // Valid after Stop().
+  bool Fired() const { return m_fired; }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_stopped = false;
+  bool m_fired = false;
+  std::thread m_thread;  // last: starts once the members it uses exist
+};
+
+// Steps after the evaluation: the text between the first and the last double quote,
+// without any quote or backslash, split at every comma; each piece (empty ones too)
+// is appended behind the picture-host prefix.
+int AppendPictures(std::u16string_view value, std::list<std::u16string>& pictureUrls) {
+  const std::size_t first = value.find(u'"');
+  if (first == std::u16string_view::npos) return 0;
+  const std::size_t last = value.rfind(u'"');
+  std::u16string working;
+  working.reserve(last - first);
+  for (char16_t c : value.substr(first, last - first)) {
+    if (c != u'"' && c != u'\\') working += c;
+  }
+
+  const std::u16string& prefix = Sites().dmzjPictureHost;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = working.find(u',', start);
+    const std::size_t end = comma == std::u16string::npos ? working.size() : comma;
+    std::u16string entry;
+    entry.reserve(prefix.size() + (end - start));
+    entry.append(prefix).append(working, start, end - start);
+    pictureUrls.push_back(std::move(entry));
+    if (comma == std::u16string::npos) break;
+    start = comma + 1;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
+                    std::chrono::milliseconds timeout) {
+  if (script == nullptr) {
+    DebugLine(std::string_view("script evaluation: no script text"));
+    return 0;
+  }
+  if (QCoreApplication::instance() == nullptr) {
+    DebugLine(std::string_view("script evaluation: no application object, no engine"));
+    return 0;
+  }
+
+  const std::u16string source = AnsiToWide(std::string_view(script, std::strlen(script)));
+  QString value;
+  {
+    // A bare engine: only the language's own objects, no extensions installed.
+    QJSEngine engine;
+    QStringList exceptionTrace;
+    QJSValue result;
+    bool timedOut = false;
+    {
+      Watchdog watchdog(engine, timeout);
+      result = engine.evaluate(QString::fromStdU16String(source), QString(), 1, &exceptionTrace);
+      watchdog.Stop();
+      timedOut = watchdog.Fired();
+    }
+    if (result.isError() || !exceptionTrace.isEmpty()) {
+      DebugLine(timedOut ? std::u16string(u"script evaluation: stopped after the time-out")
+                         : u"script evaluation failed: " + result.toString().toStdU16String());
+      return 0;
+    }
+    if (!result.isString()) {
+      DebugLine(std::string_view("script evaluation: the value is not text"));
+      return 0;
+    }
+    value = result.toString();
+  }
+
+  const std::u16string text = value.toStdU16String();
+  if (AppendPictures(text, pictureUrls) == 0) {
+    DebugLine(std::string_view("script evaluation: no quoted text in the value"));
+    return 0;
+  }
+  return 1;
+}
+
+ScriptApplication::ScriptApplication() {
+  static char name[] = "pageLoom";
+  m_argv[0] = name;
+  m_argv[1] = nullptr;
+  if (QCoreApplication::instance() == nullptr) {
+    m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+  }
+}
+
+ScriptApplication::~ScriptApplication() = default;
 
 }  // namespace pageloom

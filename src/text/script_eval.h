@@ -3,7 +3,10 @@
 
 #include <chrono>
 #include <list>
+#include <memory>
 #include <string>
+
+class QCoreApplication;
 
 namespace pageloom {
 
@@ -14,7 +17,30 @@ constexpr std::chrono::milliseconds kScriptTimeout{10000};
 // separated piece of the result, behind the DMZJ picture-host prefix. Returns 1 when
 // entries were appended, 0 when none were (no quote in the result, a script error, a
 // time-out); the list is then unchanged.
+//
+// The script runs in a bare engine (no console, no file, network or process access) and
+// is interrupted after `timeout`; a script error, a time-out, a value that is not text,
+// or a process without a Qt application object gives 0 and a debug line. The engine
+// needs the process's Qt application object to exist for the whole call: the window
+// program has one; other programs hold a ScriptApplication.
 int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
                     std::chrono::milliseconds timeout = kScriptTimeout);
+
+// Provides the Qt application object that the script engine needs, in programs that
+// have none of their own (tests, tools). Create it on the main thread before the first
+// evaluation and keep it until no evaluation can run any more. When an application
+// object exists already, this one does nothing.
+class ScriptApplication {
+ public:
+  ScriptApplication();
+  ~ScriptApplication();
+  ScriptApplication(const ScriptApplication&) = delete;
+  ScriptApplication& operator=(const ScriptApplication&) = delete;
+
+ private:
+  int m_argc = 1;
+  char* m_argv[2];
+  std::unique_ptr<QCoreApplication> m_application;
+};
 
 }  // namespace pageloom

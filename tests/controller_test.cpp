@@ -8,8 +8,11 @@
 #include <system_error>
 
 #include "app/task_controller.h"
+#include "net/internet.h"
+#include "support/dmzj_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
+#include "support/test_server.h"
 #include "tasks/sites.h"
 #include "text/fixed_text.h"
 
@@ -253,6 +256,39 @@ TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
   m_window.SetAddressText(std::u16string(5000, u'a'));
   m_controller->OnBnClickedAdd();
   EXPECT_EQ(m_window.Messages().back(), u"暂时不支持该网站漫画下载");
+}
+
+TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
+  TestServer server;
+  DmzjSite site(server);
+  TempDir dir;
+  SetNetTimeouts({2, 2});
+  FakeWindow window;
+  window.SetSaveFolderText(dir.Wide());
+  {
+    TaskController controller(window);
+    site.AddChapter("/c/1.shtml", {"漫画", "第1话", "3", "2.shtml", {"p/1.jpg", "p/2.jpg", "p/3.jpg"}});
+    // Both markers: the DMZJ adapter takes it.
+    window.SetAddressText(site.Address("/c/1.shtml") + u"?/no-eh-site/");
+    controller.OnBnClickedAdd();
+    ASSERT_EQ(window.RowCount(), 1);
+    EXPECT_EQ(window.RowAt(0)[2], u"0/3");
+    EXPECT_EQ(controller.FindTask(0)->GetSiteKind(), SITE_DMZJ);
+    EXPECT_EQ(site.Hits("/c/1.shtml"), 1);
+
+    // The marker in the last of 2047 units is seen; one unit further it is cut off.
+    const std::u16string head = u"http://127.0.0.1:1/";
+    const std::u16string marker = u"/dmzj/";
+    const std::u16string fits = head + std::u16string(2047 - head.size() - marker.size(), u'a') + marker;
+    window.SetAddressText(fits);
+    controller.OnBnClickedAdd();
+    EXPECT_TRUE(window.Messages().empty());
+    window.SetAddressText(head + u"a" + fits.substr(head.size()));
+    controller.OnBnClickedAdd();
+    EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{u"暂时不支持该网站漫画下载"}));
+    EXPECT_EQ(window.RowCount(), 1);
+  }
+  SetNetTimeouts({});
 }
 
 TEST_F(ControllerTest, BrowsePutsThePickedFolderIntoTheBox) {

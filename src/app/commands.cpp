@@ -107,10 +107,12 @@ void TaskController::OnBnClickedDelete() {
       removable = state == STATE_FINISHED || state == STATE_PREPARING;
     }
     if (removable) {
+      const int rowsBefore = m_window.RowCount();
       if (named)
         RemoveTask(row, taskNo);
       else
         m_window.DeleteRow(row);
+      if (m_window.RowCount() >= rowsBefore) break;  // a row that will not go: stop here
       position = firstSelected();
     }
   }

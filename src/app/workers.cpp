@@ -37,8 +37,6 @@ bool TaskController::WorkerRunning(int siteKind) const {
 
 void TaskController::DownloadThread(int siteKind) {
   RunningGuard guard(WorkerFor(siteKind).running);
-  // This worker's own page buffer: no two threads ever fill the same one.
-  const auto page = std::make_unique<PageBuffer>();
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     if (m_tasks.empty()) return;
@@ -46,6 +44,8 @@ void TaskController::DownloadThread(int siteKind) {
   bool first = true;
   int lastNo = 0;
   try {
+    // This worker's own page buffer: no two threads ever fill the same one.
+    const auto page = std::make_unique<PageBuffer>();
     while (!m_stopping.load()) {
       // The lock is held only to find the next entry: tasks added meanwhile lie past
       // lastNo and are reached; removed ones are simply not found.

@@ -52,10 +52,11 @@ class TaskController {
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
-  // A '\\' in the title counts as '/', so "comic\\chapter" nests; a title component
-  // that reads "." or ".." becomes "_", so the folder stays inside the save folder. A
-  // path longer than kPathCapacity - 1 units loses the end of its title (the final '/'
-  // stays); only a box too long for even an empty title is cut itself.
+  // A backslash in the title counts as '/', so a comic and chapter joined by one nest;
+  // a component of the title that reads "." or ".." becomes "_", so the folder stays
+  // inside the save folder. A path longer than kPathCapacity - 1 units loses the end of
+  // its title (the final '/' stays); only a box too long for even an empty title is
+  // cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
   // Removes the task `taskNo` whose row is `row`: map entry and row.
   void RemoveTask(int row, int taskNo);

@@ -223,6 +223,10 @@ TEST_F(ScriptEvalTest, EndlessScriptIsStoppedByTheTimeout) {
   EXPECT_LT(elapsed, 3s);
   EXPECT_EQ(list, before);
 
+  // Endless recursion is a script error.
+  EXPECT_EQ(EvalPictureList("(function f() { return f() + '\"a\"'; })()", list, 5s), 0);
+  EXPECT_EQ(list, before);
+
   // The next evaluation on the same thread is not affected.
   EXPECT_EQ(EvalPictureList("'\"ok\"'", list, 200ms), 1);
   EXPECT_EQ(list.back(), u"http://pictures.test/ok");
@@ -248,7 +252,13 @@ TEST_F(ScriptEvalTest, TwoThreadsEvaluateAtOnce) {
   std::thread b([&] {
     for (int round = 0; round < 3; ++round) secondResult += EvalPictureList(second.c_str(), secondList);
   });
-  std::thread c([&] { timedOut = EvalPictureList("for (;;) {}", spinList, 300ms); });
+  std::thread c([&] {
+    // A compiled hot loop is interrupted too; endless recursion ends in a script error.
+    timedOut = EvalPictureList(
+                   "function f(n) { for (var i = 0; i < n; i++) {} } for (var j = 0; j < 50; j++) f(100); f(Infinity)",
+                   spinList, 300ms) +
+               EvalPictureList("(function f() { return f() + '\"a\"'; })()", spinList, 5s);
+  });
   a.join();
   b.join();
   c.join();

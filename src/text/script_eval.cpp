@@ -113,7 +113,9 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
       watchdog.Stop();
       timedOut = watchdog.Fired();
     }
-    if (result.isError() || !exceptionTrace.isEmpty()) {
+    // Work that ends quietly when interrupted may hand back an ordinary value; after a
+    // time-out no value is trusted.
+    if (timedOut || result.isError() || !exceptionTrace.isEmpty()) {
       DebugLine(timedOut ? std::u16string(u"script evaluation: stopped after the time-out")
                          : u"script evaluation failed: " + result.toString().toStdU16String());
       return 0;

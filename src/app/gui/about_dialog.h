@@ -1,0 +1,29 @@
+// The About box: the icon, the version line and an OK button.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace pageloom {
+
+class CAboutDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* kVersionText = "pageLoom，version 1.1.1.1 Beta";
+
+  explicit CAboutDlg(QWidget* parent = nullptr);
+
+  QLabel* IconLabel() const { return m_icon; }
+  QLabel* TextLabel() const { return m_text; }
+  QPushButton* OkButton() const { return m_ok; }
+
+ private:
+  QLabel* m_icon = nullptr;
+  QLabel* m_text = nullptr;
+  QPushButton* m_ok = nullptr;
+};
+
+}  // namespace pageloom

@@ -1,0 +1,44 @@
+#include "app/gui/application.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <cstdlib>
+
+#include "app/gui/dialog_units.h"
+#include "app/gui/main_dialog.h"
+
+namespace pageloom {
+
+CpageLoomApp::CpageLoomApp(int& argc, char** argv)
+    : m_app(std::make_unique<QApplication>(argc, argv)) {
+  Prepare(*m_app);
+}
+
+CpageLoomApp::~CpageLoomApp() = default;
+
+void CpageLoomApp::Prepare(QApplication& app) {
+  QApplication::setApplicationName(QStringLiteral("pageLoom"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("pageloom"));
+  QApplication::setWindowIcon(AppIcon());
+  // Message boxes and pickers share the dialogs' font, so the Chinese texts render.
+  QApplication::setFont(DialogFont());
+  app.setQuitOnLastWindowClosed(false);
+}
+
+bool CpageLoomApp::StartsMinimised() { return std::getenv(kShowNormalVariable) == nullptr; }
+
+int CpageLoomApp::Run() { return RunMainDialog(); }
+
+int CpageLoomApp::RunMainDialog() {
+  CpageLoomDlg dialog;
+  if (StartsMinimised()) {
+    dialog.showMinimized();  // opens as a taskbar entry; the user restores it
+  } else {
+    dialog.show();
+  }
+  dialog.exec();
+  return 0;
+}
+
+}  // namespace pageloom

@@ -1,0 +1,159 @@
+// The main window: the address and save-folder boxes, the two options, the task table and
+// the command buttons. It owns the TaskController, forwards the buttons to it, and is the
+// controller's WindowPort.
+//
+// Controls carry their dialog ids as object names: "ctl" followed by the id ("ctl1000"
+// is the address box). Positions are dialog units of the 9-pt dialog font.
+//
+// Threads: widgets are touched on the window thread only. PostTaskRow, ShowMessage and
+// PickFolder may be called from any thread; a message or picker asked for from another
+// thread is carried out on the window thread while the caller waits for its answer.
+// Closing first enters a closing state, in which waiting and new requests are answered
+// at once (message dismissed, picker cancelled), then shuts the workers down, and only
+// then lets the window go. A close asked for while a command runs (a modal box inside it
+// runs a nested event loop) waits until the command has returned.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/window_port.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTableView;
+
+namespace pageloom {
+
+class TaskController;
+class TaskTableModel;
+
+enum DialogControlId : int {
+  kIdOk = 1,
+  kIdCancel = 2,
+  kIdAddress = 1000,
+  kIdAdd = 1001,
+  kIdSaveFolder = 1002,
+  kIdBrowse = 1003,
+  kIdStart = 1004,
+  kIdTaskList = 1005,
+  kIdPause = 1006,
+  kIdContinue = 1007,
+  kIdDelete = 1008,
+  kIdAutoRename = 1010,
+  kIdFollowNext = 1011,
+};
+
+// "ctl" followed by the id.
+QString ControlObjectName(int id);
+
+// $HOME/comic, the save folder a fresh start shows.
+QString DefaultSaveFolder();
+
+class CpageLoomDlg : public QDialog, public WindowPort {
+  Q_OBJECT
+
+ public:
+  using MessageBoxHook = std::function<void(std::u16string_view text)>;
+  using FolderPickerHook = std::function<std::optional<std::u16string>(std::u16string_view title)>;
+
+  explicit CpageLoomDlg(QWidget* parent = nullptr);
+  ~CpageLoomDlg() override;
+  CpageLoomDlg(const CpageLoomDlg&) = delete;
+  CpageLoomDlg& operator=(const CpageLoomDlg&) = delete;
+
+  // --- WindowPort: table, boxes, options (window thread) ---
+  int RowCount() const override;
+  void AppendRow(const std::u16string& number) override;
+  void SetItemText(int row, int column, const std::u16string& text) override;
+  void DeleteRow(int row) override;
+  std::u16string GetItemText(int row, int column) const override;
+  std::vector<int> SelectedRows() const override;
+  std::u16string AddressText() const override;
+  void SetAddressText(const std::u16string& text) override;
+  std::u16string SaveFolderText() const override;
+  void SetSaveFolderText(const std::u16string& text) override;
+  bool AutoRenameChecked() const override;
+  bool FollowNextChecked() const override;
+
+  // --- WindowPort: any thread ---
+  void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  void ShowMessage(std::u16string_view text) override;
+  std::optional<std::u16string> PickFolder(std::u16string_view title) override;
+
+  TaskController& Controller() { return *m_controller; }
+  TaskTableModel& TableModel() { return *m_model; }
+  QTableView* TaskTable() const { return m_taskList; }
+
+  // The message box and the folder picker; tests put their own in place. Set them on the
+  // window thread while no request is being served.
+  void SetMessageBoxHook(MessageBoxHook hook);
+  void SetFolderPickerHook(FolderPickerHook hook);
+
+  // Requests from other threads that wait for their answer.
+  int PendingRequests() const;
+  bool IsClosing() const;
+
+  // The menu of the dialog's background: window commands, a separator, the About item.
+  // The caller owns the menu.
+  QMenu* CreateContextMenu();
+  // Opens the About box modally.
+  void ShowAbout();
+
+  // Ends the dialog: closing state, workers shut down, then the dialog's own ending.
+  // Deferred while a command runs.
+  void done(int result) override;
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Request;
+
+  // The real message box (exclamation icon, caption "pageLoom", OK) and folder picker.
+  static void RunMessageBox(QWidget* parent, std::u16string_view text);
+  static std::optional<std::u16string> RunFolderPicker(QWidget* parent, std::u16string_view title);
+
+  void CreateControls();
+  void RunCommand(void (TaskController::*command)());
+  // Runs `work` as a command: a close asked for meanwhile is carried out afterwards.
+  void RunGuarded(const std::function<void()>& work);
+  void RunDeferredClose();
+  void BeginClosing();
+  std::optional<std::u16string> Ask(bool picker, std::u16string_view text);
+  void ServeRequest(const std::shared_ptr<Request>& request);
+  void Answer(Request& request, std::optional<std::u16string> answer);
+  bool OnWindowThread() const;
+
+  QLineEdit* m_urlEdit = nullptr;      // 1000
+  QLineEdit* m_pathEdit = nullptr;     // 1002
+  QCheckBox* m_autoRename = nullptr;   // 1010
+  QCheckBox* m_followNext = nullptr;   // 1011
+  QTableView* m_taskList = nullptr;    // 1005
+  TaskTableModel* m_model = nullptr;
+  std::unique_ptr<TaskController> m_controller;
+
+  MessageBoxHook m_messageBox;
+  FolderPickerHook m_folderPicker;
+
+  int m_commandDepth = 0;                 // window thread
+  std::optional<int> m_deferredClose;     // window thread
+
+  mutable std::mutex m_requestMutex;      // guards m_closing and m_pending
+  bool m_closing = false;
+  std::vector<std::shared_ptr<Request>> m_pending;
+};
+
+}  // namespace pageloom

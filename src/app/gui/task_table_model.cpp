@@ -1,0 +1,117 @@
+#include "app/gui/task_table_model.h"
+
+namespace pageloom {
+
+namespace {
+
+struct ColumnSpec {
+  const char* header;  // UTF-8
+  int width;           // pixels
+};
+
+constexpr ColumnSpec kColumns[TaskTableModel::kColumnCount] = {
+    {"编号", 37}, {"名称", 400}, {"进度", 60}, {"状态", 50}};
+
+bool ValidColumn(int column) { return column >= 0 && column < TaskTableModel::kColumnCount; }
+
+}  // namespace
+
+TaskTableModel::TaskTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+QString TaskTableModel::ColumnHeader(int column) {
+  return ValidColumn(column) ? QString::fromUtf8(kColumns[column].header) : QString();
+}
+
+int TaskTableModel::ColumnWidth(int column) { return ValidColumn(column) ? kColumns[column].width : 0; }
+
+int TaskTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int TaskTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || !ValidColumn(index.column())) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      return m_rows[static_cast<size_t>(index.row())].texts[static_cast<size_t>(index.column())];
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+      return {};
+  }
+}
+
+QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || !ValidColumn(section)) return {};
+  if (role == Qt::DisplayRole) return ColumnHeader(section);
+  if (role == Qt::TextAlignmentRole) {
+    return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+  }
+  return {};
+}
+
+Qt::ItemFlags TaskTableModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void TaskTableModel::AppendRow(const QString& number) {
+  const int row = rowCount();
+  beginInsertRows(QModelIndex(), row, row);
+  Row added;
+  added.taskNo = ParseTaskNumber(number);
+  added.texts[0] = number;
+  m_rows.push_back(std::move(added));
+  endInsertRows();
+}
+
+void TaskTableModel::SetText(int row, int column, const QString& text) {
+  if (row < 0 || row >= rowCount() || !ValidColumn(column)) return;
+  Row& target = m_rows[static_cast<size_t>(row)];
+  target.texts[static_cast<size_t>(column)] = text;
+  if (column == 0) target.taskNo = ParseTaskNumber(text);
+  const QModelIndex cell = index(row, column);
+  emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+void TaskTableModel::RemoveRow(int row) {
+  if (row < 0 || row >= rowCount()) return;
+  beginRemoveRows(QModelIndex(), row, row);
+  m_rows.erase(m_rows.begin() + row);
+  endRemoveRows();
+}
+
+QString TaskTableModel::Text(int row, int column) const {
+  if (row < 0 || row >= rowCount() || !ValidColumn(column)) return {};
+  return m_rows[static_cast<size_t>(row)].texts[static_cast<size_t>(column)];
+}
+
+int TaskTableModel::RowOfTask(int taskNo) const {
+  for (size_t i = 0; i < m_rows.size(); ++i) {
+    if (m_rows[i].taskNo == taskNo) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool TaskTableModel::SetTaskProgress(int taskNo, const QString& progress, const QString& status) {
+  const int row = RowOfTask(taskNo);
+  if (row < 0) return false;
+  Row& target = m_rows[static_cast<size_t>(row)];
+  target.texts[2] = progress;
+  target.texts[3] = status;
+  emit dataChanged(index(row, 2), index(row, 3), {Qt::DisplayRole, Qt::ToolTipRole});
+  return true;
+}
+
+std::optional<int> TaskTableModel::ParseTaskNumber(const QString& text) {
+  bool ok = false;
+  const int value = text.toInt(&ok, 10);
+  if (!ok) return std::nullopt;
+  return value;
+}
+
+}  // namespace pageloom

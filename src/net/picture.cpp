@@ -1,9 +1,195 @@
 #include "net/picture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/user_prompt.h"
+#include "net/save_folder.h"
+#include "net/transfer.h"
+#include "text/debug_line.h"
+#include "text/fixed_text.h"
+
 namespace pageloom {
 
-int DownloadPicture(std::u16string_view, std::u16string_view, char16_t*, UserPrompt&) {
-  return kPictureStop;
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie，换IP后重试。";
+// The name a site gives the picture it shows instead of the real one once the
+// visitor's download limit is used up.
+constexpr char16_t kLimitPictureName[] = u"509.gif";
+// The size of the answer a site gives instead of a picture it will not serve.
+constexpr std::uint64_t kRefusedAnswerSize = 28;
+// The body goes to the file in pieces of at most this size.
+constexpr std::size_t kPieceSize = 4096;
+
+// The last segment of an address: the text after its last '/'.
+std::u16string_view LastSegment(std::u16string_view url) {
+  const std::size_t slash = url.rfind(u'/');
+  return slash == std::u16string_view::npos ? url : url.substr(slash + 1);
+}
+
+bool SomethingAt(const fs::path& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(path, ec);
+  return !ec && status.type() != fs::file_type::not_found && status.type() != fs::file_type::none;
+}
+
+// The body on its way to disk: a temporary file beside the picture, created when the
+// first byte arrives, removed again unless Commit moves it into place.
+class PartFile {
+ public:
+  explicit PartFile(fs::path path) : m_path(std::move(path)) {}
+  ~PartFile() {
+    CloseFd();
+    if (m_created) ::unlink(m_path.c_str());
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  // Appends bytes, in pieces of at most kPieceSize. False when the file cannot be
+  // created or written (a full disk, say).
+  bool Write(const char* data, std::size_t size) {
+    if (m_fd < 0 && !Create()) return false;
+    while (size > 0) {
+      const ssize_t n = ::write(m_fd, data, std::min(size, kPieceSize));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      m_written += static_cast<std::uint64_t>(n);
+    }
+    return true;
+  }
+
+  bool Created() const { return m_created; }
+  std::uint64_t Written() const { return m_written; }
+
+  // Flushes the file to disk and renames it to `target`. False when that fails; the
+  // temporary file is then removed.
+  bool Commit(const fs::path& target) {
+    if (m_fd < 0) return false;
+    bool ok = ::fsync(m_fd) == 0;
+    ok = CloseFd() && ok;
+    if (ok) ok = ::rename(m_path.c_str(), target.c_str()) == 0;
+    if (ok) m_created = false;  // it is the picture now
+    return ok;
+  }
+
+ private:
+  bool Create() {
+    // A leftover of an earlier run is never trusted nor appended to; removing it first
+    // also keeps a link planted under this name from being followed.
+    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) return false;
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0) return false;
+    m_created = true;
+    return true;
+  }
+  bool CloseFd() {
+    if (m_fd < 0) return true;
+    const bool ok = ::close(m_fd) == 0;
+    m_fd = -1;
+    return ok;
+  }
+
+  fs::path m_path;
+  int m_fd = -1;
+  bool m_created = false;
+  std::uint64_t m_written = 0;
+};
+
+struct BodySink {
+  PartFile* file;
+  bool failed = false;
+};
+
+std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* user) {
+  auto* sink = static_cast<BodySink*>(user);
+  const std::size_t n = size * count;
+  if (n == 0) return 0;
+  if (!sink->file->Write(bytes, n)) {
+    sink->failed = true;
+    return 0;  // ends the transfer with a write error
+  }
+  return n;
+}
+
+}  // namespace
+
+int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char16_t* folder,
+                    UserPrompt& ui) {
+  // The session is held for the whole call: closing it meanwhile does not pull it away.
+  net_detail::SessionRef session;
+  if (!session) return kPictureStop;
+
+  // The site's limit picture, recognised by the name in its address (what the caller
+  // names the file after its own renaming is irrelevant), before any file or network work.
+  if (LastSegment(url) == kLimitPictureName) {
+    ui.ShowMessage(kLimitReached);
+    return kPictureStop;
+  }
+
+  std::u16string_view folderText;
+  if (folder) {
+    PrepareSaveFolder(folder, ui);
+    folderText = WideView(folder, kPathCapacity);
+  }
+  if (folderText.size() + fileName.size() > kPathCapacity - 1 ||
+      fileName.find(u'\0') != std::u16string_view::npos)
+    return kPictureFailed;
+  std::u16string fullPath(folderText);
+  fullPath.append(fileName);
+
+  const fs::path target(ToUtf8(fullPath));
+  if (SomethingAt(target)) return kPictureStored;
+  if (TransfersAborted()) return kPictureStop;
+
+  const fs::path partPath =
+      target.parent_path() / ("." + target.filename().string() + ".part");
+  PartFile part(partPath);
+  BodySink sink{&part};
+
+  const std::string address = EncodeUrl(url);
+  net_detail::EasyPtr easy = net_detail::NewRequest(address, session.get());
+  if (!easy) return kPictureFailed;
+  net_detail::SlistPtr headers;
+  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent:"}) {
+    curl_slist* more = curl_slist_append(headers.get(), header);
+    if (!more) return kPictureFailed;
+    headers.release();
+    headers.reset(more);
+  }
+  char error[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(easy.get(), CURLOPT_FAILONERROR, 1L);  // an error page is no picture
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &WriteBody);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error);
+
+  const CURLcode rc = net_detail::Perform(easy.get());
+  if (rc == CURLE_ABORTED_BY_CALLBACK) return kPictureStop;  // the part file goes with `part`
+  if (rc != CURLE_OK) {
+    DebugLine(std::string("picture download failed: ") +
+              (error[0] ? error : curl_easy_strerror(rc)) + " (" + address + ")");
+    return kPictureFailed;
+  }
+  if (!part.Created()) return kPictureFailed;                     // empty answer
+  if (part.Written() == kRefusedAnswerSize) return kPictureFailed;  // the site's refusal
+  if (!part.Commit(target)) return kPictureFailed;
+  DebugLine(fileName);
+  return kPictureStored;
 }
 
 }  // namespace pageloom

@@ -1,0 +1,333 @@
+// Picture downloads against the local server into temporary folders: results, what is
+// left on disk, the limit picture, path limits, failures, aborting and threads.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/internet.h"
+#include "net/picture.h"
+#include "support/fake_window.h"
+#include "support/test_server.h"
+#include "text/fixed_text.h"
+
+namespace pageloom {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeWindow;
+using test::TempDir;
+using test::TestServer;
+using Clock = std::chrono::steady_clock;
+
+constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie，换IP后重试。";
+
+struct Folder {
+  std::array<char16_t, kPathCapacity> units{};
+  explicit Folder(std::u16string_view text) { CopyWide(units.data(), units.size(), text); }
+  char16_t* data() { return units.data(); }
+  std::u16string Text() const { return std::u16string(WideView(units.data(), units.size())); }
+};
+
+// Names of everything in a folder, hidden files included.
+std::set<std::string> Entries(const fs::path& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) names.insert(entry.path().filename());
+  return names;
+}
+
+class PictureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NetTimeouts t;
+    t.connectSeconds = 2;
+    t.lowSpeedSeconds = 1;
+    SetNetTimeouts(t);
+    ASSERT_EQ(OpenInternet(), 1);
+  }
+  void TearDown() override {
+    ResumeTransfers();
+    CloseInternet();
+    SetNetTimeouts(NetTimeouts{});
+  }
+  int Download(const std::string& path, std::u16string_view name, Folder& folder) {
+    return DownloadPicture(server.WideUrl(path), name, folder.data(), window);
+  }
+
+  TestServer server;
+  TempDir tmp;
+  FakeWindow window;
+};
+
+TEST_F(PictureTest, PictureIsStoredFreshIntoAPreparedFolder) {
+  const std::string body = TestServer::GeneratedBody(3 * 1024 * 1024 + 17);
+  server.Serve("/img/001.jpg", body, "image/jpeg");
+  Folder folder(tmp.Wide("gallery/chapter"));
+  EXPECT_EQ(Download("/img/001.jpg", u"001.jpg", folder), kPictureStored);
+  EXPECT_EQ(folder.Text(), tmp.Wide("gallery/chapter/"));
+  const fs::path file = tmp.Path() / "gallery" / "chapter" / "001.jpg";
+  EXPECT_TRUE(test::ReadFileBytes(file) == body);
+  EXPECT_EQ(Entries(file.parent_path()), std::set<std::string>{"001.jpg"});
+  EXPECT_EQ(server.LastHeader("Cache-Control"), "no-cache");
+  EXPECT_EQ(server.LastHeader("Pragma"), "no-cache");
+  bool agent = true;
+  server.LastHeader("User-Agent", &agent);
+  EXPECT_FALSE(agent);
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(PictureTest, ExistingFileIsNeverFetchedAgain) {
+  server.Serve("/p.png", "new picture bytes");
+  test::WriteFileBytes(tmp.Path() / "p.png", "");
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/p.png", u"p.png", folder), kPictureStored);
+  EXPECT_EQ(server.Hits("/p.png"), 0);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "p.png"), "");
+
+  // Without a session nothing goes on, not even for a picture on disk.
+  CloseInternet();
+  EXPECT_EQ(Download("/p.png", u"p.png", folder), kPictureStop);
+  EXPECT_EQ(server.TotalHits(), 0);
+}
+
+TEST_F(PictureTest, OnlyAnAnswerOfExactly28BytesIsThrownAway) {
+  for (std::size_t size : {27u, 28u, 29u}) {
+    SCOPED_TRACE(size);
+    const std::string path = "/s" + std::to_string(size) + ".gif";
+    server.Serve(path, std::string(size, 'g'), "image/gif");
+    Folder folder(tmp.Wide());
+    const int result = Download(path, FromUtf8(path.substr(1)), folder);
+    const bool kept = size != 28;
+    EXPECT_EQ(result, kept ? kPictureStored : kPictureFailed);
+    EXPECT_EQ(fs::exists(tmp.Path() / path.substr(1)), kept);
+  }
+  EXPECT_EQ(Entries(tmp.Path()), (std::set<std::string>{"s27.gif", "s29.gif"}));
+}
+
+TEST_F(PictureTest, EmptyAnswersAndErrorPagesAreNoPictures) {
+  server.Serve("/empty.jpg", "", "image/jpeg");
+  server.Serve("/missing.jpg", "<html>404 Not Found, with a long explanation</html>", "text/html",
+               404);
+  server.Serve("/busy.jpg", "try later", "text/plain", 503);
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/empty.jpg", u"empty.jpg", folder), kPictureFailed);
+  EXPECT_EQ(Download("/missing.jpg", u"missing.jpg", folder), kPictureFailed);
+  EXPECT_EQ(Download("/busy.jpg", u"busy.jpg", folder), kPictureFailed);
+  EXPECT_TRUE(Entries(tmp.Path()).empty());
+
+  // A moved picture is followed.
+  server.Serve("/real.jpg", "real picture");
+  server.Redirect("/moved.jpg", "/real.jpg", 301);
+  EXPECT_EQ(Download("/moved.jpg", u"moved.jpg", folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "moved.jpg"), "real picture");
+}
+
+TEST_F(PictureTest, BrokenOrStalledTransferLeavesNothing) {
+  server.ServeBroken("/cut.jpg", std::string(200000, 'c'), 400000);
+  server.ServeBroken("/cut-chunked.jpg", std::string(9000, 'c'), 0, true);
+  server.Stall("/stuck.jpg", std::string(5000, 's'));
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/cut.jpg", u"cut.jpg", folder), kPictureFailed);
+  EXPECT_EQ(Download("/cut-chunked.jpg", u"cut-chunked.jpg", folder), kPictureFailed);
+  const auto start = Clock::now();
+  EXPECT_EQ(Download("/stuck.jpg", u"stuck.jpg", folder), kPictureFailed);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_TRUE(Entries(tmp.Path()).empty());
+}
+
+TEST_F(PictureTest, LimitPictureStopsBeforeAnyFileOrNetworkWork) {
+  server.Serve("/h/509.gif", std::string(500, 'l'), "image/gif");
+  // Renaming off (the address's own name) and on (a running number).
+  for (std::u16string_view name : {u"509.gif", u"0007.gif"}) {
+    Folder folder(tmp.Wide("task"));
+    EXPECT_EQ(Download("/h/509.gif", name, folder), kPictureStop);
+    EXPECT_EQ(folder.Text(), tmp.Wide("task"));  // not even prepared
+  }
+  EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{kLimitReached, kLimitReached}));
+  EXPECT_EQ(server.TotalHits(), 0);
+  EXPECT_FALSE(fs::exists(tmp.Path() / "task"));
+}
+
+TEST_F(PictureTest, OnlyTheExactLimitNameInTheAddressCounts) {
+  server.Serve("/h/abc.gif", "a 509th picture");
+  server.Serve("/h/509.GIF", "upper case");
+  server.Serve("/h/x509.gif", "prefixed");
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/h/abc.gif", u"509.gif", folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "509.gif"), "a 509th picture");
+  EXPECT_EQ(Download("/h/509.GIF", u"509.GIF", folder), kPictureStored);
+  EXPECT_EQ(Download("/h/x509.gif", u"x509.gif", folder), kPictureStored);
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(PictureTest, FullPathMustFitThePathBuffer) {
+  // A folder whose path with separator is 250 units long.
+  std::string dir = tmp.Str();
+  dir += "/" + std::string(249 - dir.size() - 1, 'd');
+  fs::create_directories(dir);
+  Folder folder(FromUtf8(dir));
+  server.Serve("/fit.jpg", "fits");
+  const std::u16string fits(kPathCapacity - 1 - 250, u'n');     // 259 units in all
+  const std::u16string tooLong(kPathCapacity - 250, u'n');      // 260
+  EXPECT_EQ(Download("/fit.jpg", tooLong, folder), kPictureFailed);
+  EXPECT_EQ(server.TotalHits(), 0);
+  EXPECT_TRUE(Entries(dir).empty());
+  EXPECT_EQ(Download("/fit.jpg", fits, folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(dir + "/" + ToUtf8(fits)), "fits");
+}
+
+TEST_F(PictureTest, LeftoverPartFileOfAnEarlierRunIsOverwritten) {
+  server.Serve("/012.jpg", "complete picture");
+  test::WriteFileBytes(tmp.Path() / ".012.jpg.part", std::string(100000, 'z'));
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/012.jpg", u"012.jpg", folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "012.jpg"), "complete picture");
+  EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{"012.jpg"});
+
+  // A leftover that is a link leads nowhere: the file it points to stays as it is.
+  test::WriteFileBytes(tmp.Path() / "victim", "keep me");
+  fs::create_symlink(tmp.Path() / "victim", tmp.Path() / ".013.jpg.part");
+  server.Serve("/013.jpg", "thirteen");
+  EXPECT_EQ(Download("/013.jpg", u"013.jpg", folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "victim"), "keep me");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "013.jpg"), "thirteen");
+}
+
+TEST_F(PictureTest, AddressOutsideAsciiIsEncodedAndTheNameKept) {
+  server.Serve("/图片/第 1页.jpg", "chinese");
+  Folder folder(tmp.Wide("漫画"));
+  EXPECT_EQ(Download("/图片/第 1页.jpg", u"第 1页.jpg", folder), kPictureStored);
+  EXPECT_EQ(server.LastTarget(), "/%E5%9B%BE%E7%89%87/%E7%AC%AC%201%E9%A1%B5.jpg");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / "第 1页.jpg"), "chinese");
+}
+
+TEST_F(PictureTest, CookiesFromPagesGoWithPictures) {
+  server.Handle("/s/1", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Set-Cookie", "sk=abc; Path=/");
+    res.set_content("<img>", "text/html");
+  });
+  server.Serve("/i/1.jpg", "picture");
+  auto page = std::make_unique<PageBuffer>();
+  ASSERT_EQ(FetchPage(server.WideUrl("/s/1"), *page), 1);
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/i/1.jpg", u"1.jpg", folder), kPictureStored);
+  EXPECT_EQ(server.LastHeader("Cookie"), "sk=abc");
+}
+
+TEST_F(PictureTest, FolderThatCannotBeMadeFailsThePicture) {
+  test::WriteFileBytes(tmp.Path() / "file", "x");
+  server.Serve("/a.jpg", "a");
+  Folder folder(tmp.Wide("file/sub"));
+  EXPECT_EQ(Download("/a.jpg", u"a.jpg", folder), kPictureFailed);
+  EXPECT_EQ(window.PickerTitles().size(), 1u);
+  EXPECT_EQ(window.Messages().size(), 1u);
+  EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{"file"});
+}
+
+TEST_F(PictureTest, NullFolderStoresUnderTheBareName) {
+  server.Serve("/bare.jpg", "bare");
+  const fs::path before = fs::current_path();
+  fs::current_path(tmp.Path());
+  const int result = DownloadPicture(server.WideUrl("/bare.jpg"), u"bare.jpg", nullptr, window);
+  fs::current_path(before);
+  EXPECT_EQ(result, kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "bare.jpg"), "bare");
+}
+
+TEST_F(PictureTest, WriteFailureLeavesNoFile) {
+  // Files may not grow past 64 KB in this process for a moment: writing fails as on a
+  // full disk.
+  server.ServeGenerated("/big.jpg", 1 << 20);
+  Folder folder(tmp.Wide());
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const int result = Download("/big.jpg", u"big.jpg", folder);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  sigaction(SIGXFSZ, &old, nullptr);
+  EXPECT_EQ(result, kPictureFailed);
+  EXPECT_TRUE(Entries(tmp.Path()).empty());
+}
+
+TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
+  NetTimeouts longWait;
+  longWait.lowSpeedSeconds = 60;
+  SetNetTimeouts(longWait);
+  server.Stall("/slow.jpg", std::string(10000, 'p'));
+  std::atomic<int> result{-5};
+  std::atomic<std::int64_t> endedAt{0};
+  std::thread worker([&] {
+    FakeWindow own;
+    Folder folder(tmp.Wide());
+    result = DownloadPicture(server.WideUrl("/slow.jpg"), u"slow.jpg", folder.data(), own);
+    endedAt = Clock::now().time_since_epoch().count();
+  });
+  ASSERT_TRUE(server.WaitForStalled(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first bytes are on disk
+  const auto abortAt = Clock::now();
+  AbortTransfers();
+  worker.join();
+  EXPECT_EQ(result.load(), kPictureStop);
+  EXPECT_LT(Clock::duration(endedAt.load()) - abortAt.time_since_epoch(),
+            std::chrono::milliseconds(300));
+  EXPECT_TRUE(Entries(tmp.Path()).empty());
+
+  // While aborted: a picture on disk still counts, a new one is not fetched.
+  test::WriteFileBytes(tmp.Path() / "have.jpg", "h");
+  server.Serve("/new.jpg", "n");
+  Folder folder(tmp.Wide());
+  EXPECT_EQ(Download("/have.jpg", u"have.jpg", folder), kPictureStored);
+  EXPECT_EQ(Download("/new.jpg", u"new.jpg", folder), kPictureStop);
+  EXPECT_EQ(server.Hits("/new.jpg"), 0);
+  ResumeTransfers();
+  EXPECT_EQ(Download("/new.jpg", u"new.jpg", folder), kPictureStored);
+}
+
+TEST_F(PictureTest, TwoWorkersDownloadAtOnceWhileTheSessionCloses) {
+  for (int i = 0; i < 8; ++i)
+    server.ServeGenerated("/w/" + std::to_string(i) + ".jpg", 100000 + i);
+  std::vector<std::thread> workers;
+  std::atomic<int> stored{0};
+  for (int w = 0; w < 2; ++w) {
+    workers.emplace_back([&, w] {
+      FakeWindow own;
+      Folder folder(tmp.Wide("worker" + std::to_string(w)));
+      for (int i = 0; i < 8; ++i) {
+        const std::string name = std::to_string(i) + ".jpg";
+        if (DownloadPicture(server.WideUrl("/w/" + name), FromUtf8(name), folder.data(), own) ==
+            kPictureStored)
+          ++stored;
+      }
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  CloseInternet();  // downloads after this stop with 0; those in flight finish
+  for (auto& t : workers) t.join();
+  int files = 0;
+  for (int w = 0; w < 2; ++w)
+    for (int i = 0; i < 8; ++i) {
+      const fs::path file = tmp.Path() / ("worker" + std::to_string(w)) / (std::to_string(i) + ".jpg");
+      if (!fs::exists(file)) continue;
+      ++files;
+      EXPECT_TRUE(test::ReadFileBytes(file) == TestServer::GeneratedBody(100000 + i));
+    }
+  EXPECT_EQ(files, stored.load());
+}
+
+}  // namespace
+}  // namespace pageloom

@@ -341,6 +341,19 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/c/" + link51));
 }
 
+TEST_F(DmzjSiteTest, LongNamesAreCutAndAStrayCountReadsZero) {
+  std::string comic;
+  for (int i = 0; i < 100; ++i) comic += "话";  // 300 bytes
+  site.AddChapter("/c/long.shtml", DmzjChapterSpec{comic, "第1话", "x", "", {}});
+  Add(site.Address("/c/long.shtml"), true);
+  ASSERT_EQ(window.RowCount(), 1);
+  EXPECT_EQ(window.RowAt(0)[2], u"0/0");
+  const std::u16string folder(Task(0)->GetFolder());
+  EXPECT_EQ(folder.rfind(dir.Wide() + u"/话话", 0), 0u);
+  EXPECT_LT(folder.size(), kPathCapacity);
+  EXPECT_EQ(folder.find(u'\uFFFD'), std::u16string::npos) << "no character is split";
+}
+
 TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   const DmzjChapterSpec spec = Spec("中文", "", 12);
   site.AddChapter("/c/1233.shtml", spec);

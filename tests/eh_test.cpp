@@ -1,12 +1,24 @@
 // The EH adapter: how its pages are read, and galleries from Add to the last picture.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/task_controller.h"
+#include "net/internet.h"
+#include "support/eh_site.h"
+#include "support/fake_window.h"
+#include "support/test_server.h"
 #include "tasks/eh_pages.h"
+#include "text/fixed_text.h"
 
 namespace pageloom {
 namespace {
@@ -215,6 +227,258 @@ TEST(EHPages, StitchedRandomPagesStayInsideTheText) {
       ASSERT_EQ(t.bytes.back(), 0);
     }
   }
+}
+
+// --- galleries from Add to the last picture ---
+
+using test::EhGallerySpec;
+using test::EhPictureSpec;
+using test::EhSite;
+using test::FakeWindow;
+namespace fs = std::filesystem;
+
+constexpr char16_t kLoginMessage[] =
+    u"解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试";
+
+EhGallerySpec ThreePictures(const std::string& title, bool mirror) {
+  const std::string base = mirror ? "/eh/lofi/pic/ab7/" : "/eh/pic/ab7/";
+  return {title, mirror, {{base + "one.jpg"}, {base + "two.png"}, {base + "three.gif"}}};
+}
+
+class EhDownload : public ::testing::Test {
+ protected:
+  EhDownload() {
+    SetNetTimeouts({2, 2});
+    window.SetSaveFolderText(dir.Wide());
+    site.SetPageHook([this](const std::string& path) {
+      std::lock_guard<std::mutex> lock(seenMutex);
+      seen.push_back(path + " " + RowText(0));
+    });
+  }
+  ~EhDownload() override {
+    controller.Shutdown();
+    site.SetPageHook(nullptr);
+    SetNetTimeouts({});
+  }
+
+  std::string RowText(int taskNo) const {
+    const auto row = window.TaskRow(taskNo);
+    return row ? ToUtf8((*row)[2] + u" " + (*row)[3]) : "-";
+  }
+  void Add(const std::u16string& address) {
+    window.SetAddressText(address);
+    controller.OnBnClickedAdd();
+  }
+  // Start, then wait until the EH worker has ended its walk.
+  void RunToEnd() {
+    controller.OnBnClickedStart();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (controller.WorkerRunning(SITE_EH) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_FALSE(controller.WorkerRunning(SITE_EH));
+  }
+  std::vector<std::string> Seen() {
+    std::lock_guard<std::mutex> lock(seenMutex);
+    return seen;
+  }
+  std::set<std::string> Files(const std::string& folder) const {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir.Path() / fs::u8path(folder), error))
+      names.insert(entry.path().filename().u8string());
+    return names;
+  }
+  std::string File(const std::string& folder, const std::string& name) const {
+    return test::ReadFileBytes(dir.Path() / fs::u8path(folder) / fs::u8path(name));
+  }
+
+  test::TestServer server;
+  EhSite site{server};
+  test::TempDir dir;
+  FakeWindow window;
+  TaskController controller{window};
+  std::mutex seenMutex;
+  std::vector<std::string> seen;  // page requests with the row of task 0 at that moment
+};
+
+TEST_F(EhDownload, MainGalleryWithRenamingOn) {
+  site.AddGallery("101", ThreePictures("EH Main Page 1", false));
+  server.Serve("/eh/pic/ab3/one.jpg", "wrong picture");  // the mirror rule must not apply
+  Add(site.Address(EhSite::GalleryPath("101", false)));
+
+  const std::u16string folder = dir.Wide() + u"/EH Main/";
+  ASSERT_EQ(window.RowCount(), 1);
+  EXPECT_EQ(window.RowAt(0), (FakeWindow::Row{u"0", folder, u"0/0", u"准备中"}));
+  EXPECT_TRUE(window.AddressText().empty());
+  EXPECT_TRUE(fs::is_directory(dir.Path() / "EH Main"));
+  const auto task = controller.FindTask(0);
+  ASSERT_TRUE(task);
+  EXPECT_EQ(task->GetStartUrl(), site.Address(EhSite::PagePath("101", false, 1)));
+  EXPECT_EQ(task->GetFolder(), folder);
+  EXPECT_EQ(task->GetSiteKind(), SITE_EH);
+
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0), (FakeWindow::Row{u"0", folder, u"3/3", u"已完成"}));
+  EXPECT_EQ(Files("EH Main"), (std::set<std::string>{"001.jpg", "002.png", "003.gif"}));
+  EXPECT_EQ(File("EH Main", "001.jpg"), EhSite::PictureBytes("/eh/pic/ab7/one.jpg"));
+  EXPECT_EQ(File("EH Main", "002.png"), EhSite::PictureBytes("/eh/pic/ab7/two.png"));
+  EXPECT_EQ(File("EH Main", "003.gif"), EhSite::PictureBytes("/eh/pic/ab7/three.gif"));
+  EXPECT_EQ(server.Hits("/eh/pic/ab3/one.jpg"), 0);
+  // Add read the gallery and the first page; every step read its page once, and the
+  // row shows each step's result by the time the next page is asked for.
+  const std::string p1 = EhSite::PagePath("101", false, 1);
+  const std::string p2 = EhSite::PagePath("101", false, 2);
+  const std::string p3 = EhSite::PagePath("101", false, 3);
+  EXPECT_EQ(Seen(), (std::vector<std::string>{EhSite::GalleryPath("101", false) + " -",
+                                              p1 + " -", p1 + " 0/0 准备中", p2 + " 1/1 下载中",
+                                              p3 + " 2/2 下载中"}));
+
+  // A finished task is never fetched again.
+  const int hits = server.TotalHits();
+  RunToEnd();
+  EXPECT_EQ(server.TotalHits(), hits);
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
+  site.AddGallery("202", ThreePictures("镜像画廊 Page 1", true));  // UTF-8, as sent
+  server.Serve("/eh/lofi/pic/ab7/one.jpg", "full-size picture");
+  window.SetAutoRename(false);
+  controller.OnBnClickedOption();
+  Add(site.Address(EhSite::GalleryPath("202", true)));
+  ASSERT_EQ(window.RowCount(), 1);
+  EXPECT_EQ(window.RowAt(0)[1], dir.Wide() + u"/镜像画廊/");
+  EXPECT_EQ(controller.FindTask(0)->GetStartUrl(), site.Address(EhSite::PagePath("202", true, 1)));
+
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"0/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(Files("镜像画廊"), (std::set<std::string>{"one.jpg", "two.png", "three.gif"}));
+  EXPECT_EQ(File("镜像画廊", "one.jpg"), EhSite::PictureBytes("/eh/lofi/pic/ab3/one.jpg"));
+  EXPECT_EQ(File("镜像画廊", "three.gif"),
+            EhSite::PictureBytes("/eh/lofi/pic/ab3/three.gif"));
+  EXPECT_EQ(server.Hits("/eh/lofi/pic/ab7/one.jpg"), 0);
+  EXPECT_EQ(server.Hits("/eh/lofi/pic/ab3/two.png"), 1);
+  const auto seenPages = Seen();
+  ASSERT_EQ(seenPages.size(), 5u);
+  EXPECT_EQ(seenPages[3], EhSite::PagePath("202", true, 2) + " 0/1 下载中");
+  EXPECT_EQ(seenPages[4], EhSite::PagePath("202", true, 3) + " 0/2 下载中");
+}
+
+TEST_F(EhDownload, FailedPictureIsCountedAndItsNumberNotReused) {
+  EhGallerySpec spec = ThreePictures("Gaps", false);
+  spec.pictures[1].served = false;  // 404
+  site.AddGallery("303", spec);
+  Add(site.Address(EhSite::PagePath("303", false, 1)));  // a picture page address
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(Files("Gaps"), (std::set<std::string>{"001.jpg", "003.gif"}));
+  EXPECT_EQ(server.Hits("/eh/pic/ab7/two.png"), 1);
+}
+
+TEST_F(EhDownload, LimitPicturePausesAndTheNextStartRetriesThatPage) {
+  EhGallerySpec spec = ThreePictures("Limited", false);
+  spec.pictures[1].path = "/eh/pic/lim/509.gif";
+  site.AddGallery("404", spec);
+  Add(site.Address(EhSite::GalleryPath("404", false)));
+  RunToEnd();
+  // The second picture's number was taken before the download said stop.
+  EXPECT_EQ(window.RowAt(0)[2], u"2/1");
+  EXPECT_EQ(window.RowAt(0)[3], u"暂停中");
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"已到达下载上限。请清空cookie，换IP后重试。"});
+  EXPECT_EQ(server.Hits("/eh/pic/lim/509.gif"), 0);
+  EXPECT_EQ(Files("Limited"), std::set<std::string>{"001.jpg"});
+
+  site.SetPicture("404", 2, {"/eh/pic/ab7/two.png"});
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"4/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(Files("Limited"), (std::set<std::string>{"001.jpg", "003.png", "004.gif"}));
+  EXPECT_EQ(File("Limited", "003.png"), EhSite::PictureBytes("/eh/pic/ab7/two.png"));
+  EXPECT_EQ(server.Hits(EhSite::PagePath("404", false, 1)), 2);  // Add and the first step
+  EXPECT_EQ(server.Hits(EhSite::PagePath("404", false, 2)), 2);
+}
+
+TEST_F(EhDownload, PageWithoutPictureEndsTheRunInDownloading) {
+  site.AddGallery("505", ThreePictures("Broken", false));
+  site.AddPage(EhSite::PagePath("505", false, 2), "<html><title>Broken</title>x</html>");
+  Add(site.Address(EhSite::PagePath("505", false, 1)));
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"1/1");
+  EXPECT_EQ(window.RowAt(0)[3], u"下载中");
+  EXPECT_EQ(controller.FindTask(0)->GetPageUrl(), site.Address(EhSite::PagePath("505", false, 2)));
+}
+
+TEST_F(EhDownload, EmptyReplyShowsTheLoginMessageAndAddsNothing) {
+  site.AddPage("/eh/s/x/9-1", "");
+  site.AddPage("/eh/s/x/9-2", "<html>no title here</html>");
+  Add(site.Address("/eh/s/x/9-1"));
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{kLoginMessage});
+  Add(site.Address("/eh/s/x/9-2"));  // no title: no task, no message
+  Add(site.Address("/eh/s/x/9-3"));  // 404 page: not empty, no title
+  EXPECT_EQ(window.Messages().size(), 1u);
+  EXPECT_EQ(window.RowCount(), 0);
+  EXPECT_TRUE(window.AddressText().empty());
+  EXPECT_FALSE(controller.FindTask(0));
+}
+
+TEST_F(EhDownload, FirstPageLookupFetchesOnlyGalleryAddresses) {
+  site.AddGallery("606", ThreePictures("Lookup", false));
+  const std::string first = site.Url(EhSite::PagePath("606", false, 1));
+  const std::string gallery = EhSite::MainGalleryPage(first);
+  auto lookup = [&](const std::string& path, int expected) {
+    std::array<char16_t, kUrlCapacity> buffer{};
+    CopyWide(buffer.data(), buffer.size(), site.Address(path));
+    EXPECT_EQ(controller.FindEHFirstPage(buffer.data()), expected) << path;
+    return std::u16string(WideView(buffer.data(), buffer.size()));
+  };
+  // The last '-' among the last five characters, or none: a picture page already.
+  for (const std::string path : {"/eh/s/t/7-1234", "/eh/s/t/7-1", "/eh/s/t/7-", "/eh/s/t/71"}) {
+    site.AddPage(path, gallery);
+    EXPECT_EQ(lookup(path, 1), site.Address(path));
+    EXPECT_EQ(server.Hits(path), 0) << path;
+  }
+  site.AddPage("/eh/g/7-12345", gallery);  // six characters from the '-' on: a gallery
+  EXPECT_EQ(lookup("/eh/g/7-12345", 1), FromUtf8(first));
+  EXPECT_EQ(server.Hits("/eh/g/7-12345"), 1);
+  site.AddPage("/eh/lofi/g-7/abcdef", EhSite::MirrorGalleryPage(first));
+  EXPECT_EQ(lookup("/eh/lofi/g-7/abcdef", 1), FromUtf8(first));
+  // A gallery page without its marker leaves the address as it was.
+  site.AddPage("/eh/g-8/abcdef", EhSite::MirrorGalleryPage(first));
+  EXPECT_EQ(lookup("/eh/g-8/abcdef", 0), site.Address("/eh/g-8/abcdef"));
+  site.AddPage("/eh/lofi/g-8/abcdef", gallery);
+  EXPECT_EQ(lookup("/eh/lofi/g-8/abcdef", 0), site.Address("/eh/lofi/g-8/abcdef"));
+}
+
+TEST_F(EhDownload, PictureAddressIsCutAt1023Characters) {
+  // Pictures whose full addresses are 1023 and 1024 characters long.
+  const std::size_t prefix = site.Url("/eh/pic/").size();
+  const std::string fits = "/eh/pic/" + std::string(1023 - prefix - 4, 'a') + ".jpg";
+  const std::string longer = "/eh/pic/" + std::string(1024 - prefix - 4, 'b') + ".jpg";
+  site.AddGallery("707", {"Long", false, {{fits}, {longer, false}}});
+  const std::string cut = longer.substr(0, longer.size() - 1);
+  server.Serve(cut, EhSite::PictureBytes(cut));
+  Add(site.Address(EhSite::PagePath("707", false, 1)));
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"2/2");
+  EXPECT_EQ(Files("Long"), (std::set<std::string>{"001.jpg", "002.jp"}));
+  EXPECT_EQ(File("Long", "002.jp"), EhSite::PictureBytes(cut));
+}
+
+TEST_F(EhDownload, ClosingDuringAPictureLeavesNoFile) {
+  site.AddGallery("808", ThreePictures("Closing", false));
+  server.Stall("/eh/pic/ab7/two.png", "\x89PNG partial");
+  Add(site.Address(EhSite::PagePath("808", false, 1)));
+  controller.OnBnClickedStart();
+  ASSERT_TRUE(server.WaitForStalled(1));
+  const auto started = std::chrono::steady_clock::now();
+  controller.Shutdown();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_FALSE(controller.WorkerRunning(SITE_EH));
+  EXPECT_EQ(Files("Closing"), std::set<std::string>{"001.jpg"});
+  EXPECT_NE(controller.FindTask(0)->GetState(), STATE_FINISHED);
 }
 
 }  // namespace

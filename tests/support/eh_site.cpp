@@ -1,0 +1,131 @@
+#include "support/eh_site.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+namespace pageloom::test {
+
+namespace {
+
+SiteNames LocalNames() {
+  SiteNames names = Sites();
+  names.ehHostMarker = u"/eh/";
+  names.ehMirrorMarker = u"/lofi/";
+  return names;
+}
+
+std::string ContentType(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
+  if (ext == ".png") return "image/png";
+  if (ext == ".gif") return "image/gif";
+  return "image/jpeg";
+}
+
+}  // namespace
+
+EhSite::EhSite(TestServer& server) : m_server(server), m_names(LocalNames()) {}
+
+std::string EhSite::MainGalleryPage(const std::string& firstPageUrl) {
+  return "<html><head><title>Gallery - EH</title></head><body><div id=\"gdt\">"
+         "<div class=\"gdtm\" style=\"height:170px\"><div style=\"margin:1px auto 0\">"
+         "<a href=\"" + firstPageUrl + "\"><img alt=\"01\" title=\"Page 1\" src=\"t1.jpg\"/>"
+         "</a></div></div><div class=\"gdtm\"><a href=\"" + firstPageUrl +
+         "x\"><img alt=\"02\" src=\"t2.jpg\"/></a></div></div></body></html>";
+}
+
+std::string EhSite::MirrorGalleryPage(const std::string& firstPageUrl) {
+  return "<html><head><title>Gallery - Lofi</title></head><body><div id=\"gh\">"
+         "<div class=\"gi\"><a href=\"" + firstPageUrl + "\"><img src=\"t1.jpg\"/></a></div>"
+         "<div class=\"gi\"><a href=\"" + firstPageUrl + "x\"><img src=\"t2.jpg\"/></a></div>"
+         "</div></body></html>";
+}
+
+std::string EhSite::PicturePage(const std::string& title, const std::string& nextPageUrl,
+                                const std::string& id, const std::string& pictureUrl) {
+  return "<html><head><title>" + title + "</title></head><body><div id=\"i3\">"
+         "<a onclick=\"return load_image(2)\" href=\"" + nextPageUrl + "\"><img id=\"" + id +
+         "\" src=\"" + pictureUrl + "\" style=\"height:1200px;width:850px\"/></a></div>"
+         "</body></html>";
+}
+
+std::string EhSite::GalleryPath(const std::string& name, bool mirror) {
+  return std::string(mirror ? "/eh/lofi" : "/eh") + "/g-" + name + "/token/";
+}
+
+std::string EhSite::PagePath(const std::string& name, bool mirror, int number) {
+  return std::string(mirror ? "/eh/lofi" : "/eh") + "/s/" + name + "/" + name + "-" +
+         std::to_string(number);
+}
+
+std::string EhSite::DownloadPath(const std::string& picturePath, bool mirror) {
+  if (!mirror) return picturePath;
+  std::string path = picturePath;
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0)
+    throw std::invalid_argument("mirror picture path without a folder");
+  path[slash - 1] = '3';
+  return path;
+}
+
+std::string EhSite::PictureBytes(const std::string& picturePath) {
+  std::string bytes = "\x89PIC" + picturePath;
+  std::uint32_t state = 2166136261u;
+  for (const char c : picturePath) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (int i = 0; i < 200 + static_cast<int>(state % 300); ++i) {
+    state = state * 22695477u + 1u;
+    bytes += static_cast<char>(state >> 23);
+  }
+  return bytes;
+}
+
+void EhSite::AddGallery(const std::string& name, const EhGallerySpec& spec) {
+  if (spec.pictures.empty()) throw std::invalid_argument("a gallery needs pictures");
+  m_galleries[name] = spec;
+  const std::string first = Url(PagePath(name, spec.mirror, 1));
+  AddPage(GalleryPath(name, spec.mirror),
+          spec.mirror ? MirrorGalleryPage(first) : MainGalleryPage(first));
+  for (int n = 1; n <= static_cast<int>(spec.pictures.size()); ++n) ServePage(name, n);
+}
+
+void EhSite::SetPicture(const std::string& name, int number, const EhPictureSpec& picture) {
+  EhGallerySpec& spec = m_galleries.at(name);
+  spec.pictures.at(static_cast<std::size_t>(number - 1)) = picture;
+  ServePage(name, number);
+}
+
+void EhSite::ServePage(const std::string& name, int number) {
+  const EhGallerySpec& spec = m_galleries.at(name);
+  const int count = static_cast<int>(spec.pictures.size());
+  const EhPictureSpec& picture = spec.pictures.at(static_cast<std::size_t>(number - 1));
+  const std::string next = Url(PagePath(name, spec.mirror, number < count ? number + 1 : number));
+  const std::string id = number % 2 == 1 ? "img" : "sm";
+  AddPage(PagePath(name, spec.mirror, number),
+          PicturePage(spec.title, next, id, Url(picture.path)));
+  if (picture.served) {
+    const std::string download = DownloadPath(picture.path, spec.mirror);
+    m_server.Serve(download, PictureBytes(download), ContentType(download));
+  }
+}
+
+void EhSite::AddPage(const std::string& path, std::string body) {
+  // The handler keeps the hook alive on its own: the server may outlive the site.
+  m_server.Handle(path, [hookMutex = m_hookMutex, hook = m_hook, page = std::move(body)](
+                            const httplib::Request& request, httplib::Response& response) {
+    std::function<void(const std::string&)> call;
+    {
+      std::lock_guard<std::mutex> lock(*hookMutex);
+      call = *hook;
+    }
+    if (call) call(request.path);
+    response.set_content(page, "text/html; charset=UTF-8");
+  });
+}
+
+void EhSite::SetPageHook(std::function<void(const std::string& path)> hook) {
+  std::lock_guard<std::mutex> lock(*m_hookMutex);
+  *m_hook = std::move(hook);
+}
+
+}  // namespace pageloom::test

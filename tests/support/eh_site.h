@@ -1,0 +1,77 @@
+// An EH look-alike on the local test server: gallery pages in main and mirror form,
+// picture pages that link to the next one (the last to itself), and the pictures. While
+// an EhSite lives, the program's EH markers point at it: addresses below "/eh/" count as
+// EH addresses, those below "/eh/lofi/" as the low-bandwidth mirror.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/test_server.h"
+#include "tasks/sites.h"
+
+namespace pageloom::test {
+
+struct EhPictureSpec {
+  std::string path;     // as the picture page writes it, e.g. "/eh/pic/ab7/one.jpg"
+  bool served = true;   // false: the picture's address answers 404
+};
+
+struct EhGallerySpec {
+  std::string title;    // the picture pages' title, e.g. "Abc Page 1"
+  bool mirror = false;  // pages below /eh/lofi/
+  std::vector<EhPictureSpec> pictures;  // one picture page each
+};
+
+class EhSite {
+ public:
+  explicit EhSite(TestServer& server);
+  EhSite(const EhSite&) = delete;
+  EhSite& operator=(const EhSite&) = delete;
+
+  // Page texts as the site writes them. `id` is the picture's element id (two or three
+  // letters); a three-letter id moves the picture address one byte further.
+  static std::string MainGalleryPage(const std::string& firstPageUrl);
+  static std::string MirrorGalleryPage(const std::string& firstPageUrl);
+  static std::string PicturePage(const std::string& title, const std::string& nextPageUrl,
+                                 const std::string& id, const std::string& pictureUrl);
+
+  // Serves gallery `name`: its gallery page, one picture page per picture (ids of three
+  // and two letters by turns, the last page linking to itself), and every served picture
+  // under the address the download asks for (for the mirror, with the '3' rule applied).
+  void AddGallery(const std::string& name, const EhGallerySpec& spec);
+  // Rewrites picture page `number` (from 1) of a gallery to show another picture.
+  void SetPicture(const std::string& name, int number, const EhPictureSpec& picture);
+  void AddPage(const std::string& path, std::string body);
+  // Runs on a server thread with the path of every page request, before the answer.
+  void SetPageHook(std::function<void(const std::string& path)> hook);
+
+  // Paths on the server.
+  static std::string GalleryPath(const std::string& name, bool mirror);
+  static std::string PagePath(const std::string& name, bool mirror, int number);
+  // The address the program downloads a picture from: on the mirror, the byte before the
+  // last '/' becomes '3'.
+  static std::string DownloadPath(const std::string& picturePath, bool mirror);
+  // Bytes of a picture: binary, a few hundred bytes, different for every path.
+  static std::string PictureBytes(const std::string& picturePath);
+
+  std::string Url(const std::string& path) const { return m_server.Url(path); }
+  std::u16string Address(const std::string& path) const { return m_server.WideUrl(path); }
+  int Hits(const std::string& path) const { return m_server.Hits(path); }
+
+ private:
+  void ServePage(const std::string& name, int number);
+
+  TestServer& m_server;
+  ScopedSiteNames m_names;
+  std::map<std::string, EhGallerySpec> m_galleries;
+  std::shared_ptr<std::mutex> m_hookMutex = std::make_shared<std::mutex>();
+  std::shared_ptr<std::function<void(const std::string&)>> m_hook =
+      std::make_shared<std::function<void(const std::string&)>>();
+};
+
+}  // namespace pageloom::test

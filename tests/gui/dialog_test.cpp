@@ -204,6 +204,34 @@ TEST_F(DialogTest, EscapeEndsTheDialog) {
   EXPECT_TRUE(dialog->IsClosing());
 }
 
+TEST_F(DialogTest, ClosingTheWindowEndsTheDialog) {
+  ShowAndActivate();
+  EXPECT_TRUE(dialog->close());
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(dialog->IsClosing());
+}
+
+TEST_F(DialogTest, CloseDuringACommandWaitsUntilTheCommandReturns) {
+  ShowAndActivate();
+  bool visibleInside = false;
+  bool closingInside = true;
+  dialog->SetMessageBoxHook([&](std::u16string_view text) {
+    messages.emplace_back(text);
+    dialog->close();  // the window is closed while Add's message box is up
+    visibleInside = dialog->isVisible();
+    closingInside = dialog->IsClosing();
+  });
+  QTest::mouseClick(Control<QPushButton>(kIdAdd), Qt::LeftButton);
+  EXPECT_EQ(messages, std::vector<std::u16string>{u"请输入网址"});
+  EXPECT_TRUE(visibleInside);
+  EXPECT_FALSE(closingInside);
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(dialog->IsClosing());
+  // A closing dialog runs no more commands.
+  Control<QPushButton>(kIdAdd)->click();
+  EXPECT_EQ(messages.size(), 1u);
+}
+
 TEST_F(DialogTest, EnterNeverEndsTheDialogAndRunsAddInTheAddressBox) {
   ShowAndActivate();
   auto* address = Control<QLineEdit>(kIdAddress);

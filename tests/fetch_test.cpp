@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -229,6 +230,44 @@ TEST(EncodeUrlTest, EncodesWhatBrowsersEncodeAndKeepsTheRest) {
   // The host is left to libcurl's own handling.
   EXPECT_EQ(EncodeUrl(u"http://漫画.cn/页"), "http://漫画.cn/%E9%A1%B5");
   EXPECT_EQ(EncodeUrl(u""), "");
+}
+
+TEST(EncodeUrlTest, RandomTextBecomesPlainAsciiThatDecodesBack) {
+  std::mt19937 random(20261208);
+  const std::u16string units = u"aZ09-._~/?=&# \"<>`{}\x01\x1F\x7F\t\r\né漫\U0001F600";
+  for (int round = 0; round < 2000; ++round) {
+    std::u16string path;
+    const int length = static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i) {
+      if (random() % 8 == 0) {
+        const auto unit = static_cast<char16_t>(random() % 0x10000);  // lone surrogates too
+        path += unit == u'%' ? u'x' : unit;  // an existing '%' is kept as it is
+      } else {
+        path += units[random() % units.size()];
+      }
+    }
+    const std::string out = EncodeUrl(u"http://h/" + path);
+    ASSERT_EQ(out.compare(0, 9, "http://h/"), 0);
+    std::string decoded;
+    for (std::size_t i = 9; i < out.size(); ++i) {
+      const auto c = static_cast<unsigned char>(out[i]);
+      ASSERT_TRUE(c > 0x20 && c < 0x7F && !std::strchr("\"<>`{}", c)) << out;
+      if (c == '%') {
+        ASSERT_LE(i + 2, out.size() - 1) << out;
+        decoded += static_cast<char>(std::stoi(out.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        decoded += static_cast<char>(c);
+      }
+    }
+    // What a browser keeps of the text: no tab or line break, nothing blank at the end.
+    std::string expected;
+    for (char c : ToUtf8(path))
+      if (c != '\t' && c != '\r' && c != '\n') expected += c;
+    while (!expected.empty() && static_cast<unsigned char>(expected.back()) <= 0x20)
+      expected.pop_back();
+    ASSERT_EQ(decoded, expected);
+  }
 }
 
 TEST_F(FetchTest, AbortEndsAStalledFetchOnAnotherThreadPromptly) {

@@ -278,7 +278,11 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
     endedAt = Clock::now().time_since_epoch().count();
   });
   ASSERT_TRUE(server.WaitForStalled(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first bytes are on disk
+  // The first bytes are on their way to disk.
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (Entries(tmp.Path()).count(".slow.jpg.part") == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{".slow.jpg.part"});
   const auto abortAt = Clock::now();
   AbortTransfers();
   worker.join();

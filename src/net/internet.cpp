@@ -73,7 +73,8 @@ class WakeRegistration {
   }
   ~WakeRegistration() {
     std::lock_guard<std::mutex> lock(g_multiMutex);
-    g_multis.erase(std::find(g_multis.begin(), g_multis.end(), m_multi));
+    const auto it = std::find(g_multis.begin(), g_multis.end(), m_multi);
+    if (it != g_multis.end()) g_multis.erase(it);
   }
   WakeRegistration(const WakeRegistration&) = delete;
   WakeRegistration& operator=(const WakeRegistration&) = delete;
@@ -257,14 +258,14 @@ int CloseInternet() {
 int FetchPage(std::u16string_view url, PageBuffer& page) {
   page[0] = 0;
   net_detail::SessionRef session;  // outlives the easy handle that uses it
+  PageSink sink{page.data(), 0, false};
+  char error[CURL_ERROR_SIZE] = {};  // both outlive the handle that uses them
   const std::string address = EncodeUrl(url);
   net_detail::EasyPtr easy = net_detail::NewRequest(address, session.get());
   if (!easy) {
     DebugLine(std::u16string_view(u"到指定服务器的连接建立失败…"));
     return 0;
   }
-  PageSink sink{page.data(), 0, false};
-  char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(easy.get(), CURLOPT_USERAGENT, "pageLoom");
   curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &WritePage);
   curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);

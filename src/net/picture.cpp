@@ -174,6 +174,7 @@ int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char1
       target.parent_path() / ("." + target.filename().string() + ".part");
   PartFile part(partPath);
   BodySink sink{&part};
+  char error[CURL_ERROR_SIZE] = {};  // outlives the handle that may write to it
 
   const std::string address = EncodeUrl(url);
   net_detail::EasyPtr easy = net_detail::NewRequest(address, session.get());
@@ -185,7 +186,6 @@ int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char1
     headers.release();
     headers.reset(more);
   }
-  char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(easy.get(), CURLOPT_FAILONERROR, 1L);  // an error page is no picture
   curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &WriteBody);

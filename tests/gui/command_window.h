@@ -1,0 +1,216 @@
+// The main window driven the way a user drives it, against the local EH and DMZJ sites:
+// addresses typed into the box, buttons and check boxes clicked, rows picked with the
+// mouse, the table read through the dialog's model, and the message box and the folder
+// picker answered by the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/gui/main_dialog.h"
+#include "app/gui/task_table_model.h"
+#include "app/task_controller.h"
+#include "gui/gui_test_support.h"
+#include "net/internet.h"
+#include "support/dmzj_site.h"
+#include "support/eh_site.h"
+#include "support/test_server.h"
+
+namespace pageloom::test {
+
+// A picture the server holds back until the test lets it go, then sends whole. It stands
+// for a slow picture whose transfer is in flight.
+class HeldPicture {
+ public:
+  HeldPicture(TestServer& server, const std::string& path, std::string bytes)
+      : m_state(std::make_shared<State>()) {
+    server.Handle(path, [state = m_state, body = std::move(bytes)](const httplib::Request&,
+                                                                  httplib::Response& response) {
+      std::unique_lock<std::mutex> lock(state->mutex);
+      ++state->arrived;
+      state->changed.notify_all();
+      state->changed.wait_for(lock, std::chrono::seconds(10), [&] { return state->released; });
+      response.set_content(body, "image/jpeg");
+    });
+  }
+  ~HeldPicture() { Release(); }
+  HeldPicture(const HeldPicture&) = delete;
+  HeldPicture& operator=(const HeldPicture&) = delete;
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->released = true;
+    m_state->changed.notify_all();
+  }
+  int Arrived() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->arrived;
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool released = false;
+  };
+  std::shared_ptr<State> m_state;
+};
+
+// Threads of this process right now.
+inline int ThreadCount() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+class CommandWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetNetTimeouts({2, 2});
+    dialog = std::make_unique<CpageLoomDlg>();
+    dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
+    dialog->SetFolderPickerHook([this](std::u16string_view title) {
+      pickerTitles.emplace_back(title);
+      return pickerAnswer;
+    });
+    Box(kIdSaveFolder)->setText(QString::fromStdU16String(dir.Wide()));
+    dialog->show();
+    QApplication::setActiveWindow(dialog.get());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+  }
+  void TearDown() override {
+    dialog.reset();
+    held.clear();
+    SetNetTimeouts({});
+  }
+
+  // --- controls ---
+  QPushButton* Button(int id) const { return dialog->findChild<QPushButton*>(ControlObjectName(id)); }
+  QLineEdit* Box(int id) const { return dialog->findChild<QLineEdit*>(ControlObjectName(id)); }
+  QCheckBox* Check(int id) const { return dialog->findChild<QCheckBox*>(ControlObjectName(id)); }
+  QTableView* Table() const { return dialog->findChild<QTableView*>(ControlObjectName(kIdTaskList)); }
+
+  void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+  void Tick(int id) { QTest::mouseClick(Check(id), Qt::LeftButton); }
+  void Type(const std::u16string& text) {
+    Box(kIdAddress)->setFocus();
+    QTest::keyClicks(Box(kIdAddress), QString::fromStdU16String(text));
+  }
+  void Add(const std::u16string& address) {
+    Type(address);
+    Click(kIdAdd);
+  }
+  // Clicks the first row, then Ctrl-clicks the others.
+  void SelectRows(const std::vector<int>& rows) {
+    bool first = true;
+    for (const int row : rows) {
+      const QRect cell = Table()->visualRect(Table()->model()->index(row, 1));
+      QTest::mouseClick(Table()->viewport(), Qt::LeftButton,
+                        first ? Qt::KeyboardModifiers() : Qt::KeyboardModifiers(Qt::ControlModifier),
+                        cell.center());
+      first = false;
+    }
+  }
+  std::vector<int> Selected() const { return dialog->SelectedRows(); }
+
+  // --- the table, through the dialog's model ---
+  int Rows() const { return Table()->model()->rowCount(); }
+  std::u16string Cell(int row, int column) const {
+    return Table()->model()->index(row, column).data().toString().toStdU16String();
+  }
+  std::vector<std::u16string> Row(int row) const {
+    std::vector<std::u16string> texts;
+    for (int column = 0; column < TaskTableModel::kColumnCount; ++column) texts.push_back(Cell(row, column));
+    return texts;
+  }
+  // Waits until row `row` shows `progress` (empty: any) and `status`.
+  bool WaitForRow(int row, const std::u16string& progress, const std::u16string& status,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    return PumpUntil(
+        [&] { return (progress.empty() || Cell(row, 2) == progress) && Cell(row, 3) == status; },
+        timeout);
+  }
+  bool WaitForWorkersToEnd() {
+    return PumpUntil([this] { return !Running(SITE_EH) && !Running(SITE_DMZJ); });
+  }
+  bool Running(int siteKind) { return dialog->Controller().WorkerRunning(siteKind); }
+  // Runs the window's events for a while: the time in which something must NOT happen.
+  static void Idle(std::chrono::milliseconds span) { PumpUntil([] { return false; }, span); }
+
+  // --- fixture sites ---
+  // Chapter `name` of 测试漫画 with `pictures` pictures under "c<n>/".
+  DmzjChapterSpec Chapter(const std::string& name, const std::string& next, int pictures) {
+    const std::string folder = "c" + std::to_string(m_chapters++) + "/p";
+    std::vector<std::string> paths;
+    for (int i = 1; i <= pictures; ++i) paths.push_back(folder + std::to_string(i) + ".jpg");
+    return DmzjChapterSpec{"测试漫画", name, std::to_string(pictures), next, std::move(paths)};
+  }
+  static EhGallerySpec Gallery(const std::string& title, const std::string& name, int pictures) {
+    EhGallerySpec spec{title + " Page 1", false, {}};
+    for (int i = 1; i <= pictures; ++i)
+      spec.pictures.push_back({"/eh/pic/" + name + "/img" + std::to_string(i) + ".jpg"});
+    return spec;
+  }
+  std::u16string EhAddress(const std::string& name) const {
+    return eh.Address(EhSite::GalleryPath(name, false));
+  }
+  HeldPicture& HoldDmzj(const std::string& picture) {
+    held.push_back(std::make_unique<HeldPicture>(server, "/dmzjpic/" + picture,
+                                                 DmzjSite::PictureBytes(picture)));
+    return *held.back();
+  }
+  HeldPicture& HoldEh(const std::string& picture) {
+    held.push_back(std::make_unique<HeldPicture>(server, picture, EhSite::PictureBytes(picture)));
+    return *held.back();
+  }
+
+  // --- disk ---
+  std::u16string Folder(const std::string& inside) const { return dir.Wide(inside) + u"/"; }
+  // Every entry of a task folder, hidden ones included.
+  std::set<std::string> Files(const std::string& inside) const {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path() / std::filesystem::u8path(inside), error))
+      names.insert(entry.path().filename().u8string());
+    return names;
+  }
+  std::string File(const std::string& inside) const {
+    return ReadFileBytes(dir.Path() / std::filesystem::u8path(inside));
+  }
+
+  TestServer server;
+  DmzjSite dmzj{server};  // first: the EH site's markers are laid over the DMZJ site's
+  EhSite eh{server};
+  TempDir dir;
+  std::list<std::unique_ptr<HeldPicture>> held;
+  std::unique_ptr<CpageLoomDlg> dialog;
+
+  std::vector<std::u16string> messages;
+  std::vector<std::u16string> pickerTitles;
+  std::optional<std::u16string> pickerAnswer;
+
+ private:
+  int m_chapters = 0;
+};
+
+}  // namespace pageloom::test

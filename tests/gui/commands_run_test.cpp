@@ -1,0 +1,230 @@
+// Start, Pause, Continue and closing, tried from the window while the two workers
+// download from the local sites; and one whole run from Add to "已完成" for both sites.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <filesystem>
+
+#include "gui/command_window.h"
+
+namespace pageloom::test {
+namespace {
+
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using namespace std::chrono_literals;
+using Texts = std::vector<std::u16string>;
+
+TEST_F(CommandWindowTest, StartTwiceStartsEachWorkerOnceAndAfterTheyEndTwoNewOnes) {
+  eh.AddGallery("a", Gallery("First", "a", 1));
+  dmzj.AddChapter("/c/a.shtml", Chapter("甲", "", 1));
+  HeldPicture& ehPicture = HoldEh("/eh/pic/a/img1.jpg");
+  HeldPicture& dmzjPicture = HoldDmzj("c0/p1.jpg");
+  Add(EhAddress("a"));
+  Add(dmzj.Address("/c/a.shtml"));
+
+  const int idle = ThreadCount();
+  Click(kIdStart);
+  ASSERT_TRUE(PumpUntil([&] { return ehPicture.Arrived() == 1 && dmzjPicture.Arrived() == 1; }));
+  EXPECT_EQ(ThreadCount(), idle + 2);
+  Click(kIdStart);
+  EXPECT_EQ(ThreadCount(), idle + 2) << "a running worker is left alone";
+  EXPECT_TRUE(Running(SITE_EH));
+  EXPECT_TRUE(Running(SITE_DMZJ));
+  ehPicture.Release();
+  dmzjPicture.Release();
+  ASSERT_TRUE(WaitForRow(0, u"1/1", u"已完成"));
+  ASSERT_TRUE(WaitForRow(1, u"1/1", u"已完成"));
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_EQ(server.Hits("/eh/pic/a/img1.jpg"), 1);
+  EXPECT_EQ(server.Hits("/dmzjpic/c0/p1.jpg"), 1);
+  EXPECT_EQ(dmzj.Hits("/c/a.shtml"), 2);  // Add, and the one worker's first step
+  EXPECT_TRUE(PumpUntil([&] { return ThreadCount() == idle; }));
+
+  // Both ended: the next Start makes two new workers, which find the new tasks.
+  eh.AddGallery("b", Gallery("Second", "b", 1));
+  dmzj.AddChapter("/c/b.shtml", Chapter("乙", "", 1));
+  HeldPicture& ehLater = HoldEh("/eh/pic/b/img1.jpg");
+  HeldPicture& dmzjLater = HoldDmzj("c1/p1.jpg");
+  Add(EhAddress("b"));
+  Add(dmzj.Address("/c/b.shtml"));
+  Click(kIdStart);
+  ASSERT_TRUE(PumpUntil([&] { return ehLater.Arrived() == 1 && dmzjLater.Arrived() == 1; }));
+  EXPECT_EQ(ThreadCount(), idle + 2);
+  EXPECT_TRUE(Running(SITE_EH));
+  EXPECT_TRUE(Running(SITE_DMZJ));
+  ehLater.Release();
+  dmzjLater.Release();
+  ASSERT_TRUE(WaitForRow(2, u"1/1", u"已完成"));
+  ASSERT_TRUE(WaitForRow(3, u"1/1", u"已完成"));
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_EQ(server.Hits("/eh/pic/a/img1.jpg"), 1) << "finished tasks are not fetched again";
+  EXPECT_EQ(server.Hits("/dmzjpic/c0/p1.jpg"), 1);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(CommandWindowTest, PauseLetsThePicturesInFlightFinishThenHoldsBothUntilContinue) {
+  eh.AddGallery("p", Gallery("Paused Gallery", "p", 2));
+  const DmzjChapterSpec chapter = Chapter("停", "", 2);
+  dmzj.AddChapter("/c/p.shtml", chapter);
+  HeldPicture& ehPicture = HoldEh("/eh/pic/p/img1.jpg");
+  HeldPicture& dmzjPicture = HoldDmzj(chapter.pictures[0]);
+  Add(EhAddress("p"));
+  Add(dmzj.Address("/c/p.shtml"));
+
+  Click(kIdStart);
+  ASSERT_TRUE(PumpUntil([&] { return ehPicture.Arrived() == 1 && dmzjPicture.Arrived() == 1; }));
+  Click(kIdPause);
+  ehPicture.Release();
+  dmzjPicture.Release();
+  // The step in flight completes, files and rows included.
+  ASSERT_TRUE(WaitForRow(0, u"1/1", u"下载中"));
+  ASSERT_TRUE(WaitForRow(1, u"1/2", u"下载中"));
+  EXPECT_EQ(Files("Paused Gallery"), std::set<std::string>{"001.jpg"});
+  EXPECT_EQ(Files("测试漫画/停"), std::set<std::string>{"001.jpg"});
+
+  // Then nothing more arrives while paused, and the rows stay as they are.
+  const int hits = server.TotalHits();
+  Idle(400ms);
+  EXPECT_EQ(server.TotalHits(), hits);
+  EXPECT_EQ(server.Hits(EhSite::PagePath("p", false, 2)), 0);
+  EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[1]), 0);
+  EXPECT_EQ(Row(0)[2], u"1/1");
+  EXPECT_EQ(Row(1)[2], u"1/2");
+  EXPECT_TRUE(Running(SITE_EH));
+  EXPECT_TRUE(Running(SITE_DMZJ));
+
+  Click(kIdContinue);
+  ASSERT_TRUE(WaitForRow(0, u"2/2", u"已完成"));
+  ASSERT_TRUE(WaitForRow(1, u"2/2", u"已完成"));
+  EXPECT_EQ(File("Paused Gallery/002.jpg"), EhSite::PictureBytes("/eh/pic/p/img2.jpg"));
+  EXPECT_EQ(File("测试漫画/停/002.jpg"), DmzjSite::PictureBytes(chapter.pictures[1]));
+}
+
+TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
+  const DmzjChapterSpec chapter = Chapter("续", "", 3);
+  dmzj.AddChapter("/c/s.shtml", chapter);
+  HeldPicture& first = HoldDmzj(chapter.pictures[0]);
+  Add(dmzj.Address("/c/s.shtml"));
+  Click(kIdStart);
+  ASSERT_TRUE(PumpUntil([&] { return first.Arrived() == 1; }));
+  Click(kIdPause);
+  first.Release();
+  ASSERT_TRUE(WaitForRow(0, u"1/3", u"下载中"));
+  Idle(200ms);
+  EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[1]), 0);
+
+  ASSERT_TRUE(Running(SITE_DMZJ));
+  Click(kIdStart);
+  ASSERT_TRUE(WaitForRow(0, u"3/3", u"已完成"));
+  // The paused worker went on: no second one read the chapter or its pictures again.
+  EXPECT_EQ(dmzj.Hits("/c/s.shtml"), 2);  // Add, and the first step
+  for (const std::string& picture : chapter.pictures) EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
+  EXPECT_EQ(Files("测试漫画/续"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
+}
+
+// Two tasks whose first pictures stall halfway: the server sends a status, a long
+// Content-Length and a few bytes, then nothing.
+class ClosingTest : public CommandWindowTest {
+ protected:
+  void StartStalledDownloads() {
+    eh.AddGallery("s", Gallery("Stalled Gallery", "s", 2));
+    const DmzjChapterSpec chapter = Chapter("卡住", "", 2);
+    dmzj.AddChapter("/c/s.shtml", chapter);
+    server.Stall("/eh/pic/s/img1.jpg", "\x89PIC partial");
+    server.Stall("/dmzjpic/" + chapter.pictures[0], "\xFF\xD8\xFF partial");
+    Add(EhAddress("s"));
+    Add(dmzj.Address("/c/s.shtml"));
+    idleThreads = ThreadCount();
+    Click(kIdStart);
+    ASSERT_TRUE(server.WaitForStalled(2));
+    // Both part files are on disk: the transfers are really under way.
+    ASSERT_TRUE(PumpUntil([this] {
+      return Files("Stalled Gallery").size() == 1 && Files("测试漫画/卡住").size() == 1;
+    })) << "no part file appeared";
+  }
+  void ExpectNothingLeft() {
+    EXPECT_TRUE(Files("Stalled Gallery").empty());
+    EXPECT_TRUE(Files("测试漫画/卡住").empty());
+    EXPECT_EQ(ThreadCount(), idleThreads);
+    EXPECT_FALSE(TransfersAborted()) << "the next window's downloads must work";
+  }
+
+  int idleThreads = 0;
+};
+
+TEST_F(ClosingTest, EscapeWithBothWorkersMidTransferEndsPromptly) {
+  StartStalledDownloads();
+  QElapsedTimer clock;
+  clock.start();
+  QTest::keyClick(Box(kIdAddress), Qt::Key_Escape);
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(dialog->result(), QDialog::Rejected);
+  EXPECT_FALSE(Running(SITE_EH));
+  EXPECT_FALSE(Running(SITE_DMZJ));
+  ExpectNothingLeft();
+  // The rows' late writes are dropped; the window goes without waiting for anything.
+  clock.restart();
+  dialog.reset();
+  EXPECT_LT(clock.elapsed(), 2000);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ThreadCount(), idleThreads);
+}
+
+TEST_F(ClosingTest, DestroyingTheWindowWithBothWorkersMidTransferEndsPromptly) {
+  StartStalledDownloads();
+  QElapsedTimer clock;
+  clock.start();
+  dialog.reset();
+  EXPECT_LT(clock.elapsed(), 2000);
+  QCoreApplication::processEvents();
+  ExpectNothingLeft();
+}
+
+TEST_F(CommandWindowTest, GalleryAndSeriesRunFromAddToFinishedInOneWindow) {
+  const EhGallerySpec gallery = Gallery("Whole Gallery", "w", 3);
+  eh.AddGallery("w", gallery);
+  dmzj.AddSeries("/info/w.html", "/c/w1.shtml");
+  const DmzjChapterSpec one = Chapter("第1话", "w2.shtml", 4);
+  const DmzjChapterSpec two = Chapter("第2话", "", 3);
+  dmzj.AddChapter("/c/w1.shtml", one);
+  dmzj.AddChapter("/c/w2.shtml", two);
+  HeldPicture& ehSecond = HoldEh(gallery.pictures[1].path);
+
+  // The gallery by Enter, then Start: the EH worker downloads while the series is added.
+  Type(EhAddress("w"));
+  QTest::keyClick(Box(kIdAddress), Qt::Key_Return);
+  ASSERT_EQ(Rows(), 1);
+  Click(kIdStart);
+  ASSERT_TRUE(PumpUntil([&] { return ehSecond.Arrived() == 1; }));
+  Tick(kIdFollowNext);
+  Add(dmzj.Address("/info/w.html"));
+  ASSERT_EQ(Rows(), 3);
+  EXPECT_EQ(Row(1), (Texts{u"1", Folder("测试漫画/第1话"), u"0/4", u"准备中"}));
+  EXPECT_EQ(Row(2), (Texts{u"2", Folder("测试漫画/第2话"), u"0/3", u"准备中"}));
+  ehSecond.Release();
+  Click(kIdStart);  // a new DMZJ worker if the first has ended; the EH one is left alone
+
+  ASSERT_TRUE(WaitForRow(0, u"3/3", u"已完成"));
+  ASSERT_TRUE(WaitForRow(1, u"4/4", u"已完成"));
+  ASSERT_TRUE(WaitForRow(2, u"3/3", u"已完成"));
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_EQ(Row(0), (Texts{u"0", Folder("Whole Gallery"), u"3/3", u"已完成"}));
+  EXPECT_TRUE(messages.empty());
+
+  EXPECT_EQ(Files("Whole Gallery"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "00" + std::to_string(i + 1) + ".jpg";
+    EXPECT_EQ(File("Whole Gallery/" + name), EhSite::PictureBytes(gallery.pictures[i].path)) << name;
+  }
+  EXPECT_EQ(Files("测试漫画/第1话"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg", "004.jpg"}));
+  EXPECT_EQ(Files("测试漫画/第2话"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
+  EXPECT_EQ(File("测试漫画/第1话/004.jpg"), DmzjSite::PictureBytes(one.pictures[3]));
+  EXPECT_EQ(File("测试漫画/第2话/003.jpg"), DmzjSite::PictureBytes(two.pictures[2]));
+  for (const std::string& picture : one.pictures) EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
+}
+
+}  // namespace
+}  // namespace pageloom::test

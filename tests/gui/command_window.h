@@ -73,14 +73,21 @@ class HeldPicture {
   std::shared_ptr<State> m_state;
 };
 
-// Threads of this process right now.
-inline int ThreadCount() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
+// The threads of this process right now, by id.
+inline std::set<int> ThreadIds() {
+  std::set<int> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(std::stoi(entry.path().filename().string()));
+  return ids;
+}
+
+// Threads running now that were not running at `before` (threads that ended meanwhile,
+// such as an idle pool thread of the toolkit, do not count).
+inline std::set<int> NewThreads(const std::set<int>& before) {
+  std::set<int> added;
+  for (const int id : ThreadIds())
+    if (before.count(id) == 0) added.insert(id);
+  return added;
 }
 
 class CommandWindowTest : public ::testing::Test {

@@ -125,6 +125,36 @@ TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
   EXPECT_EQ(Files("测试漫画/续"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
 }
 
+TEST_F(CommandWindowTest, WorkersAskTheWindowForAFolderWhenTheirsCannotBeMade) {
+  dmzj.AddChapter("/c/1.shtml", Chapter("第1话", "", 2));
+  dmzj.AddChapter("/c/2.shtml", Chapter("第2话", "", 2));
+  Add(dmzj.Address("/c/1.shtml"));
+  Add(dmzj.Address("/c/2.shtml"));
+  ASSERT_EQ(Rows(), 2);
+  // The comic's folder becomes a plain file: neither chapter folder can be made again.
+  std::filesystem::remove_all(dir.Path() / "测试漫画");
+  WriteFileBytes(dir.Path() / "测试漫画", "in the way");
+
+  // The first chapter's worker is given a folder; the picker is asked once, since the
+  // task keeps the folder. For the second chapter the user cancels, once per picture.
+  const std::u16string picked = dir.Wide("picked");
+  std::filesystem::create_directory(dir.Path() / "picked");
+  dialog->SetFolderPickerHook([&](std::u16string_view title) -> std::optional<std::u16string> {
+    pickerTitles.emplace_back(title);
+    if (pickerTitles.size() == 1) return picked;
+    return std::nullopt;
+  });
+  Click(kIdStart);
+  ASSERT_TRUE(WaitForRow(0, u"2/2", u"已完成"));
+  ASSERT_TRUE(WaitForRow(1, u"2/2", u"已完成"));
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_EQ(pickerTitles, Texts(3, u"创建文件夹失败，请手动选择漫画保存文件夹："));
+  EXPECT_EQ(messages, Texts(2, u"无效的目录，请重新选择"));
+  EXPECT_EQ(Files("picked"), (std::set<std::string>{"001.jpg", "002.jpg"}));
+  EXPECT_EQ(dialog->Controller().FindTask(0)->GetFolder(), picked + u"/");
+  EXPECT_EQ(Cell(0, 1), Folder("测试漫画/第1话")) << "the row keeps the folder it was added with";
+}
+
 // Two tasks whose first pictures stall halfway: the server sends a status, a long
 // Content-Length and a few bytes, then nothing.
 class ClosingTest : public CommandWindowTest {

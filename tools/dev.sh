@@ -40,7 +40,7 @@ case "${1:-}" in
     configure build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_SANITIZE=thread \
       -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_TSAN_SUBSET=ON
     cmake --build build/tsan -j "$jobs"
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
       ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
     # 3. everything under AddressSanitizer + UndefinedBehaviorSanitizer
     configure build/asan -DCMAKE_BUILD_TYPE=Debug -DPAGELOOM_SANITIZE=address,undefined

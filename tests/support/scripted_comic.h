@@ -130,6 +130,13 @@ inline bool WaitUntil(const std::function<bool()>& done,
 
 // Number of threads of this process.
 inline int ThreadCount() {
+  // ThreadSanitizer starts a helper thread of its own with the first thread of the
+  // process; make sure it exists before anything is counted.
+  static const bool warmed = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)warmed;
   int n = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
   return n;

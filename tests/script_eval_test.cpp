@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/dmzj_site.h"
 #include "tasks/sites.h"
 #include "text/encoding.h"
 
@@ -20,60 +21,6 @@ namespace pageloom::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The unpacker's own base-62 numbering of the word list.
-std::string Base62(std::size_t c) {
-  const std::string prefix = c < 62 ? std::string() : Base62(c / 62);
-  const std::size_t r = c % 62;
-  const char digit = r > 35 ? static_cast<char>(r + 29)
-                            : r < 10 ? static_cast<char>('0' + r) : static_cast<char>('a' + r - 10);
-  return prefix + digit;
-}
-
-bool IsWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// Packs JavaScript source as such pages ship it: every word replaced by its base-62
-// number in a '|'-separated word list (most frequent first), unpacked at run time by a
-// function(p,a,c,k,e,d). The result is the expression that stands behind "eval".
-std::string Pack(const std::string& source) {
-  std::vector<std::string> words;
-  std::map<std::string, int> counts;
-  for (std::size_t i = 0; i < source.size();) {
-    if (!IsWordChar(source[i])) {
-      ++i;
-      continue;
-    }
-    std::size_t end = i;
-    while (end < source.size() && IsWordChar(source[end])) ++end;
-    const std::string word = source.substr(i, end - i);
-    if (counts[word]++ == 0) words.push_back(word);
-    i = end;
-  }
-  std::stable_sort(words.begin(), words.end(),
-                   [&](const std::string& a, const std::string& b) { return counts[a] > counts[b]; });
-  std::map<std::string, std::size_t> index;
-  for (std::size_t k = 0; k < words.size(); ++k) index[words[k]] = k;
-
-  std::string payload;
-  for (std::size_t i = 0; i < source.size();) {
-    if (IsWordChar(source[i])) {
-      std::size_t end = i;
-      while (end < source.size() && IsWordChar(source[end])) ++end;
-      payload += Base62(index[source.substr(i, end - i)]);
-      i = end;
-      continue;
-    }
-    if (source[i] == '\\' || source[i] == '\'') payload += '\\';
-    payload += source[i++];
-  }
-  std::string list;
-  for (std::size_t k = 0; k < words.size(); ++k) list += (k ? "|" : "") + words[k];
-
-  return R"JS((function(p,a,c,k,e,d){e=function(c){return(c<a?'':e(parseInt(c/a)))+((c=c%a)>35?String.fromCharCode(c+29):c.toString(36))};if(!''.replace(/^/,String)){while(c--){d[e(c)]=k[c]||e(c)}k=[function(e){return d[e]}];e=function(){return'\\w+'};c=1};while(c--){if(k[c]){p=p.replace(new RegExp('\\b'+e(c)+'\\b','g'),k[c])}}return p}(')JS" +
-         payload + "',62," + std::to_string(words.size()) + ",'" + list + "'.split('|'),0,{}))";
-}
 
 // Page source of a picture list: var pages=["a\/b\/1.jpg",...];
 std::string PicturesSource(const std::string& folder, int count) {
@@ -130,7 +77,7 @@ TEST(ScriptEvalWithoutApplicationTest, GivesNothingInsteadOfStopping) {
 }
 
 TEST_F(ScriptEvalTest, PackedScriptGivesThePathsInOrder) {
-  const std::string packed = Pack(R"(var pages=["a\/b\/1.jpg","a\/b\/2.jpg"];)");
+  const std::string packed = PackedExpression(R"(var pages=["a\/b\/1.jpg","a\/b\/2.jpg"];)");
   ASSERT_NE(packed.find("function(p,a,c,k,e,d)"), std::string::npos);
   List list;
   EXPECT_EQ(EvalPictureList(packed.c_str(), list), 1);
@@ -138,19 +85,19 @@ TEST_F(ScriptEvalTest, PackedScriptGivesThePathsInOrder) {
 
   // As the page line has it, with the statement's semicolon; and the quoted-array form.
   list.clear();
-  EXPECT_EQ(EvalPictureList((Pack(R"(var pages=pages='["x\/1.png","x\/2.png"]';)") + ";").c_str(), list), 1);
+  EXPECT_EQ(EvalPictureList((PackedExpression(R"(var pages=pages='["x\/1.png","x\/2.png"]';)") + ";").c_str(), list), 1);
   EXPECT_EQ(list, Entries({u"x/1.png", u"x/2.png"}));
 }
 
 TEST_F(ScriptEvalTest, ChinesePathsPassThroughTheCodePage) {
-  const std::string packed = Pack("var pages=[\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/001.jpg\",\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/002.jpg\"];");
+  const std::string packed = PackedExpression("var pages=[\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/001.jpg\",\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/002.jpg\"];");
   List list;
   EXPECT_EQ(EvalPictureList(ToAnsi(packed).c_str(), list), 1);
   EXPECT_EQ(list, Entries({u"第1话/001.jpg", u"第1话/002.jpg"}));
 }
 
 TEST_F(ScriptEvalTest, LongScriptIsEvaluatedWhole) {
-  const std::string packed = Pack(PicturesSource("comic\\/long_chapter_name", 400));
+  const std::string packed = PackedExpression(PicturesSource("comic\\/long_chapter_name", 400));
   ASSERT_GT(packed.size(), 2 * 2048u);  // well past the address capacity
   List list;
   ASSERT_EQ(EvalPictureList(packed.c_str(), list), 1);
@@ -234,15 +181,15 @@ TEST_F(ScriptEvalTest, EndlessScriptIsStoppedByTheTimeout) {
 
 TEST_F(ScriptEvalTest, EntriesAlreadyInTheListStayInFront) {
   List list{u"old1", u"old2"};
-  EXPECT_EQ(EvalPictureList(Pack(R"(var pages=["n\/1.jpg","n\/2.jpg"];)").c_str(), list), 1);
+  EXPECT_EQ(EvalPictureList(PackedExpression(R"(var pages=["n\/1.jpg","n\/2.jpg"];)").c_str(), list), 1);
   List expected{u"old1", u"old2"};
   expected.splice(expected.end(), Entries({u"n/1.jpg", u"n/2.jpg"}));
   EXPECT_EQ(list, expected);
 }
 
 TEST_F(ScriptEvalTest, TwoThreadsEvaluateAtOnce) {
-  const std::string first = Pack(PicturesSource("first", 60));
-  const std::string second = Pack(PicturesSource("second", 40));
+  const std::string first = PackedExpression(PicturesSource("first", 60));
+  const std::string second = PackedExpression(PicturesSource("second", 40));
   List firstList, secondList;
   int firstResult = 0, secondResult = 0, timedOut = -1;
   List spinList{u"kept"};

@@ -44,7 +44,7 @@ constexpr const char* kUnpacker =
 
 }  // namespace
 
-std::string PackScript(std::string_view source) {
+std::string PackedExpression(std::string_view source) {
   std::map<std::string, std::size_t, std::less<>> index;
   std::vector<std::string> words;
   std::string packed;
@@ -66,9 +66,11 @@ std::string PackScript(std::string_view source) {
   }
   std::string list;
   for (std::size_t i = 0; i < words.size(); ++i) list += (i ? "|" : "") + words[i];
-  return std::string("eval(") + kUnpacker + "('" + SingleQuoted(packed) + "',62," +
+  return std::string("(") + kUnpacker + "('" + SingleQuoted(packed) + "',62," +
          std::to_string(words.size()) + ",'" + list + "'.split('|'),0,{}))";
 }
+
+std::string PackScript(std::string_view source) { return "eval" + PackedExpression(source); }
 
 std::string PicturesSource(const std::vector<std::string>& paths) {
   std::string out = "var pages=[";

@@ -17,6 +17,8 @@ namespace pageloom::test {
 // one line: `eval(function(p,a,c,k,e,d){...}('...',62,N,'w0|w1|...'.split('|'),0,{}))`;
 // evaluating the text behind "eval" gives `source` back.
 std::string PackScript(std::string_view source);
+// The same without the leading "eval": the expression the page hands to eval.
+std::string PackedExpression(std::string_view source);
 
 // `var pages=["p0","p1",...];` with every '/' of the paths escaped as "\/".
 std::string PicturesSource(const std::vector<std::string>& paths);

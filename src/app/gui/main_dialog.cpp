@@ -3,7 +3,6 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
@@ -60,8 +59,6 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 
 QString ControlObjectName(int id) { return QStringLiteral("ctl%1").arg(id); }
 
-QString DefaultSaveFolder() { return QDir::homePath() + QStringLiteral("/comic"); }
-
 CpageLoomDlg::CpageLoomDlg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("CpageLoomDlg"));
   setWindowTitle(QStringLiteral("pageLoom"));
@@ -107,7 +104,7 @@ void CpageLoomDlg::CreateControls() {
   m_pathEdit = new QLineEdit(this);
   m_pathEdit->setObjectName(ControlObjectName(kIdSaveFolder));
   Place(m_pathEdit, units, 71, 42, 260, 15);
-  m_pathEdit->setText(DefaultSaveFolder());
+  m_pathEdit->setText(QString::fromStdU16String(TaskController::DefaultSaveFolder()));
 
   auto* browse = MakeButton(this, kIdBrowse, QStringLiteral("浏览"));
   Place(browse, units, 345, 42, 50, 16);

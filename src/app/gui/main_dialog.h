@@ -57,9 +57,6 @@ enum DialogControlId : int {
 // "ctl" followed by the id.
 QString ControlObjectName(int id);
 
-// $HOME/comic, the save folder a fresh start shows.
-QString DefaultSaveFolder();
-
 class CpageLoomDlg : public QDialog, public WindowPort {
   Q_OBJECT
 

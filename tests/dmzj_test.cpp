@@ -217,11 +217,11 @@ class DmzjSiteTest : public ::testing::Test {
 
   // Chapter `chapter` of 中文漫画 with `pictures` pictures under "pic/<n>/", n counting
   // the chapters made so far.
-  DmzjChapterSpec Spec(std::string chapter, std::string next, int pictures = 3) {
+  DmzjChapterPlan Plan(std::string chapter, std::string next, int pictures = 3) {
     const std::string folder = "pic/" + std::to_string(m_specs++) + "/p";
     std::vector<std::string> paths;
     for (int i = 1; i <= pictures; ++i) paths.push_back(folder + std::to_string(i) + ".jpg");
-    return DmzjChapterSpec{"中文漫画", std::move(chapter), std::to_string(pictures),
+    return DmzjChapterPlan{"中文漫画", std::move(chapter), std::to_string(pictures),
                            std::move(next), std::move(paths)};
   }
   void Add(const std::u16string& address, bool follow, bool rename = true) {
@@ -282,9 +282,9 @@ TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
 
 TEST_F(DmzjSiteTest, FollowOptionQueuesOneChapterOrTheWholeChain) {
   site.AddSeries("/info/series.html", "/c/1233.shtml");
-  site.AddChapter("/c/1233.shtml", Spec("第1话", "1234.shtml", 12));
-  site.AddChapter("/c/1234.shtml", Spec("第2话", "/c/1235.shtml", 5));
-  site.AddChapter("/c//c/1235.shtml", Spec("第3话 完", "", 7));
+  site.AddChapter("/c/1233.shtml", Plan("第1话", "1234.shtml", 12));
+  site.AddChapter("/c/1234.shtml", Plan("第2话", "/c/1235.shtml", 5));
+  site.AddChapter("/c//c/1235.shtml", Plan("第3话 完", "", 7));
 
   Add(site.Address("/c/1233.shtml"), false);
   ASSERT_EQ(window.RowCount(), 1);
@@ -308,7 +308,7 @@ TEST_F(DmzjSiteTest, FollowOptionQueuesOneChapterOrTheWholeChain) {
 }
 
 TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
-  site.AddChapter("/c/1.shtml", Spec("第1话", "2.shtml"));
+  site.AddChapter("/c/1.shtml", Plan("第1话", "2.shtml"));
   site.AddPage("/c/2.shtml", Chapter("3", "<a id=\"next_chapter\" href=\"3.shtml"));
   site.AddPage("/c/half.shtml", "var g_comic_name = \"A\"; var g_chapter_name = \"B\";");
   char16_t address[kUrlCapacity];
@@ -322,17 +322,17 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   EXPECT_EQ(controller.TaskNumbers(), std::vector<int>{0});
 
   // 10 -> 11 -> 12 -> 11: three tasks, then the chain stops at the queued address.
-  site.AddChapter("/c/10.shtml", Spec("第10话", "11.shtml"));
-  site.AddChapter("/c/11.shtml", Spec("第11话", "12.shtml"));
-  site.AddChapter("/c/12.shtml", Spec("第12话", "11.shtml"));
+  site.AddChapter("/c/10.shtml", Plan("第10话", "11.shtml"));
+  site.AddChapter("/c/11.shtml", Plan("第11话", "12.shtml"));
+  site.AddChapter("/c/12.shtml", Plan("第12话", "11.shtml"));
   Add(site.Address("/c/10.shtml"), true);
   EXPECT_EQ(window.RowCount(), 4);
   EXPECT_EQ(site.Hits("/c/11.shtml"), 1);
 
   // A next link of 51 bytes is followed; one of 52 ends the chain after its task.
   const std::string link51 = std::string(45, 'a') + ".shtml";
-  site.AddChapter("/c/20.shtml", Spec("第20话", link51));
-  site.AddChapter("/c/" + link51, Spec("第21话", std::string(46, 'b') + ".shtml"));
+  site.AddChapter("/c/20.shtml", Plan("第20话", link51));
+  site.AddChapter("/c/" + link51, Plan("第21话", std::string(46, 'b') + ".shtml"));
   CopyWide(address, kUrlCapacity, site.Address("/c/20.shtml"));
   EXPECT_EQ(controller.AddDMZJTask(address), 1);
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/c/" + link51));
@@ -344,7 +344,7 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
 TEST_F(DmzjSiteTest, LongNamesAreCutAndAStrayCountReadsZero) {
   std::string comic;
   for (int i = 0; i < 100; ++i) comic += "话";  // 300 bytes
-  site.AddChapter("/c/long.shtml", DmzjChapterSpec{comic, "第1话", "x", "", {}});
+  site.AddChapter("/c/long.shtml", DmzjChapterPlan{comic, "第1话", "x", "", {}});
   Add(site.Address("/c/long.shtml"), true);
   ASSERT_EQ(window.RowCount(), 1);
   EXPECT_EQ(window.RowAt(0)[2], u"0/0");
@@ -355,8 +355,8 @@ TEST_F(DmzjSiteTest, LongNamesAreCutAndAStrayCountReadsZero) {
 }
 
 TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
-  const DmzjChapterSpec spec = Spec("中文", "", 12);
-  site.AddChapter("/c/1233.shtml", spec);
+  const DmzjChapterPlan plan = Plan("中文", "", 12);
+  site.AddChapter("/c/1233.shtml", plan);
   char16_t address[kUrlCapacity];
   CopyWide(address, kUrlCapacity, site.Address("/c/1233.shtml"));
   ASSERT_EQ(controller.AddDMZJTask(address), 0);
@@ -377,7 +377,7 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   for (int i = 1; i <= 12; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "%03d.jpg", i);
-    EXPECT_EQ(ReadFileBytes(folder / name), DmzjSite::PictureBytes(spec.pictures[i - 1]));
+    EXPECT_EQ(ReadFileBytes(folder / name), DmzjSite::PictureBytes(plan.pictures[i - 1]));
   }
 }
 
@@ -398,8 +398,8 @@ TEST_F(DmzjSiteTest, PageWithoutScriptFinishesOnItsNextRun) {
 
 TEST_F(DmzjSiteTest, WholeSeriesRunsFromAddToFinished) {
   site.AddSeries("/info/s.html", "/c/1.shtml");
-  site.AddChapter("/c/1.shtml", Spec("第1话", "2.shtml", 4));
-  const DmzjChapterSpec second = Spec("第2话", "", 3);
+  site.AddChapter("/c/1.shtml", Plan("第1话", "2.shtml", 4));
+  const DmzjChapterPlan second = Plan("第2话", "", 3);
   site.AddChapter("/c/2.shtml", second);
   Add(site.Address("/info/s.html"), true);
   ASSERT_EQ(window.RowCount(), 2);
@@ -421,21 +421,21 @@ TEST_F(DmzjSiteTest, WholeSeriesRunsFromAddToFinished) {
 }
 
 TEST_F(DmzjSiteTest, RenamingOffKeepsTheNames) {
-  const DmzjChapterSpec spec = Spec("第1话", "", 2);
-  site.AddChapter("/c/1.shtml", spec);
+  const DmzjChapterPlan plan = Plan("第1话", "", 2);
+  site.AddChapter("/c/1.shtml", plan);
   Add(site.Address("/c/1.shtml"), false, false);
   controller.OnBnClickedStart();
   ASSERT_TRUE(AllFinished(1));
   EXPECT_EQ(window.RowAt(0)[2], u"0/2");
   EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第1话/p2.jpg"),
-            DmzjSite::PictureBytes(spec.pictures[1]));
+            DmzjSite::PictureBytes(plan.pictures[1]));
   EXPECT_FALSE(fs::exists(dir.Path() / "中文漫画/第1话/001.jpg"));
 }
 
 TEST_F(DmzjSiteTest, ShutdownDuringAPictureKeepsItInTheList) {
-  DmzjChapterSpec spec = Spec("第1话", "", 3);
-  site.AddChapter("/c/1.shtml", spec);
-  server.Stall("/dmzjpic/" + spec.pictures[1]);
+  DmzjChapterPlan plan = Plan("第1话", "", 3);
+  site.AddChapter("/c/1.shtml", plan);
+  server.Stall("/dmzjpic/" + plan.pictures[1]);
   Add(site.Address("/c/1.shtml"), false);
   controller.OnBnClickedStart();
   ASSERT_TRUE(server.WaitForStalled(1));
@@ -448,7 +448,7 @@ TEST_F(DmzjSiteTest, ShutdownDuringAPictureKeepsItInTheList) {
   ASSERT_TRUE(task);
   EXPECT_EQ(task->GetFileNumber(), 1);
   ASSERT_EQ(task->PictureUrls().size(), 2u);
-  EXPECT_EQ(task->PictureUrls().front(), server.WideUrl("/dmzjpic/" + spec.pictures[1]));
+  EXPECT_EQ(task->PictureUrls().front(), server.WideUrl("/dmzjpic/" + plan.pictures[1]));
   EXPECT_NE(task->GetState(), STATE_FINISHED);
   server.ReleaseStalls();
 }

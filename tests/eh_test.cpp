@@ -231,8 +231,8 @@ TEST(EHPages, StitchedRandomPagesStayInsideTheText) {
 
 // --- galleries from Add to the last picture ---
 
-using test::EhGallerySpec;
-using test::EhPictureSpec;
+using test::EhGalleryPlan;
+using test::EhPicturePlan;
 using test::EhSite;
 using test::FakeWindow;
 namespace fs = std::filesystem;
@@ -240,7 +240,7 @@ namespace fs = std::filesystem;
 constexpr char16_t kLoginMessage[] =
     u"解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试";
 
-EhGallerySpec ThreePictures(const std::string& title, bool mirror) {
+EhGalleryPlan ThreePictures(const std::string& title, bool mirror) {
   const std::string base = mirror ? "/eh/lofi/pic/ab7/" : "/eh/pic/ab7/";
   return {title, mirror, {{base + "one.jpg"}, {base + "two.png"}, {base + "three.gif"}}};
 }
@@ -367,9 +367,9 @@ TEST_F(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
 }
 
 TEST_F(EhDownload, FailedPictureIsCountedAndItsNumberNotReused) {
-  EhGallerySpec spec = ThreePictures("Gaps", false);
-  spec.pictures[1].served = false;  // 404
-  site.AddGallery("303", spec);
+  EhGalleryPlan plan = ThreePictures("Gaps", false);
+  plan.pictures[1].served = false;  // 404
+  site.AddGallery("303", plan);
   Add(site.Address(EhSite::PagePath("303", false, 1)));  // a picture page address
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
@@ -379,9 +379,9 @@ TEST_F(EhDownload, FailedPictureIsCountedAndItsNumberNotReused) {
 }
 
 TEST_F(EhDownload, LimitPicturePausesAndTheNextStartRetriesThatPage) {
-  EhGallerySpec spec = ThreePictures("Limited", false);
-  spec.pictures[1].path = "/eh/pic/lim/509.gif";
-  site.AddGallery("404", spec);
+  EhGalleryPlan plan = ThreePictures("Limited", false);
+  plan.pictures[1].path = "/eh/pic/lim/509.gif";
+  site.AddGallery("404", plan);
   Add(site.Address(EhSite::GalleryPath("404", false)));
   RunToEnd();
   // The second picture's number was taken before the download said stop.

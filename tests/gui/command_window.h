@@ -166,17 +166,17 @@ class CommandWindowTest : public ::testing::Test {
 
   // --- fixture sites ---
   // Chapter `name` of 测试漫画 with `pictures` pictures under "c<n>/".
-  DmzjChapterSpec Chapter(const std::string& name, const std::string& next, int pictures) {
+  DmzjChapterPlan Chapter(const std::string& name, const std::string& next, int pictures) {
     const std::string folder = "c" + std::to_string(m_chapters++) + "/p";
     std::vector<std::string> paths;
     for (int i = 1; i <= pictures; ++i) paths.push_back(folder + std::to_string(i) + ".jpg");
-    return DmzjChapterSpec{"测试漫画", name, std::to_string(pictures), next, std::move(paths)};
+    return DmzjChapterPlan{"测试漫画", name, std::to_string(pictures), next, std::move(paths)};
   }
-  static EhGallerySpec Gallery(const std::string& title, const std::string& name, int pictures) {
-    EhGallerySpec spec{title + " Page 1", false, {}};
+  static EhGalleryPlan Gallery(const std::string& title, const std::string& name, int pictures) {
+    EhGalleryPlan plan{title + " Page 1", false, {}};
     for (int i = 1; i <= pictures; ++i)
-      spec.pictures.push_back({"/eh/pic/" + name + "/img" + std::to_string(i) + ".jpg"});
-    return spec;
+      plan.pictures.push_back({"/eh/pic/" + name + "/img" + std::to_string(i) + ".jpg"});
+    return plan;
   }
   std::u16string EhAddress(const std::string& name) const {
     return eh.Address(EhSite::GalleryPath(name, false));

@@ -67,7 +67,7 @@ TEST_F(CommandWindowTest, StartTwiceStartsEachWorkerOnceAndAfterTheyEndTwoNewOne
 
 TEST_F(CommandWindowTest, PauseLetsThePicturesInFlightFinishThenHoldsBothUntilContinue) {
   eh.AddGallery("p", Gallery("Paused Gallery", "p", 2));
-  const DmzjChapterSpec chapter = Chapter("停", "", 2);
+  const DmzjChapterPlan chapter = Chapter("停", "", 2);
   dmzj.AddChapter("/c/p.shtml", chapter);
   HeldPicture& ehPicture = HoldEh("/eh/pic/p/img1.jpg");
   HeldPicture& dmzjPicture = HoldDmzj(chapter.pictures[0]);
@@ -104,7 +104,7 @@ TEST_F(CommandWindowTest, PauseLetsThePicturesInFlightFinishThenHoldsBothUntilCo
 }
 
 TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
-  const DmzjChapterSpec chapter = Chapter("续", "", 3);
+  const DmzjChapterPlan chapter = Chapter("续", "", 3);
   dmzj.AddChapter("/c/s.shtml", chapter);
   HeldPicture& first = HoldDmzj(chapter.pictures[0]);
   Add(dmzj.Address("/c/s.shtml"));
@@ -161,7 +161,7 @@ class ClosingTest : public CommandWindowTest {
  protected:
   void StartStalledDownloads() {
     eh.AddGallery("s", Gallery("Stalled Gallery", "s", 2));
-    const DmzjChapterSpec chapter = Chapter("卡住", "", 2);
+    const DmzjChapterPlan chapter = Chapter("卡住", "", 2);
     dmzj.AddChapter("/c/s.shtml", chapter);
     server.Stall("/eh/pic/s/img1.jpg", "\x89PIC partial");
     server.Stall("/dmzjpic/" + chapter.pictures[0], "\xFF\xD8\xFF partial");
@@ -215,11 +215,11 @@ TEST_F(ClosingTest, DestroyingTheWindowWithBothWorkersMidTransferEndsPromptly) {
 }
 
 TEST_F(CommandWindowTest, GalleryAndSeriesRunFromAddToFinishedInOneWindow) {
-  const EhGallerySpec gallery = Gallery("Whole Gallery", "w", 3);
+  const EhGalleryPlan gallery = Gallery("Whole Gallery", "w", 3);
   eh.AddGallery("w", gallery);
   dmzj.AddSeries("/info/w.html", "/c/w1.shtml");
-  const DmzjChapterSpec one = Chapter("第1话", "w2.shtml", 4);
-  const DmzjChapterSpec two = Chapter("第2话", "", 3);
+  const DmzjChapterPlan one = Chapter("第1话", "w2.shtml", 4);
+  const DmzjChapterPlan two = Chapter("第2话", "", 3);
   dmzj.AddChapter("/c/w1.shtml", one);
   dmzj.AddChapter("/c/w2.shtml", two);
   HeldPicture& ehSecond = HoldEh(gallery.pictures[1].path);

@@ -141,7 +141,7 @@ TEST_F(CommandWindowTest, FollowOptionAddsTheChapterAndEveryLaterOne) {
 
 TEST_F(CommandWindowTest, DeleteWithoutAWorkerRemovesEverySelectedRowWhateverItsState) {
   // Task 0: a chapter whose page has lost its script; its run ends with it "下载中".
-  DmzjChapterSpec broken = Chapter("坏的", "", 2);
+  DmzjChapterPlan broken = Chapter("坏的", "", 2);
   std::string page = DmzjSite::ChapterPage(broken);
   page.erase(page.find("eval("), 5);
   dmzj.AddPage("/c/broken.shtml", page);
@@ -179,10 +179,10 @@ TEST_F(CommandWindowTest, DeleteWithoutAWorkerRemovesEverySelectedRowWhateverIts
 
 TEST_F(CommandWindowTest, DeleteWhileAWorkerRunsKeepsDownloadingAndPausedRowsSelected) {
   eh.AddGallery("done", Gallery("Done", "done", 1));
-  EhGallerySpec limited = Gallery("Limited", "lim", 2);
+  EhGalleryPlan limited = Gallery("Limited", "lim", 2);
   limited.pictures[0].path = "/eh/pic/lim/509.gif";  // the site's download-limit picture
   eh.AddGallery("lim", limited);
-  const DmzjChapterSpec slow = Chapter("慢", "", 3);
+  const DmzjChapterPlan slow = Chapter("慢", "", 3);
   dmzj.AddChapter("/c/slow.shtml", slow);
   dmzj.AddChapter("/c/next.shtml", Chapter("下一个", "", 1));
   HeldPicture& second = HoldDmzj(slow.pictures[1]);

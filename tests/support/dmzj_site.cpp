@@ -91,21 +91,21 @@ DmzjSite::DmzjSite(TestServer& server)
       m_names(SiteNames{u"/no-eh-site/", u"/no-eh-mirror/", u"/dmzj/", server.Url("/dmzj"),
                         server.WideUrl("/dmzjpic/")}) {}
 
-std::string DmzjSite::ChapterPage(const DmzjChapterSpec& spec) {
+std::string DmzjSite::ChapterPage(const DmzjChapterPlan& plan) {
   std::string page =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
-      "<title>" + spec.comicName + " " + spec.chapterName + "</title>\n"
+      "<title>" + plan.comicName + " " + plan.chapterName + "</title>\n"
       "<script type=\"text/javascript\">\n"
-      "var g_comic_name = \"" + spec.comicName + "\";\n"
-      "var g_chapter_name = \"" + spec.chapterName + "\";\n"
+      "var g_comic_name = \"" + plan.comicName + "\";\n"
+      "var g_chapter_name = \"" + plan.chapterName + "\";\n"
       "var g_comic_id = 1033;\n"
-      "var g_max_pic_count = " + spec.countText + ";\n"
+      "var g_max_pic_count = " + plan.countText + ";\n"
       "</script>\n</head><body>\n<div class=\"display_middle\">\n";
-  if (!spec.nextLink.empty()) {
-    page += "<a id=\"next_chapter\" href=\"" + spec.nextLink + "\" class=\"btm_chapter_btn\">下一话</a>\n";
+  if (!plan.nextLink.empty()) {
+    page += "<a id=\"next_chapter\" href=\"" + plan.nextLink + "\" class=\"btm_chapter_btn\">下一话</a>\n";
   }
   page += "</div>\n<script type=\"text/javascript\">\n" +
-          PackScript(PicturesSource(spec.pictures)) + "\n</script>\n</body></html>\n";
+          PackScript(PicturesSource(plan.pictures)) + "\n</script>\n</body></html>\n";
   return page;
 }
 
@@ -118,9 +118,9 @@ std::string DmzjSite::SeriesPage(const std::string& firstLink) {
          "</ul></div></body></html>\n";
 }
 
-void DmzjSite::AddChapter(const std::string& path, const DmzjChapterSpec& spec) {
-  AddPage(path, ChapterPage(spec));
-  for (const std::string& picture : spec.pictures) AddPicture(picture);
+void DmzjSite::AddChapter(const std::string& path, const DmzjChapterPlan& plan) {
+  AddPage(path, ChapterPage(plan));
+  for (const std::string& picture : plan.pictures) AddPicture(picture);
 }
 
 void DmzjSite::AddSeries(const std::string& path, const std::string& firstLink) {

@@ -23,7 +23,7 @@ std::string PackedExpression(std::string_view source);
 // `var pages=["p0","p1",...];` with every '/' of the paths escaped as "\/".
 std::string PicturesSource(const std::vector<std::string>& paths);
 
-struct DmzjChapterSpec {
+struct DmzjChapterPlan {
   std::string comicName;    // UTF-8
   std::string chapterName;  // UTF-8
   std::string countText;    // what stands between "var g_max_pic_count = " and ';'
@@ -39,13 +39,13 @@ class DmzjSite {
   DmzjSite& operator=(const DmzjSite&) = delete;
 
   // The page text of a chapter, as the site writes it.
-  static std::string ChapterPage(const DmzjChapterSpec& spec);
+  static std::string ChapterPage(const DmzjChapterPlan& plan);
   // A series page whose chapter list starts with `firstLink`.
   static std::string SeriesPage(const std::string& firstLink);
 
   // Serves a page at `path` below the site root (path begins with '/'); the chapter's
   // pictures are served too, each with its own bytes (PictureBytes).
-  void AddChapter(const std::string& path, const DmzjChapterSpec& spec);
+  void AddChapter(const std::string& path, const DmzjChapterPlan& plan);
   void AddSeries(const std::string& path, const std::string& firstLink);
   void AddPage(const std::string& path, std::string body);
   void AddPicture(const std::string& picturePath);

@@ -80,31 +80,31 @@ std::string EhSite::PictureBytes(const std::string& picturePath) {
   return bytes;
 }
 
-void EhSite::AddGallery(const std::string& name, const EhGallerySpec& spec) {
-  if (spec.pictures.empty()) throw std::invalid_argument("a gallery needs pictures");
-  m_galleries[name] = spec;
-  const std::string first = Url(PagePath(name, spec.mirror, 1));
-  AddPage(GalleryPath(name, spec.mirror),
-          spec.mirror ? MirrorGalleryPage(first) : MainGalleryPage(first));
-  for (int n = 1; n <= static_cast<int>(spec.pictures.size()); ++n) ServePage(name, n);
+void EhSite::AddGallery(const std::string& name, const EhGalleryPlan& plan) {
+  if (plan.pictures.empty()) throw std::invalid_argument("a gallery needs pictures");
+  m_galleries[name] = plan;
+  const std::string first = Url(PagePath(name, plan.mirror, 1));
+  AddPage(GalleryPath(name, plan.mirror),
+          plan.mirror ? MirrorGalleryPage(first) : MainGalleryPage(first));
+  for (int n = 1; n <= static_cast<int>(plan.pictures.size()); ++n) ServePage(name, n);
 }
 
-void EhSite::SetPicture(const std::string& name, int number, const EhPictureSpec& picture) {
-  EhGallerySpec& spec = m_galleries.at(name);
-  spec.pictures.at(static_cast<std::size_t>(number - 1)) = picture;
+void EhSite::SetPicture(const std::string& name, int number, const EhPicturePlan& picture) {
+  EhGalleryPlan& plan = m_galleries.at(name);
+  plan.pictures.at(static_cast<std::size_t>(number - 1)) = picture;
   ServePage(name, number);
 }
 
 void EhSite::ServePage(const std::string& name, int number) {
-  const EhGallerySpec& spec = m_galleries.at(name);
-  const int count = static_cast<int>(spec.pictures.size());
-  const EhPictureSpec& picture = spec.pictures.at(static_cast<std::size_t>(number - 1));
-  const std::string next = Url(PagePath(name, spec.mirror, number < count ? number + 1 : number));
+  const EhGalleryPlan& plan = m_galleries.at(name);
+  const int count = static_cast<int>(plan.pictures.size());
+  const EhPicturePlan& picture = plan.pictures.at(static_cast<std::size_t>(number - 1));
+  const std::string next = Url(PagePath(name, plan.mirror, number < count ? number + 1 : number));
   const std::string id = number % 2 == 1 ? "img" : "sm";
-  AddPage(PagePath(name, spec.mirror, number),
-          PicturePage(spec.title, next, id, Url(picture.path)));
+  AddPage(PagePath(name, plan.mirror, number),
+          PicturePage(plan.title, next, id, Url(picture.path)));
   if (picture.served) {
-    const std::string download = DownloadPath(picture.path, spec.mirror);
+    const std::string download = DownloadPath(picture.path, plan.mirror);
     m_server.Serve(download, PictureBytes(download), ContentType(download));
   }
 }

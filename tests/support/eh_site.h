@@ -16,15 +16,15 @@
 
 namespace pageloom::test {
 
-struct EhPictureSpec {
+struct EhPicturePlan {
   std::string path;     // as the picture page writes it, e.g. "/eh/pic/ab7/one.jpg"
   bool served = true;   // false: the picture's address answers 404
 };
 
-struct EhGallerySpec {
+struct EhGalleryPlan {
   std::string title;    // the picture pages' title, e.g. "Abc Page 1"
   bool mirror = false;  // pages below /eh/lofi/
-  std::vector<EhPictureSpec> pictures;  // one picture page each
+  std::vector<EhPicturePlan> pictures;  // one picture page each
 };
 
 class EhSite {
@@ -43,9 +43,9 @@ class EhSite {
   // Serves gallery `name`: its gallery page, one picture page per picture (ids of three
   // and two letters by turns, the last page linking to itself), and every served picture
   // under the address the download asks for (for the mirror, with the '3' rule applied).
-  void AddGallery(const std::string& name, const EhGallerySpec& spec);
+  void AddGallery(const std::string& name, const EhGalleryPlan& plan);
   // Rewrites picture page `number` (from 1) of a gallery to show another picture.
-  void SetPicture(const std::string& name, int number, const EhPictureSpec& picture);
+  void SetPicture(const std::string& name, int number, const EhPicturePlan& picture);
   void AddPage(const std::string& path, std::string body);
   // Runs on a server thread with the path of every page request, before the answer.
   void SetPageHook(std::function<void(const std::string& path)> hook);
@@ -68,7 +68,7 @@ class EhSite {
 
   TestServer& m_server;
   ScopedSiteNames m_names;
-  std::map<std::string, EhGallerySpec> m_galleries;
+  std::map<std::string, EhGalleryPlan> m_galleries;
   std::shared_ptr<std::mutex> m_hookMutex = std::make_shared<std::mutex>();
   std::shared_ptr<std::function<void(const std::string&)>> m_hook =
       std::make_shared<std::function<void(const std::string&)>>();

@@ -4,12 +4,12 @@ namespace pageloom {
 
 namespace {
 
-struct ColumnSpec {
+struct ColumnLayout {
   const char* header;  // UTF-8
   int width;           // pixels
 };
 
-constexpr ColumnSpec kColumns[TaskTableModel::kColumnCount] = {
+constexpr ColumnLayout kColumns[TaskTableModel::kColumnCount] = {
     {"编号", 37}, {"名称", 400}, {"进度", 60}, {"状态", 50}};
 
 bool ValidColumn(int column) { return column >= 0 && column < TaskTableModel::kColumnCount; }

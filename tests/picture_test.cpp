@@ -209,6 +209,15 @@ TEST_F(PictureTest, AddressOutsideAsciiIsEncodedAndTheNameKept) {
   EXPECT_EQ(Download("/图片/第 1页.jpg", u"第 1页.jpg", folder), kPictureStored);
   EXPECT_EQ(server.LastTarget(), "/%E5%9B%BE%E7%89%87/%E7%AC%AC%201%E9%A1%B5.jpg");
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / "第 1页.jpg"), "chinese");
+
+  // A name near the file system's limit of 255 bytes (82 characters of three bytes and
+  // ".jpg": 250 bytes) is stored, although its part file needs a shorter name.
+  const std::u16string longName = std::u16string(82, u'图') + u".jpg";
+  server.Serve("/long.jpg", "long name");
+  EXPECT_EQ(Download("/long.jpg", longName, folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / ToUtf8(longName)), "long name");
+  EXPECT_EQ(Entries(tmp.Path() / "漫画"),
+            (std::set<std::string>{"第 1页.jpg", ToUtf8(longName)}));
 }
 
 TEST_F(PictureTest, CookiesFromPagesGoWithPictures) {

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -170,8 +172,13 @@ int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char1
   if (SomethingAt(target)) return kPictureStored;
   if (TransfersAborted()) return kPictureStop;
 
-  const fs::path partPath =
-      target.parent_path() / ("." + target.filename().string() + ".part");
+  // The part file's name is the picture's with a dot before and ".part" after; when
+  // that would pass the file system's name limit, a hash of the name stands for it.
+  const std::string name = target.filename().string();
+  std::string partName = "." + name + ".part";
+  if (partName.size() > NAME_MAX)
+    partName = "." + std::to_string(std::hash<std::string>{}(name)) + ".part";
+  const fs::path partPath = target.parent_path() / partName;
   PartFile part(partPath);
   BodySink sink{&part};
   char error[CURL_ERROR_SIZE] = {};  // outlives the handle that may write to it

@@ -306,7 +306,13 @@ TEST_F(ControllerTest, BrowsePutsThePickedFolderIntoTheBox) {
   EXPECT_EQ(m_window.SaveFolderText(), u"/new/place");
   EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>(2, u"无效的目录，请重新选择")));
 
-  m_window.QueuePickerAnswer(std::u16string(300, u'p'));
+  // A folder whose path does not fit the path buffer is refused, not cut to the path of
+  // some other folder.
+  m_window.QueuePickerAnswer(std::u16string(kPathCapacity, u'p'));
+  m_controller->OnBnClickedBrowse();
+  EXPECT_EQ(m_window.SaveFolderText(), u"/new/place");
+  EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>(3, u"无效的目录，请重新选择")));
+  m_window.QueuePickerAnswer(std::u16string(kPathCapacity - 1, u'p'));
   m_controller->OnBnClickedBrowse();
   EXPECT_EQ(m_window.SaveFolderText(), std::u16string(kPathCapacity - 1, u'p'));
 }

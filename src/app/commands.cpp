@@ -65,7 +65,8 @@ void TaskController::OnBnClickedAdd() {
 void TaskController::OnBnClickedBrowse() {
   std::array<char16_t, kPathCapacity> folder{};
   const std::optional<std::u16string> picked = m_window.PickFolder(u"请选择漫画下载目录：");
-  if (picked && !picked->empty()) {
+  // A path that does not fit the buffer is no path: cut, it would name another folder.
+  if (picked && !picked->empty() && picked->size() < kPathCapacity) {
     CopyWide(folder.data(), kPathCapacity, *picked);
     m_window.SetSaveFolderText(std::u16string(WideView(folder.data(), kPathCapacity)));
   } else {

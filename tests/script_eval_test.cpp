@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <list>
 #include <map>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/internet.h"
 #include "support/dmzj_site.h"
 #include "tasks/sites.h"
 #include "text/encoding.h"
@@ -177,6 +179,22 @@ TEST_F(ScriptEvalTest, EndlessScriptIsStoppedByTheTimeout) {
   // The next evaluation on the same thread is not affected.
   EXPECT_EQ(EvalPictureList("'\"ok\"'", list, 200ms), 1);
   EXPECT_EQ(list.back(), u"http://pictures.test/ok");
+}
+
+TEST_F(ScriptEvalTest, ClosingStopsAnEvaluationWithoutWaitingForTheTimeout) {
+  List list{u"kept"};
+  std::atomic<int> result{-1};
+  const auto start = std::chrono::steady_clock::now();
+  std::thread worker([&] {
+    result = EvalPictureList("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } })()", list, 30s);
+  });
+  std::this_thread::sleep_for(100ms);
+  AbortTransfers();
+  worker.join();
+  ResumeTransfers();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(list, List{u"kept"});
 }
 
 TEST_F(ScriptEvalTest, EntriesAlreadyInTheListStayInFront) {

@@ -16,12 +16,15 @@ int ComicDMZJ::DownloadNext(PageBuffer& page, UserPrompt& ui) {
   if (m_state == STATE_FINISHED) return 0;
   if (m_state == STATE_PREPARING) {
     m_state = STATE_DOWNLOADING;
-    if (LoadPictureList(page) != 1) {
-      // A fetch cut short by shutdown is not the page's fault: the list is built again
-      // the next time the task runs, instead of the chapter finishing without pictures.
-      if (TransfersAborted()) m_state = STATE_PREPARING;
+    const int loaded = LoadPictureList(page);
+    // A fetch or an evaluation cut short by shutdown is not the page's fault: the list is
+    // built again the next time the task runs, instead of the chapter finishing without
+    // pictures.
+    if (TransfersAborted() && m_pictureUrls.empty()) {
+      m_state = STATE_PREPARING;
       return 0;
     }
+    if (loaded != 1) return 0;
   }
   m_state = STATE_DOWNLOADING;  // the states 1 and 3 carry on like 2
   if (m_pictureUrls.empty()) {

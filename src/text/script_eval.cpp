@@ -7,12 +7,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 #include <thread>
 
+#include "net/internet.h"
 #include "tasks/sites.h"
 #include "text/debug_line.h"
 #include "text/encoding.h"
@@ -21,15 +23,24 @@ namespace pageloom {
 
 namespace {
 
-// Interrupts the engine's running script once `timeout` has passed, unless it is
-// stopped first. Stopping joins the watchdog thread, so the engine is never touched
-// after the watchdog is gone.
+// How often the watchdog looks whether the transfers are being aborted.
+constexpr std::chrono::milliseconds kAbortPoll{20};
+
+// Interrupts the engine's running script once `timeout` has passed, or as soon as the
+// transfers are aborted (the window is closing), unless it is stopped first. Stopping
+// joins the watchdog thread, so the engine is never touched after the watchdog is gone.
 class Watchdog {
  public:
   Watchdog(QJSEngine& engine, std::chrono::milliseconds timeout)
       : m_thread([this, &engine, timeout] {
+          const auto deadline = std::chrono::steady_clock::now() + timeout;
           std::unique_lock<std::mutex> lock(m_mutex);
-          if (m_wake.wait_for(lock, timeout, [this] { return m_stopped; })) return;
+          for (;;) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline || TransfersAborted()) break;
+            const auto until = std::min(deadline, now + kAbortPoll);
+            if (m_wake.wait_until(lock, until, [this] { return m_stopped; })) return;
+          }
           m_fired = true;
           engine.setInterrupted(true);
         }) {}
@@ -116,7 +127,7 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
     // Work that ends quietly when interrupted may hand back an ordinary value; after a
     // time-out no value is trusted.
     if (timedOut || result.isError() || !exceptionTrace.isEmpty()) {
-      DebugLine(timedOut ? std::u16string(u"script evaluation: stopped after the time-out")
+      DebugLine(timedOut ? std::u16string(u"script evaluation: stopped (time-out or closing)")
                          : u"script evaluation failed: " + result.toString().toStdU16String());
       return 0;
     }

@@ -19,7 +19,8 @@ constexpr std::chrono::milliseconds kScriptTimeout{10000};
 // time-out); the list is then unchanged.
 //
 // The script runs in a bare engine (no console, no file, network or process access) and
-// is interrupted after `timeout`; a script error, a time-out, a value that is not text,
+// is interrupted after `timeout`, or at once when the transfers are aborted because the
+// window is closing (AbortTransfers); a script error, a time-out, a value that is not text,
 // or a process without a Qt application object gives 0 and a debug line. The engine
 // needs the process's Qt application object to exist for the whole call: the window
 // program has one; other programs hold a ScriptApplication.

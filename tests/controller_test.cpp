@@ -149,6 +149,12 @@ TEST_F(ControllerTest, OverlongFolderPathLosesTheEndOfItsTitle) {
   path = FolderFor(box, title);
   EXPECT_EQ(path, u"/box/" + std::u16string(kPathCapacity - 1 - 6 - 1, u'z') + u"/");
 
+  // A nested title gives way in its comic part: the chapter folder stays whole.
+  const std::u16string deepBox = u"/" + std::u16string(100, u'b');
+  title = std::string(200, 'c') + "\\chapter 7";
+  path = FolderFor(deepBox, title);
+  EXPECT_EQ(path, deepBox + u"/" + std::u16string(146, u'c') + u"/chapter 7/");
+
   // The cut may leave ".." behind: it is confined too.
   const std::u16string longBox(kPathCapacity - 1 - 2 - 4, u'b');
   title = "a/..zzz";

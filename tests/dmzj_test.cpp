@@ -149,13 +149,16 @@ TEST(DmzjPages, TitleIsCutAtWholeCharacters) {
   EXPECT_EQ(JoinDmzjTitle(title, "中文漫画", "第1话"), 20u);
   EXPECT_STREQ(title, "中文漫画\\第1话");
 
-  // 3-byte characters: 86 of them are 258 bytes, the backslash makes 259.
+  // A comic name too long for both gives way, at whole characters (3 bytes each here),
+  // and the chapter name stays whole: chapters keep folders of their own.
   std::string name;
   for (int i = 0; i < 90; ++i) name += "话";
-  EXPECT_EQ(JoinDmzjTitle(title, name, "B"), 258u);
-  EXPECT_EQ(std::string(title), name.substr(0, 258));
+  EXPECT_EQ(JoinDmzjTitle(title, name, "B"), 257u);
+  EXPECT_EQ(std::string(title), name.substr(0, 255) + "\\B");
   EXPECT_EQ(JoinDmzjTitle(title, name.substr(0, 258), "BBB"), 259u);
-  EXPECT_EQ(std::string(title), name.substr(0, 258) + "\\");
+  EXPECT_EQ(std::string(title), name.substr(0, 255) + "\\BBB");
+  EXPECT_EQ(JoinDmzjTitle(title, "A", name), 259u);  // a chapter name alone too long is cut
+  EXPECT_EQ(std::string(title), "\\" + name.substr(0, 258));
   EXPECT_EQ(JoinDmzjTitle(title, std::string(300, 'a'), "B"), 259u);
   // Bytes that are no sequence are cut where they stand.
   EXPECT_EQ(JoinDmzjTitle(title, std::string(258, 'a') + "\x80\x80\x80", ""), 259u);

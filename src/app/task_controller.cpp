@@ -27,6 +27,22 @@ std::size_t FitUnits(std::u16string_view text, std::size_t room) {
   return room;
 }
 
+// Shortens a title to at most `room` units. A nested title (comic/chapter) gives way in
+// its leading parts first, so that its last part, which tells sibling folders apart,
+// stays whole as long as it fits: two chapters never end up in one folder, where the
+// second one's numbered pictures would be taken for the first one's.
+std::u16string ShortenTitle(const std::u16string& title, std::size_t room) {
+  if (title.size() <= room) return title;
+  const std::size_t slash = title.rfind(u'/');
+  if (slash != std::u16string::npos && slash > 0 && title.size() - slash < room) {
+    const std::size_t lastLength = title.size() - slash;  // the '/' included
+    const std::u16string_view head(title.data(), slash);
+    return std::u16string(head.substr(0, FitUnits(head, room - lastLength))) +
+           title.substr(slash);
+  }
+  return title.substr(0, FitUnits(title, room));
+}
+
 // Title components that would leave the save folder ("." and "..") become "_".
 std::u16string ConfineComponents(std::u16string_view title) {
   std::u16string result;
@@ -128,8 +144,7 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title) {
     output[boxLength] = 0;
   }
   const std::size_t titleRoom = kRoom - boxLength - 2;
-  wideTitle.resize(FitUnits(wideTitle, titleRoom));
-  wideTitle = ConfineComponents(wideTitle);
+  wideTitle = ConfineComponents(ShortenTitle(wideTitle, titleRoom));
 
   // 3. and 5. Separator, title, separator.
   AppendWide(output, kPathCapacity, u"/");

@@ -154,20 +154,17 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
 
 std::size_t JoinDmzjTitle(char* title, std::string_view comicName, std::string_view chapterName) {
   constexpr std::size_t room = kDmzjTitleCapacity - 1;
-  std::string_view pieces[3] = {comicName, std::string_view("\\", 1), chapterName};
-  // Gather into a scratch buffer only as far as the title can hold, plus a few bytes so
-  // the cut can see whether a sequence crosses it.
-  char scratch[kDmzjTitleCapacity + 4];
+  // When both do not fit, the comic name gives way first: the chapter name is what keeps
+  // the chapters of one comic in folders of their own.
+  const std::string_view chapter = Utf8Prefix(chapterName, room - 1);
+  const std::string_view comic = Utf8Prefix(comicName, room - 1 - chapter.size());
   std::size_t used = 0;
-  for (const std::string_view piece : pieces) {
-    const std::size_t take = std::min(piece.size(), sizeof scratch - used);
-    if (take > 0) std::memcpy(scratch + used, piece.data(), take);
-    used += take;
+  for (const std::string_view piece : {comic, std::string_view("\\", 1), chapter}) {
+    if (!piece.empty()) std::memcpy(title + used, piece.data(), piece.size());
+    used += piece.size();
   }
-  const std::string_view cut = Utf8Prefix(std::string_view(scratch, used), room);
-  std::memcpy(title, cut.data(), cut.size());
-  title[cut.size()] = 0;
-  return cut.size();
+  title[used] = 0;
+  return used;
 }
 
 }  // namespace pageloom

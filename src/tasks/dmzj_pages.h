@@ -80,8 +80,9 @@ int ReadDecimal(std::string_view text);
 // UTF-8 sequence. Bytes that are not part of a well-formed sequence count singly.
 std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes);
 
-// Writes comic name, '\\', chapter name into `title` (kDmzjTitleCapacity bytes), cut at
-// kDmzjTitleCapacity - 1 bytes, never inside a UTF-8 sequence, and terminated. Returns
+// Writes comic name, '\\', chapter name into `title` (kDmzjTitleCapacity bytes), at most
+// kDmzjTitleCapacity - 1 bytes, cut never inside a UTF-8 sequence, and terminated. What
+// does not fit is cut from the comic name first, then from the chapter name. Returns
 // the length written.
 std::size_t JoinDmzjTitle(char* title, std::string_view comicName, std::string_view chapterName);
 

@@ -342,6 +342,14 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   EXPECT_EQ(controller.AddDMZJTask(address), 0);
   EXPECT_EQ(window.RowCount(), 6);
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/c/" + link51));
+
+  // A next address that would not fit the address buffer ends the chain after its task.
+  const std::size_t room = kUrlCapacity - 1 - site.Address("").size();
+  const std::string deep = "/c/" + std::string(room - 3 - 8 - 5, 'd') + "/x.shtml";
+  site.AddChapter(deep, Plan("第30话", "123456789012345.shtml"));
+  CopyWide(address, kUrlCapacity, site.Address(deep));
+  EXPECT_EQ(controller.AddDMZJTask(address), 0);
+  EXPECT_EQ(window.RowCount(), 7);
 }
 
 TEST_F(DmzjSiteTest, LongNamesAreCutAndAStrayCountReadsZero) {

@@ -115,7 +115,13 @@ int TaskController::AddDMZJTask(char16_t* address) {
   char16_t wideLink[kPathCapacity];
   wideLink[0] = 0;
   ToWide(wideLink, kPathCapacity, ansi.c_str());
-  AppendWide(address, kUrlCapacity, WideView(wideLink, kPathCapacity));
+  const std::u16string_view link = WideView(wideLink, kPathCapacity);
+  if (slash + 1 + link.size() > kUrlCapacity - 1) {
+    // A cut address would name some other page: the chain ends here instead.
+    DebugLine(std::string_view("DMZJ next-chapter address too long; chain ends"));
+    return 0;
+  }
+  AppendWide(address, kUrlCapacity, link);
   return 1;
 }
 

@@ -136,14 +136,7 @@ void DmzjSite::AddPicture(const std::string& picturePath) {
 }
 
 std::string DmzjSite::PictureBytes(const std::string& picturePath) {
-  std::string bytes = "\xFF\xD8\xFF\xE0" + picturePath;
-  std::uint32_t state = 2166136261u;
-  for (const char c : picturePath) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
-  for (int i = 0; i < 300 + static_cast<int>(state % 200); ++i) {
-    state = state * 1664525u + 1013904223u;
-    bytes += static_cast<char>(state >> 24);
-  }
-  return bytes;
+  return DistinctBytes("\xFF\xD8\xFF\xE0", picturePath);
 }
 
 std::u16string DmzjSite::Address(const std::string& path) const {

@@ -70,14 +70,7 @@ std::string EhSite::DownloadPath(const std::string& picturePath, bool mirror) {
 }
 
 std::string EhSite::PictureBytes(const std::string& picturePath) {
-  std::string bytes = "\x89PIC" + picturePath;
-  std::uint32_t state = 2166136261u;
-  for (const char c : picturePath) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
-  for (int i = 0; i < 200 + static_cast<int>(state % 300); ++i) {
-    state = state * 22695477u + 1u;
-    bytes += static_cast<char>(state >> 23);
-  }
-  return bytes;
+  return DistinctBytes("\x89PIC", picturePath);
 }
 
 void EhSite::AddGallery(const std::string& name, const EhGalleryPlan& plan) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -297,6 +298,18 @@ std::string ReadFileBytes(const std::filesystem::path& file) {
 void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string DistinctBytes(std::string_view magic, std::string_view seed) {
+  std::string bytes(magic);
+  bytes.append(seed);
+  std::uint32_t state = 2166136261u;
+  for (const char c : seed) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (int i = 0; i < 300 + static_cast<int>(state % 200); ++i) {
+    state = state * 1664525u + 1013904223u;
+    bytes += static_cast<char>(state >> 24);
+  }
+  return bytes;
 }
 
 }  // namespace pageloom::test

@@ -120,4 +120,8 @@ class TempDir {
 std::string ReadFileBytes(const std::filesystem::path& file);
 void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes);
 
+// Picture-like bytes of a few hundred, different for every `seed` (a picture's path),
+// starting with `magic`: fixture sites serve them, tests compare files with them.
+std::string DistinctBytes(std::string_view magic, std::string_view seed);
+
 }  // namespace pageloom::test

@@ -98,18 +98,25 @@ void BM_DownloadPicture(benchmark::State& state) {
   CloseInternet();
 }
 
+// The plainest libcurl download: the body written into `out` by libcurl's own writer.
+CURLcode PlainCurlInto(const std::string& url, std::FILE* out) {
+  CURL* easy = curl_easy_init();
+  if (!easy) return CURLE_FAILED_INIT;
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, out);
+  const CURLcode rc = curl_easy_perform(easy);
+  curl_easy_cleanup(easy);
+  return rc;
+}
+
 void BM_PlainCurl(benchmark::State& state) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   RunDownloads(state, [](const std::string& url, const test::TempDir&,
                          const std::filesystem::path& file) {
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (!out) return false;
-    CURL* easy = curl_easy_init();
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, out);
-    const CURLcode rc = curl_easy_perform(easy);
-    curl_easy_cleanup(easy);
+    const CURLcode rc = PlainCurlInto(url, out);
     const bool closed = std::fclose(out) == 0;
     return rc == CURLE_OK && closed;
   });
@@ -124,12 +131,7 @@ void BM_PlainCurlFlushed(benchmark::State& state) {
     const std::filesystem::path part = dir.Path() / ".picture.jpg.part";
     std::FILE* out = std::fopen(part.c_str(), "wb");
     if (!out) return false;
-    CURL* easy = curl_easy_init();
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, out);
-    const CURLcode rc = curl_easy_perform(easy);
-    curl_easy_cleanup(easy);
+    const CURLcode rc = PlainCurlInto(url, out);
     bool ok = std::fflush(out) == 0 && ::fsync(fileno(out)) == 0;
     ok = std::fclose(out) == 0 && ok;
     return rc == CURLE_OK && ok && std::rename(part.c_str(), file.c_str()) == 0;

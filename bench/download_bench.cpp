@@ -16,9 +16,10 @@
 #include <optional>
 #include <string>
 
-#include "app/user_prompt.h"
-#include "net/internet.h"
-#include "net/picture.h"
+#include "tasks/user_prompt.h"
+#include "net/page_fetch.h"
+#include "net/session.h"
+#include "tasks/picture_download.h"
 #include "support/test_server.h"
 #include "text/fixed_text.h"
 
@@ -87,15 +88,16 @@ void RunDownloads(benchmark::State& state, Transfer transfer) {
 }
 
 void BM_DownloadPicture(benchmark::State& state) {
-  OpenInternet();
+  Cancellation cancel;
+  Session session(cancel);
   NoPrompt ui;
   RunDownloads(state, [&](const std::string& url, const test::TempDir& dir,
                           const std::filesystem::path&) {
     std::array<char16_t, kPathCapacity> folder{};
     CopyWide(folder.data(), folder.size(), dir.Wide());
-    return DownloadPicture(FromUtf8(url), u"picture.jpg", folder.data(), ui) == kPictureStored;
+    return DownloadPicture(session, FromUtf8(url), u"picture.jpg", folder.data(), ui) ==
+           kPictureStored;
   });
-  CloseInternet();
 }
 
 // The plainest libcurl download: the body written into `out` by libcurl's own writer.

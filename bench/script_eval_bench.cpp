@@ -31,9 +31,11 @@ std::string ChapterScript() {
 void BM_EvalPictureList200(benchmark::State& state) {
   const std::string script = ChapterScript();
   std::list<std::u16string> list;
+  pageloom::ScriptOptions options;
+  options.pictureHost = u"https://images.example/";
   for (auto _ : state) {
     list.clear();
-    if (pageloom::EvalPictureList(script.c_str(), list) != 1 || list.size() != 200) {
+    if (pageloom::EvalPictureList(script.c_str(), list, options) != 1 || list.size() != 200) {
       state.SkipWithError("the script did not give 200 addresses");
       break;
     }

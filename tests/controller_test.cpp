@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "app/task_controller.h"
-#include "net/internet.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
@@ -246,8 +245,10 @@ TEST_F(ControllerTest, AddWithAnEmptyBoxOrAnUnknownSite) {
 }
 
 TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
-  ScopedSiteNames sites({u"eh.invalid", u"lofi.", u"dmzj.invalid", "http://127.0.0.1:1",
-                         u"http://127.0.0.1:1/"});
+  m_controller = std::make_unique<TaskController>(
+      m_window, ControllerSettings{SiteNames{u"eh.invalid", u"lofi.", u"dmzj.invalid",
+                                             "http://127.0.0.1:1", u"http://127.0.0.1:1/"},
+                                   {}});
   // Port 1 refuses at once: the adapters fail quietly or with their own messages,
   // never with the command's "unsupported" message; the box is cleared either way.
   for (const char16_t* address : {u"http://127.0.0.1:1/dmzj.invalid/1/2.shtml",
@@ -257,6 +258,7 @@ TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
     m_controller->OnBnClickedAdd();
     EXPECT_EQ(m_window.AddressText(), u"");
   }
+  ASSERT_TRUE(m_controller->WaitForAdds(10s));
   for (const auto& message : m_window.Messages()) EXPECT_NE(message, u"暂时不支持该网站漫画下载");
   // An address longer than the buffer is cut, not overrun.
   m_window.SetAddressText(std::u16string(5000, u'a'));
@@ -268,15 +270,15 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
   TestServer server;
   DmzjSite site(server);
   TempDir dir;
-  SetNetTimeouts({2, 2});
   FakeWindow window;
   window.SetSaveFolderText(dir.Wide());
   {
-    TaskController controller(window);
+    TaskController controller(window, ControllerSettings{site.Names(), {2, 2}});
     site.AddChapter("/c/1.shtml", {"漫画", "第1话", "3", "2.shtml", {"p/1.jpg", "p/2.jpg", "p/3.jpg"}});
     // Both markers: the DMZJ adapter takes it.
     window.SetAddressText(site.Address("/c/1.shtml") + u"?/no-eh-site/");
     controller.OnBnClickedAdd();
+    ASSERT_TRUE(controller.WaitForAdds(10s));
     ASSERT_EQ(window.RowCount(), 1);
     EXPECT_EQ(window.RowAt(0)[2], u"0/3");
     EXPECT_EQ(controller.FindTask(0)->GetSiteKind(), SITE_DMZJ);
@@ -288,13 +290,57 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
     const std::u16string fits = head + std::u16string(2047 - head.size() - marker.size(), u'a') + marker;
     window.SetAddressText(fits);
     controller.OnBnClickedAdd();
+    ASSERT_TRUE(controller.WaitForAdds(10s));
     EXPECT_TRUE(window.Messages().empty());
     window.SetAddressText(head + u"a" + fits.substr(head.size()));
     controller.OnBnClickedAdd();
     EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{u"暂时不支持该网站漫画下载"}));
     EXPECT_EQ(window.RowCount(), 1);
   }
-  SetNetTimeouts({});
+}
+
+TEST(AddCommand, QueuedAddressesKeepTheirOrderAndClosingEndsOnlyItsOwnController) {
+  TestServer server;
+  DmzjSite site(server);
+  TempDir dir;
+  site.AddChapter("/c/2.shtml", {"漫画", "第2话", "1", "", {"p/2.jpg"}});
+  // Chapter 1's page is held until the test lets it go.
+  Latch release;
+  const std::string held = DmzjSite::ChapterPage({"漫画", "第1话", "1", "", {"p/1.jpg"}});
+  server.Handle("/dmzj/c/1.shtml", [&](const httplib::Request&, httplib::Response& res) {
+    release.Wait();
+    res.set_content(held, "text/html");
+  });
+  const auto add = [&](TaskController& controller, FakeWindow& window, const std::string& path) {
+    window.SetSaveFolderText(dir.Wide());
+    window.SetAddressText(site.Address(path));
+    controller.OnBnClickedAdd();
+  };
+
+  FakeWindow keptWindow;
+  TaskController kept(keptWindow, ControllerSettings{site.Names(), {2, 2}});
+  add(kept, keptWindow, "/c/1.shtml");
+  add(kept, keptWindow, "/c/2.shtml");  // queued behind the held page
+  {
+    FakeWindow closedWindow;
+    TaskController closed(closedWindow, ControllerSettings{site.Names(), {2, 60}});
+    add(closed, closedWindow, "/c/1.shtml");
+    ASSERT_TRUE(WaitUntil([&] { return site.Hits("/c/1.shtml") == 2; }));
+    // Closing this window ends its own reading at once, with no task made.
+    const auto start = std::chrono::steady_clock::now();
+    closed.Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(closedWindow.RowCount(), 0);
+    EXPECT_FALSE(closed.AddsPending());
+  }
+  // The other window's reading goes on: nothing of it was aborted.
+  EXPECT_TRUE(kept.AddsPending());
+  EXPECT_EQ(keptWindow.RowCount(), 0);
+  release.Open();
+  ASSERT_TRUE(kept.WaitForAdds(10s));
+  ASSERT_EQ(keptWindow.RowCount(), 2);
+  EXPECT_EQ(keptWindow.RowAt(0)[1], dir.Wide("漫画/第1话") + u"/");
+  EXPECT_EQ(keptWindow.RowAt(1)[1], dir.Wide("漫画/第2话") + u"/");
 }
 
 TEST_F(ControllerTest, BrowsePutsThePickedFolderIntoTheBox) {

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/task_controller.h"
-#include "net/internet.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
@@ -200,9 +199,9 @@ TEST(DmzjPages, PackedScriptEvaluatesToThePictureList) {
   const std::string packed = PackScript(PicturesSource(paths));
   ASSERT_EQ(packed.rfind("eval(function(p,a,c,k,e,d)", 0), 0u);
   std::list<std::u16string> list;
-  SiteNames names{u"e-hentai.org", u"lofi.", u"dmzj.com", "https://manhua.dmzj.com", u"P/"};
-  ScopedSiteNames scoped(names);
-  ASSERT_EQ(EvalPictureList(packed.c_str() + 4, list), 1);
+  ScriptOptions options;
+  options.pictureHost = u"P/";
+  ASSERT_EQ(EvalPictureList(packed.c_str() + 4, list, options), 1);
   ASSERT_EQ(list.size(), paths.size());
   EXPECT_EQ(list.front(), u"P/c/7/1001.jpg");
   EXPECT_EQ(list.back(), u"P/c/7/1070.jpg");
@@ -212,11 +211,7 @@ TEST(DmzjPages, PackedScriptEvaluatesToThePictureList) {
 
 class DmzjSiteTest : public ::testing::Test {
  protected:
-  DmzjSiteTest() {
-    SetNetTimeouts(NetTimeouts{2, 2});
-    window.SetSaveFolderText(dir.Wide());
-  }
-  ~DmzjSiteTest() override { SetNetTimeouts(NetTimeouts{}); }
+  DmzjSiteTest() { window.SetSaveFolderText(dir.Wide()); }
 
   // Chapter `chapter` of 中文漫画 with `pictures` pictures under "pic/<n>/", n counting
   // the chapters made so far.
@@ -233,6 +228,7 @@ class DmzjSiteTest : public ::testing::Test {
     controller.OnBnClickedOption();
     window.SetAddressText(address);
     controller.OnBnClickedAdd();
+    EXPECT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
   }
   std::shared_ptr<ComicDMZJ> Task(int n) {
     return std::dynamic_pointer_cast<ComicDMZJ>(controller.FindTask(n));
@@ -252,7 +248,10 @@ class DmzjSiteTest : public ::testing::Test {
   DmzjSite site{server};
   TempDir dir;
   FakeWindow window;
-  TaskController controller{window};
+  TaskController controller{window, ControllerSettings{site.Names(), {2, 2}}};
+  // What the steps called directly here work with, as a worker's would be.
+  std::unique_ptr<PageBuffer> page = std::make_unique<PageBuffer>();
+  StepContext context{controller.InternetSession(), *page, window, controller.Settings().sites};
 };
 
 TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
@@ -373,16 +372,15 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   ASSERT_EQ(controller.AddDMZJTask(address), 0);
   auto task = Task(0);
   ASSERT_TRUE(task);
-  auto page = std::make_unique<PageBuffer>();
   for (int i = 1; i <= 12; ++i) {
-    ASSERT_EQ(task->DownloadNext(*page, window), 1) << i;
+    ASSERT_EQ(task->DownloadNext(context), 1) << i;
     EXPECT_EQ(std::u16string(task->GetStateText()), u"下载中");
     EXPECT_EQ(task->GetFileNumber(), i);
   }
-  EXPECT_EQ(task->DownloadNext(*page, window), 0);
+  EXPECT_EQ(task->DownloadNext(context), 0);
   EXPECT_EQ(std::u16string(task->GetStateText()), u"已完成");
   const int hits = server.TotalHits();
-  EXPECT_EQ(task->DownloadNext(*page, window), 0);
+  EXPECT_EQ(task->DownloadNext(context), 0);
   EXPECT_EQ(server.TotalHits(), hits) << "a finished task fetches nothing";
   const fs::path folder = dir.Path() / "中文漫画" / "中文";
   for (int i = 1; i <= 12; ++i) {
@@ -399,11 +397,10 @@ TEST_F(DmzjSiteTest, PageWithoutScriptFinishesOnItsNextRun) {
   controller.AddDMZJTask(address);
   auto task = Task(0);
   ASSERT_TRUE(task);
-  auto page = std::make_unique<PageBuffer>();
-  EXPECT_EQ(task->LoadPictureList(*page), 0);
-  EXPECT_EQ(task->DownloadNext(*page, window), 0);
+  EXPECT_EQ(task->LoadPictureList(context), 0);
+  EXPECT_EQ(task->DownloadNext(context), 0);
   EXPECT_EQ(task->GetState(), STATE_DOWNLOADING);
-  EXPECT_EQ(task->DownloadNext(*page, window), 0);
+  EXPECT_EQ(task->DownloadNext(context), 0);
   EXPECT_EQ(task->GetState(), STATE_FINISHED);
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/task_controller.h"
-#include "net/internet.h"
+#include "net/page_fetch.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
@@ -248,7 +248,6 @@ EhGalleryPlan ThreePictures(const std::string& title, bool mirror) {
 class EhDownload : public ::testing::Test {
  protected:
   EhDownload() {
-    SetNetTimeouts({2, 2});
     window.SetSaveFolderText(dir.Wide());
     site.SetPageHook([this](const std::string& path) {
       std::lock_guard<std::mutex> lock(seenMutex);
@@ -258,7 +257,6 @@ class EhDownload : public ::testing::Test {
   ~EhDownload() override {
     controller.Shutdown();
     site.SetPageHook(nullptr);
-    SetNetTimeouts({});
   }
 
   std::string RowText(int taskNo) const {
@@ -268,6 +266,7 @@ class EhDownload : public ::testing::Test {
   void Add(const std::u16string& address) {
     window.SetAddressText(address);
     controller.OnBnClickedAdd();
+    EXPECT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
   }
   // Start, then wait until the EH worker has ended its walk.
   void RunToEnd() {
@@ -296,7 +295,7 @@ class EhDownload : public ::testing::Test {
   EhSite site{server};
   test::TempDir dir;
   FakeWindow window;
-  TaskController controller{window};
+  TaskController controller{window, ControllerSettings{site.Names(), {2, 2}}};
   std::mutex seenMutex;
   std::vector<std::string> seen;  // page requests with the row of task 0 at that moment
 };

@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "net/internet.h"
+#include "net/page_fetch.h"
+#include "net/session.h"
 #include "support/test_server.h"
 #include "text/fixed_text.h"
 
@@ -27,15 +28,6 @@ class FetchTest : public ::testing::Test {
   void SetUp() override {
     page = std::make_unique<PageBuffer>();
     Scribble();
-    NetTimeouts t;
-    t.connectSeconds = 2;
-    t.lowSpeedSeconds = 1;
-    SetNetTimeouts(t);
-  }
-  void TearDown() override {
-    ResumeTransfers();
-    CloseInternet();
-    SetNetTimeouts(NetTimeouts{});
   }
   // Old text that a fetch must not leave visible.
   void Scribble() {
@@ -43,29 +35,38 @@ class FetchTest : public ::testing::Test {
     (*page)[page->size() - 1] = 0;
   }
 
+  static NetTimeouts Short() {
+    NetTimeouts t;
+    t.connectSeconds = 2;
+    t.lowSpeedSeconds = 1;
+    return t;
+  }
+
   TestServer server;
   std::unique_ptr<PageBuffer> page;
+  Cancellation cancel;
+  std::unique_ptr<Session> session = OpenInternet(cancel, Short());
 };
 
 TEST_F(FetchTest, PageBodyBecomesTextWithAgentName) {
   server.Serve("/page.html", "<html><title>t</title>\xB1\xEA</html>");
-  EXPECT_EQ(FetchPage(server.WideUrl("/page.html"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/page.html"), *page), 1);
   EXPECT_EQ(PageText(*page), "<html><title>t</title>\xB1\xEA</html>");
   EXPECT_EQ(server.LastHeader("User-Agent"), "pageLoom");
 }
 
 TEST_F(FetchTest, EmptyBodyAndErrorPagesAreRead) {
   server.Serve("/empty", "");
-  EXPECT_EQ(FetchPage(server.WideUrl("/empty"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/empty"), *page), 1);
   EXPECT_EQ((*page)[0], 0);
 
   Scribble();
   server.Serve("/gone", "<p>no such gallery</p>", "text/html", 404);
-  EXPECT_EQ(FetchPage(server.WideUrl("/gone"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/gone"), *page), 1);
   EXPECT_EQ(PageText(*page), "<p>no such gallery</p>");
 
   server.Serve("/oops", "server trouble", "text/plain", 500);
-  EXPECT_EQ(FetchPage(server.WideUrl("/oops"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/oops"), *page), 1);
   EXPECT_EQ(PageText(*page), "server trouble");
 }
 
@@ -77,7 +78,7 @@ TEST_F(FetchTest, LongBodiesAreCutAtTheLastByteOfTheBuffer) {
     for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + i % 26);
     server.Serve("/long", body);
     Scribble();
-    ASSERT_EQ(FetchPage(server.WideUrl("/long"), *page), 1);
+    ASSERT_EQ(FetchPage(*session, server.WideUrl("/long"), *page), 1);
     const std::size_t kept = std::min(size, limit);
     EXPECT_EQ(std::memcmp(page->data(), body.data(), kept), 0);
     EXPECT_EQ((*page)[kept], 0);
@@ -87,12 +88,12 @@ TEST_F(FetchTest, LongBodiesAreCutAtTheLastByteOfTheBuffer) {
 
 TEST_F(FetchTest, BrokenTransferLeavesNoText) {
   server.ServeBroken("/cut", std::string(5000, 'x'), 20000);
-  EXPECT_EQ(FetchPage(server.WideUrl("/cut"), *page), 0);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/cut"), *page), 0);
   EXPECT_EQ((*page)[0], 0);
 
   Scribble();
   server.ServeBroken("/cut-chunked", std::string(5000, 'y'), 0, true);
-  EXPECT_EQ(FetchPage(server.WideUrl("/cut-chunked"), *page), 0);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/cut-chunked"), *page), 0);
   EXPECT_EQ((*page)[0], 0);
 }
 
@@ -103,7 +104,7 @@ TEST_F(FetchTest, StallingServerIsGivenUpAfterTheLowSpeedTime) {
     SCOPED_TRACE(path);
     Scribble();
     const auto start = Clock::now();
-    EXPECT_EQ(FetchPage(server.WideUrl(path), *page), 0);
+    EXPECT_EQ(FetchPage(*session, server.WideUrl(path), *page), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
     EXPECT_EQ((*page)[0], 0);
   }
@@ -121,7 +122,7 @@ TEST_F(FetchTest, SlowButSteadyServerIsNotGivenUp) {
       return sink.write("abcdef" + offset, 1);
     });
   });
-  EXPECT_EQ(FetchPage(server.WideUrl("/slow"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/slow"), *page), 1);
   EXPECT_EQ(PageText(*page), "abcdef");
 }
 
@@ -137,7 +138,7 @@ TEST_F(FetchTest, AddressesThatCannotBeOpenedGiveEmptyText) {
        {closed, std::u16string(u"not an address"), std::u16string(),
         std::u16string(u"file:///etc/hostname"), std::u16string(u"ftp://127.0.0.1/x")}) {
     Scribble();
-    EXPECT_EQ(FetchPage(url, *page), 0);
+    EXPECT_EQ(FetchPage(*session, url, *page), 0);
     EXPECT_EQ((*page)[0], 0);
   }
 }
@@ -147,13 +148,13 @@ TEST_F(FetchTest, RedirectsAreFollowedUpToTen) {
   server.Redirect("/r0", "/end");
   for (int i = 1; i <= 10; ++i)
     server.Redirect("/r" + std::to_string(i), "/r" + std::to_string(i - 1));
-  EXPECT_EQ(FetchPage(server.WideUrl("/r9"), *page), 1);  // ten redirects
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/r9"), *page), 1);  // ten redirects
   EXPECT_EQ(PageText(*page), "arrived");
-  EXPECT_EQ(FetchPage(server.WideUrl("/r10"), *page), 0);  // eleven
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/r10"), *page), 0);  // eleven
   EXPECT_EQ((*page)[0], 0);
 
   server.Redirect("/to-file", "file:///etc/hostname", 301);
-  EXPECT_EQ(FetchPage(server.WideUrl("/to-file"), *page), 0);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/to-file"), *page), 0);
 }
 
 TEST_F(FetchTest, CookiesOfTheSessionAreSentLater) {
@@ -163,22 +164,27 @@ TEST_F(FetchTest, CookiesOfTheSessionAreSentLater) {
   });
   server.Serve("/gallery", "g");
 
-  // Without a session every fetch stands alone.
-  EXPECT_EQ(FetchPage(server.WideUrl("/login"), *page), 1);
-  EXPECT_EQ(FetchPage(server.WideUrl("/gallery"), *page), 1);
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/login"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/gallery"), *page), 1);
+  EXPECT_EQ(server.LastHeader("Cookie"), "ipb_member=42");
+
+  // Another session (another window) has a store of its own.
+  Cancellation otherCancel;
+  std::unique_ptr<Session> other = OpenInternet(otherCancel);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(FetchPage(*other, server.WideUrl("/gallery"), *page), 1);
   bool has = true;
   server.LastHeader("Cookie", &has);
   EXPECT_FALSE(has);
 
-  ASSERT_EQ(OpenInternet(), 1);
-  EXPECT_EQ(FetchPage(server.WideUrl("/login"), *page), 1);
-  EXPECT_EQ(FetchPage(server.WideUrl("/gallery"), *page), 1);
-  EXPECT_EQ(server.LastHeader("Cookie"), "ipb_member=42");
-
   // A new session starts with an empty store.
-  EXPECT_EQ(CloseInternet(), 1);
-  ASSERT_EQ(OpenInternet(), 1);
-  EXPECT_EQ(FetchPage(server.WideUrl("/gallery"), *page), 1);
+  EXPECT_EQ(CloseInternet(session), 1);
+  EXPECT_EQ(session, nullptr);
+  EXPECT_EQ(CloseInternet(session), 0);
+  session = OpenInternet(cancel, Short());
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/gallery"), *page), 1);
   server.LastHeader("Cookie", &has);
   EXPECT_FALSE(has);
 }
@@ -190,25 +196,14 @@ TEST_F(FetchTest, CookieSetOnARedirectIsKeptForItsTarget) {
     res.set_header("Location", "/inside");
   });
   server.Serve("/inside", "in");
-  EXPECT_EQ(FetchPage(server.WideUrl("/gate"), *page), 1);
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/gate"), *page), 1);
   EXPECT_EQ(server.LastHeader("Cookie"), "nw=1");
-}
-
-TEST_F(FetchTest, OpenAndCloseResults) {
-  EXPECT_EQ(CloseInternet(), 0);
-  EXPECT_EQ(hInternet, nullptr);
-  EXPECT_EQ(OpenInternet(), 1);
-  EXPECT_NE(hInternet, nullptr);
-  EXPECT_EQ(OpenInternet(), 1);  // already open: kept
-  EXPECT_EQ(CloseInternet(), 1);
-  EXPECT_EQ(hInternet, nullptr);
-  EXPECT_EQ(CloseInternet(), 0);
 }
 
 TEST_F(FetchTest, AddressIsSentPercentEncoded) {
   server.Serve("/漫画 第1话.html", "chapter");
   const std::u16string url = server.WideUrl("") + u"漫画 第1话.html?x=a b&y=%41";
-  EXPECT_EQ(FetchPage(url, *page), 1);
+  EXPECT_EQ(FetchPage(*session, url, *page), 1);
   EXPECT_EQ(PageText(*page), "chapter");
   EXPECT_EQ(server.LastTarget(),
             "/%E6%BC%AB%E7%94%BB%20%E7%AC%AC1%E8%AF%9D.html?x=a%20b&y=%41");
@@ -273,36 +268,48 @@ TEST(EncodeUrlTest, RandomTextBecomesPlainAsciiThatDecodesBack) {
 TEST_F(FetchTest, AbortEndsAStalledFetchOnAnotherThreadPromptly) {
   NetTimeouts longWait;
   longWait.lowSpeedSeconds = 60;
-  SetNetTimeouts(longWait);
+  session->SetTimeouts(longWait);
   server.Stall("/hold");
+  // A second session (another window's) is not touched by this one's switch.
+  Cancellation otherCancel;
+  Session other(otherCancel, longWait);
+  server.Stall("/other");
+  std::atomic<int> otherResult{-5};
+  std::thread otherThread([&] {
+    auto own = std::make_unique<PageBuffer>();
+    otherResult = FetchPage(other, server.WideUrl("/other"), *own);
+  });
   std::atomic<int> result{-5};
   std::atomic<std::int64_t> endedAt{0};
   auto worker = std::make_unique<PageBuffer>();
   std::thread t([&] {
-    result = FetchPage(server.WideUrl("/hold"), *worker);
+    result = FetchPage(*session, server.WideUrl("/hold"), *worker);
     endedAt = Clock::now().time_since_epoch().count();
   });
-  ASSERT_TRUE(server.WaitForStalled(1));
+  ASSERT_TRUE(server.WaitForStalled(2));
   const auto abortAt = Clock::now();
-  AbortTransfers();
+  cancel.Cancel();
   t.join();
   const auto latency = Clock::duration(endedAt.load()) - abortAt.time_since_epoch();
   EXPECT_LT(latency, std::chrono::milliseconds(300));
   EXPECT_EQ(result.load(), 0);
   EXPECT_EQ((*worker)[0], 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(otherResult.load(), -5) << "the other session's fetch goes on";
+  server.ReleaseStalls();
+  otherThread.join();
 
   // While aborted nothing starts; after resuming fetches work again.
   server.Serve("/ok", "fine");
-  EXPECT_TRUE(TransfersAborted());
-  EXPECT_EQ(FetchPage(server.WideUrl("/ok"), *page), 0);
+  EXPECT_TRUE(session->Aborted());
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/ok"), *page), 0);
   EXPECT_EQ(server.Hits("/ok"), 0);
-  ResumeTransfers();
-  EXPECT_EQ(FetchPage(server.WideUrl("/ok"), *page), 1);
+  cancel.Reset();
+  EXPECT_EQ(FetchPage(*session, server.WideUrl("/ok"), *page), 1);
   EXPECT_EQ(PageText(*page), "fine");
 }
 
-TEST_F(FetchTest, ThreadsFetchAtOnceWithOneSessionClosedMidway) {
-  ASSERT_EQ(OpenInternet(), 1);
+TEST_F(FetchTest, ThreadsFetchAtOnceOnOneSession) {
   server.Handle("/n", [](const httplib::Request& req, httplib::Response& res) {
     res.set_header("Set-Cookie", "seen=1; Path=/");
     res.set_content("page " + req.get_param_value("i"), "text/plain");
@@ -316,14 +323,12 @@ TEST_F(FetchTest, ThreadsFetchAtOnceWithOneSessionClosedMidway) {
       auto own = std::make_unique<PageBuffer>();
       for (int i = 0; i < kFetches; ++i) {
         const std::string n = std::to_string(t * 100 + i);
-        if (FetchPage(server.WideUrl("/n?i=" + n), *own) != 1 ||
+        if (FetchPage(*session, server.WideUrl("/n?i=" + n), *own) != 1 ||
             std::string(own->data()) != "page " + n)
           ++wrong;
       }
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  CloseInternet();  // transfers in flight keep their session until they end
   for (auto& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
 }

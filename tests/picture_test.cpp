@@ -14,8 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/internet.h"
-#include "net/picture.h"
+#include "net/page_fetch.h"
+#include "net/session.h"
+#include "tasks/picture_download.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
 #include "text/fixed_text.h"
@@ -48,22 +49,18 @@ std::set<std::string> Entries(const fs::path& dir) {
 
 class PictureTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  static NetTimeouts Short() {
     NetTimeouts t;
     t.connectSeconds = 2;
     t.lowSpeedSeconds = 1;
-    SetNetTimeouts(t);
-    ASSERT_EQ(OpenInternet(), 1);
-  }
-  void TearDown() override {
-    ResumeTransfers();
-    CloseInternet();
-    SetNetTimeouts(NetTimeouts{});
+    return t;
   }
   int Download(const std::string& path, std::u16string_view name, Folder& folder) {
-    return DownloadPicture(server.WideUrl(path), name, folder.data(), window);
+    return DownloadPicture(session, server.WideUrl(path), name, folder.data(), window);
   }
 
+  Cancellation cancel;
+  Session session{cancel, Short()};
   TestServer server;
   TempDir tmp;
   FakeWindow window;
@@ -93,11 +90,6 @@ TEST_F(PictureTest, ExistingFileIsNeverFetchedAgain) {
   EXPECT_EQ(Download("/p.png", u"p.png", folder), kPictureStored);
   EXPECT_EQ(server.Hits("/p.png"), 0);
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "p.png"), "");
-
-  // Without a session nothing goes on, not even for a picture on disk.
-  CloseInternet();
-  EXPECT_EQ(Download("/p.png", u"p.png", folder), kPictureStop);
-  EXPECT_EQ(server.TotalHits(), 0);
 }
 
 TEST_F(PictureTest, OnlyAnAnswerOfExactly28BytesIsThrownAway) {
@@ -227,7 +219,7 @@ TEST_F(PictureTest, CookiesFromPagesGoWithPictures) {
   });
   server.Serve("/i/1.jpg", "picture");
   auto page = std::make_unique<PageBuffer>();
-  ASSERT_EQ(FetchPage(server.WideUrl("/s/1"), *page), 1);
+  ASSERT_EQ(FetchPage(session, server.WideUrl("/s/1"), *page), 1);
   Folder folder(tmp.Wide());
   EXPECT_EQ(Download("/i/1.jpg", u"1.jpg", folder), kPictureStored);
   EXPECT_EQ(server.LastHeader("Cookie"), "sk=abc");
@@ -247,7 +239,7 @@ TEST_F(PictureTest, NullFolderStoresUnderTheBareName) {
   server.Serve("/bare.jpg", "bare");
   const fs::path before = fs::current_path();
   fs::current_path(tmp.Path());
-  const int result = DownloadPicture(server.WideUrl("/bare.jpg"), u"bare.jpg", nullptr, window);
+  const int result = DownloadPicture(session, server.WideUrl("/bare.jpg"), u"bare.jpg", nullptr, window);
   fs::current_path(before);
   EXPECT_EQ(result, kPictureStored);
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "bare.jpg"), "bare");
@@ -276,14 +268,14 @@ TEST_F(PictureTest, WriteFailureLeavesNoFile) {
 TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
   NetTimeouts longWait;
   longWait.lowSpeedSeconds = 60;
-  SetNetTimeouts(longWait);
+  session.SetTimeouts(longWait);
   server.Stall("/slow.jpg", std::string(10000, 'p'));
   std::atomic<int> result{-5};
   std::atomic<std::int64_t> endedAt{0};
   std::thread worker([&] {
     FakeWindow own;
     Folder folder(tmp.Wide());
-    result = DownloadPicture(server.WideUrl("/slow.jpg"), u"slow.jpg", folder.data(), own);
+    result = DownloadPicture(session, server.WideUrl("/slow.jpg"), u"slow.jpg", folder.data(), own);
     endedAt = Clock::now().time_since_epoch().count();
   });
   ASSERT_TRUE(server.WaitForStalled(1));
@@ -293,7 +285,7 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{".slow.jpg.part"});
   const auto abortAt = Clock::now();
-  AbortTransfers();
+  cancel.Cancel();
   worker.join();
   EXPECT_EQ(result.load(), kPictureStop);
   EXPECT_LT(Clock::duration(endedAt.load()) - abortAt.time_since_epoch(),
@@ -307,11 +299,11 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
   EXPECT_EQ(Download("/have.jpg", u"have.jpg", folder), kPictureStored);
   EXPECT_EQ(Download("/new.jpg", u"new.jpg", folder), kPictureStop);
   EXPECT_EQ(server.Hits("/new.jpg"), 0);
-  ResumeTransfers();
+  cancel.Reset();
   EXPECT_EQ(Download("/new.jpg", u"new.jpg", folder), kPictureStored);
 }
 
-TEST_F(PictureTest, TwoWorkersDownloadAtOnceWhileTheSessionCloses) {
+TEST_F(PictureTest, TwoWorkersDownloadAtOnceUntilTheSessionIsAborted) {
   for (int i = 0; i < 8; ++i)
     server.ServeGenerated("/w/" + std::to_string(i) + ".jpg", 100000 + i);
   std::vector<std::thread> workers;
@@ -322,14 +314,14 @@ TEST_F(PictureTest, TwoWorkersDownloadAtOnceWhileTheSessionCloses) {
       Folder folder(tmp.Wide("worker" + std::to_string(w)));
       for (int i = 0; i < 8; ++i) {
         const std::string name = std::to_string(i) + ".jpg";
-        if (DownloadPicture(server.WideUrl("/w/" + name), FromUtf8(name), folder.data(), own) ==
+        if (DownloadPicture(session, server.WideUrl("/w/" + name), FromUtf8(name), folder.data(), own) ==
             kPictureStored)
           ++stored;
       }
     });
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  CloseInternet();  // downloads after this stop with 0; those in flight finish
+  cancel.Cancel();  // downloads in flight and after it stop with 0, leaving nothing half
   for (auto& t : workers) t.join();
   int files = 0;
   for (int w = 0; w < 2; ++w)

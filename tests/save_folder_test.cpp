@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "net/save_folder.h"
+#include "tasks/save_folder_prompt.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
 #include "text/fixed_text.h"

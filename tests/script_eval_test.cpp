@@ -14,9 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/internet.h"
 #include "support/dmzj_site.h"
-#include "tasks/sites.h"
 #include "text/encoding.h"
 
 namespace pageloom::test {
@@ -41,6 +39,16 @@ std::string ToAnsi(const std::string& utf8) {
 
 using List = std::list<std::u16string>;
 
+// One evaluation with the test's picture host.
+int Eval(const char* script, List& list, std::chrono::milliseconds timeout = kScriptTimeout,
+         const Cancellation* cancel = nullptr) {
+  ScriptOptions options;
+  options.pictureHost = u"http://pictures.test/";
+  options.timeout = timeout;
+  options.cancel = cancel;
+  return EvalPictureList(script, list, options);
+}
+
 // The engine needs an application object; it lives on the main thread for all tests.
 std::unique_ptr<ScriptApplication> g_application;
 
@@ -50,17 +58,11 @@ class ScriptEvalTest : public ::testing::Test {
     if (!g_application) g_application = std::make_unique<ScriptApplication>();
   }
 
-  ScriptEvalTest()
-      : m_sites(SiteNames{u"eh.test", u"lofi.", u"dmzj.test", "http://dmzj.test", u"http://pictures.test/"}) {}
-
   static List Entries(std::initializer_list<const char16_t*> paths) {
     List list;
     for (const char16_t* path : paths) list.push_back(std::u16string(u"http://pictures.test/") + path);
     return list;
   }
-
- private:
-  ScopedSiteNames m_sites;
 };
 
 class ApplicationEnvironment : public ::testing::Environment {
@@ -74,7 +76,7 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Applic
 TEST(ScriptEvalWithoutApplicationTest, GivesNothingInsteadOfStopping) {
   if (QCoreApplication::instance() != nullptr) GTEST_SKIP() << "an application object exists";
   List list{u"kept"};
-  EXPECT_EQ(EvalPictureList("'\"a\"'", list), 0);
+  EXPECT_EQ(Eval("'\"a\"'", list), 0);
   EXPECT_EQ(list, List{u"kept"});
 }
 
@@ -82,19 +84,19 @@ TEST_F(ScriptEvalTest, PackedScriptGivesThePathsInOrder) {
   const std::string packed = PackedExpression(R"(var pages=["a\/b\/1.jpg","a\/b\/2.jpg"];)");
   ASSERT_NE(packed.find("function(p,a,c,k,e,d)"), std::string::npos);
   List list;
-  EXPECT_EQ(EvalPictureList(packed.c_str(), list), 1);
+  EXPECT_EQ(Eval(packed.c_str(), list), 1);
   EXPECT_EQ(list, Entries({u"a/b/1.jpg", u"a/b/2.jpg"}));
 
   // As the page line has it, with the statement's semicolon; and the quoted-array form.
   list.clear();
-  EXPECT_EQ(EvalPictureList((PackedExpression(R"(var pages=pages='["x\/1.png","x\/2.png"]';)") + ";").c_str(), list), 1);
+  EXPECT_EQ(Eval((PackedExpression(R"(var pages=pages='["x\/1.png","x\/2.png"]';)") + ";").c_str(), list), 1);
   EXPECT_EQ(list, Entries({u"x/1.png", u"x/2.png"}));
 }
 
 TEST_F(ScriptEvalTest, ChinesePathsPassThroughTheCodePage) {
   const std::string packed = PackedExpression("var pages=[\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/001.jpg\",\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/002.jpg\"];");
   List list;
-  EXPECT_EQ(EvalPictureList(ToAnsi(packed).c_str(), list), 1);
+  EXPECT_EQ(Eval(ToAnsi(packed).c_str(), list), 1);
   EXPECT_EQ(list, Entries({u"第1话/001.jpg", u"第1话/002.jpg"}));
 }
 
@@ -102,7 +104,7 @@ TEST_F(ScriptEvalTest, LongScriptIsEvaluatedWhole) {
   const std::string packed = PackedExpression(PicturesSource("comic\\/long_chapter_name", 400));
   ASSERT_GT(packed.size(), 2 * 2048u);  // well past the address capacity
   List list;
-  ASSERT_EQ(EvalPictureList(packed.c_str(), list), 1);
+  ASSERT_EQ(Eval(packed.c_str(), list), 1);
   ASSERT_EQ(list.size(), 400u);
   EXPECT_EQ(list.front(), u"http://pictures.test/comic/long_chapter_name/1.jpg");
   EXPECT_EQ(list.back(), u"http://pictures.test/comic/long_chapter_name/400.jpg");
@@ -111,21 +113,21 @@ TEST_F(ScriptEvalTest, LongScriptIsEvaluatedWhole) {
 TEST_F(ScriptEvalTest, QuotedTextIsCutSplitAndCleaned) {
   List list;
   // Empty pieces, in the middle and at the end, become the prefix alone.
-  EXPECT_EQ(EvalPictureList(R"('var p=["1.jpg",,"2.jpg",];')", list), 1);
+  EXPECT_EQ(Eval(R"('var p=["1.jpg",,"2.jpg",];')", list), 1);
   EXPECT_EQ(list, Entries({u"1.jpg", u"", u"2.jpg"}));
   list.clear();
-  EXPECT_EQ(EvalPictureList(R"('x = "a,b,";')", list), 1);
+  EXPECT_EQ(Eval(R"('x = "a,b,";')", list), 1);
   EXPECT_EQ(list, Entries({u"a", u"b", u""}));
   // Every backslash and quote goes, wherever it stands; text outside the quotes never
   // reaches an entry; pieces are not trimmed.
   list.clear();
-  EXPECT_EQ(EvalPictureList(R"('pre["a\\q\\\\b", " c\\/d" ]post;')", list), 1);
+  EXPECT_EQ(Eval(R"('pre["a\\q\\\\b", " c\\/d" ]post;')", list), 1);
   EXPECT_EQ(list, Entries({u"aqb", u"  c/d"}));
 }
 
 TEST_F(ScriptEvalTest, OneQuoteAppendsThePrefixAlone) {
   List list;
-  EXPECT_EQ(EvalPictureList(R"('ab"cd')", list), 1);
+  EXPECT_EQ(Eval(R"('ab"cd')", list), 1);
   EXPECT_EQ(list, Entries({u""}));
 }
 
@@ -134,11 +136,11 @@ TEST_F(ScriptEvalTest, ValuesWithoutQuotedTextLeaveTheListAlone) {
   for (const char* script : {"'no quote here'", "''", "42", "var x = '\"a\"'", "undefined", "null",
                              "({toString: function() { return '\"a\"'; }})", "['\"a\"']"}) {
     List list = before;
-    EXPECT_EQ(EvalPictureList(script, list), 0) << script;
+    EXPECT_EQ(Eval(script, list), 0) << script;
     EXPECT_EQ(list, before) << script;
   }
   List list = before;
-  EXPECT_EQ(EvalPictureList(nullptr, list), 0);
+  EXPECT_EQ(Eval(nullptr, list), 0);
   EXPECT_EQ(list, before);
 }
 
@@ -147,14 +149,14 @@ TEST_F(ScriptEvalTest, ScriptErrorsLeaveTheListAlone) {
   for (const char* script : {"var pages = [\"a\",", "undefinedName + '\"a\"'", "throw '\"a\",\"b\"'",
                              "(function() { throw new Error('\"a\"'); })()", "\x80\x80(", "f(){"}) {
     List list = before;
-    EXPECT_EQ(EvalPictureList(script, list), 0) << script;
+    EXPECT_EQ(Eval(script, list), 0) << script;
     EXPECT_EQ(list, before) << script;
   }
 }
 
 TEST_F(ScriptEvalTest, EngineHasNoExtensions) {
   List list;
-  ASSERT_EQ(EvalPictureList("'\"' + [typeof console, typeof print, typeof Qt, typeof XMLHttpRequest, "
+  ASSERT_EQ(Eval("'\"' + [typeof console, typeof print, typeof Qt, typeof XMLHttpRequest, "
                             "typeof require, typeof qsTr, typeof setTimeout].join(',') + '\"'",
                             list),
             1);
@@ -166,18 +168,18 @@ TEST_F(ScriptEvalTest, EndlessScriptIsStoppedByTheTimeout) {
   const List before{u"kept"};
   List list = before;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(EvalPictureList("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } return s; })()", list, 200ms), 0);
+  EXPECT_EQ(Eval("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } return s; })()", list, 200ms), 0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, 150ms);
   EXPECT_LT(elapsed, 3s);
   EXPECT_EQ(list, before);
 
   // Endless recursion is a script error.
-  EXPECT_EQ(EvalPictureList("(function f() { return f() + '\"a\"'; })()", list, 5s), 0);
+  EXPECT_EQ(Eval("(function f() { return f() + '\"a\"'; })()", list, 5s), 0);
   EXPECT_EQ(list, before);
 
   // The next evaluation on the same thread is not affected.
-  EXPECT_EQ(EvalPictureList("'\"ok\"'", list, 200ms), 1);
+  EXPECT_EQ(Eval("'\"ok\"'", list, 200ms), 1);
   EXPECT_EQ(list.back(), u"http://pictures.test/ok");
 }
 
@@ -185,13 +187,14 @@ TEST_F(ScriptEvalTest, ClosingStopsAnEvaluationWithoutWaitingForTheTimeout) {
   List list{u"kept"};
   std::atomic<int> result{-1};
   const auto start = std::chrono::steady_clock::now();
+  Cancellation closing;
   std::thread worker([&] {
-    result = EvalPictureList("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } })()", list, 30s);
+    result = Eval("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } })()", list, 30s,
+                  &closing);
   });
   std::this_thread::sleep_for(100ms);
-  AbortTransfers();
+  closing.Cancel();
   worker.join();
-  ResumeTransfers();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(list, List{u"kept"});
@@ -199,7 +202,7 @@ TEST_F(ScriptEvalTest, ClosingStopsAnEvaluationWithoutWaitingForTheTimeout) {
 
 TEST_F(ScriptEvalTest, EntriesAlreadyInTheListStayInFront) {
   List list{u"old1", u"old2"};
-  EXPECT_EQ(EvalPictureList(PackedExpression(R"(var pages=["n\/1.jpg","n\/2.jpg"];)").c_str(), list), 1);
+  EXPECT_EQ(Eval(PackedExpression(R"(var pages=["n\/1.jpg","n\/2.jpg"];)").c_str(), list), 1);
   List expected{u"old1", u"old2"};
   expected.splice(expected.end(), Entries({u"n/1.jpg", u"n/2.jpg"}));
   EXPECT_EQ(list, expected);
@@ -212,17 +215,17 @@ TEST_F(ScriptEvalTest, TwoThreadsEvaluateAtOnce) {
   int firstResult = 0, secondResult = 0, timedOut = -1;
   List spinList{u"kept"};
   std::thread a([&] {
-    for (int round = 0; round < 3; ++round) firstResult += EvalPictureList(first.c_str(), firstList);
+    for (int round = 0; round < 3; ++round) firstResult += Eval(first.c_str(), firstList);
   });
   std::thread b([&] {
-    for (int round = 0; round < 3; ++round) secondResult += EvalPictureList(second.c_str(), secondList);
+    for (int round = 0; round < 3; ++round) secondResult += Eval(second.c_str(), secondList);
   });
   std::thread c([&] {
     // A compiled hot loop is interrupted too; endless recursion ends in a script error.
-    timedOut = EvalPictureList(
+    timedOut = Eval(
                    "function f(n) { for (var i = 0; i < n; i++) {} } for (var j = 0; j < 50; j++) f(100); f(Infinity)",
                    spinList, 300ms) +
-               EvalPictureList("(function f() { return f() + '\"a\"'; })()", spinList, 5s);
+               Eval("(function f() { return f() + '\"a\"'; })()", spinList, 5s);
   });
   a.join();
   b.join();

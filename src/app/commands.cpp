@@ -1,20 +1,16 @@
-// The main window's commands Add, Browse, Delete and the two options. Start, Pause and
-// Continue live with the workers (workers.cpp). All run on the window thread.
+// The main window's commands Browse, Delete and the two options. Add lives with the add
+// thread (adding.cpp); Start, Pause and Continue live with the workers (workers.cpp). All
+// run on the window thread.
 #include <algorithm>
 #include <array>
 #include <string>
 
 #include "app/task_controller.h"
-#include "tasks/sites.h"
 #include "text/fixed_text.h"
 
 namespace pageloom {
 
 namespace {
-
-bool Contains(std::u16string_view text, const std::u16string& marker) {
-  return !marker.empty() && text.find(marker) != std::u16string_view::npos;
-}
 
 // The number at the start of a cell, as the desktop's wide atoi reads it: leading
 // blanks, an optional sign, digits; 0 when there are none. Clamped to int.
@@ -33,34 +29,6 @@ int CellNumber(std::u16string_view text) {
 }
 
 }  // namespace
-
-void TaskController::OnBnClickedAdd() {
-  const std::u16string typed = m_window.AddressText();
-  if (typed.empty()) {
-    m_window.ShowMessage(u"请输入网址");
-    return;
-  }
-  std::array<char16_t, kUrlCapacity> address{};
-  CopyWide(address.data(), kUrlCapacity, typed);
-  m_window.SetAddressText(std::u16string());
-
-  const std::u16string_view text = WideView(address.data(), kUrlCapacity);
-  const SiteNames& sites = Sites();
-  if (Contains(text, sites.dmzjHost)) {
-    FindDMZJFirstChapter(address.data());
-    if (m_followNext != 0)
-      AddDMZJTaskChain(address.data());
-    else
-      AddDMZJTask(address.data());
-    return;
-  }
-  if (Contains(text, sites.ehHostMarker)) {
-    FindEHFirstPage(address.data());
-    AddEHTask(address.data());
-    return;
-  }
-  m_window.ShowMessage(u"暂时不支持该网站漫画下载");
-}
 
 void TaskController::OnBnClickedBrowse() {
   std::array<char16_t, kPathCapacity> folder{};

@@ -1,6 +1,6 @@
 // The task map and the task table: construction, registration, folder naming, removal
-// and renumbering. Everything here runs on the window thread; the workers only walk the
-// map under m_tasksMutex (workers.cpp).
+// and renumbering. Registration, removal and renumbering run on the window thread; the
+// workers only walk the map under m_tasksMutex (workers.cpp).
 #include "app/task_controller.h"
 
 #include <pwd.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "net/internet.h"
+#include "tasks/sites.h"
 #include "text/encoding.h"
 #include "text/fixed_text.h"
 
@@ -66,12 +66,15 @@ std::u16string ConfineComponents(std::u16string_view title) {
 
 }  // namespace
 
-TaskController::TaskController(WindowPort& window)
-    : m_window(window), m_pageBuffer(std::make_unique<PageBuffer>()) {
+TaskController::TaskController(WindowPort& window, ControllerSettings settings)
+    : m_window(window),
+      m_settings(std::move(settings)),
+      m_adapters(MakeSiteAdapters(m_settings.sites)),
+      // A session that cannot be made stays invalid: its downloads then stop at once.
+      m_session(std::make_unique<Session>(m_cancel, m_settings.timeouts)),
+      m_pageBuffer(std::make_unique<PageBuffer>()) {
   // make_unique value-initialises the buffer: it starts zeroed.
   m_nextTaskNo = 0;
-  OpenInternet();
-  ResumeTransfers();
   m_pauseEvent.Set();
 }
 
@@ -81,7 +84,7 @@ TaskController::~TaskController() {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.clear();
   }
-  CloseInternet();
+  m_session.reset();  // every transfer has ended: the threads are joined
 }
 
 std::u16string TaskController::DefaultSaveFolder() {
@@ -117,8 +120,13 @@ int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_vie
 }
 
 char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title) {
+  return MakeTaskFolderPath(output, title, m_window.SaveFolderText());
+}
+
+char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
+                                             std::u16string_view saveFolder) {
   // 1. The save-folder box, at most kPathCapacity - 1 units.
-  CopyWide(output, kPathCapacity, m_window.SaveFolderText());
+  CopyWide(output, kPathCapacity, saveFolder);
   std::size_t boxLength = WideLength(output, kPathCapacity);
 
   // 2. The title ends at its first " Page"; the caller sees the shortened title.

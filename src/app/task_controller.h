@@ -1,31 +1,51 @@
-// The logic behind the main window: the task map, the commands, the two workers.
-// The window reaches it through the command handlers; it reaches the window through
-// WindowPort. Everything but the worker procedure runs on the window thread.
+// The logic behind the main window: the task map, the commands, the two workers, and the
+// thread that reads the pages of added addresses. The window reaches it through the
+// command handlers; it reaches the window through WindowPort. Commands and registration
+// run on the window thread; pages are read on the add thread and the workers.
+//
+// The controller owns its state: the settings it was made with (sites, time limits), the
+// internet session its transfers share, and the cancellation switch that ends them all
+// (Shutdown). Two controllers in one process share nothing.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "app/controller_settings.h"
 #include "app/manual_reset_event.h"
 #include "app/window_port.h"
 #include "net/page_buffer.h"
+#include "net/session.h"
 #include "tasks/comic.h"
+#include "tasks/site_adapter.h"
+#include "text/cancellation.h"
 
 namespace pageloom {
+
+// One address to add, with the options of the moment it was asked for.
+struct AddRequest {
+  std::u16string address;     // at most kUrlCapacity - 1 units
+  std::u16string saveFolder;  // the save-folder box
+  bool autoRename = true;
+  bool followNext = false;
+};
 
 class TaskController {
  public:
   // Does what the dialog's start-up does for the logic: empty map, task numbers from 0,
-  // the window thread's page buffer, the internet session, the pause gate open.
-  explicit TaskController(WindowPort& window);
-  // Stops the workers (Shutdown), then frees the tasks and closes the internet session.
+  // the internet session, the pause gate open.
+  explicit TaskController(WindowPort& window, ControllerSettings settings = {});
+  // Stops the add thread and the workers (Shutdown), then frees the tasks and the session.
   ~TaskController();
   TaskController(const TaskController&) = delete;
   TaskController& operator=(const TaskController&) = delete;
@@ -34,6 +54,8 @@ class TaskController {
   static std::u16string DefaultSaveFolder();
 
   // --- commands (window thread) ---
+  // Add checks the address, clears the box and queues the address; its pages are read on
+  // the add thread, and its tasks' rows appear as each page has been read.
   void OnBnClickedAdd();
   void OnBnClickedBrowse();
   void OnBnClickedStart();
@@ -42,9 +64,22 @@ class TaskController {
   void OnBnClickedDelete();
   void OnBnClickedOption();
 
-  // Ends both workers: opens the gate, aborts the transfers in flight and joins the
-  // threads. Idempotent. Nothing here waits for the window thread.
+  // Ends the add thread and both workers: opens the gate, cancels the transfers and
+  // script evaluations in flight, and joins the threads. Idempotent. Nothing here waits
+  // for the window thread.
   void Shutdown();
+
+  // --- adding ---
+  // The adapter that takes `address` (DMZJ first, then EH), or null.
+  [[nodiscard]] const SiteAdapter* AdapterFor(std::u16string_view address) const;
+  // Queues an address for the add thread; requests are served one after the other, in
+  // the order queued. Any thread. False when the controller is shutting down or no site
+  // takes the address.
+  bool QueueAdd(AddRequest request);
+  // True while a queued address has not been read to its end.
+  [[nodiscard]] bool AddsPending() const;
+  // Waits until no add is pending, or the time is up. True when none is.
+  bool WaitForAdds(std::chrono::milliseconds timeout) const;
 
   // --- task table and registration (window thread) ---
   // Registers a filled-in task: number, map entry, a new last row showing the number,
@@ -58,6 +93,8 @@ class TaskController {
   // its title (the final '/' stays); only a box too long for even an empty title is
   // cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
+  // The same with the save folder given (any thread).
+  static char16_t* MakeTaskFolderPath(char16_t* output, char* title, std::u16string_view saveFolder);
   // Removes the task `taskNo` whose row is `row`: map entry and row.
   void RemoveTask(int row, int taskNo);
   // Sets every task's row to its position in the map.
@@ -66,8 +103,9 @@ class TaskController {
   std::shared_ptr<Comic> FindTask(int taskNo) const;
   std::vector<int> TaskNumbers() const;
 
-  // --- site adapters (window thread) ---
-  int FindEHFirstPage(char16_t* address);     // address: kUrlCapacity units, in and out
+  // --- the site operations of Add, on the calling thread with the window's options ---
+  // address: kUrlCapacity units, in and out.
+  int FindEHFirstPage(char16_t* address);
   int AddEHTask(const char16_t* address);
   int FindDMZJFirstChapter(char16_t* address);
   int AddDMZJTask(char16_t* address);
@@ -85,7 +123,8 @@ class TaskController {
   void SetThreadStarter(ThreadStarter starter) { m_threadStarter = std::move(starter); }
 
   WindowPort& Window() { return m_window; }
-  PageBuffer& WindowPageBuffer() { return *m_pageBuffer; }
+  Session& InternetSession() { return *m_session; }
+  const ControllerSettings& Settings() const { return m_settings; }
   int AutoRename() const { return m_autoRename; }
   int FollowNext() const { return m_followNext; }
 
@@ -97,18 +136,44 @@ class TaskController {
   Worker& WorkerFor(int siteKind);
   void StartWorker(int siteKind, const char16_t* failureMessage);
 
+  // Options of an add that runs with the window's settings of the moment.
+  AddRequest WindowOptions() const;
+  const SiteAdapter* AdapterOfKind(SiteKind kind) const;
+  // Reads the page at `address` and registers the task it gives. Runs on the calling
+  // thread; registration hops to the window thread.
+  struct PageAdded {
+    bool taskMade = false;
+    std::optional<std::u16string> next;  // the page's next address
+  };
+  PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
+                        const AddRequest& options, PageReader& reader);
+  void RunAdd(const AddRequest& request);
+  void AddThread();
+
   WindowPort& m_window;
+  const ControllerSettings m_settings;
+  std::vector<std::unique_ptr<SiteAdapter>> m_adapters;
+  Cancellation m_cancel;                 // before the session, which refers to it
+  std::unique_ptr<Session> m_session;
   int m_autoRename = 1;   // check box 1010
   int m_followNext = 0;   // check box 1011
   mutable std::mutex m_tasksMutex;  // guards m_tasks and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
   int m_nextTaskNo = 0;
-  std::unique_ptr<PageBuffer> m_pageBuffer;  // the window thread's; each worker has its own
   ManualResetEvent m_pauseEvent{true};
   Worker m_threadEH;
   Worker m_threadDMZJ;
   std::atomic<bool> m_stopping{false};
   ThreadStarter m_threadStarter;
+
+  // The add thread and its queue.
+  mutable std::mutex m_addMutex;         // guards the queue, m_addBusy and m_adder
+  mutable std::condition_variable m_addChanged;
+  std::deque<AddRequest> m_addQueue;
+  bool m_addBusy = false;
+  std::thread m_adder;
+  std::mutex m_readMutex;                // one page reading at a time: guards m_pageBuffer
+  std::unique_ptr<PageBuffer> m_pageBuffer;  // the add thread's; each worker has its own
 };
 
 void DownloadThreadEH(TaskController* controller);

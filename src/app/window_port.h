@@ -3,10 +3,11 @@
 // only; PostTaskRow and the UserPrompt operations may be called from any thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "app/user_prompt.h"
+#include "tasks/user_prompt.h"
 
 namespace pageloom {
 
@@ -31,6 +32,9 @@ class WindowPort : public UserPrompt {
   virtual bool FollowNextChecked() const = 0;   // check box 1011
 
   // --- from any thread ---
+  // Runs `work` on the window thread, later, in the order of the calls. Once the window
+  // is closing, work is dropped. Never blocks.
+  virtual void Post(std::function<void()> work) = 0;
   // Writes progress (column 2) and status (column 3) into the row of task `taskNo`. The
   // write is queued and carried out on the window thread, which looks up the row whose
   // column 0 reads the task number at that moment; a write for a row that is gone is

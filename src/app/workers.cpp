@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "app/task_controller.h"
-#include "net/internet.h"
 #include "text/debug_line.h"
 
 namespace pageloom {
@@ -46,6 +45,7 @@ void TaskController::DownloadThread(int siteKind) {
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
+    StepContext context{*m_session, *page, m_window, m_settings.sites};
     while (!m_stopping.load()) {
       // The lock is held only to find the next entry: tasks added meanwhile lie past
       // lastNo and are reached; removed ones are simply not found.
@@ -72,7 +72,7 @@ void TaskController::DownloadThread(int siteKind) {
           auto it = m_tasks.find(taskNo);
           if (it == m_tasks.end() || it->second != task) break;
         }
-        result = task->DownloadNext(*page, m_window);
+        result = task->DownloadNext(context);
         m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
       } while (result != 0 && !m_stopping.load());
     }
@@ -120,13 +120,17 @@ void TaskController::OnBnClickedPause() { m_pauseEvent.Reset(); }
 void TaskController::OnBnClickedContinue() { m_pauseEvent.Set(); }
 
 void TaskController::Shutdown() {
-  m_stopping.store(true);
+  {
+    std::lock_guard<std::mutex> lock(m_addMutex);
+    m_stopping.store(true);
+    m_addChanged.notify_all();
+  }
   m_pauseEvent.Set();
-  const bool anyThread = m_threadEH.thread.joinable() || m_threadDMZJ.thread.joinable();
-  if (anyThread) AbortTransfers();  // the step in flight ends; its partial file goes
+  // The step and the page reading in flight end; a partial picture file goes with them.
+  m_cancel.Cancel();
+  if (m_adder.joinable()) m_adder.join();
   if (m_threadEH.thread.joinable()) m_threadEH.thread.join();
   if (m_threadDMZJ.thread.joinable()) m_threadDMZJ.thread.join();
-  if (anyThread) ResumeTransfers();  // nothing of this window is left to abort
 }
 
 }  // namespace pageloom

@@ -12,8 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/user_prompt.h"
-#include "net/save_folder.h"
+#include "net/page_fetch.h"
 #include "net/transfer.h"
 #include "text/debug_line.h"
 #include "text/fixed_text.h"
@@ -24,10 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie，换IP后重试。";
-// The name a site gives the picture it shows instead of the real one once the
-// visitor's download limit is used up.
-constexpr char16_t kLimitPictureName[] = u"509.gif";
 // The size of the answer a site gives instead of a picture it will not serve.
 constexpr std::uint64_t kRefusedAnswerSize = 28;
 // The body goes to the file in pieces of at most this size.
@@ -37,12 +32,6 @@ constexpr std::size_t kPieceSize = 4096;
 constexpr long kReceiveBufferSize = 256 * 1024;
 // Written data is handed to the disk in steps of this size during the transfer.
 constexpr std::uint64_t kWriteBackStep = 8u << 20;
-
-// The last segment of an address: the text after its last '/'.
-std::u16string_view LastSegment(std::u16string_view url) {
-  const std::size_t slash = url.rfind(u'/');
-  return slash == std::u16string_view::npos ? url : url.substr(slash + 1);
-}
 
 bool SomethingAt(const fs::path& path) {
   if (path.empty()) return false;
@@ -144,33 +133,19 @@ std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* us
 
 }  // namespace
 
-int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char16_t* folder,
-                    UserPrompt& ui) {
-  // The session is held for the whole call: closing it meanwhile does not pull it away.
-  net_detail::SessionRef session;
-  if (!session) return kPictureStop;
-
-  // The site's limit picture, recognised by the name in its address (what the caller
-  // names the file after its own renaming is irrelevant), before any file or network work.
-  if (LastSegment(url) == kLimitPictureName) {
-    ui.ShowMessage(kLimitReached);
-    return kPictureStop;
+PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
+                                std::u16string_view path) {
+  PictureOutcome outcome;
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return outcome;
+  const fs::path target(ToUtf8(path));
+  if (SomethingAt(target)) {
+    outcome.result = PictureResult::kAlreadyThere;
+    return outcome;
   }
-
-  std::u16string_view folderText;
-  if (folder) {
-    PrepareSaveFolder(folder, ui);
-    folderText = WideView(folder, kPathCapacity);
+  if (session.Aborted()) {
+    outcome.result = PictureResult::kCancelled;
+    return outcome;
   }
-  if (folderText.size() + fileName.size() > kPathCapacity - 1 ||
-      fileName.find(u'\0') != std::u16string_view::npos)
-    return kPictureFailed;
-  std::u16string fullPath(folderText);
-  fullPath.append(fileName);
-
-  const fs::path target(ToUtf8(fullPath));
-  if (SomethingAt(target)) return kPictureStored;
-  if (TransfersAborted()) return kPictureStop;
 
   // The part file's name is the picture's with a dot before and ".part" after; when
   // that would pass the file system's name limit, a hash of the name stands for it.
@@ -184,12 +159,12 @@ int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char1
   char error[CURL_ERROR_SIZE] = {};  // outlives the handle that may write to it
 
   const std::string address = EncodeUrl(url);
-  net_detail::EasyPtr easy = net_detail::NewRequest(address, session.get());
-  if (!easy) return kPictureFailed;
+  net_detail::EasyPtr easy = net_detail::NewRequest(address, session);
+  if (!easy) return outcome;
   net_detail::SlistPtr headers;
   for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent:"}) {
     curl_slist* more = curl_slist_append(headers.get(), header);
-    if (!more) return kPictureFailed;
+    if (!more) return outcome;
     headers.release();
     headers.reset(more);
   }
@@ -200,18 +175,22 @@ int DownloadPicture(std::u16string_view url, std::u16string_view fileName, char1
   curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(easy.get(), CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 
-  const CURLcode rc = net_detail::Perform(easy.get());
-  if (rc == CURLE_ABORTED_BY_CALLBACK) return kPictureStop;  // the part file goes with `part`
-  if (rc != CURLE_OK) {
-    DebugLine(std::string("picture download failed: ") +
-              (error[0] ? error : curl_easy_strerror(rc)) + " (" + address + ")");
-    return kPictureFailed;
+  const CURLcode rc = net_detail::Perform(easy.get(), session);
+  outcome.transfer = net_detail::Describe(rc, easy.get(), error);
+  if (rc == CURLE_ABORTED_BY_CALLBACK) {  // the part file goes with `part`
+    outcome.result = PictureResult::kCancelled;
+    return outcome;
   }
-  if (!part.Created()) return kPictureFailed;                     // empty answer
-  if (part.Written() == kRefusedAnswerSize) return kPictureFailed;  // the site's refusal
-  if (!part.Commit(target)) return kPictureFailed;
-  DebugLine(fileName);
-  return kPictureStored;
+  if (rc != CURLE_OK) {
+    DebugLine("picture download failed: " + outcome.transfer.detail + " (" + address + ")");
+    return outcome;
+  }
+  if (!part.Created()) return outcome;                           // empty answer
+  if (part.Written() == kRefusedAnswerSize) return outcome;      // the site's refusal
+  if (!part.Commit(target)) return outcome;
+  DebugLine(target.filename().string());
+  outcome.result = PictureResult::kStored;
+  return outcome;
 }
 
 }  // namespace pageloom

@@ -1,13 +1,18 @@
-// Making sure a task's folder exists before anything is written into it.
+// Making sure a folder exists before anything is written into it.
 #pragma once
+
+#include <string_view>
 
 namespace pageloom {
 
-class UserPrompt;
+enum class FolderState {
+  kExisted,  // something was there already (a folder, or anything else)
+  kCreated,  // made now, with its missing parents
+  kFailed,   // it could not be made
+};
 
-// `path` is a buffer of kPathCapacity units. Creates the folder with its missing
-// parents and leaves the path ending in '/'; when creating fails, asks the user to pick
-// a folder instead. Returns -1 for a null buffer, 1 otherwise.
-int PrepareSaveFolder(char16_t* path, UserPrompt& ui);
+// Creates the folder at `path` (UTF-16, a trailing '/' allowed) with its missing
+// parents, unless something exists there already.
+[[nodiscard]] FolderState EnsureFolder(std::u16string_view path);
 
 }  // namespace pageloom

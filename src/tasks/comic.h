@@ -6,12 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "net/page_buffer.h"
+#include "tasks/step_context.h"
 #include "text/fixed_text.h"
 
 namespace pageloom {
-
-class UserPrompt;
 
 enum TaskState : int {
   STATE_PREPARING = 0,    // "准备中": never stepped
@@ -30,11 +28,11 @@ class Comic {
   Comic(const Comic&) = delete;
   Comic& operator=(const Comic&) = delete;
 
-  // One download step: fetches what it needs into `page` (this thread's page buffer)
-  // and handles at most one picture. Returns non-zero while the worker should call it
-  // again for this task, 0 when the worker should go on to the next task.
+  // One download step: fetches what it needs into the context's page buffer (the calling
+  // worker's) and handles at most one picture. Returns non-zero while the worker should
+  // call it again for this task, 0 when the worker should go on to the next task.
   // Comic implements the EH gallery step; ComicDMZJ the DMZJ chapter step.
-  virtual int DownloadNext(PageBuffer& page, UserPrompt& ui);
+  virtual int DownloadNext(StepContext& context);
 
   void SetUrl(std::u16string_view url);        // m_startUrl and m_pageUrl
   int SetFolder(std::u16string_view folder);
@@ -82,9 +80,9 @@ class Comic {
 class ComicDMZJ : public Comic {
  public:
   ComicDMZJ() = default;
-  int DownloadNext(PageBuffer& page, UserPrompt& ui) override;
+  int DownloadNext(StepContext& context) override;
   // Fetches the chapter page and builds m_pictureUrls from its packed script.
-  int LoadPictureList(PageBuffer& page);
+  int LoadPictureList(StepContext& context);
 
   const std::list<std::u16string>& PictureUrls() const { return m_pictureUrls; }
 };

@@ -1,31 +1,25 @@
 #include "tasks/sites.h"
 
-#include <atomic>
-#include <utility>
+#include "tasks/dmzj_site.h"
+#include "tasks/eh_site.h"
 
 namespace pageloom {
 
-namespace {
-
-const SiteNames kDefaultSites{
-    u"e-hentai.org",               // EH host marker
-    u"lofi.",                      // EH low-bandwidth mirror marker
-    u"dmzj.com",                   // DMZJ host
-    "https://manhua.dmzj.com",     // DMZJ site root
-    u"https://images.dmzj.com/",   // DMZJ picture host
-};
-
-std::atomic<const SiteNames*> g_sites{&kDefaultSites};
-
-}  // namespace
-
-const SiteNames& Sites() { return *g_sites.load(); }
-
-ScopedSiteNames::ScopedSiteNames(SiteNames names)
-    : m_previous(g_sites.load()), m_names(std::move(names)) {
-  g_sites.store(&m_names);
+SiteNames DefaultSiteNames() {
+  return SiteNames{
+      u"e-hentai.org",              // EH host marker
+      u"lofi.",                     // EH low-bandwidth mirror marker
+      u"dmzj.com",                  // DMZJ host
+      "https://manhua.dmzj.com",    // DMZJ site root
+      u"https://images.dmzj.com/",  // DMZJ picture host
+  };
 }
 
-ScopedSiteNames::~ScopedSiteNames() { g_sites.store(m_previous); }
+std::vector<std::unique_ptr<SiteAdapter>> MakeSiteAdapters(const SiteNames& names) {
+  std::vector<std::unique_ptr<SiteAdapter>> adapters;
+  adapters.push_back(std::make_unique<DmzjAdapter>(names));
+  adapters.push_back(std::make_unique<EhAdapter>(names));
+  return adapters;
+}
 
 }  // namespace pageloom

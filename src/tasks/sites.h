@@ -1,10 +1,15 @@
-// The address markers of the two sites the program serves. They are defined here once;
-// tests point them at a local fixture site with ScopedSiteNames.
+// The sites pageLoom serves: the names that tell their addresses apart, and the list of
+// their adapters. A value owned by whoever runs the adapters; tests make their own that
+// point at a local fixture site.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace pageloom {
+
+class SiteAdapter;
 
 struct SiteNames {
   std::u16string ehHostMarker;     // found in every EH address
@@ -14,21 +19,11 @@ struct SiteNames {
   std::u16string dmzjPictureHost;  // scheme and host of the DMZJ picture server, with '/'
 };
 
-// The markers in force. Read from any thread; replaced only by ScopedSiteNames.
-const SiteNames& Sites();
+// The real sites.
+SiteNames DefaultSiteNames();
 
-// Replaces the markers for the lifetime of the object (tests; no thread may run
-// adapters while one is created or destroyed).
-class ScopedSiteNames {
- public:
-  explicit ScopedSiteNames(SiteNames names);
-  ~ScopedSiteNames();
-  ScopedSiteNames(const ScopedSiteNames&) = delete;
-  ScopedSiteNames& operator=(const ScopedSiteNames&) = delete;
-
- private:
-  const SiteNames* m_previous;
-  SiteNames m_names;
-};
+// One adapter per site, in the order in which an address is offered to them (the first
+// that recognises it takes it): DMZJ first, then EH. Each keeps a copy of `names`.
+std::vector<std::unique_ptr<SiteAdapter>> MakeSiteAdapters(const SiteNames& names);
 
 }  // namespace pageloom

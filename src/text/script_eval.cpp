@@ -14,8 +14,6 @@
 #include <string_view>
 #include <thread>
 
-#include "net/internet.h"
-#include "tasks/sites.h"
 #include "text/debug_line.h"
 #include "text/encoding.h"
 
@@ -23,25 +21,23 @@ namespace pageloom {
 
 namespace {
 
-// How often the watchdog looks whether the transfers are being aborted.
-constexpr std::chrono::milliseconds kAbortPoll{20};
-
-// Interrupts the engine's running script once `timeout` has passed, or as soon as the
-// transfers are aborted (the window is closing), unless it is stopped first. Stopping
+// Interrupts the engine's running script once `timeout` has passed, or as soon as
+// `cancel` is cancelled (the window is closing), unless it is stopped first. Stopping
 // joins the watchdog thread, so the engine is never touched after the watchdog is gone.
 class Watchdog {
  public:
-  Watchdog(QJSEngine& engine, std::chrono::milliseconds timeout)
-      : m_thread([this, &engine, timeout] {
+  Watchdog(QJSEngine& engine, std::chrono::milliseconds timeout, const Cancellation* cancel)
+      : m_thread([this, &engine, timeout, cancel] {
+          Cancellation::Subscription wake;
+          if (cancel) wake = Cancellation::Subscription(*cancel, [this] { Wake(); });
           const auto deadline = std::chrono::steady_clock::now() + timeout;
-          std::unique_lock<std::mutex> lock(m_mutex);
-          for (;;) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= deadline || TransfersAborted()) break;
-            const auto until = std::min(deadline, now + kAbortPoll);
-            if (m_wake.wait_until(lock, until, [this] { return m_stopped; })) return;
+          {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_wake.wait_until(lock, deadline, [this] { return m_stopped || m_cancelled; }) &&
+                m_stopped)
+              return;
+            m_fired = true;
           }
-          m_fired = true;
           engine.setInterrupted(true);
         }) {}
 
@@ -62,9 +58,18 @@ class Watchdog {
   bool Fired() const { return m_fired; }
 
  private:
+  void Wake() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_cancelled = true;
+    }
+    m_wake.notify_all();
+  }
+
   std::mutex m_mutex;
   std::condition_variable m_wake;
   bool m_stopped = false;
+  bool m_cancelled = false;
   bool m_fired = false;
   std::thread m_thread;  // last: starts once the members it uses exist
 };
@@ -72,7 +77,8 @@ class Watchdog {
 // Steps after the evaluation: the text between the first and the last double quote,
 // without any quote or backslash, split at every comma; each piece (empty ones too)
 // is appended behind the picture-host prefix.
-int AppendPictures(std::u16string_view value, std::list<std::u16string>& pictureUrls) {
+int AppendPictures(std::u16string_view value, const std::u16string& prefix,
+                   std::list<std::u16string>& pictureUrls) {
   const std::size_t first = value.find(u'"');
   if (first == std::u16string_view::npos) return 0;
   const std::size_t last = value.rfind(u'"');
@@ -82,7 +88,6 @@ int AppendPictures(std::u16string_view value, std::list<std::u16string>& picture
     if (c != u'"' && c != u'\\') working += c;
   }
 
-  const std::u16string& prefix = Sites().dmzjPictureHost;
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = working.find(u',', start);
@@ -100,7 +105,7 @@ int AppendPictures(std::u16string_view value, std::list<std::u16string>& picture
 }  // namespace
 
 int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
-                    std::chrono::milliseconds timeout) {
+                    const ScriptOptions& options) {
   if (script == nullptr) {
     DebugLine(std::string_view("script evaluation: no script text"));
     return 0;
@@ -119,7 +124,7 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
     QJSValue result;
     bool timedOut = false;
     {
-      Watchdog watchdog(engine, timeout);
+      Watchdog watchdog(engine, options.timeout, options.cancel);
       result = engine.evaluate(QString::fromStdU16String(source), QString(), 1, &exceptionTrace);
       watchdog.Stop();
       timedOut = watchdog.Fired();
@@ -139,7 +144,7 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
   }
 
   const std::u16string text = value.toStdU16String();
-  if (AppendPictures(text, pictureUrls) == 0) {
+  if (AppendPictures(text, options.pictureHost, pictureUrls) == 0) {
     DebugLine(std::string_view("script evaluation: no quoted text in the value"));
     return 0;
   }

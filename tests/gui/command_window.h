@@ -27,7 +27,7 @@
 #include "app/gui/task_table_model.h"
 #include "app/task_controller.h"
 #include "gui/gui_test_support.h"
-#include "net/internet.h"
+#include "net/page_fetch.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
 #include "support/test_server.h"
@@ -93,8 +93,9 @@ inline std::set<int> NewThreads(const std::set<int>& before) {
 class CommandWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetNetTimeouts({2, 2});
-    dialog = std::make_unique<CpageLoomDlg>();
+    SiteNames names = dmzj.Names();
+    EhSite::Apply(names);  // the EH site's markers are laid over the DMZJ site's
+    dialog = std::make_unique<CpageLoomDlg>(ControllerSettings{names, {2, 2}});
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     dialog->SetFolderPickerHook([this](std::u16string_view title) {
       pickerTitles.emplace_back(title);
@@ -108,7 +109,6 @@ class CommandWindowTest : public ::testing::Test {
   void TearDown() override {
     dialog.reset();
     held.clear();
-    SetNetTimeouts({});
   }
 
   // --- controls ---
@@ -123,9 +123,17 @@ class CommandWindowTest : public ::testing::Test {
     Box(kIdAddress)->setFocus();
     QTest::keyClicks(Box(kIdAddress), QString::fromStdU16String(text));
   }
+  // Types the address, presses Add and waits until its pages are read and its rows in.
   void Add(const std::u16string& address) {
     Type(address);
     Click(kIdAdd);
+    WaitForAdds();
+  }
+  void WaitForAdds() {
+    EXPECT_TRUE(PumpUntil([this] { return !dialog->Controller().AddsPending(); },
+                          std::chrono::seconds(10)));
+    // The registrations the add thread posted last.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
   // Clicks the first row, then Ctrl-clicks the others.
   void SelectRows(const std::vector<int>& rows) {
@@ -206,7 +214,7 @@ class CommandWindowTest : public ::testing::Test {
   }
 
   TestServer server;
-  DmzjSite dmzj{server};  // first: the EH site's markers are laid over the DMZJ site's
+  DmzjSite dmzj{server};
   EhSite eh{server};
   TempDir dir;
   std::list<std::unique_ptr<HeldPicture>> held;

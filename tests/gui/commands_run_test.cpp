@@ -179,7 +179,6 @@ class ClosingTest : public CommandWindowTest {
     EXPECT_TRUE(Files("Stalled Gallery").empty());
     EXPECT_TRUE(Files("测试漫画/卡住").empty());
     EXPECT_TRUE(NewThreads(idleThreads).empty());
-    EXPECT_FALSE(TransfersAborted()) << "the next window's downloads must work";
   }
 
   std::set<int> idleThreads;
@@ -227,6 +226,7 @@ TEST_F(CommandWindowTest, GalleryAndSeriesRunFromAddToFinishedInOneWindow) {
   // The gallery by Enter, then Start: the EH worker downloads while the series is added.
   Type(EhAddress("w"));
   QTest::keyClick(Box(kIdAddress), Qt::Key_Return);
+  WaitForAdds();
   ASSERT_EQ(Rows(), 1);
   Click(kIdStart);
   ASSERT_TRUE(PumpUntil([&] { return ehSecond.Arrived() == 1; }));

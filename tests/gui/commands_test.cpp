@@ -107,6 +107,7 @@ TEST_F(CommandWindowTest, EachSiteAddsItsRowByButtonOrEnter) {
   dmzj.AddChapter("/c/7.shtml", Chapter("第7话", "", 12));
   Type(dmzj.Address("/c/7.shtml"));
   QTest::keyClick(Box(kIdAddress), Qt::Key_Return);
+  WaitForAdds();
   ASSERT_EQ(Rows(), 2);
   EXPECT_EQ(Row(1), (Messages{u"1", Folder("测试漫画/第7话"), u"0/12", u"准备中"}));
   EXPECT_TRUE(Box(kIdAddress)->text().isEmpty());

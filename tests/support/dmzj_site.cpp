@@ -86,10 +86,12 @@ std::string PicturesSource(const std::vector<std::string>& paths) {
   return out + "];";
 }
 
-DmzjSite::DmzjSite(TestServer& server)
-    : m_server(server),
-      m_names(SiteNames{u"/no-eh-site/", u"/no-eh-mirror/", u"/dmzj/", server.Url("/dmzj"),
-                        server.WideUrl("/dmzjpic/")}) {}
+DmzjSite::DmzjSite(TestServer& server) : m_server(server) {}
+
+SiteNames DmzjSite::Names() const {
+  return SiteNames{u"/no-eh-site/", u"/no-eh-mirror/", u"/dmzj/", m_server.Url("/dmzj"),
+                   m_server.WideUrl("/dmzjpic/")};
+}
 
 std::string DmzjSite::ChapterPage(const DmzjChapterPlan& plan) {
   std::string page =

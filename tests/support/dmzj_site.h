@@ -1,6 +1,6 @@
 // A DMZJ look-alike on the local test server: series pages, chapter pages with names,
 // picture counts, next-chapter links and packed picture scripts, and the pictures
-// themselves. While a DmzjSite lives, the program's DMZJ site names point at it.
+// themselves. Its names (Names) point the DMZJ site names at it.
 #pragma once
 
 #include <string>
@@ -53,6 +53,9 @@ class DmzjSite {
   // Bytes of a picture: binary, a few hundred bytes, different for every path.
   static std::string PictureBytes(const std::string& picturePath);
 
+  // Site names for this site: DMZJ here, the EH markers matching no address.
+  SiteNames Names() const;
+
   // The address of `path` below the site root, as typed into the window.
   std::u16string Address(const std::string& path) const;
   std::string SiteRoot() const;
@@ -62,7 +65,6 @@ class DmzjSite {
 
  private:
   TestServer& m_server;
-  ScopedSiteNames m_names;
 };
 
 }  // namespace pageloom::test

@@ -8,13 +8,6 @@ namespace pageloom::test {
 
 namespace {
 
-SiteNames LocalNames() {
-  SiteNames names = Sites();
-  names.ehHostMarker = u"/eh/";
-  names.ehMirrorMarker = u"/lofi/";
-  return names;
-}
-
 std::string ContentType(const std::string& path) {
   const std::size_t dot = path.rfind('.');
   const std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
@@ -25,7 +18,18 @@ std::string ContentType(const std::string& path) {
 
 }  // namespace
 
-EhSite::EhSite(TestServer& server) : m_server(server), m_names(LocalNames()) {}
+EhSite::EhSite(TestServer& server) : m_server(server) {}
+
+SiteNames EhSite::Names() const {
+  SiteNames names = DefaultSiteNames();
+  Apply(names);
+  return names;
+}
+
+void EhSite::Apply(SiteNames& names) {
+  names.ehHostMarker = u"/eh/";
+  names.ehMirrorMarker = u"/lofi/";
+}
 
 std::string EhSite::MainGalleryPage(const std::string& firstPageUrl) {
   return "<html><head><title>Gallery - EH</title></head><body><div id=\"gdt\">"

@@ -1,7 +1,7 @@
 // An EH look-alike on the local test server: gallery pages in main and mirror form,
-// picture pages that link to the next one (the last to itself), and the pictures. While
-// an EhSite lives, the program's EH markers point at it: addresses below "/eh/" count as
-// EH addresses, those below "/eh/lofi/" as the low-bandwidth mirror.
+// picture pages that link to the next one (the last to itself), and the pictures. With
+// its names (Names, Apply), addresses below "/eh/" count as EH addresses, those below
+// "/eh/lofi/" as the low-bandwidth mirror.
 #pragma once
 
 #include <functional>
@@ -59,6 +59,11 @@ class EhSite {
   // Bytes of a picture: binary, a few hundred bytes, different for every path.
   static std::string PictureBytes(const std::string& picturePath);
 
+  // Site names that point the EH markers here (the other sites' are the real ones).
+  SiteNames Names() const;
+  // Lays the EH markers over `names`.
+  static void Apply(SiteNames& names);
+
   std::string Url(const std::string& path) const { return m_server.Url(path); }
   std::u16string Address(const std::string& path) const { return m_server.WideUrl(path); }
   int Hits(const std::string& path) const { return m_server.Hits(path); }
@@ -67,7 +72,6 @@ class EhSite {
   void ServePage(const std::string& name, int number);
 
   TestServer& m_server;
-  ScopedSiteNames m_names;
   std::map<std::string, EhGalleryPlan> m_galleries;
   std::shared_ptr<std::mutex> m_hookMutex = std::make_shared<std::mutex>();
   std::shared_ptr<std::function<void(const std::string&)>> m_hook =

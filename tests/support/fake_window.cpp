@@ -87,6 +87,8 @@ bool FakeWindow::FollowNextChecked() const {
   return m_followNext;
 }
 
+void FakeWindow::Post(std::function<void()> work) { work(); }
+
 void FakeWindow::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);

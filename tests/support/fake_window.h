@@ -34,6 +34,9 @@ class FakeWindow : public WindowPort {
   void SetSaveFolderText(const std::u16string& text) override;
   bool AutoRenameChecked() const override;
   bool FollowNextChecked() const override;
+  // Runs `work` at once, on the calling thread: the fake has no window thread of its
+  // own, and every operation of it is safe from any thread.
+  void Post(std::function<void()> work) override;
   void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
   void ShowMessage(std::u16string_view text) override;
   std::optional<std::u16string> PickFolder(std::u16string_view title) override;

@@ -81,14 +81,19 @@ class ScriptedComic : public Comic {
     SetSiteKind(siteKind);
   }
 
-  int DownloadNext(PageBuffer& page, UserPrompt&) override {
-    page[0] = static_cast<char>(m_logNo);  // a write into the buffer: TSan sees sharing
+  int DownloadNext(StepContext& context) override {
+    context.page[0] = static_cast<char>(m_logNo);  // a write into the buffer: TSan sees sharing
     ++m_steps;
     if (m_log) m_log->Add(m_logNo, true);
+    m_context = &context;
     const int result = m_script(*this);
+    m_context = nullptr;
     if (m_log) m_log->Add(m_logNo, false);
     return result;
   }
+
+  // The context of the step that runs the script (valid inside the script only).
+  StepContext& Context() { return *m_context; }
 
   void SetState(int state) { m_state = state; }
   void SetFileNumber(int number) { m_fileNumber = number; }
@@ -115,6 +120,7 @@ class ScriptedComic : public Comic {
   StepLog* m_log;
   Script m_script;
   std::atomic<int> m_steps{0};
+  StepContext* m_context = nullptr;
 };
 
 // Polls `done` every millisecond until it holds or the time is up.

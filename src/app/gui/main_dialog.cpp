@@ -59,7 +59,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 
 QString ControlObjectName(int id) { return QStringLiteral("ctl%1").arg(id); }
 
-CpageLoomDlg::CpageLoomDlg(QWidget* parent) : QDialog(parent) {
+CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("CpageLoomDlg"));
   setWindowTitle(QStringLiteral("pageLoom"));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -71,7 +71,7 @@ CpageLoomDlg::CpageLoomDlg(QWidget* parent) : QDialog(parent) {
   m_folderPicker = [this](std::u16string_view title) { return RunFolderPicker(this, title); };
 
   CreateControls();
-  m_controller = std::make_unique<TaskController>(*this);
+  m_controller = std::make_unique<TaskController>(*this, std::move(settings));
 }
 
 CpageLoomDlg::~CpageLoomDlg() {
@@ -122,6 +122,8 @@ void CpageLoomDlg::CreateControls() {
   m_taskList->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_taskList->setWordWrap(false);
   m_taskList->setCornerButtonEnabled(false);
+  // One stop in the tab order: Tab and Shift+Tab leave the table, arrows move inside.
+  m_taskList->setTabKeyNavigation(false);
   m_taskList->verticalHeader()->hide();
   const int rowHeight = QFontMetrics(font()).height() + 4;
   m_taskList->verticalHeader()->setMinimumSectionSize(rowHeight);

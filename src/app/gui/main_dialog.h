@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/controller_settings.h"
 #include "app/window_port.h"
 
 class QCheckBox;
@@ -64,7 +65,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   using MessageBoxHook = std::function<void(std::u16string_view text)>;
   using FolderPickerHook = std::function<std::optional<std::u16string>(std::u16string_view title)>;
 
-  explicit CpageLoomDlg(QWidget* parent = nullptr);
+  explicit CpageLoomDlg(ControllerSettings settings = {}, QWidget* parent = nullptr);
   ~CpageLoomDlg() override;
   CpageLoomDlg(const CpageLoomDlg&) = delete;
   CpageLoomDlg& operator=(const CpageLoomDlg&) = delete;
@@ -84,6 +85,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   bool FollowNextChecked() const override;
 
   // --- WindowPort: any thread ---
+  void Post(std::function<void()> work) override;
   void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
   void ShowMessage(std::u16string_view text) override;
   std::optional<std::u16string> PickFolder(std::u16string_view title) override;

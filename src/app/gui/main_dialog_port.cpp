@@ -73,6 +73,13 @@ bool CpageLoomDlg::AutoRenameChecked() const { return m_autoRename->isChecked();
 
 bool CpageLoomDlg::FollowNextChecked() const { return m_followNext->isChecked(); }
 
+void CpageLoomDlg::Post(std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(m_requestMutex);
+  if (m_closing) return;
+  // The dialog is the context: work still queued when it goes away is discarded.
+  QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
 void CpageLoomDlg::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
   std::lock_guard<std::mutex> lock(m_requestMutex);
   if (m_closing) return;

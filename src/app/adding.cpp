@@ -1,0 +1,191 @@
+// Adding addresses: the Add command, the add thread that reads the pages of queued
+// addresses, and the site operations of Add under their own names. The pages are read
+// off the window thread; each task is registered on the window thread as soon as its
+// page has been read, so a chain fills the table row by row while the window answers.
+#include <array>
+#include <set>
+#include <string>
+
+#include "app/task_controller.h"
+#include "tasks/save_folder_prompt.h"
+#include "text/debug_line.h"
+#include "text/fixed_text.h"
+
+namespace pageloom {
+
+void TaskController::OnBnClickedAdd() {
+  const std::u16string typed = m_window.AddressText();
+  if (typed.empty()) {
+    m_window.ShowMessage(u"请输入网址");
+    return;
+  }
+  std::array<char16_t, kUrlCapacity> address{};
+  CopyWide(address.data(), kUrlCapacity, typed);
+  m_window.SetAddressText(std::u16string());
+
+  AddRequest request = WindowOptions();
+  request.address = WideView(address.data(), kUrlCapacity);
+  if (AdapterFor(request.address) == nullptr) {
+    m_window.ShowMessage(u"暂时不支持该网站漫画下载");
+    return;
+  }
+  QueueAdd(std::move(request));
+}
+
+AddRequest TaskController::WindowOptions() const {
+  AddRequest options;
+  options.saveFolder = m_window.SaveFolderText();
+  options.autoRename = m_autoRename != 0;
+  options.followNext = m_followNext != 0;
+  return options;
+}
+
+const SiteAdapter* TaskController::AdapterFor(std::u16string_view address) const {
+  for (const auto& adapter : m_adapters)
+    if (adapter->Recognises(address)) return adapter.get();
+  return nullptr;
+}
+
+const SiteAdapter* TaskController::AdapterOfKind(SiteKind kind) const {
+  for (const auto& adapter : m_adapters)
+    if (adapter->Kind() == kind) return adapter.get();
+  return nullptr;
+}
+
+bool TaskController::QueueAdd(AddRequest request) {
+  if (AdapterFor(request.address) == nullptr) return false;
+  std::lock_guard<std::mutex> lock(m_addMutex);
+  if (m_stopping.load()) return false;
+  m_addQueue.push_back(std::move(request));
+  if (!m_adder.joinable()) m_adder = std::thread([this] { AddThread(); });
+  m_addChanged.notify_all();
+  return true;
+}
+
+bool TaskController::AddsPending() const {
+  std::lock_guard<std::mutex> lock(m_addMutex);
+  return m_addBusy || !m_addQueue.empty();
+}
+
+bool TaskController::WaitForAdds(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(m_addMutex);
+  return m_addChanged.wait_for(lock, timeout, [this] { return !m_addBusy && m_addQueue.empty(); });
+}
+
+void TaskController::AddThread() {
+  std::unique_lock<std::mutex> lock(m_addMutex);
+  for (;;) {
+    m_addChanged.wait(lock, [this] { return m_stopping.load() || !m_addQueue.empty(); });
+    if (m_stopping.load()) break;
+    const AddRequest request = std::move(m_addQueue.front());
+    m_addQueue.pop_front();
+    m_addBusy = true;
+    lock.unlock();
+    RunAdd(request);
+    lock.lock();
+    m_addBusy = false;
+    m_addChanged.notify_all();
+  }
+  m_addQueue.clear();
+  m_addBusy = false;
+  m_addChanged.notify_all();
+}
+
+void TaskController::RunAdd(const AddRequest& request) {
+  const SiteAdapter* adapter = AdapterFor(request.address);
+  if (adapter == nullptr) return;
+  std::lock_guard<std::mutex> reading(m_readMutex);
+  PageReader reader{*m_session, *m_pageBuffer};
+  std::u16string address = adapter->FirstPage(request.address, reader).value_or(request.address);
+  const bool follow = request.followNext && adapter->FollowsChains();
+  // Addresses of this chain so far: a chain that leads back to one of them stops there.
+  std::set<std::u16string> visited;
+  while (!m_cancel.Cancelled() && visited.insert(address).second) {
+    PageAdded added = AddFromPage(*adapter, address, request, reader);
+    if (!follow || !added.next) break;
+    address = std::move(*added.next);
+  }
+}
+
+TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter,
+                                                      std::u16string_view address,
+                                                      const AddRequest& options,
+                                                      PageReader& reader) {
+  PageReading reading = adapter.ReadPage(address, reader);
+  if (m_cancel.Cancelled()) return {};  // half a reading makes no task
+  if (!reading.message.empty()) m_window.ShowMessage(reading.message);
+  if (!reading.task) return {};
+  const TaskDraft& draft = *reading.task;
+
+  std::string title = draft.title;
+  char16_t folder[kPathCapacity];
+  MakeTaskFolderPath(folder, title.data(), options.saveFolder);
+  // The folder may be one the user picks instead; the task keeps what the row shows.
+  PrepareSaveFolder(folder, m_window);
+  if (m_cancel.Cancelled()) return {};
+
+  std::shared_ptr<Comic> task = adapter.NewTask();
+  task->SetUrl(draft.address);
+  task->SetFolder(WideView(folder, kPathCapacity));
+  task->SetPictureCount(draft.pictureCount);
+  task->SetRenameFiles(options.autoRename ? 1 : 0);
+  m_window.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
+    if (!m_stopping.load()) RegisterTask(task, shown);
+  });
+  return PageAdded{true, std::move(reading.next)};
+}
+
+// --- the site operations under their own names ---
+
+int TaskController::FindEHFirstPage(char16_t* address) {
+  const SiteAdapter* adapter = AdapterOfKind(SITE_EH);
+  std::lock_guard<std::mutex> reading(m_readMutex);
+  PageReader reader{*m_session, *m_pageBuffer};
+  const std::optional<std::u16string> first =
+      adapter->FirstPage(WideView(address, kUrlCapacity), reader);
+  if (!first) return 0;
+  CopyWide(address, kUrlCapacity, *first);
+  return 1;
+}
+
+int TaskController::AddEHTask(const char16_t* address) {
+  const SiteAdapter* adapter = AdapterOfKind(SITE_EH);
+  std::lock_guard<std::mutex> reading(m_readMutex);
+  PageReader reader{*m_session, *m_pageBuffer};
+  return AddFromPage(*adapter, WideView(address, kUrlCapacity), WindowOptions(), reader).taskMade
+             ? 1
+             : 0;
+}
+
+int TaskController::FindDMZJFirstChapter(char16_t* address) {
+  const SiteAdapter* adapter = AdapterOfKind(SITE_DMZJ);
+  std::lock_guard<std::mutex> reading(m_readMutex);
+  PageReader reader{*m_session, *m_pageBuffer};
+  const std::optional<std::u16string> first =
+      adapter->FirstPage(WideView(address, kUrlCapacity), reader);
+  if (!first) return 0;
+  CopyWide(address, kUrlCapacity, *first);
+  return 1;
+}
+
+int TaskController::AddDMZJTask(char16_t* address) {
+  const SiteAdapter* adapter = AdapterOfKind(SITE_DMZJ);
+  std::lock_guard<std::mutex> reading(m_readMutex);
+  PageReader reader{*m_session, *m_pageBuffer};
+  const PageAdded added =
+      AddFromPage(*adapter, WideView(address, kUrlCapacity), WindowOptions(), reader);
+  if (!added.next) return 0;
+  CopyWide(address, kUrlCapacity, *added.next);
+  return 1;
+}
+
+int TaskController::AddDMZJTaskChain(char16_t* address) {
+  // Addresses queued by this chain: a chain that leads back to one of them stops there.
+  std::set<std::u16string> queued;
+  while (queued.insert(std::u16string(WideView(address, kUrlCapacity))).second) {
+    if (AddDMZJTask(address) == 0) break;
+  }
+  return 1;
+}
+
+}  // namespace pageloom

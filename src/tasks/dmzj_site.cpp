@@ -1,0 +1,163 @@
+#include "tasks/dmzj_site.h"
+
+#include <cstring>
+#include <string>
+
+#include "net/page_fetch.h"
+#include "tasks/dmzj_pages.h"
+#include "tasks/picture_download.h"
+#include "text/debug_line.h"
+#include "text/encoding.h"
+#include "text/fixed_text.h"
+#include "text/script_eval.h"
+
+namespace pageloom {
+
+namespace {
+
+// Makes sure the page text ends inside the buffer and returns its length.
+std::size_t TerminatedLength(PageBuffer& page) {
+  std::size_t length = PageTextLength(page.data(), page.size());
+  if (length == page.size()) {
+    length = page.size() - 1;
+    page[length] = 0;
+  }
+  return length;
+}
+
+// The next chapter's address: `link` (relative, UTF-8 page text) behind the last '/' of
+// the chapter's address. Nothing when the result would not fit an address buffer (a cut
+// address would name some other page).
+std::optional<std::u16string> NextChapterAddress(std::u16string_view current,
+                                                 std::string_view link) {
+  const std::size_t slash = current.rfind(u'/');
+  if (slash == std::u16string_view::npos) return std::nullopt;
+  char linkText[kDmzjNextLinkCapacity] = {};
+  std::memcpy(linkText, link.data(), link.size());
+  std::string ansi;
+  CodeConverter().Utf8ToAnsi(ansi, linkText, static_cast<int>(link.size()));
+  char16_t wideLink[kPathCapacity];
+  wideLink[0] = 0;
+  ToWide(wideLink, kPathCapacity, ansi.c_str());
+  const std::u16string_view wide = WideView(wideLink, kPathCapacity);
+  if (slash + 1 + wide.size() > kUrlCapacity - 1) {
+    DebugLine(std::string_view("DMZJ next-chapter address too long; chain ends"));
+    return std::nullopt;
+  }
+  std::u16string next(current.substr(0, slash + 1));
+  next += wide;
+  return next;
+}
+
+}  // namespace
+
+bool DmzjAdapter::Recognises(std::u16string_view address) const {
+  return !m_names.dmzjHost.empty() && address.find(m_names.dmzjHost) != std::u16string_view::npos;
+}
+
+std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address,
+                                                     PageReader& reader) const {
+  if (address.find(kDmzjChapterAddressMarker) != std::u16string_view::npos)
+    return std::u16string(address);
+  FetchPage(reader.session, address, reader.page);
+  const std::size_t length = TerminatedLength(reader.page);
+  const std::string_view link = ParseDmzjSeriesLink(reader.page.data(), length);
+  if (link.data() == nullptr) return std::nullopt;
+
+  const std::string& root = m_names.dmzjSiteRoot;
+  if (root.size() + link.size() > kDmzjSeriesLinkCapacity - 1) {
+    DebugLine(std::string_view("DMZJ series link too long; address left as typed"));
+    return std::nullopt;
+  }
+  char series[kDmzjSeriesLinkCapacity];
+  std::memcpy(series, root.data(), root.size());
+  std::memcpy(series + root.size(), link.data(), link.size());
+  series[root.size() + link.size()] = 0;
+  // The page's bytes are taken as ANSI text, not re-encoded from UTF-8.
+  char16_t wide[kUrlCapacity];
+  ToWide(wide, kUrlCapacity, series);
+  return std::u16string(WideView(wide, kUrlCapacity));
+}
+
+PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
+  PageReading reading;
+  FetchPage(reader.session, address, reader.page);
+  const std::size_t length = TerminatedLength(reader.page);
+
+  // The whole page is read before anything is made, so that a page lacking a piece
+  // leaves no half-filled task behind.
+  DmzjChapterPage chapter;
+  const DmzjChapterParse parsed = ParseDmzjChapterPage(reader.page.data(), length, chapter);
+  if (parsed != DmzjChapterParse::kComplete) {
+    if (parsed == DmzjChapterParse::kIncomplete)
+      DebugLine(u"DMZJ chapter page incomplete, no task: " + std::u16string(address));
+    return reading;
+  }
+
+  char title[kDmzjTitleCapacity];
+  JoinDmzjTitle(title, chapter.comicName, chapter.chapterName);
+  reading.task = TaskDraft{std::u16string(address), title, chapter.pictureCount};
+  if (chapter.next == DmzjNextLink::kTooLong)
+    DebugLine(std::string_view("DMZJ next-chapter link too long; chain ends"));
+  if (chapter.next == DmzjNextLink::kLink)
+    reading.next = NextChapterAddress(address, chapter.nextLink);
+  return reading;
+}
+
+std::shared_ptr<Comic> DmzjAdapter::NewTask() const {
+  auto task = std::make_shared<ComicDMZJ>();
+  task->SetSiteKind(SITE_DMZJ);
+  return task;
+}
+
+// The DMZJ chapter step: the first call builds the chapter's picture list from the
+// page's packed script, every call downloads the front picture of the list.
+int ComicDMZJ::DownloadNext(StepContext& context) {
+  if (m_state == STATE_FINISHED) return 0;
+  if (m_state == STATE_PREPARING) {
+    m_state = STATE_DOWNLOADING;
+    const int loaded = LoadPictureList(context);
+    // A fetch or an evaluation cut short by shutdown is not the page's fault: the list is
+    // built again the next time the task runs, instead of the chapter finishing without
+    // pictures.
+    if (context.session.Aborted() && m_pictureUrls.empty()) {
+      m_state = STATE_PREPARING;
+      return 0;
+    }
+    if (loaded != 1) return 0;
+  }
+  m_state = STATE_DOWNLOADING;  // the states 1 and 3 carry on like 2
+  if (m_pictureUrls.empty()) {
+    m_state = STATE_FINISHED;
+    return 0;
+  }
+
+  std::u16string entry = std::move(m_pictureUrls.front());
+  m_pictureUrls.pop_front();
+  const int numberBefore = m_fileNumber;
+  const std::u16string fileName = PictureFileName(entry);
+  // A failed picture is skipped, not retried. Only a download stopped because the
+  // session is being aborted (the window closing) is undone: the entry goes back to the
+  // front with its sequence number, so closing never loses a picture of the list.
+  if (DownloadPicture(context.session, entry, fileName, m_folder, context.ui) == kPictureStop &&
+      context.session.Aborted()) {
+    m_pictureUrls.push_front(std::move(entry));
+    m_fileNumber = numberBefore;
+    return 0;
+  }
+  return 1;
+}
+
+int ComicDMZJ::LoadPictureList(StepContext& context) {
+  FetchPage(context.session, GetStartUrl(), context.page);
+  const std::size_t length = TerminatedLength(context.page);
+  const char* script = FindDmzjScript(context.page.data(), length);
+  if (script == nullptr) return 0;
+  ScriptOptions options;
+  options.pictureHost = context.sites.dmzjPictureHost;
+  options.cancel = &context.session.Cancel();
+  EvalPictureList(script, m_pictureUrls, options);
+  return 1;
+}
+
+}  // namespace pageloom

@@ -1,0 +1,58 @@
+#include "tasks/picture_download.h"
+
+#include <string>
+
+#include "net/picture.h"
+#include "net/session.h"
+#include "tasks/save_folder_prompt.h"
+#include "tasks/user_prompt.h"
+#include "text/fixed_text.h"
+
+namespace pageloom {
+
+namespace {
+
+constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie，换IP后重试。";
+// The name a site gives the picture it shows instead of the real one once the
+// visitor's download limit is used up.
+constexpr char16_t kLimitPictureName[] = u"509.gif";
+
+// The last segment of an address: the text after its last '/'.
+std::u16string_view LastSegment(std::u16string_view url) {
+  const std::size_t slash = url.rfind(u'/');
+  return slash == std::u16string_view::npos ? url : url.substr(slash + 1);
+}
+
+}  // namespace
+
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui) {
+  if (!session.Valid()) return kPictureStop;
+  // The site's limit picture, recognised by the name in its address (what the caller
+  // names the file after its own renaming is irrelevant), before any file or network work.
+  if (LastSegment(url) == kLimitPictureName) {
+    ui.ShowMessage(kLimitReached);
+    return kPictureStop;
+  }
+
+  std::u16string_view folderText;
+  if (folder) {
+    PrepareSaveFolder(folder, ui);
+    folderText = WideView(folder, kPathCapacity);
+  }
+  if (folderText.size() + fileName.size() > kPathCapacity - 1 ||
+      fileName.find(u'\0') != std::u16string_view::npos)
+    return kPictureFailed;
+  std::u16string fullPath(folderText);
+  fullPath.append(fileName);
+
+  switch (FetchPictureFile(session, url, fullPath).result) {
+    case PictureResult::kStored:
+    case PictureResult::kAlreadyThere: return kPictureStored;
+    case PictureResult::kCancelled: return kPictureStop;
+    case PictureResult::kFailed: break;
+  }
+  return kPictureFailed;
+}
+
+}  // namespace pageloom

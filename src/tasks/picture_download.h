@@ -1,0 +1,26 @@
+// One picture of a task into the task's folder, as both site steps store their pictures:
+// the site's limit picture recognised and reported, the folder prepared (with the user as
+// the fallback), pictures already on disk skipped.
+#pragma once
+
+#include <string_view>
+
+namespace pageloom {
+
+class Session;
+class UserPrompt;
+
+// Results of DownloadPicture.
+constexpr int kPictureStored = 1;   // on disk: downloaded now, or there already
+constexpr int kPictureFailed = -1;  // this picture failed; no file of this call is left
+constexpr int kPictureStop = 0;     // downloading cannot go on (no session, limit reached, aborted)
+
+// Downloads `url` into `folder` + `fileName`. `folder` is a task's folder buffer of
+// kPathCapacity units (or null: the bare file name); it is prepared with
+// PrepareSaveFolder and may be changed by it. A picture whose address ends in the
+// site's limit picture shows "已到达下载上限。请清空cookie，换IP后重试。" and stops, before any
+// file or network work.
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui);
+
+}  // namespace pageloom

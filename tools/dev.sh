@@ -2,6 +2,7 @@
 # One entry point for building, running and testing pageLoom.
 #   tools/dev.sh run         install what is missing, build a release, start pageLoom
 #   tools/dev.sh test        install what is missing, build and run every test:
+#                            the layer check of src/,
 #                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly
 #   tools/dev.sh bench       build a release and run the benchmarks
@@ -31,6 +32,8 @@ case "${1:-}" in
     tools/install-deps.sh test
     export QT_QPA_PLATFORM=offscreen
     status=0
+    # 0. the layers of src/ include one way only
+    tools/check-layers.sh || status=1
     # 1. page parsers fed random bytes (clang + libFuzzer + ASan), a short run each
     configure build/fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
       -DPAGELOOM_FUZZ=ON -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_BUILD_TESTS=OFF
@@ -66,5 +69,5 @@ case "${1:-}" in
     echo "saved $out"
     ;;
   *)
-    sed -n '2,9p' "$0"; exit 2 ;;
+    sed -n '2,10p' "$0"; exit 2 ;;
 esac

@@ -1,7 +1,10 @@
-// What a controller is made with: the sites it serves and the time limits of its
-// transfers. The program uses the defaults; tests point the sites at a local server and
-// shorten the limits.
+// What a controller is made with: the sites it serves, the time limits of its transfers,
+// and the folder where what outlives a run is kept. The program uses the defaults with
+// DataFolder(); tests point the sites at a local server, shorten the limits and keep
+// nothing (or keep it in a temporary folder).
 #pragma once
+
+#include <filesystem>
 
 #include "net/session.h"
 #include "tasks/sites.h"
@@ -11,6 +14,8 @@ namespace pageloom {
 struct ControllerSettings {
   SiteNames sites = DefaultSiteNames();
   NetTimeouts timeouts;
+  // The queue and the cookies are kept here; empty: nothing outlives the controller.
+  std::filesystem::path dataFolder;
 };
 
 }  // namespace pageloom

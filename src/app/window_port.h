@@ -3,6 +3,7 @@
 // only; PostTaskRow and the UserPrompt operations may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,6 +41,17 @@ class WindowPort : public UserPrompt {
   // column 0 reads the task number at that moment; a write for a row that is gone is
   // dropped. Never blocks.
   virtual void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) = 0;
+  // The picture task `taskNo` is downloading has `received` bytes so far, of `total`
+  // (-1 when the server did not say). Queued like PostTaskRow; the next PostTaskRow of
+  // the task ends it. Never blocks. The default shows nothing.
+  virtual void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) {
+    (void)taskNo;
+    (void)received;
+    (void)total;
+  }
+  // The worker of `siteKind` has ended its walk (WorkerRunning reads false already).
+  // Never blocks. The default does nothing.
+  virtual void PostWorkerEnded(int siteKind) { (void)siteKind; }
 };
 
 }  // namespace pageloom

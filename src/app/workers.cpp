@@ -95,6 +95,7 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
       DownloadThreadDMZJ(this);
     else
       DownloadThreadEH(this);
+    m_window.PostWorkerEnded(siteKind);  // the running flag is down by now
   };
   worker.running.store(true);
   try {

@@ -12,6 +12,7 @@
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
+#include "support/test_settings.h"
 #include "tasks/sites.h"
 #include "text/fixed_text.h"
 
@@ -246,9 +247,8 @@ TEST_F(ControllerTest, AddWithAnEmptyBoxOrAnUnknownSite) {
 
 TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
   m_controller = std::make_unique<TaskController>(
-      m_window, ControllerSettings{SiteNames{u"eh.invalid", u"lofi.", u"dmzj.invalid",
-                                             "http://127.0.0.1:1", u"http://127.0.0.1:1/"},
-                                   {}});
+      m_window, TestSettings(SiteNames{u"eh.invalid", u"lofi.", u"dmzj.invalid",
+                                       "http://127.0.0.1:1", u"http://127.0.0.1:1/"}));
   // Port 1 refuses at once: the adapters fail quietly or with their own messages,
   // never with the command's "unsupported" message; the box is cleared either way.
   for (const char16_t* address : {u"http://127.0.0.1:1/dmzj.invalid/1/2.shtml",
@@ -273,7 +273,7 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
   FakeWindow window;
   window.SetSaveFolderText(dir.Wide());
   {
-    TaskController controller(window, ControllerSettings{site.Names(), {2, 2}});
+    TaskController controller(window, TestSettings(site.Names()));
     site.AddChapter("/c/1.shtml", {"漫画", "第1话", "3", "2.shtml", {"p/1.jpg", "p/2.jpg", "p/3.jpg"}});
     // Both markers: the DMZJ adapter takes it.
     window.SetAddressText(site.Address("/c/1.shtml") + u"?/no-eh-site/");
@@ -318,12 +318,12 @@ TEST(AddCommand, QueuedAddressesKeepTheirOrderAndClosingEndsOnlyItsOwnController
   };
 
   FakeWindow keptWindow;
-  TaskController kept(keptWindow, ControllerSettings{site.Names(), {2, 2}});
+  TaskController kept(keptWindow, TestSettings(site.Names()));
   add(kept, keptWindow, "/c/1.shtml");
   add(kept, keptWindow, "/c/2.shtml");  // queued behind the held page
   {
     FakeWindow closedWindow;
-    TaskController closed(closedWindow, ControllerSettings{site.Names(), {2, 60}});
+    TaskController closed(closedWindow, TestSettings(site.Names(), {2, 60}));
     add(closed, closedWindow, "/c/1.shtml");
     ASSERT_TRUE(WaitUntil([&] { return site.Hits("/c/1.shtml") == 2; }));
     // Closing this window ends its own reading at once, with no task made.

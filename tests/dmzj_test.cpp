@@ -17,7 +17,9 @@
 #include "app/task_controller.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
+#include "support/scripted_comic.h"
 #include "support/test_server.h"
+#include "support/test_settings.h"
 #include "tasks/dmzj_pages.h"
 #include "text/fixed_text.h"
 #include "text/script_eval.h"
@@ -248,10 +250,11 @@ class DmzjSiteTest : public ::testing::Test {
   DmzjSite site{server};
   TempDir dir;
   FakeWindow window;
-  TaskController controller{window, ControllerSettings{site.Names(), {2, 2}}};
+  TaskController controller{window, TestSettings(site.Names())};
   // What the steps called directly here work with, as a worker's would be.
   std::unique_ptr<PageBuffer> page = std::make_unique<PageBuffer>();
-  StepContext context{controller.InternetSession(), *page, window, controller.Settings().sites};
+  StepContext context{controller.InternetSession(), *page, window, controller.Settings().sites,
+                      controller.Settings().retry};
 };
 
 TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
@@ -390,7 +393,7 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   }
 }
 
-TEST_F(DmzjSiteTest, PageWithoutScriptFinishesOnItsNextRun) {
+TEST_F(DmzjSiteTest, AChapterIsNeverFinishedWithoutItsPictures) {
   site.AddPage("/c/1.shtml", Chapter("4", ""));
   char16_t address[kUrlCapacity];
   CopyWide(address, kUrlCapacity, site.Address("/c/1.shtml"));
@@ -398,10 +401,54 @@ TEST_F(DmzjSiteTest, PageWithoutScriptFinishesOnItsNextRun) {
   auto task = Task(0);
   ASSERT_TRUE(task);
   EXPECT_EQ(task->LoadPictureList(context), 0);
+  // A page without its script: back to "准备中", and read again by every later run.
   EXPECT_EQ(task->DownloadNext(context), 0);
-  EXPECT_EQ(task->GetState(), STATE_DOWNLOADING);
+  EXPECT_EQ(task->GetState(), STATE_PREPARING);
   EXPECT_EQ(task->DownloadNext(context), 0);
+  EXPECT_EQ(task->GetState(), STATE_PREPARING);
+  EXPECT_EQ(site.Hits("/c/1.shtml"), 4);  // Add, the explicit load, two runs
+  // A page that cannot be had at all, and a script without pictures, do the same.
+  site.AddPage("/c/1.shtml", "");
+  EXPECT_EQ(task->DownloadNext(context), 0);
+  EXPECT_EQ(task->GetState(), STATE_PREPARING);
+  site.AddPage("/c/1.shtml", Chapter("4", "") + PackScript("var pages=[];") + "\n");
+  EXPECT_EQ(task->DownloadNext(context), 0);
+  EXPECT_EQ(task->GetState(), STATE_PREPARING);
+
+  // Once the page is whole, the next run downloads the chapter.
+  const DmzjChapterPlan plan = Plan("中文", "", 2);
+  site.AddChapter("/c/1.shtml", plan);
+  while (task->DownloadNext(context) != 0) {
+  }
   EXPECT_EQ(task->GetState(), STATE_FINISHED);
+  EXPECT_EQ(task->GetFileNumber(), 2);
+}
+
+TEST_F(DmzjSiteTest, FailedPicturesEndTheChapterUnfinishedAndTheNextRunFetchesThem) {
+  DmzjChapterPlan plan = Plan("第1话", "", 3);
+  site.AddPage("/c/1.shtml", DmzjSite::ChapterPage(plan));
+  site.AddPicture(plan.pictures[0]);
+  site.AddPicture(plan.pictures[2]);  // the second picture answers 404
+  Add(site.Address("/c/1.shtml"), false);
+  controller.OnBnClickedStart();
+  ASSERT_TRUE(window.WaitFor([](const FakeWindow& w) {
+    const auto row = w.TaskRow(0);
+    return row && (*row)[3] == u"未完成，缺1张";
+  }));
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(Task(0)->MissingCount(), 1);
+  EXPECT_FALSE(fs::exists(dir.Path() / "中文漫画/第1话/002.jpg"));
+
+  // The server heals; the next Start fetches just that picture, under its kept number.
+  ASSERT_TRUE(WaitUntil([this] { return !controller.WorkerRunning(SITE_DMZJ); }));
+  site.AddPicture(plan.pictures[1]);
+  const int pageHits = site.Hits("/c/1.shtml");
+  controller.OnBnClickedStart();
+  ASSERT_TRUE(AllFinished(1));
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第1话/002.jpg"), DmzjSite::PictureBytes(plan.pictures[1]));
+  EXPECT_EQ(site.Hits("/c/1.shtml"), pageHits) << "the chapter page is not read again";
+  EXPECT_EQ(site.PictureHits(plan.pictures[0]), 1);
 }
 
 TEST_F(DmzjSiteTest, WholeSeriesRunsFromAddToFinished) {

@@ -17,6 +17,7 @@
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
+#include "support/test_settings.h"
 #include "tasks/eh_pages.h"
 #include "text/fixed_text.h"
 
@@ -295,7 +296,7 @@ class EhDownload : public ::testing::Test {
   EhSite site{server};
   test::TempDir dir;
   FakeWindow window;
-  TaskController controller{window, ControllerSettings{site.Names(), {2, 2}}};
+  TaskController controller{window, test::TestSettings(site.Names())};
   std::mutex seenMutex;
   std::vector<std::string> seen;  // page requests with the row of task 0 at that moment
 };
@@ -365,16 +366,32 @@ TEST_F(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
   EXPECT_EQ(seenPages[4], EhSite::PagePath("202", true, 3) + " 0/2 下载中");
 }
 
-TEST_F(EhDownload, FailedPictureIsCountedAndItsNumberNotReused) {
+TEST_F(EhDownload, FailedPictureIsShownMissingAndTheNextStartStoresItUnderItsNumber) {
   EhGalleryPlan plan = ThreePictures("Gaps", false);
-  plan.pictures[1].served = false;  // 404
+  plan.pictures[1].served = false;  // 404: not tried again
   site.AddGallery("303", plan);
   Add(site.Address(EhSite::PagePath("303", false, 1)));  // a picture page address
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
-  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(window.RowAt(0)[3], u"未完成，缺1张");
   EXPECT_EQ(Files("Gaps"), (std::set<std::string>{"001.jpg", "003.gif"}));
   EXPECT_EQ(server.Hits("/eh/pic/ab7/two.png"), 1);
+
+  // Still failing: the task stays unfinished, nothing else is fetched again.
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[3], u"未完成，缺1张");
+  EXPECT_EQ(server.Hits(EhSite::PagePath("303", false, 1)), 2);  // Add and the walk
+
+  // The server heals: the page is read again for the picture, kept as 002.
+  plan.pictures[1].served = true;
+  site.AddGallery("303", plan);
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(Files("Gaps"), (std::set<std::string>{"001.jpg", "002.png", "003.gif"}));
+  EXPECT_EQ(File("Gaps", "002.png"), EhSite::PictureBytes("/eh/pic/ab7/two.png"));
+  EXPECT_EQ(server.Hits(EhSite::PagePath("303", false, 2)), 3);
+  EXPECT_EQ(server.Hits(EhSite::PagePath("303", false, 3)), 1);
 }
 
 TEST_F(EhDownload, LimitPicturePausesAndTheNextStartRetriesThatPage) {
@@ -400,14 +417,35 @@ TEST_F(EhDownload, LimitPicturePausesAndTheNextStartRetriesThatPage) {
   EXPECT_EQ(server.Hits(EhSite::PagePath("404", false, 2)), 2);
 }
 
-TEST_F(EhDownload, PageWithoutPictureEndsTheRunInDownloading) {
+TEST_F(EhDownload, PageWithoutPictureEndsTheRunUnfinishedAndTheNextRunGoesOnFromIt) {
   site.AddGallery("505", ThreePictures("Broken", false));
   site.AddPage(EhSite::PagePath("505", false, 2), "<html><title>Broken</title>x</html>");
   Add(site.Address(EhSite::PagePath("505", false, 1)));
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"1/1");
-  EXPECT_EQ(window.RowAt(0)[3], u"下载中");
+  EXPECT_EQ(window.RowAt(0)[3], u"未完成");
   EXPECT_EQ(controller.FindTask(0)->GetPageUrl(), site.Address(EhSite::PagePath("505", false, 2)));
+
+  site.AddGallery("505", ThreePictures("Broken", false));
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(server.Hits(EhSite::PagePath("505", false, 1)), 2);  // Add and the first run
+}
+
+TEST_F(EhDownload, PagesThatLinkInACircleEndTheGallery) {
+  // Page 1 -> 2 -> 1: the walk ends at the page seen before, as at a page linking to itself.
+  EhGalleryPlan plan = ThreePictures("Circle", false);
+  site.AddGallery("606", plan);
+  site.AddPage(EhSite::PagePath("606", false, 2),
+               EhSite::PicturePage("Circle Page 2", site.Url(EhSite::PagePath("606", false, 1)), "img",
+                                   site.Url(plan.pictures[1].path)));
+  Add(site.Address(EhSite::PagePath("606", false, 1)));
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"2/2");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(Files("Circle"), (std::set<std::string>{"001.jpg", "002.png"}));
+  EXPECT_EQ(server.Hits(EhSite::PagePath("606", false, 1)), 2);  // Add and the walk
 }
 
 TEST_F(EhDownload, EmptyReplyShowsTheLoginMessageAndAddsNothing) {

@@ -16,6 +16,7 @@
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
+#include "support/test_settings.h"
 
 namespace pageloom::test {
 namespace {
@@ -308,7 +309,7 @@ TEST_F(WorkersTest, ClosingWhileBothWorkersFetchEndsPromptly) {
   server.Serve("/ok", "page");
   server.Stall("/stall");
   m_controller.reset();
-  m_controller = std::make_unique<TaskController>(m_window, ControllerSettings{DefaultSiteNames(), {2, 10}});
+  m_controller = std::make_unique<TaskController>(m_window, TestSettings(DefaultSiteNames(), {2, 10}));
   {
     // One request first: the server's own threads are all up before they are counted.
     auto probe = std::make_unique<PageBuffer>();

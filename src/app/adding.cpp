@@ -95,7 +95,7 @@ void TaskController::RunAdd(const AddRequest& request) {
   const SiteAdapter* adapter = AdapterFor(request.address);
   if (adapter == nullptr) return;
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{*m_session, *m_pageBuffer};
+  PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   std::u16string address = adapter->FirstPage(request.address, reader).value_or(request.address);
   const bool follow = request.followNext && adapter->FollowsChains();
   // Addresses of this chain so far: a chain that leads back to one of them stops there.
@@ -140,7 +140,7 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
 int TaskController::FindEHFirstPage(char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(SITE_EH);
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{*m_session, *m_pageBuffer};
+  PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   const std::optional<std::u16string> first =
       adapter->FirstPage(WideView(address, kUrlCapacity), reader);
   if (!first) return 0;
@@ -151,7 +151,7 @@ int TaskController::FindEHFirstPage(char16_t* address) {
 int TaskController::AddEHTask(const char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(SITE_EH);
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{*m_session, *m_pageBuffer};
+  PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   return AddFromPage(*adapter, WideView(address, kUrlCapacity), WindowOptions(), reader).taskMade
              ? 1
              : 0;
@@ -160,7 +160,7 @@ int TaskController::AddEHTask(const char16_t* address) {
 int TaskController::FindDMZJFirstChapter(char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(SITE_DMZJ);
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{*m_session, *m_pageBuffer};
+  PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   const std::optional<std::u16string> first =
       adapter->FirstPage(WideView(address, kUrlCapacity), reader);
   if (!first) return 0;
@@ -171,7 +171,7 @@ int TaskController::FindDMZJFirstChapter(char16_t* address) {
 int TaskController::AddDMZJTask(char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(SITE_DMZJ);
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{*m_session, *m_pageBuffer};
+  PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   const PageAdded added =
       AddFromPage(*adapter, WideView(address, kUrlCapacity), WindowOptions(), reader);
   if (!added.next) return 0;

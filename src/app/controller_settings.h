@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "net/session.h"
+#include "tasks/retry.h"
 #include "tasks/sites.h"
 
 namespace pageloom {
@@ -14,6 +15,8 @@ namespace pageloom {
 struct ControllerSettings {
   SiteNames sites = DefaultSiteNames();
   NetTimeouts timeouts;
+  // How pages and pictures that fail for a passing reason are tried again.
+  RetryPolicy retry;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.
   std::filesystem::path dataFolder;
 };

@@ -45,7 +45,7 @@ void TaskController::DownloadThread(int siteKind) {
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
-    StepContext context{*m_session, *page, m_window, m_settings.sites};
+    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry};
     while (!m_stopping.load()) {
       // The lock is held only to find the next entry: tasks added meanwhile lie past
       // lastNo and are reached; removed ones are simply not found.

@@ -1,6 +1,9 @@
 #include "tasks/comic.h"
 
+#include "tasks/picture_download.h"
+
 #include <cstdio>
+#include <utility>
 
 namespace pageloom {
 
@@ -57,6 +60,7 @@ const char16_t* Comic::StateText(int state) {
     case STATE_DOWNLOADING: return u"下载中";
     case STATE_PAUSED: return u"暂停中";
     case STATE_FINISHED: return u"已完成";
+    case STATE_INCOMPLETE: return u"未完成";
     default: return u"未知";
   }
 }
@@ -78,7 +82,11 @@ std::u16string Comic::ProgressText() const {
   return RowText(std::u16string(s.begin(), s.end()));
 }
 
-std::u16string Comic::StatusText() const { return RowText(GetStateText()); }
+std::u16string Comic::StatusText() const {
+  const int missing = MissingCount();
+  if (GetState() != STATE_INCOMPLETE || missing <= 0) return RowText(GetStateText());
+  return RowText(u"未完成，缺" + WideNumber(missing) + u"张");
+}
 
 std::u16string_view FileExtension(std::u16string_view name) {
   std::size_t dot = std::u16string_view::npos;
@@ -103,6 +111,83 @@ std::u16string Comic::PictureFileName(std::u16string_view pictureUrl) {
   std::u16string out(digits, digits + std::char_traits<char>::length(digits));
   out += FileExtension(name);
   return out;
+}
+
+}  // namespace pageloom
+
+namespace pageloom {
+
+TaskRecord Comic::Record(bool withPictureList) const {
+  TaskRecord record;
+  record.siteKind = m_siteKind;
+  record.startUrl = GetStartUrl();
+  record.pageUrl = GetPageUrl();
+  record.folder = GetFolder();
+  record.pictureCount = m_pictureCount;
+  record.fileNumber = m_fileNumber;
+  record.state = m_state;
+  record.renameFiles = m_renameFiles;
+  record.walkDone = m_walkDone;
+  record.listVersion = m_listVersion;
+  if (withPictureList) record.pictureUrls.assign(m_pictureUrls.begin(), m_pictureUrls.end());
+  record.missing.assign(m_missing.begin(), m_missing.end());
+  return record;
+}
+
+void Comic::Restore(const TaskRecord& record) {
+  m_siteKind = record.siteKind;
+  CopyWide(m_startUrl, kUrlCapacity, record.startUrl);
+  CopyWide(m_pageUrl, kUrlCapacity, record.pageUrl);
+  CopyWide(m_folder, kPathCapacity, record.folder);
+  m_pictureCount = record.pictureCount;
+  m_fileNumber = record.fileNumber;
+  // A task that was being downloaded when its program ended waits for the next Start.
+  m_state = record.state == STATE_DOWNLOADING ? STATE_PAUSED : record.state;
+  m_renameFiles = record.renameFiles;
+  m_walkDone = record.walkDone;
+  m_listVersion = record.listVersion;
+  m_pictureUrls.assign(record.pictureUrls.begin(), record.pictureUrls.end());
+  m_missing.assign(record.missing.begin(), record.missing.end());
+  m_missingCount = static_cast<int>(m_missing.size());
+  m_retriesLeft = 0;
+  m_visited.clear();
+}
+
+void Comic::AddMissing(MissingPicture picture) {
+  m_missing.push_back(std::move(picture));
+  m_missingCount = static_cast<int>(m_missing.size());
+}
+
+int Comic::EndWalk() {
+  m_walkDone = true;
+  m_retriesLeft = 0;
+  m_visited.clear();
+  m_state = m_missing.empty() ? STATE_FINISHED : STATE_INCOMPLETE;
+  return 0;
+}
+
+int Comic::RetryMissingStep(StepContext& context) {
+  // A run that starts here tries every missing picture once, in the order they failed.
+  if (m_state != STATE_DOWNLOADING) {
+    m_retriesLeft = m_missing.size();
+    m_state = STATE_DOWNLOADING;
+  }
+  if (m_retriesLeft == 0 || m_missing.empty()) return EndWalk();
+  MissingPicture picture = std::move(m_missing.front());
+  m_missing.pop_front();
+  --m_retriesLeft;
+  const int result = StoreMissing(context, picture);
+  if (result == kPictureStored) {
+    m_missingCount = static_cast<int>(m_missing.size());
+    return 1;
+  }
+  if (result == kPictureStop) {  // closing, or the site's limit: tried again later
+    m_missing.push_front(std::move(picture));
+    m_state = STATE_PAUSED;
+    return 0;
+  }
+  m_missing.push_back(std::move(picture));
+  return 1;
 }
 
 }  // namespace pageloom

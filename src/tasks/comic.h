@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <list>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tasks/step_context.h"
 #include "text/fixed_text.h"
@@ -12,17 +14,47 @@
 namespace pageloom {
 
 enum TaskState : int {
-  STATE_PREPARING = 0,    // "准备中": never stepped
+  STATE_PREPARING = 0,    // "准备中": never stepped (DMZJ: its picture list is still to be read)
   STATE_WAITING = 1,      // "等待中": reserved, never set
   STATE_DOWNLOADING = 2,  // "下载中"
   STATE_PAUSED = 3,       // "暂停中"
-  STATE_FINISHED = 4,     // "已完成"
+  STATE_FINISHED = 4,     // "已完成": every picture is on disk
+  STATE_INCOMPLETE = 5,   // "未完成": the run ended with missing pictures or an unread page
 };
 
 enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
 
+// A picture that could not be stored; the task's next run tries it again.
+struct MissingPicture {
+  std::u16string url;       // the picture's address, when it stays valid (DMZJ)
+  std::u16string page;      // the page that shows the picture, read again for it (EH)
+  std::u16string fileName;  // the name kept for it
+  bool operator==(const MissingPicture& other) const {
+    return url == other.url && page == other.page && fileName == other.fileName;
+  }
+};
+
+// Everything of a task that outlives a run, as plain values.
+struct TaskRecord {
+  int siteKind = SITE_NONE;
+  std::u16string startUrl;
+  std::u16string pageUrl;
+  std::u16string folder;
+  int pictureCount = 0;
+  int fileNumber = 0;
+  int state = STATE_PREPARING;
+  int renameFiles = 1;
+  bool walkDone = false;  // every page (or listed picture) has been gone through once
+  int listVersion = 0;    // changes whenever the picture list is read anew
+  std::vector<std::u16string> pictureUrls;  // still to fetch, front first (when asked for)
+  std::vector<MissingPicture> missing;
+};
+
 class Comic {
  public:
+  // The most pages one task walks: a gallery whose pages never end stops here.
+  static constexpr int kMaxPages = 20000;
+
   Comic();
   virtual ~Comic();
   Comic(const Comic&) = delete;
@@ -31,7 +63,8 @@ class Comic {
   // One download step: fetches what it needs into the context's page buffer (the calling
   // worker's) and handles at most one picture. Returns non-zero while the worker should
   // call it again for this task, 0 when the worker should go on to the next task.
-  // Comic implements the EH gallery step; ComicDMZJ the DMZJ chapter step.
+  // Comic implements the EH gallery step; ComicDMZJ the DMZJ chapter step. Once the
+  // walk is done, the steps of a later run try the missing pictures again, one a step.
   virtual int DownloadNext(StepContext& context);
 
   void SetUrl(std::u16string_view url);        // m_startUrl and m_pageUrl
@@ -51,9 +84,14 @@ class Comic {
   std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
   std::u16string_view GetFolder() const { return WideView(m_folder, kPathCapacity); }
 
+  // Pictures that failed and wait for the next run. Any thread.
+  int MissingCount() const { return m_missingCount; }
+  const std::list<MissingPicture>& Missing() const { return m_missing; }
+
   // "%d/%d" of m_fileNumber and m_pictureCount, cut to the row-text capacity.
   std::u16string ProgressText() const;
-  // The status text as written into the table, cut to the row-text capacity.
+  // The status text as written into the table, cut to the row-text capacity; an
+  // unfinished task says how many pictures are missing ("未完成，缺3张").
   std::u16string StatusText() const;
 
   // The file name a picture gets: the text after the last '/' of its address, or, with
@@ -61,10 +99,24 @@ class Comic {
   // by that name's extension. A number is consumed here, before the download.
   std::u16string PictureFileName(std::u16string_view pictureUrl);
 
-  // State text of any code; codes outside 0..4 read "未知".
+  // State text of any code; codes outside 0..5 read "未知".
   static const char16_t* StateText(int state);
 
+  // The task as plain values (the picture list only when asked for), and back. Restore
+  // is for a task that no worker holds.
+  TaskRecord Record(bool withPictureList) const;
+  virtual void Restore(const TaskRecord& record);
+  int ListVersion() const { return m_listVersion; }
+
  protected:
+  // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
+  int EndWalk();
+  // The step of a run after the walk: the next missing picture, tried once this run.
+  int RetryMissingStep(StepContext& context);
+  // Stores one missing picture under its kept name; a DownloadPicture result.
+  virtual int StoreMissing(StepContext& context, const MissingPicture& picture);
+  void AddMissing(MissingPicture picture);
+
   char16_t m_startUrl[kUrlCapacity];
   char16_t m_pageUrl[kUrlCapacity];
   char16_t m_folder[kPathCapacity];
@@ -75,16 +127,26 @@ class Comic {
   std::atomic<int> m_row{0};
   int m_renameFiles = 1;
   int m_siteKind = SITE_NONE;
+  bool m_walkDone = false;
+  int m_listVersion = 0;
+  std::list<MissingPicture> m_missing;
+  std::atomic<int> m_missingCount{0};
+  std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
+  std::set<std::u16string> m_visited;  // pages walked in this run (EH)
 };
 
 class ComicDMZJ : public Comic {
  public:
   ComicDMZJ() = default;
   int DownloadNext(StepContext& context) override;
-  // Fetches the chapter page and builds m_pictureUrls from its packed script.
+  // Fetches the chapter page and builds m_pictureUrls from its packed script. Returns
+  // 1 when the list holds pictures now, 0 otherwise (the list is then empty).
   int LoadPictureList(StepContext& context);
 
   const std::list<std::u16string>& PictureUrls() const { return m_pictureUrls; }
+
+ protected:
+  int StoreMissing(StepContext& context, const MissingPicture& picture) override;
 };
 
 // The extension of a file name as the desktop's path functions find it: from the last

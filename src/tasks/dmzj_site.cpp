@@ -4,8 +4,10 @@
 #include <string>
 
 #include "net/page_fetch.h"
+#include "net/session.h"
 #include "tasks/dmzj_pages.h"
 #include "tasks/picture_download.h"
+#include "tasks/retry.h"
 #include "text/debug_line.h"
 #include "text/encoding.h"
 #include "text/fixed_text.h"
@@ -59,7 +61,7 @@ std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address
                                                      PageReader& reader) const {
   if (address.find(kDmzjChapterAddressMarker) != std::u16string_view::npos)
     return std::u16string(address);
-  FetchPage(reader.session, address, reader.page);
+  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   const std::size_t length = TerminatedLength(reader.page);
   const std::string_view link = ParseDmzjSeriesLink(reader.page.data(), length);
   if (link.data() == nullptr) return std::nullopt;
@@ -81,7 +83,7 @@ std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address
 
 PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
   PageReading reading;
-  FetchPage(reader.session, address, reader.page);
+  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   const std::size_t length = TerminatedLength(reader.page);
 
   // The whole page is read before anything is made, so that a page lacking a piece
@@ -110,54 +112,57 @@ std::shared_ptr<Comic> DmzjAdapter::NewTask() const {
   return task;
 }
 
-// The DMZJ chapter step: the first call builds the chapter's picture list from the
-// page's packed script, every call downloads the front picture of the list.
+// The DMZJ chapter step: the first call of a run builds the chapter's picture list from
+// the page's packed script, every call downloads the front picture of the list. A chapter
+// whose list cannot be built goes back to "准备中" and is read again by the next run; one
+// whose pictures failed ends unfinished, and the next run tries those again.
 int ComicDMZJ::DownloadNext(StepContext& context) {
   if (m_state == STATE_FINISHED) return 0;
+  if (m_walkDone) return RetryMissingStep(context);
   if (m_state == STATE_PREPARING) {
     m_state = STATE_DOWNLOADING;
-    const int loaded = LoadPictureList(context);
-    // A fetch or an evaluation cut short by shutdown is not the page's fault: the list is
-    // built again the next time the task runs, instead of the chapter finishing without
-    // pictures.
-    if (context.session.Aborted() && m_pictureUrls.empty()) {
-      m_state = STATE_PREPARING;
+    if (LoadPictureList(context) != 1) {
+      m_state = STATE_PREPARING;  // never finished without its pictures
       return 0;
     }
-    if (loaded != 1) return 0;
   }
-  m_state = STATE_DOWNLOADING;  // the states 1 and 3 carry on like 2
-  if (m_pictureUrls.empty()) {
-    m_state = STATE_FINISHED;
-    return 0;
-  }
+  m_state = STATE_DOWNLOADING;  // the states 1, 3 and 5 carry on like 2
+  if (m_pictureUrls.empty()) return EndWalk();
 
   std::u16string entry = std::move(m_pictureUrls.front());
   m_pictureUrls.pop_front();
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(entry);
-  // A failed picture is skipped, not retried. Only a download stopped because the
-  // session is being aborted (the window closing) is undone: the entry goes back to the
-  // front with its sequence number, so closing never loses a picture of the list.
-  if (DownloadPicture(context.session, entry, fileName, m_folder, context.ui) == kPictureStop &&
-      context.session.Aborted()) {
+  const int stored =
+      DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry);
+  if (stored == kPictureStop) {
+    // Closing (or the site's limit): the entry goes back to the front with its number,
+    // so stopping never loses a picture of the list.
     m_pictureUrls.push_front(std::move(entry));
     m_fileNumber = numberBefore;
+    m_state = STATE_PAUSED;
     return 0;
   }
+  if (stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName});
   return 1;
 }
 
+int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture) {
+  return DownloadPicture(context.session, picture.url, picture.fileName, m_folder, context.ui,
+                         context.retry);
+}
+
 int ComicDMZJ::LoadPictureList(StepContext& context) {
-  FetchPage(context.session, GetStartUrl(), context.page);
+  m_pictureUrls.clear();
+  ++m_listVersion;
+  (void)FetchPageRetrying(context.session, GetStartUrl(), context.page, context.retry);
   const std::size_t length = TerminatedLength(context.page);
   const char* script = FindDmzjScript(context.page.data(), length);
   if (script == nullptr) return 0;
   ScriptOptions options;
   options.pictureHost = context.sites.dmzjPictureHost;
   options.cancel = &context.session.Cancel();
-  EvalPictureList(script, m_pictureUrls, options);
-  return 1;
+  return EvalPictureList(script, m_pictureUrls, options) == 1 && !m_pictureUrls.empty() ? 1 : 0;
 }
 
 }  // namespace pageloom

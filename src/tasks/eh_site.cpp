@@ -1,10 +1,13 @@
 #include "tasks/eh_site.h"
 
+#include <optional>
 #include <string>
 
 #include "net/page_fetch.h"
+#include "net/session.h"
 #include "tasks/eh_pages.h"
 #include "tasks/picture_download.h"
+#include "tasks/retry.h"
 #include "text/encoding.h"
 #include "text/fixed_text.h"
 
@@ -41,7 +44,7 @@ bool EhAdapter::IsMirror(std::u16string_view address) const {
 std::optional<std::u16string> EhAdapter::FirstPage(std::u16string_view address,
                                                    PageReader& reader) const {
   if (NamesPicturePage(address)) return std::u16string(address);
-  FetchPage(reader.session, address, reader.page);
+  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   const char* firstPage =
       IsMirror(address) ? ParseEHMirrorGallery(reader.page) : ParseEHMainGallery(reader.page);
   if (firstPage == nullptr) return std::nullopt;
@@ -52,7 +55,7 @@ std::optional<std::u16string> EhAdapter::FirstPage(std::u16string_view address,
 
 PageReading EhAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
   PageReading reading;
-  FetchPage(reader.session, address, reader.page);
+  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   if (reader.page[0] == 0) {
     // Nothing came (or nothing could be fetched): the site wants a login. Not said when
     // the reading was cancelled.
@@ -71,40 +74,81 @@ std::shared_ptr<Comic> EhAdapter::NewTask() const {
   return task;
 }
 
-// The EH step: one picture page per call.
-int Comic::DownloadNext(StepContext& context) {
-  if (m_state == STATE_FINISHED) return 0;
-  m_state = STATE_DOWNLOADING;
+namespace {
 
-  char16_t url[kUrlCapacity];
-  CopyWide(url, kUrlCapacity, GetPageUrl());
-  FetchPage(context.session, WideView(url, kUrlCapacity), context.page);
+// What a picture page gives once read: its picture's address (the mirror's smaller copy
+// already chosen) and the page it links to.
+struct EhStepPage {
+  std::u16string picture;
+  std::u16string next;
+};
 
+// Fetches and reads the picture page `url`. Nothing when the page cannot be had or lacks
+// its shape.
+std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_view url) {
+  (void)FetchPageRetrying(context.session, url, context.page, context.retry);
   EHPicturePage parsed;
-  if (!ParseEHPicturePage(context.page, parsed)) return 0;
-
+  if (!ParseEHPicturePage(context.page, parsed)) return std::nullopt;
   // The next page decides whether this is the mirror, whose pictures come from the
   // smaller copy.
   char16_t nextPage[kUrlCapacity];
   ToWide(nextPage, kUrlCapacity, parsed.nextPageUrl);
   const std::u16string_view next = WideView(nextPage, kUrlCapacity);
-  if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed)) return 0;
+  if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed)) return std::nullopt;
+  char16_t picture[kPictureUrlCapacity];
+  ToWide(picture, kPictureUrlCapacity, parsed.pictureUrl);
+  return EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)), std::u16string(next)};
+}
 
-  ToWide(url, kPictureUrlCapacity, parsed.pictureUrl);
-  const std::u16string_view picture = WideView(url, kPictureUrlCapacity);
-  const std::u16string fileName = PictureFileName(picture);
-  if (DownloadPicture(context.session, picture, fileName, m_folder, context.ui) == kPictureStop) {
+}  // namespace
+
+// The EH step: one picture page per call, until a page links to itself (or to a page
+// walked before); a later run tries the missing pictures again.
+int Comic::DownloadNext(StepContext& context) {
+  if (m_state == STATE_FINISHED) return 0;
+  if (m_walkDone) return RetryMissingStep(context);
+  m_state = STATE_DOWNLOADING;
+
+  const std::u16string current(GetPageUrl());
+  // A page walked before in this run closes a circle: the gallery ends as at a page that
+  // links to itself. So does a gallery longer than any real one.
+  if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages) return EndWalk();
+
+  const std::optional<EhStepPage> page = ReadPicturePage(context, current);
+  if (!page) {
+    m_visited.erase(current);
+    // The page could not be read: the task stands there until the next run. Closing is
+    // no failure of the page.
+    if (!context.session.Aborted()) m_state = STATE_INCOMPLETE;
+    return 0;
+  }
+
+  const int numberBefore = m_fileNumber;
+  const std::u16string fileName = PictureFileName(page->picture);
+  const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder,
+                                     context.ui, context.retry);
+  if (stored == kPictureStop) {
+    m_visited.erase(current);
+    // Closing gives the number back, so that the picture keeps it when the page is read
+    // again; the site's limit keeps the number used.
+    if (context.session.Aborted()) m_fileNumber = numberBefore;
     m_state = STATE_PAUSED;
     return 0;
   }
+  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName});
   ++m_pictureCount;
 
-  if (next == GetPageUrl()) {
-    m_state = STATE_FINISHED;
-    return 0;
-  }
-  CopyWide(m_pageUrl, kUrlCapacity, next);
+  if (page->next == current) return EndWalk();
+  CopyWide(m_pageUrl, kUrlCapacity, page->next);
   return 1;
+}
+
+int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
+  // Picture addresses of this site do not last: the page is read again for a fresh one.
+  const std::optional<EhStepPage> page = ReadPicturePage(context, picture.page);
+  if (!page) return context.session.Aborted() ? kPictureStop : kPictureFailed;
+  return DownloadPicture(context.session, page->picture, picture.fileName, m_folder, context.ui,
+                         context.retry);
 }
 
 }  // namespace pageloom

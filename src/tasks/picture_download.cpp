@@ -4,6 +4,7 @@
 
 #include "net/picture.h"
 #include "net/session.h"
+#include "tasks/retry.h"
 #include "tasks/save_folder_prompt.h"
 #include "tasks/user_prompt.h"
 #include "text/fixed_text.h"
@@ -27,6 +28,11 @@ std::u16string_view LastSegment(std::u16string_view url) {
 
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui) {
+  return DownloadPicture(session, url, fileName, folder, ui, RetryPolicy{{}, {}});
+}
+
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry) {
   if (!session.Valid()) return kPictureStop;
   // The site's limit picture, recognised by the name in its address (what the caller
   // names the file after its own renaming is irrelevant), before any file or network work.
@@ -46,7 +52,17 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
   std::u16string fullPath(folderText);
   fullPath.append(fileName);
 
-  switch (FetchPictureFile(session, url, fullPath).result) {
+  PictureResult result = PictureResult::kFailed;
+  WithRetries(retry, session.Cancel(), [&] {
+    const PictureOutcome outcome = FetchPictureFile(session, url, fullPath);
+    result = outcome.result;
+    if (result == PictureResult::kFailed) return outcome.transfer;
+    TransferOutcome settled;  // stored, there already or cancelled: nothing to try again
+    settled.result = result == PictureResult::kCancelled ? TransferResult::kCancelled
+                                                          : TransferResult::kOk;
+    return settled;
+  });
+  switch (result) {
     case PictureResult::kStored:
     case PictureResult::kAlreadyThere: return kPictureStored;
     case PictureResult::kCancelled: return kPictureStop;

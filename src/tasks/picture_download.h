@@ -9,6 +9,7 @@ namespace pageloom {
 
 class Session;
 class UserPrompt;
+struct RetryPolicy;
 
 // Results of DownloadPicture.
 constexpr int kPictureStored = 1;   // on disk: downloaded now, or there already
@@ -22,5 +23,9 @@ constexpr int kPictureStop = 0;     // downloading cannot go on (no session, lim
 // file or network work.
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui);
+// The same, with a transfer that fails for a reason that may pass tried again by `retry`
+// (the session's switch ends the pauses).
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry);
 
 }  // namespace pageloom

@@ -16,12 +16,15 @@
 namespace pageloom {
 
 class Session;
+struct RetryPolicy;
 
 // What reading a site's pages needs: the session to fetch with (its switch cancels the
-// reading) and a page buffer that belongs to the calling thread.
+// reading), a page buffer that belongs to the calling thread, and how a fetch that fails
+// for a passing reason is tried again.
 struct PageReader {
   Session& session;
   PageBuffer& page;
+  const RetryPolicy& retry;
 };
 
 // A task as its page describes it.

@@ -1,5 +1,6 @@
 // What a download step works with: the session it fetches with (its switch stops the
-// step), the calling worker's page buffer, the user to ask, and the sites' names.
+// step), the calling worker's page buffer, the user to ask, the sites' names, and how
+// transfers that fail for a passing reason are tried again.
 #pragma once
 
 #include "net/page_buffer.h"
@@ -8,6 +9,7 @@ namespace pageloom {
 
 class Session;
 class UserPrompt;
+struct RetryPolicy;
 struct SiteNames;
 
 struct StepContext {
@@ -15,6 +17,7 @@ struct StepContext {
   PageBuffer& page;
   UserPrompt& ui;
   const SiteNames& sites;
+  const RetryPolicy& retry;
 };
 
 }  // namespace pageloom

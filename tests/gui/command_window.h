@@ -31,6 +31,7 @@
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
 #include "support/test_server.h"
+#include "support/test_settings.h"
 
 namespace pageloom::test {
 
@@ -95,7 +96,7 @@ class CommandWindowTest : public ::testing::Test {
   void SetUp() override {
     SiteNames names = dmzj.Names();
     EhSite::Apply(names);  // the EH site's markers are laid over the DMZJ site's
-    dialog = std::make_unique<CpageLoomDlg>(ControllerSettings{names, {2, 2}});
+    dialog = std::make_unique<CpageLoomDlg>(TestSettings(names));
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     dialog->SetFolderPickerHook([this](std::u16string_view title) {
       pickerTitles.emplace_back(title);

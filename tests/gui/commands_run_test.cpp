@@ -136,7 +136,8 @@ TEST_F(CommandWindowTest, WorkersAskTheWindowForAFolderWhenTheirsCannotBeMade) {
   WriteFileBytes(dir.Path() / "测试漫画", "in the way");
 
   // The first chapter's worker is given a folder; the picker is asked once, since the
-  // task keeps the folder. For the second chapter the user cancels, once per picture.
+  // task keeps the folder. For the second chapter the user cancels, once per picture,
+  // and the chapter ends with both pictures missing.
   const std::u16string picked = dir.Wide("picked");
   std::filesystem::create_directory(dir.Path() / "picked");
   dialog->SetFolderPickerHook([&](std::u16string_view title) -> std::optional<std::u16string> {
@@ -146,7 +147,7 @@ TEST_F(CommandWindowTest, WorkersAskTheWindowForAFolderWhenTheirsCannotBeMade) {
   });
   Click(kIdStart);
   ASSERT_TRUE(WaitForRow(0, u"2/2", u"已完成"));
-  ASSERT_TRUE(WaitForRow(1, u"2/2", u"已完成"));
+  ASSERT_TRUE(WaitForRow(1, u"2/2", u"未完成，缺2张"));
   ASSERT_TRUE(WaitForWorkersToEnd());
   EXPECT_EQ(pickerTitles, Texts(3, u"创建文件夹失败，请手动选择漫画保存文件夹："));
   EXPECT_EQ(messages, Texts(2, u"无效的目录，请重新选择"));

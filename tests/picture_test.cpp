@@ -2,11 +2,15 @@
 // left on disk, the limit picture, path limits, failures, aborting and threads.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "net/page_fetch.h"
+#include "net/part_file.h"
 #include "net/session.h"
 #include "tasks/picture_download.h"
 #include "support/fake_window.h"
@@ -178,21 +183,90 @@ TEST_F(PictureTest, FullPathMustFitThePathBuffer) {
   EXPECT_EQ(test::ReadFileBytes(dir + "/" + ToUtf8(fits)), "fits");
 }
 
-TEST_F(PictureTest, LeftoverPartFileOfAnEarlierRunIsOverwritten) {
+TEST_F(PictureTest, PartFilesOfKilledRunsAreRemovedAndLiveOnesLeftAlone) {
+  // A process that has ended, for the name of a file it left behind.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  const std::string dead = "." + std::to_string(gone) + "-0.part";
+  const std::string live = "." + std::to_string(getpid()) + "-77.part";
+  test::WriteFileBytes(tmp.Path() / (".012.jpg" + dead), std::string(100000, 'z'));
+  test::WriteFileBytes(tmp.Path() / (".012.jpg" + live), "being written");
+  test::WriteFileBytes(tmp.Path() / ".011.jpg.part", "an earlier version's");
+  test::WriteFileBytes(tmp.Path() / ".hidden", "not ours");
+
+  // A download neither reads nor disturbs what others left.
   server.Serve("/012.jpg", "complete picture");
-  test::WriteFileBytes(tmp.Path() / ".012.jpg.part", std::string(100000, 'z'));
   Folder folder(tmp.Wide());
   EXPECT_EQ(Download("/012.jpg", u"012.jpg", folder), kPictureStored);
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "012.jpg"), "complete picture");
-  EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{"012.jpg"});
+  EXPECT_EQ(Entries(tmp.Path()).size(), 5u);
 
-  // A leftover that is a link leads nowhere: the file it points to stays as it is.
+  RemoveLeftoverPartFiles(tmp.Path());
+  EXPECT_EQ(Entries(tmp.Path()),
+            (std::set<std::string>{"012.jpg", ".012.jpg" + live, ".hidden"}));
+
+  // A leftover that is a link goes as a link: the file it points to stays as it is.
   test::WriteFileBytes(tmp.Path() / "victim", "keep me");
   fs::create_symlink(tmp.Path() / "victim", tmp.Path() / ".013.jpg.part");
   server.Serve("/013.jpg", "thirteen");
   EXPECT_EQ(Download("/013.jpg", u"013.jpg", folder), kPictureStored);
+  RemoveLeftoverPartFiles(tmp.Path());
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "victim"), "keep me");
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "013.jpg"), "thirteen");
+  EXPECT_FALSE(fs::is_symlink(tmp.Path() / ".013.jpg.part"));
+}
+
+TEST_F(PictureTest, TwoWritersOfOnePictureLeaveOneCompletePictureOrNone) {
+  // Both requests are held until both have arrived; one then gets a broken body, the
+  // other the whole picture. Whichever finishes, no truncated picture takes the name.
+  const std::string whole = TestServer::GeneratedBody(300000);
+  std::mutex mutex;
+  std::condition_variable arrived;
+  int count = 0;
+  server.Handle("/p.jpg", [&](const httplib::Request&, httplib::Response& res) {
+    int mine;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      mine = ++count;
+      arrived.notify_all();
+      arrived.wait_for(lock, std::chrono::seconds(5), [&] { return count >= 2; });
+    }
+    if (mine == 1) {
+      res.set_content_provider(whole.size(), "image/jpeg", [&](size_t offset, size_t, httplib::DataSink& sink) {
+        if (offset > 0) return false;  // half, then the connection breaks
+        sink.write(whole.data(), whole.size() / 2);
+        return true;
+      });
+    } else {
+      res.set_content(whole, "image/jpeg");
+    }
+  });
+  std::atomic<int> stored{0};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 2; ++w) {
+    writers.emplace_back([&] {
+      FakeWindow own;
+      Folder folder(tmp.Wide());
+      if (DownloadPicture(session, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), own) ==
+          kPictureStored)
+        ++stored;
+    });
+  }
+  for (auto& t : writers) t.join();
+  EXPECT_EQ(stored.load(), 1);
+  EXPECT_TRUE(test::ReadFileBytes(tmp.Path() / "p.jpg") == whole);
+  EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{"p.jpg"});
+
+  // A second complete writer finds the first's picture in place and leaves it.
+  server.Serve("/q.jpg", "the first");
+  Folder folder(tmp.Wide());
+  ASSERT_EQ(Download("/q.jpg", u"q.jpg", folder), kPictureStored);
+  PartFile late(tmp.Path() / "q.jpg");
+  ASSERT_TRUE(late.Write("the second", 10));
+  EXPECT_EQ(late.Commit(), PartFile::Placed::kTaken);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "q.jpg"), "the first");
 }
 
 TEST_F(PictureTest, AddressOutsideAsciiIsEncodedAndTheNameKept) {
@@ -281,9 +355,9 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
   ASSERT_TRUE(server.WaitForStalled(1));
   // The first bytes are on their way to disk.
   const auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (Entries(tmp.Path()).count(".slow.jpg.part") == 0 && Clock::now() < deadline)
+  while (test::PartFilesBeingWritten(tmp.Path()) == 0 && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{".slow.jpg.part"});
+  EXPECT_EQ(test::PartFilesBeingWritten(tmp.Path()), 1);
   const auto abortAt = Clock::now();
   cancel.Cancel();
   worker.join();

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "net/page_fetch.h"
+#include "net/part_file.h"
 #include "net/transfer.h"
 #include "text/debug_line.h"
 #include "text/fixed_text.h"
@@ -25,13 +26,9 @@ namespace fs = std::filesystem;
 
 // The size of the answer a site gives instead of a picture it will not serve.
 constexpr std::uint64_t kRefusedAnswerSize = 28;
-// The body goes to the file in pieces of at most this size.
-constexpr std::size_t kPieceSize = 4096;
 // libcurl's receive buffer: fewer, larger reads from the socket; the memory a download
 // takes stays this size whatever the picture's.
 constexpr long kReceiveBufferSize = 256 * 1024;
-// Written data is handed to the disk in steps of this size during the transfer.
-constexpr std::uint64_t kWriteBackStep = 8u << 20;
 
 bool SomethingAt(const fs::path& path) {
   if (path.empty()) return false;
@@ -39,81 +36,6 @@ bool SomethingAt(const fs::path& path) {
   const fs::file_status status = fs::symlink_status(path, ec);
   return !ec && status.type() != fs::file_type::not_found && status.type() != fs::file_type::none;
 }
-
-// The body on its way to disk: a temporary file beside the picture, created when the
-// first byte arrives, removed again unless Commit moves it into place.
-class PartFile {
- public:
-  explicit PartFile(fs::path path) : m_path(std::move(path)) {}
-  ~PartFile() {
-    CloseFd();
-    if (m_created) ::unlink(m_path.c_str());
-  }
-  PartFile(const PartFile&) = delete;
-  PartFile& operator=(const PartFile&) = delete;
-
-  // Appends bytes, in pieces of at most kPieceSize. False when the file cannot be
-  // created or written (a full disk, say).
-  bool Write(const char* data, std::size_t size) {
-    if (m_fd < 0 && !Create()) return false;
-    while (size > 0) {
-      const ssize_t n = ::write(m_fd, data, std::min(size, kPieceSize));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      m_written += static_cast<std::uint64_t>(n);
-    }
-    // Large pictures start going to disk while they arrive, so that the flush before
-    // the rename has little left to do.
-    if (m_written - m_flushed >= kWriteBackStep) {
-      ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
-                        static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
-      m_flushed = m_written;
-    }
-    return true;
-  }
-
-  bool Created() const { return m_created; }
-  std::uint64_t Written() const { return m_written; }
-
-  // Flushes the file to disk (so that not even a power cut can leave a truncated picture
-  // under the final name) and renames it to `target`. False when that fails; the
-  // temporary file is then removed.
-  bool Commit(const fs::path& target) {
-    if (m_fd < 0) return false;
-    bool ok = ::fsync(m_fd) == 0;
-    ok = CloseFd() && ok;
-    if (ok) ok = ::rename(m_path.c_str(), target.c_str()) == 0;
-    if (ok) m_created = false;  // it is the picture now
-    return ok;
-  }
-
- private:
-  bool Create() {
-    // A leftover of an earlier run is never trusted nor appended to; removing it first
-    // also keeps a link planted under this name from being followed.
-    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) return false;
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (m_fd < 0) return false;
-    m_created = true;
-    return true;
-  }
-  bool CloseFd() {
-    if (m_fd < 0) return true;
-    const bool ok = ::close(m_fd) == 0;
-    m_fd = -1;
-    return ok;
-  }
-
-  fs::path m_path;
-  int m_fd = -1;
-  bool m_created = false;
-  std::uint64_t m_written = 0;
-  std::uint64_t m_flushed = 0;
-};
 
 struct BodySink {
   PartFile* file;
@@ -147,14 +69,7 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     return outcome;
   }
 
-  // The part file's name is the picture's with a dot before and ".part" after; when
-  // that would pass the file system's name limit, a hash of the name stands for it.
-  const std::string name = target.filename().string();
-  std::string partName = "." + name + ".part";
-  if (partName.size() > NAME_MAX)
-    partName = "." + std::to_string(std::hash<std::string>{}(name)) + ".part";
-  const fs::path partPath = target.parent_path() / partName;
-  PartFile part(partPath);
+  PartFile part(target);
   BodySink sink{&part};
   char error[CURL_ERROR_SIZE] = {};  // outlives the handle that may write to it
 
@@ -187,9 +102,12 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
   }
   if (!part.Created()) return outcome;                           // empty answer
   if (part.Written() == kRefusedAnswerSize) return outcome;      // the site's refusal
-  if (!part.Commit(target)) return outcome;
+  switch (part.Commit()) {
+    case PartFile::Placed::kPlaced: outcome.result = PictureResult::kStored; break;
+    case PartFile::Placed::kTaken: outcome.result = PictureResult::kAlreadyThere; break;
+    case PartFile::Placed::kFailed: return outcome;
+  }
   DebugLine(target.filename().string());
-  outcome.result = PictureResult::kStored;
   return outcome;
 }
 

@@ -171,9 +171,10 @@ class ClosingTest : public CommandWindowTest {
     idleThreads = ThreadIds();
     Click(kIdStart);
     ASSERT_TRUE(server.WaitForStalled(2));
-    // Both part files are on disk: the transfers are really under way.
+    // Both part files are being written: the transfers are really under way.
     ASSERT_TRUE(PumpUntil([this] {
-      return Files("Stalled Gallery").size() == 1 && Files("测试漫画/卡住").size() == 1;
+      return PartFilesBeingWritten(dir.Path() / "Stalled Gallery") == 1 &&
+             PartFilesBeingWritten(dir.Path() / "测试漫画" / "卡住") == 1;
     })) << "no part file appeared";
   }
   void ExpectNothingLeft() {

@@ -313,3 +313,25 @@ std::string DistinctBytes(std::string_view magic, std::string_view seed) {
 }
 
 }  // namespace pageloom::test
+
+namespace pageloom::test {
+
+int PartFilesBeingWritten(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const std::string folder = fs::weakly_canonical(dir, ec).string() + "/";
+  int count = 0;
+  for (fs::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code linkError;
+    const std::string target = fs::read_symlink(it->path(), linkError).string();
+    if (linkError || target.compare(0, folder.size(), folder) != 0) continue;
+    const std::string rest = target.substr(folder.size());
+    if (rest.find('/') != std::string::npos) continue;
+    const bool unnamed = rest.size() > 10 && rest.compare(rest.size() - 10, 10, " (deleted)") == 0;
+    const bool part = rest.size() > 5 && rest.compare(rest.size() - 5, 5, ".part") == 0;
+    if (unnamed || part) ++count;
+  }
+  return count;
+}
+
+}  // namespace pageloom::test

@@ -120,6 +120,11 @@ class TempDir {
 std::string ReadFileBytes(const std::filesystem::path& file);
 void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes);
 
+// Files this process is writing in `dir` right now that have no name of their own yet: an
+// unnamed temporary file, or a named one whose name ends in ".part". Counted from the
+// process's open descriptors.
+int PartFilesBeingWritten(const std::filesystem::path& dir);
+
 // Picture-like bytes of a few hundred, different for every `seed` (a picture's path),
 // starting with `magic`: fixture sites serve them, tests compare files with them.
 std::string DistinctBytes(std::string_view magic, std::string_view seed);

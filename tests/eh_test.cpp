@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/folder_claims.h"
 #include "app/task_controller.h"
 #include "net/page_fetch.h"
 #include "support/eh_site.h"
@@ -285,7 +286,7 @@ class EhDownload : public ::testing::Test {
     std::set<std::string> names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(dir.Path() / fs::u8path(folder), error))
-      names.insert(entry.path().filename().u8string());
+      if (entry.path().filename() != kFolderSourceFile) names.insert(entry.path().filename().u8string());
     return names;
   }
   std::string File(const std::string& folder, const std::string& name) const {

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "app/folder_claims.h"
 #include "app/task_controller.h"
 #include "tasks/save_folder_prompt.h"
 #include "text/debug_line.h"
@@ -120,9 +121,13 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   std::string title = draft.title;
   char16_t folder[kPathCapacity];
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
+  // Another gallery or chapter of the same title has a folder of its own.
+  CopyWide(folder, kPathCapacity,
+           DistinctTaskFolder(WideView(folder, kPathCapacity), draft.address, adapter.TaskTag(draft.address)));
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
   if (m_cancel.Cancelled()) return {};
+  ClaimTaskFolder(WideView(folder, kPathCapacity), draft.address);
 
   std::shared_ptr<Comic> task = adapter.NewTask();
   task->SetUrl(draft.address);

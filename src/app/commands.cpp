@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "app/queue_store.h"
 #include "app/task_controller.h"
 #include "text/fixed_text.h"
 
@@ -60,6 +61,7 @@ void TaskController::OnBnClickedDelete() {
   }
   // Decided once: the answer holds for the whole command.
   const bool workerRuns = WorkerRunning(SITE_EH) || WorkerRunning(SITE_DMZJ);
+  const QueueStore::Batch batch(m_store.get());  // the removals go to disk together
 
   while (position >= 0) {
     const int row = position;
@@ -72,8 +74,9 @@ void TaskController::OnBnClickedDelete() {
     bool removable = !workerRuns;
     if (!removable) {
       // A row without a task holds nothing a worker could be downloading.
+      // An unfinished task rests like a finished one until the next Start.
       const int state = task ? task->GetState() : STATE_FINISHED;
-      removable = state == STATE_FINISHED || state == STATE_PREPARING;
+      removable = state == STATE_FINISHED || state == STATE_PREPARING || state == STATE_INCOMPLETE;
     }
     if (removable) {
       const int rowsBefore = m_window.RowCount();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/queue_store.h"
 #include "tasks/sites.h"
 #include "text/encoding.h"
 #include "text/fixed_text.h"
@@ -76,6 +77,7 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   // make_unique value-initialises the buffer: it starts zeroed.
   m_nextTaskNo = 0;
   m_pauseEvent.Set();
+  if (!m_settings.dataFolder.empty()) OpenQueue();
 }
 
 TaskController::~TaskController() {
@@ -84,7 +86,9 @@ TaskController::~TaskController() {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.clear();
   }
-  m_session.reset();  // every transfer has ended: the threads are joined
+  m_store.reset();    // no step can save any more: the threads are joined
+  m_queueLock.reset();
+  m_session.reset();  // every transfer has ended
 }
 
 std::u16string TaskController::DefaultSaveFolder() {
@@ -101,22 +105,31 @@ std::u16string TaskController::DefaultSaveFolder() {
 }
 
 int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown) {
-  const int row = m_window.RowCount();
   int n;
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     n = m_nextTaskNo;
-    task->SetRow(row);
-    m_tasks.emplace(n, task);
     m_nextTaskNo = n + 1;
   }
+  task->SetRow(m_window.RowCount());
+  // In the queue before a worker can see it and before its row shows it.
+  if (m_store) (void)m_store->Insert(n, *task, folderShown, n + 1);
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    m_tasks.emplace(n, task);
+  }
+  AppendTaskRow(n, *task, folderShown);
+  return n;
+}
+
+void TaskController::AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown) {
+  const int row = m_window.RowCount();
   char16_t number[kRowTextCapacity];
-  CopyWide(number, kRowTextCapacity, WideNumber(n));
+  CopyWide(number, kRowTextCapacity, WideNumber(taskNo));
   m_window.AppendRow(std::u16string(WideView(number, kRowTextCapacity)));
   m_window.SetItemText(row, 1, std::u16string(folderShown));
-  m_window.SetItemText(row, 2, task->ProgressText());
-  m_window.SetItemText(row, 3, task->StatusText());
-  return n;
+  m_window.SetItemText(row, 2, task.ProgressText());
+  m_window.SetItemText(row, 3, task.StatusText());
 }
 
 char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title) {
@@ -171,6 +184,7 @@ void TaskController::RemoveTask(int row, int taskNo) {
       m_tasks.erase(it);
     }
   }
+  if (m_store) (void)m_store->Remove(taskNo);
   m_window.DeleteRow(row);
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/controller_settings.h"
+#include "app/instance_lock.h"
 #include "app/manual_reset_event.h"
 #include "app/window_port.h"
 #include "net/page_buffer.h"
@@ -40,12 +41,25 @@ struct AddRequest {
   bool followNext = false;
 };
 
+class QueueStore;
+
+// What became of the lasting queue when the controller was made.
+enum class QueueState {
+  kNone,         // no data folder: nothing lasts (tests)
+  kOpened,       // the queue was read; its tasks are in the table
+  kSetAside,     // the file was damaged: kept aside, an empty queue begun (said once)
+  kUnavailable,  // no queue could be opened: this run's tasks will not last (said once)
+  kInUse,        // another program holds the queue: this one should not run
+};
+
 class TaskController {
  public:
-  // Does what the dialog's start-up does for the logic: empty map, task numbers from 0,
-  // the internet session, the pause gate open.
+  // Does what the dialog's start-up does for the logic: the internet session, the pause
+  // gate open, and the task map: empty with numbers from 0, or, with a data folder, the
+  // lasting queue's tasks back in their rows (a queue that cannot be had is said once).
   explicit TaskController(WindowPort& window, ControllerSettings settings = {});
-  // Stops the add thread and the workers (Shutdown), then frees the tasks and the session.
+  // Stops the add thread and the workers (Shutdown), then frees the tasks, the queue and
+  // the session.
   ~TaskController();
   TaskController(const TaskController&) = delete;
   TaskController& operator=(const TaskController&) = delete;
@@ -121,6 +135,11 @@ class TaskController {
   // replace it to see a failed creation; the default starts a std::thread.
   using ThreadStarter = std::function<std::thread(std::function<void()>)>;
   void SetThreadStarter(ThreadStarter starter) { m_threadStarter = std::move(starter); }
+  // Runs on a worker each time it has reached the end of the map, before it decides
+  // whether to end. Tests use it to press Start at that moment. Set before Start.
+  void SetWalkEndHook(std::function<void(int siteKind)> hook) { m_walkEndHook = std::move(hook); }
+
+  QueueState Queue() const { return m_queueState; }
 
   WindowPort& Window() { return m_window; }
   Session& InternetSession() { return *m_session; }
@@ -131,10 +150,21 @@ class TaskController {
  private:
   struct Worker {
     std::thread thread;
-    std::atomic<bool> running{false};
+    std::atomic<bool> running{false};  // changed under m_workerMutex
+    bool again = false;                // a Start came while the walk ran: walk once more
   };
   Worker& WorkerFor(int siteKind);
   void StartWorker(int siteKind, const char16_t* failureMessage);
+  // One walk of the map for tasks of `siteKind`.
+  void Walk(int siteKind, StepContext& context);
+  // At the end of a walk: whether to walk again; if not, the worker is no longer running.
+  bool WalkAgain(Worker& worker);
+
+  void OpenQueue();
+  // Puts a task read back from the queue into the map and the table.
+  void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown);
+  // Appends the row of task `taskNo`.
+  void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
@@ -155,14 +185,19 @@ class TaskController {
   std::vector<std::unique_ptr<SiteAdapter>> m_adapters;
   Cancellation m_cancel;                 // before the session, which refers to it
   std::unique_ptr<Session> m_session;
+  std::optional<InstanceLock> m_queueLock;  // held while the queue is open
+  std::unique_ptr<QueueStore> m_store;    // null: nothing lasts
+  QueueState m_queueState = QueueState::kNone;
   int m_autoRename = 1;   // check box 1010
   int m_followNext = 0;   // check box 1011
   mutable std::mutex m_tasksMutex;  // guards m_tasks and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
   int m_nextTaskNo = 0;
   ManualResetEvent m_pauseEvent{true};
+  std::mutex m_workerMutex;  // guards Worker::running changes and Worker::again
   Worker m_threadEH;
   Worker m_threadDMZJ;
+  std::function<void(int)> m_walkEndHook;
   std::atomic<bool> m_stopping{false};
   ThreadStarter m_threadStarter;
 

@@ -1,27 +1,19 @@
 // The two download workers: one procedure for both sites, the pause gate, Start, Pause,
 // Continue, and the shutdown when the window closes.
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <system_error>
 
+#include "app/queue_store.h"
 #include "app/task_controller.h"
+#include "net/part_file.h"
+#include "text/fixed_text.h"
 #include "text/debug_line.h"
 
 namespace pageloom {
 
 namespace {
-
-// Clears a worker's running flag as the last act of its thread.
-class RunningGuard {
- public:
-  explicit RunningGuard(std::atomic<bool>& running) : m_running(running) {}
-  ~RunningGuard() { m_running.store(false); }
-  RunningGuard(const RunningGuard&) = delete;
-  RunningGuard& operator=(const RunningGuard&) = delete;
-
- private:
-  std::atomic<bool>& m_running;
-};
 
 }  // namespace
 
@@ -35,49 +27,70 @@ bool TaskController::WorkerRunning(int siteKind) const {
 }
 
 void TaskController::DownloadThread(int siteKind) {
-  RunningGuard guard(WorkerFor(siteKind).running);
-  {
-    std::lock_guard<std::mutex> lock(m_tasksMutex);
-    if (m_tasks.empty()) return;
-  }
-  bool first = true;
-  int lastNo = 0;
+  Worker& worker = WorkerFor(siteKind);
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
     StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry};
-    while (!m_stopping.load()) {
-      // The lock is held only to find the next entry: tasks added meanwhile lie past
-      // lastNo and are reached; removed ones are simply not found.
-      int taskNo;
-      std::shared_ptr<Comic> task;
-      {
-        std::lock_guard<std::mutex> lock(m_tasksMutex);
-        auto it = first ? m_tasks.begin() : m_tasks.upper_bound(lastNo);
-        if (it == m_tasks.end()) break;
-        taskNo = it->first;
-        task = it->second;
-      }
-      first = false;
-      lastNo = taskNo;
-      if (task->GetSiteKind() != siteKind) continue;
-
-      int result;
-      do {
-        m_pauseEvent.Wait();
-        if (m_stopping.load()) return;
-        {
-          // A task deleted while this worker held it is left alone from then on.
-          std::lock_guard<std::mutex> lock(m_tasksMutex);
-          auto it = m_tasks.find(taskNo);
-          if (it == m_tasks.end() || it->second != task) break;
-        }
-        result = task->DownloadNext(context);
-        m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
-      } while (result != 0 && !m_stopping.load());
-    }
+    do {
+      Walk(siteKind, context);
+      if (m_walkEndHook) m_walkEndHook(siteKind);
+    } while (!m_stopping.load() && WalkAgain(worker));
   } catch (const std::exception& error) {
     DebugLine(std::string("download worker ended by an error: ") + error.what());
+  }
+  std::lock_guard<std::mutex> lock(m_workerMutex);
+  worker.running.store(false);
+}
+
+bool TaskController::WalkAgain(Worker& worker) {
+  // Decided under the lock Start takes: a Start that came while this walk was ending is
+  // either seen here, or sees the worker gone and makes a new one.
+  std::lock_guard<std::mutex> lock(m_workerMutex);
+  if (!worker.again) {
+    worker.running.store(false);
+    return false;
+  }
+  worker.again = false;
+  return true;
+}
+
+void TaskController::Walk(int siteKind, StepContext& context) {
+  bool first = true;
+  int lastNo = 0;
+  while (!m_stopping.load()) {
+    // The lock is held only to find the next entry: tasks added meanwhile lie past
+    // lastNo and are reached; removed ones are simply not found.
+    int taskNo;
+    std::shared_ptr<Comic> task;
+    {
+      std::lock_guard<std::mutex> lock(m_tasksMutex);
+      auto it = first ? m_tasks.begin() : m_tasks.upper_bound(lastNo);
+      if (it == m_tasks.end()) return;
+      taskNo = it->first;
+      task = it->second;
+    }
+    first = false;
+    lastNo = taskNo;
+    if (task->GetSiteKind() != siteKind) continue;
+    // What a killed run left half written in the task's folder goes before it runs again.
+    RemoveLeftoverPartFiles(std::filesystem::path(ToUtf8(task->GetFolder())));
+
+    int result;
+    do {
+      m_pauseEvent.Wait();
+      if (m_stopping.load()) return;
+      {
+        // A task deleted while this worker held it is left alone from then on.
+        std::lock_guard<std::mutex> lock(m_tasksMutex);
+        auto it = m_tasks.find(taskNo);
+        if (it == m_tasks.end() || it->second != task) break;
+      }
+      result = task->DownloadNext(context);
+      // Saved before its row shows it.
+      if (m_store) (void)m_store->SaveStep(taskNo, *task);
+      m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
+    } while (result != 0 && !m_stopping.load());
   }
 }
 
@@ -86,9 +99,18 @@ void DownloadThreadDMZJ(TaskController* controller) { controller->DownloadThread
 
 void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
   Worker& worker = WorkerFor(siteKind);
+  {
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    if (worker.running.load()) {
+      // Still running: the open gate is enough, and the walk goes round once more when
+      // it was just ending, so that tasks added meanwhile are not left behind.
+      worker.again = true;
+      return;
+    }
+    worker.again = false;
+  }
   // An ended worker is replaced: joining it is what closing its handle was.
-  if (worker.thread.joinable() && !worker.running.load()) worker.thread.join();
-  if (worker.thread.joinable()) return;  // still running: the open gate is enough
+  if (worker.thread.joinable()) worker.thread.join();
 
   std::function<void()> body = [this, siteKind] {
     if (siteKind == SITE_DMZJ)
@@ -97,14 +119,20 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
       DownloadThreadEH(this);
     m_window.PostWorkerEnded(siteKind);  // the running flag is down by now
   };
-  worker.running.store(true);
+  {
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    worker.running.store(true);
+  }
   try {
     worker.thread = m_threadStarter ? m_threadStarter(std::move(body)) : std::thread(std::move(body));
   } catch (const std::system_error&) {
     worker.thread = std::thread();
   }
   if (!worker.thread.joinable()) {
-    worker.running.store(false);
+    {
+      std::lock_guard<std::mutex> lock(m_workerMutex);
+      worker.running.store(false);
+    }
     m_window.ShowMessage(failureMessage);
   }
 }

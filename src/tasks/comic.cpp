@@ -129,6 +129,8 @@ TaskRecord Comic::Record(bool withPictureList) const {
   record.renameFiles = m_renameFiles;
   record.walkDone = m_walkDone;
   record.listVersion = m_listVersion;
+  record.listTaken = m_listTaken;
+  record.missingVersion = m_missingVersion;
   if (withPictureList) record.pictureUrls.assign(m_pictureUrls.begin(), m_pictureUrls.end());
   record.missing.assign(m_missing.begin(), m_missing.end());
   return record;
@@ -146,6 +148,8 @@ void Comic::Restore(const TaskRecord& record) {
   m_renameFiles = record.renameFiles;
   m_walkDone = record.walkDone;
   m_listVersion = record.listVersion;
+  m_listTaken = record.listTaken;
+  m_missingVersion = record.missingVersion;
   m_pictureUrls.assign(record.pictureUrls.begin(), record.pictureUrls.end());
   m_missing.assign(record.missing.begin(), record.missing.end());
   m_missingCount = static_cast<int>(m_missing.size());
@@ -155,7 +159,12 @@ void Comic::Restore(const TaskRecord& record) {
 
 void Comic::AddMissing(MissingPicture picture) {
   m_missing.push_back(std::move(picture));
+  MissingChanged();
+}
+
+void Comic::MissingChanged() {
   m_missingCount = static_cast<int>(m_missing.size());
+  ++m_missingVersion;
 }
 
 int Comic::EndWalk() {
@@ -177,16 +186,13 @@ int Comic::RetryMissingStep(StepContext& context) {
   m_missing.pop_front();
   --m_retriesLeft;
   const int result = StoreMissing(context, picture);
-  if (result == kPictureStored) {
-    m_missingCount = static_cast<int>(m_missing.size());
-    return 1;
-  }
   if (result == kPictureStop) {  // closing, or the site's limit: tried again later
     m_missing.push_front(std::move(picture));
     m_state = STATE_PAUSED;
     return 0;
   }
-  m_missing.push_back(std::move(picture));
+  if (result != kPictureStored) m_missing.push_back(std::move(picture));
+  MissingChanged();
   return 1;
 }
 

@@ -46,6 +46,8 @@ struct TaskRecord {
   int renameFiles = 1;
   bool walkDone = false;  // every page (or listed picture) has been gone through once
   int listVersion = 0;    // changes whenever the picture list is read anew
+  int listTaken = 0;      // pictures of the list as read that have been taken from its front
+  int missingVersion = 0;  // changes whenever the missing pictures change
   std::vector<std::u16string> pictureUrls;  // still to fetch, front first (when asked for)
   std::vector<MissingPicture> missing;
 };
@@ -107,6 +109,7 @@ class Comic {
   TaskRecord Record(bool withPictureList) const;
   virtual void Restore(const TaskRecord& record);
   int ListVersion() const { return m_listVersion; }
+  int MissingVersion() const { return m_missingVersion; }
 
  protected:
   // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
@@ -116,6 +119,7 @@ class Comic {
   // Stores one missing picture under its kept name; a DownloadPicture result.
   virtual int StoreMissing(StepContext& context, const MissingPicture& picture);
   void AddMissing(MissingPicture picture);
+  void MissingChanged();
 
   char16_t m_startUrl[kUrlCapacity];
   char16_t m_pageUrl[kUrlCapacity];
@@ -129,6 +133,8 @@ class Comic {
   int m_siteKind = SITE_NONE;
   bool m_walkDone = false;
   int m_listVersion = 0;
+  int m_listTaken = 0;
+  int m_missingVersion = 0;
   std::list<MissingPicture> m_missing;
   std::atomic<int> m_missingCount{0};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run

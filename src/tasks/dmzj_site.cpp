@@ -131,6 +131,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
 
   std::u16string entry = std::move(m_pictureUrls.front());
   m_pictureUrls.pop_front();
+  ++m_listTaken;
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(entry);
   const int stored =
@@ -139,6 +140,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
     // Closing (or the site's limit): the entry goes back to the front with its number,
     // so stopping never loses a picture of the list.
     m_pictureUrls.push_front(std::move(entry));
+    --m_listTaken;
     m_fileNumber = numberBefore;
     m_state = STATE_PAUSED;
     return 0;
@@ -155,6 +157,7 @@ int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture)
 int ComicDMZJ::LoadPictureList(StepContext& context) {
   m_pictureUrls.clear();
   ++m_listVersion;
+  m_listTaken = 0;
   (void)FetchPageRetrying(context.session, GetStartUrl(), context.page, context.retry);
   const std::size_t length = TerminatedLength(context.page);
   const char* script = FindDmzjScript(context.page.data(), length);

@@ -68,6 +68,22 @@ PageReading EhAdapter::ReadPage(std::u16string_view address, PageReader& reader)
   return reading;
 }
 
+std::u16string EhAdapter::TaskTag(std::u16string_view address) const {
+  const std::u16string_view path = address.substr(0, address.find_first_of(u"?#"));
+  const std::size_t gallery = path.find(u"/g/");
+  if (gallery != std::u16string_view::npos) {
+    const std::u16string_view rest = path.substr(gallery + 3);
+    const std::u16string_view id = rest.substr(0, rest.find(u'/'));
+    if (!id.empty() && id.size() <= 20) return std::u16string(id);
+  }
+  std::u16string_view last = path;
+  while (!last.empty() && last.back() == u'/') last.remove_suffix(1);
+  last = last.substr(last.rfind(u'/') + 1);
+  const std::size_t dash = last.rfind(u'-');
+  if (dash != std::u16string_view::npos && dash > 0 && dash <= 20) return std::u16string(last.substr(0, dash));
+  return SiteAdapter::TaskTag(address);
+}
+
 std::shared_ptr<Comic> EhAdapter::NewTask() const {
   auto task = std::make_shared<Comic>();
   task->SetSiteKind(SITE_EH);

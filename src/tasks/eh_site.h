@@ -23,6 +23,8 @@ class EhAdapter : public SiteAdapter {
   // message and no task; a page without a title gives neither.
   PageReading ReadPage(std::u16string_view address, PageReader& reader) const override;
   std::shared_ptr<Comic> NewTask() const override;
+  // The gallery's number: from ".../g/<number>/..." or a picture page's ".../<number>-<page>".
+  std::u16string TaskTag(std::u16string_view address) const override;
 
  private:
   bool IsMirror(std::u16string_view address) const;

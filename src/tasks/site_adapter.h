@@ -61,6 +61,10 @@ class SiteAdapter {
                                              PageReader& reader) const = 0;
   // A new, empty task of this site, to be filled from a draft (or from a saved queue).
   [[nodiscard]] virtual std::shared_ptr<Comic> NewTask() const = 0;
+  // A short name of the gallery or chapter at `address`, to tell two tasks of one title
+  // apart: by default the number in the address's last part (without its extension),
+  // or a hash of the address when it holds none.
+  [[nodiscard]] virtual std::u16string TaskTag(std::u16string_view address) const;
 };
 
 }  // namespace pageloom

@@ -25,6 +25,7 @@
 
 #include "app/gui/main_dialog.h"
 #include "app/gui/task_table_model.h"
+#include "app/folder_claims.h"
 #include "app/task_controller.h"
 #include "gui/gui_test_support.h"
 #include "net/page_fetch.h"
@@ -202,12 +203,12 @@ class CommandWindowTest : public ::testing::Test {
 
   // --- disk ---
   std::u16string Folder(const std::string& inside) const { return dir.Wide(inside) + u"/"; }
-  // Every entry of a task folder, hidden ones included.
+  // Every entry of a task folder, hidden ones included, but the note of its source.
   std::set<std::string> Files(const std::string& inside) const {
     std::set<std::string> names;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path() / std::filesystem::u8path(inside), error))
-      names.insert(entry.path().filename().u8string());
+      if (entry.path().filename() != kFolderSourceFile) names.insert(entry.path().filename().u8string());
     return names;
   }
   std::string File(const std::string& inside) const {

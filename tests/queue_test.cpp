@@ -1,0 +1,252 @@
+// The lasting queue: tasks kept in an SQLite file across runs, a run killed mid-gallery
+// resumed where it stood, a damaged file set aside, one program per queue, and one folder
+// per gallery.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/folder_claims.h"
+#include "app/queue_store.h"
+#include "app/task_controller.h"
+#include "support/eh_site.h"
+#include "support/fake_window.h"
+#include "support/scripted_comic.h"
+#include "support/test_server.h"
+#include "support/test_settings.h"
+
+extern char** environ;
+
+namespace pageloom::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+EhGalleryPlan Pictures(const std::string& title, const std::string& name, int count) {
+  EhGalleryPlan plan{title + " Page 1", false, {}};
+  for (int i = 1; i <= count; ++i) plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(i) + ".jpg"});
+  return plan;
+}
+
+class QueueTest : public ::testing::Test {
+ protected:
+  QueueTest() { window.SetSaveFolderText(save.Wide()); }
+
+  std::unique_ptr<TaskController> Open(FakeWindow& on) {
+    ControllerSettings settings = TestSettings(site.Names());
+    settings.dataFolder = data.Path();
+    return std::make_unique<TaskController>(on, settings);
+  }
+  void Add(TaskController& controller, const std::string& gallery) {
+    window.SetAddressText(site.Address(EhSite::GalleryPath(gallery, false)));
+    controller.OnBnClickedAdd();
+    ASSERT_TRUE(controller.WaitForAdds(10s));
+  }
+  bool RunToEnd(TaskController& controller) {
+    controller.OnBnClickedStart();
+    return WaitUntil([&] { return !controller.WorkerRunning(SITE_EH); }, 20s);
+  }
+  std::set<std::string> Files(const std::string& folder) const {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(save.Path() / fs::u8path(folder), ec))
+      names.insert(entry.path().filename().u8string());
+    return names;
+  }
+
+  TestServer server;
+  EhSite site{server};
+  TempDir data;
+  TempDir save;
+  FakeWindow window;
+};
+
+TEST_F(QueueTest, TasksComeBackInTheirRowsAndNumbersGoOn) {
+  site.AddGallery("a", Pictures("Alpha", "a", 2));
+  site.AddGallery("b", Pictures("Beta", "b", 3));
+  site.AddGallery("c", Pictures("Gamma", "c", 1));
+  {
+    auto controller = Open(window);
+    EXPECT_EQ(controller->Queue(), QueueState::kOpened);
+    Add(*controller, "a");
+    Add(*controller, "b");
+    Add(*controller, "c");
+    ASSERT_TRUE(RunToEnd(*controller));
+    ASSERT_EQ(window.RowAt(2)[3], u"已完成");
+    window.Select({1});
+    controller->OnBnClickedDelete();  // gone from the file too
+  }
+  FakeWindow again;
+  auto controller = Open(again);
+  EXPECT_EQ(controller->Queue(), QueueState::kOpened);
+  ASSERT_EQ(again.RowCount(), 2);
+  EXPECT_EQ(again.RowAt(0), (FakeWindow::Row{u"0", save.Wide("Alpha") + u"/", u"2/2", u"已完成"}));
+  EXPECT_EQ(again.RowAt(1), (FakeWindow::Row{u"2", save.Wide("Gamma") + u"/", u"1/1", u"已完成"}));
+  EXPECT_EQ(controller->FindTask(2)->GetRow(), 1);
+  EXPECT_EQ(controller->FindTask(2)->GetPageUrl(), site.Address(EhSite::PagePath("c", false, 1)));
+  EXPECT_TRUE(again.Messages().empty());
+
+  // New numbers go on after the restored ones, also after a deleted last task.
+  again.SetSaveFolderText(save.Wide());
+  again.SetAddressText(site.Address(EhSite::GalleryPath("b", false)));
+  controller->OnBnClickedAdd();
+  ASSERT_TRUE(controller->WaitForAdds(10s));
+  ASSERT_EQ(again.RowCount(), 3);
+  EXPECT_EQ(again.RowAt(2)[0], u"3");
+}
+
+TEST_F(QueueTest, AProgramKilledMidGalleryIsResumedWithoutWalkingDonePagesAgain) {
+  constexpr int kPages = 30;
+  site.AddGallery("k", Pictures("Killed", "k", kPages));
+  site.SetPageHook([](const std::string&) { std::this_thread::sleep_for(20ms); });
+  const std::string address = site.Url(EhSite::GalleryPath("k", false));
+  const std::string dataFolder = data.Str();
+  const std::string saveFolder = save.Str();
+  std::vector<char*> args{const_cast<char*>(QUEUE_CHILD_PATH), const_cast<char*>(dataFolder.c_str()),
+                          const_cast<char*>(saveFolder.c_str()), const_cast<char*>(address.c_str()),
+                          nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, QUEUE_CHILD_PATH, nullptr, nullptr, args.data(), environ), 0);
+  const bool midway = WaitUntil([&] { return Files("Killed").size() >= 9; }, 20s);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(midway) << "the child never got going";
+  ASSERT_TRUE(WIFSIGNALED(status));
+  site.SetPageHook(nullptr);
+
+  auto controller = Open(window);
+  ASSERT_EQ(controller->Queue(), QueueState::kOpened) << "a killed program's lock never blocks";
+  ASSERT_EQ(window.RowCount(), 1);
+  EXPECT_EQ(window.RowAt(0)[3], u"暂停中");
+  ASSERT_TRUE(RunToEnd(*controller));
+  EXPECT_EQ(window.RowAt(0)[2], u"30/30");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+
+  int twice = 0;
+  for (int page = 2; page <= kPages; ++page) {
+    const int hits = server.Hits(EhSite::PagePath("k", false, page));
+    EXPECT_GE(hits, 1) << page;
+    EXPECT_LE(hits, 2) << page;
+    twice += hits == 2;
+  }
+  EXPECT_LE(twice, 1) << "only the page in flight is read again";
+  EXPECT_LE(server.Hits(EhSite::PagePath("k", false, 1)), 3);
+  std::set<std::string> expected{kFolderSourceFile};
+  for (int i = 1; i <= kPages; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03d.jpg", i);
+    expected.insert(name);
+    const std::string picture = "/eh/pic/k/" + std::to_string(i) + ".jpg";
+    EXPECT_EQ(ReadFileBytes(save.Path() / "Killed" / name), EhSite::PictureBytes(picture)) << name;
+  }
+  EXPECT_EQ(Files("Killed"), expected) << "no half-written picture is left";
+}
+
+TEST_F(QueueTest, ADamagedFileIsSetAsideAndAnEmptyQueueBegun) {
+  WriteFileBytes(data.Path() / "queue.sqlite", std::string(5000, 'x') + "not a database");
+  {
+    auto controller = Open(window);
+    EXPECT_EQ(controller->Queue(), QueueState::kSetAside);
+    EXPECT_EQ(window.RowCount(), 0);
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].rfind(u"任务队列文件已损坏，已另存为：", 0), 0u);
+    site.AddGallery("a", Pictures("Alpha", "a", 1));
+    Add(*controller, "a");
+  }
+  std::vector<fs::path> aside;
+  for (const auto& entry : fs::directory_iterator(data.Path()))
+    if (entry.path().filename().string().rfind("queue.sqlite.damaged-", 0) == 0) aside.push_back(entry.path());
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_TRUE(ReadFileBytes(aside[0]) == std::string(5000, 'x') + "not a database");
+
+  // The new queue lasts; the message is not said again.
+  FakeWindow again;
+  auto controller = Open(again);
+  EXPECT_EQ(controller->Queue(), QueueState::kOpened);
+  EXPECT_EQ(again.RowCount(), 1);
+  EXPECT_TRUE(again.Messages().empty());
+}
+
+TEST_F(QueueTest, AQueueOfANewerProgramIsLeftAloneAndOneProgramHoldsAQueue) {
+  {
+    SqliteDatabase newer(data.Path() / "queue.sqlite");
+    ASSERT_TRUE(newer.Execute("CREATE TABLE future (x); PRAGMA user_version = 9"));
+  }
+  const std::string before = ReadFileBytes(data.Path() / "queue.sqlite");
+  {
+    auto controller = Open(window);
+    EXPECT_EQ(controller->Queue(), QueueState::kUnavailable);
+    EXPECT_EQ(window.Messages().size(), 1u);
+  }
+  EXPECT_TRUE(ReadFileBytes(data.Path() / "queue.sqlite") == before) << "the file was changed";
+  fs::remove(data.Path() / "queue.sqlite");
+
+  auto first = Open(window);
+  EXPECT_EQ(first->Queue(), QueueState::kOpened);
+  FakeWindow secondWindow;
+  auto second = Open(secondWindow);
+  EXPECT_EQ(second->Queue(), QueueState::kInUse);
+  first.reset();
+  auto third = Open(secondWindow);
+  EXPECT_EQ(third->Queue(), QueueState::kOpened);
+}
+
+TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKeepsItsFolder) {
+  site.AddGallery("g1", Pictures("Same Title", "g1", 2));
+  site.AddGallery("g2", Pictures("Same Title", "g2", 2));
+  site.AddGallery("empty", Pictures("", "empty", 1));
+  auto controller = Open(window);
+  Add(*controller, "g1");
+  Add(*controller, "g2");
+  Add(*controller, "g1");
+  Add(*controller, "empty");
+  ASSERT_TRUE(RunToEnd(*controller));
+  ASSERT_EQ(window.RowCount(), 4);
+  EXPECT_EQ(window.RowAt(0)[1], save.Wide("Same Title") + u"/");
+  EXPECT_EQ(window.RowAt(1)[1], save.Wide("Same Title (g2)") + u"/");
+  EXPECT_EQ(window.RowAt(2)[1], save.Wide("Same Title") + u"/");
+  EXPECT_EQ(window.RowAt(3)[1], save.Wide("empty") + u"/") << "never the save folder itself";
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(window.RowAt(row)[3], u"已完成") << row;
+  EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title" / "002.jpg"), EhSite::PictureBytes("/eh/pic/g1/2.jpg"));
+  EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title (g2)" / "002.jpg"), EhSite::PictureBytes("/eh/pic/g2/2.jpg"));
+  EXPECT_EQ(server.Hits("/eh/pic/g1/2.jpg"), 1) << "the gallery added again found its pictures";
+}
+
+TEST(StartRace, AStartWhileAWorkerEndsItsWalkStillRunsTheTasksAddedMeanwhile) {
+  FakeWindow window;
+  StepLog log;
+  TaskController controller(window);
+  Latch atEnd;
+  Latch goOn;
+  bool firstEnd = true;
+  controller.SetWalkEndHook([&](int siteKind) {
+    if (siteKind != SITE_EH || !firstEnd) return;
+    firstEnd = false;
+    atEnd.Open();
+    goOn.Wait();
+  });
+  controller.RegisterTask(std::make_shared<ScriptedComic>(SITE_EH, 0, &log, ScriptedComic::Pictures(1)),
+                          u"/save/a/");
+  controller.OnBnClickedStart();
+  ASSERT_TRUE(atEnd.Wait());
+  // The walk has passed the end of the map; a task comes and Start is pressed.
+  auto late = std::make_shared<ScriptedComic>(SITE_EH, 1, &log, ScriptedComic::Pictures(1));
+  controller.RegisterTask(late, u"/save/b/");
+  controller.OnBnClickedStart();
+  goOn.Open();
+  ASSERT_TRUE(WaitUntil([&] { return !controller.WorkerRunning(SITE_EH); }));
+  EXPECT_EQ(late->Steps(), 1);
+  EXPECT_EQ(window.RowAt(1)[3], u"已完成");
+}
+
+}  // namespace
+}  // namespace pageloom::test

@@ -16,6 +16,7 @@
 
 #include "support/dmzj_site.h"
 #include "text/encoding.h"
+#include "text/picture_list.h"
 
 namespace pageloom::test {
 namespace {
@@ -239,6 +240,26 @@ TEST_F(ScriptEvalTest, TwoThreadsEvaluateAtOnce) {
   EXPECT_EQ(firstList.front(), u"http://pictures.test/first/1.jpg");
   EXPECT_EQ(firstList.back(), u"http://pictures.test/first/60.jpg");
   EXPECT_EQ(secondList.back(), u"http://pictures.test/second/40.jpg");
+}
+
+TEST_F(ScriptEvalTest, PictureListsAreCapped) {
+  // 10,000 pieces still make a chapter; one more is refused whole.
+  List list{u"kept"};
+  EXPECT_EQ(Eval("'\"' + ','.repeat(9999) + '\"'", list), 1);
+  EXPECT_EQ(list.size(), 10001u);
+  EXPECT_EQ(list.back(), u"http://pictures.test/");
+  list = {u"kept"};
+  EXPECT_EQ(Eval("'\"' + ','.repeat(10000) + '\"'", list), 0);
+  EXPECT_EQ(list, List{u"kept"});
+  // 32 bytes of script for ten million entries: refused before any entry is made.
+  EXPECT_EQ(Eval("'\"'+','.repeat(1e7)+'\"'", list), 0);
+  EXPECT_EQ(list, List{u"kept"});
+
+  EXPECT_EQ(AppendPictureList(u"[\"a\",\"b\",\"c\"]", u"p/", list, 3), PictureListResult::kAppended);
+  EXPECT_EQ(list, (List{u"kept", u"p/a", u"p/b", u"p/c"}));
+  EXPECT_EQ(AppendPictureList(u"\"a,b,c\"", u"p/", list, 2), PictureListResult::kTooMany);
+  EXPECT_EQ(AppendPictureList(u"a,b", u"p/", list, 2), PictureListResult::kNoQuote);
+  EXPECT_EQ(list.size(), 4u);
 }
 
 }  // namespace

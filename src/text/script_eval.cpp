@@ -16,6 +16,7 @@
 
 #include "text/debug_line.h"
 #include "text/encoding.h"
+#include "text/picture_list.h"
 
 namespace pageloom {
 
@@ -74,34 +75,6 @@ class Watchdog {
   std::thread m_thread;  // last: starts once the members it uses exist
 };
 
-// Steps after the evaluation: the text between the first and the last double quote,
-// without any quote or backslash, split at every comma; each piece (empty ones too)
-// is appended behind the picture-host prefix.
-int AppendPictures(std::u16string_view value, const std::u16string& prefix,
-                   std::list<std::u16string>& pictureUrls) {
-  const std::size_t first = value.find(u'"');
-  if (first == std::u16string_view::npos) return 0;
-  const std::size_t last = value.rfind(u'"');
-  std::u16string working;
-  working.reserve(last - first);
-  for (char16_t c : value.substr(first, last - first)) {
-    if (c != u'"' && c != u'\\') working += c;
-  }
-
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = working.find(u',', start);
-    const std::size_t end = comma == std::u16string::npos ? working.size() : comma;
-    std::u16string entry;
-    entry.reserve(prefix.size() + (end - start));
-    entry.append(prefix).append(working, start, end - start);
-    pictureUrls.push_back(std::move(entry));
-    if (comma == std::u16string::npos) break;
-    start = comma + 1;
-  }
-  return 1;
-}
-
 }  // namespace
 
 int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
@@ -143,12 +116,16 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
     value = result.toString();
   }
 
-  const std::u16string text = value.toStdU16String();
-  if (AppendPictures(text, options.pictureHost, pictureUrls) == 0) {
-    DebugLine(std::string_view("script evaluation: no quoted text in the value"));
-    return 0;
+  switch (AppendPictureList(value.toStdU16String(), options.pictureHost, pictureUrls)) {
+    case PictureListResult::kAppended: return 1;
+    case PictureListResult::kNoQuote:
+      DebugLine(std::string_view("script evaluation: no quoted text in the value"));
+      return 0;
+    case PictureListResult::kTooMany:
+      DebugLine(std::string_view("script evaluation: more pictures than a chapter may have"));
+      return 0;
   }
-  return 1;
+  return 0;
 }
 
 ScriptApplication::ScriptApplication() {

@@ -15,11 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/processes.h"
 #include "support/test_server.h"
 #include "text/script_eval.h"
 #include "text/script_protocol.h"
@@ -30,33 +30,7 @@ namespace {
 using namespace std::chrono_literals;
 using List = std::list<std::u16string>;
 
-// The processes whose parent is this one (zombies included), from /proc.
-std::vector<pid_t> Children() {
-  std::vector<pid_t> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 1));
-    char state = 0;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent == getpid()) children.push_back(static_cast<pid_t>(std::stoi(name)));
-  }
-  return children;
-}
-
-std::string StatusField(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(field + ":", 0) == 0) return line.substr(line.find_first_not_of(" \t", field.size() + 1));
-  }
-  return {};
-}
+std::vector<pid_t> Children() { return ChildProcesses(); }
 
 ScriptAnswer Eval(ScriptHost& host, const std::u16string& source,
                  std::chrono::milliseconds timeout = 5s, const Cancellation* cancel = nullptr) {
@@ -183,8 +157,8 @@ TEST(ScriptHostTest, HelperIsLimited) {
   ExpectWorks(host);
   close(ours);
   const pid_t pid = Children().at(0);
-  EXPECT_EQ(StatusField(pid, "NoNewPrivs"), "1");
-  EXPECT_EQ(StatusField(pid, "Seccomp"), "2");
+  EXPECT_EQ(ProcessStatusField(pid, "NoNewPrivs"), "1");
+  EXPECT_EQ(ProcessStatusField(pid, "Seccomp"), "2");
   const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
   EXPECT_EQ(std::filesystem::read_symlink(fds / "0"), std::filesystem::read_symlink(fds / "1"));
   EXPECT_EQ(std::filesystem::read_symlink(fds / "0").string().rfind("socket:", 0), 0u);
@@ -257,10 +231,10 @@ TEST(ScriptHostTest, HelperDiesWithItsProgram) {
   ASSERT_EQ(waitpid(program, &status, 0), program);
   ASSERT_GT(helper, 0);
   const auto deadline = std::chrono::steady_clock::now() + 10s;  // the CPU limit is later
-  std::string state = StatusField(helper, "State");
+  std::string state = ProcessStatusField(helper, "State");
   while (!state.empty() && state[0] != 'Z' && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
-    state = StatusField(helper, "State");
+    state = ProcessStatusField(helper, "State");
   }
   EXPECT_TRUE(state.empty() || state[0] == 'Z') << state;
 }

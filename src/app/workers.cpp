@@ -6,6 +6,7 @@
 
 #include "app/task_controller.h"
 #include "text/debug_line.h"
+#include "text/script_host.h"
 
 namespace pageloom {
 
@@ -45,7 +46,9 @@ void TaskController::DownloadThread(int siteKind) {
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
-    StepContext context{*m_session, *page, m_window, m_settings.sites};
+    // Its own script helper: started on the first chapter, killed when the thread ends.
+    ScriptHost scripts;
+    StepContext context{*m_session, *page, m_window, m_settings.sites, &scripts};
     while (!m_stopping.load()) {
       // The lock is held only to find the next entry: tasks added meanwhile lie past
       // lastNo and are reached; removed ones are simply not found.

@@ -156,6 +156,7 @@ int ComicDMZJ::LoadPictureList(StepContext& context) {
   ScriptOptions options;
   options.pictureHost = context.sites.dmzjPictureHost;
   options.cancel = &context.session.Cancel();
+  options.host = context.scripts;
   EvalPictureList(script, m_pictureUrls, options);
   return 1;
 }

@@ -1,11 +1,13 @@
 // What a download step works with: the session it fetches with (its switch stops the
-// step), the calling worker's page buffer, the user to ask, and the sites' names.
+// step), the calling worker's page buffer, the user to ask, the sites' names, and the
+// worker's script helper (none: each evaluation starts one of its own).
 #pragma once
 
 #include "net/page_buffer.h"
 
 namespace pageloom {
 
+class ScriptHost;
 class Session;
 class UserPrompt;
 struct SiteNames;
@@ -15,6 +17,7 @@ struct StepContext {
   PageBuffer& page;
   UserPrompt& ui;
   const SiteNames& sites;
+  ScriptHost* scripts = nullptr;
 };
 
 }  // namespace pageloom

@@ -28,6 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Longer time limits are taken as this one, which the clock can still add.
+constexpr std::chrono::hours kLongestTimeout{24 * 365};
+
 enum class Io { kDone, kTimedOut, kCancelled, kClosed, kFailed };
 
 // Waits until `fd` is ready for `events`, the deadline passes or `wake` is written to.
@@ -91,6 +94,19 @@ std::string DescribeEnd(int status) {
 pid_t Spawn(const std::string& path, int& ourEnd) {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+  // Above the standard descriptors (a program started without them could get 0 to 2),
+  // so that moving the helper's end onto 0 and 1 never meets itself.
+  for (int& end : pair) {
+    if (end > STDERR_FILENO) continue;
+    const int moved = fcntl(end, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(end);
+    end = moved;
+  }
+  if (pair[0] < 0 || pair[1] < 0) {
+    for (int end : pair)
+      if (end >= 0) close(end);
+    return -1;
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -191,7 +207,7 @@ bool ScriptHost::EnsureHelper() {
 ScriptAnswer ScriptHost::Evaluate(std::u16string_view source, std::chrono::milliseconds timeout,
                                   const Cancellation* cancel) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  const auto deadline = Clock::now() + timeout;
+  const auto deadline = Clock::now() + std::min(timeout, std::chrono::milliseconds(kLongestTimeout));
   if (source.size() > kMaxScriptBytes / 2) return {ScriptStatus::kScriptError, u"script too long"};
   if (m_wake < 0) m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (m_wake < 0) return {ScriptStatus::kChildFailed, {}};

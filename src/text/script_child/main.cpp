@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     if (Debugging()) std::perror("pageloom-script: cannot limit itself");
     return 3;
   }
-  QCoreApplication application(argc, argv);
+  int qtArgc = 1;  // the program's name only: no option reaches Qt
+  QCoreApplication application(qtArgc, argv);
   if (!pageloom::script_child::ForbidNetworkAndFileWrites()) {
     if (Debugging()) std::perror("pageloom-script: cannot install its filter");
     return 3;

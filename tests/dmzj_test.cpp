@@ -1,6 +1,5 @@
 // The DMZJ chapter adapter: page parsers, adding chapters along their links, the
 // chapter step, and whole runs against a fixture site on the local server.
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,22 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The script engine needs an application object; one lives for the whole program.
-class ApplicationEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (QCoreApplication::instance() == nullptr)
-      m_app = std::make_unique<QCoreApplication>(m_argc, m_argv);
-  }
-  void TearDown() override { m_app.reset(); }
-
- private:
-  int m_argc = 1;
-  char m_name[16] = "dmzj_test";
-  char* m_argv[2] = {m_name, nullptr};
-  std::unique_ptr<QCoreApplication> m_app;
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 // Page text in a heap block of exactly its length, so the sanitizer sees any overrun.
 struct Text {

@@ -1,7 +1,6 @@
 // Evaluation of packed page scripts into picture addresses.
 #include "text/script_eval.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +15,8 @@
 
 #include "support/dmzj_site.h"
 #include "text/encoding.h"
+#include "text/picture_list.h"
+#include "text/script_host.h"
 
 namespace pageloom::test {
 namespace {
@@ -49,15 +50,8 @@ int Eval(const char* script, List& list, std::chrono::milliseconds timeout = kSc
   return EvalPictureList(script, list, options);
 }
 
-// The engine needs an application object; it lives on the main thread for all tests.
-std::unique_ptr<ScriptApplication> g_application;
-
 class ScriptEvalTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (!g_application) g_application = std::make_unique<ScriptApplication>();
-  }
-
   static List Entries(std::initializer_list<const char16_t*> paths) {
     List list;
     for (const char16_t* path : paths) list.push_back(std::u16string(u"http://pictures.test/") + path);
@@ -65,19 +59,11 @@ class ScriptEvalTest : public ::testing::Test {
   }
 };
 
-class ApplicationEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override { g_application.reset(); }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-// First in the file: when the whole program runs, no other test has made the application
-// object yet (and under CTest every test runs in its own process).
-TEST(ScriptEvalWithoutApplicationTest, GivesNothingInsteadOfStopping) {
-  if (QCoreApplication::instance() != nullptr) GTEST_SKIP() << "an application object exists";
+// Evaluation needs no application object in the calling program.
+TEST(ScriptEvalWithoutApplicationTest, EvaluatesWithoutOne) {
   List list{u"kept"};
-  EXPECT_EQ(Eval("'\"a\"'", list), 0);
-  EXPECT_EQ(list, List{u"kept"});
+  EXPECT_EQ(Eval("'\"a\"'", list), 1);
+  EXPECT_EQ(list, (List{u"kept", u"http://pictures.test/a"}));
 }
 
 TEST_F(ScriptEvalTest, PackedScriptGivesThePathsInOrder) {
@@ -239,6 +225,52 @@ TEST_F(ScriptEvalTest, TwoThreadsEvaluateAtOnce) {
   EXPECT_EQ(firstList.front(), u"http://pictures.test/first/1.jpg");
   EXPECT_EQ(firstList.back(), u"http://pictures.test/first/60.jpg");
   EXPECT_EQ(secondList.back(), u"http://pictures.test/second/40.jpg");
+}
+
+TEST_F(ScriptEvalTest, PictureListsAreCapped) {
+  // 10,000 pieces still make a chapter; one more is refused whole.
+  List list{u"kept"};
+  EXPECT_EQ(Eval("'\"' + ','.repeat(9999) + '\"'", list), 1);
+  EXPECT_EQ(list.size(), 10001u);
+  EXPECT_EQ(list.back(), u"http://pictures.test/");
+  list = {u"kept"};
+  EXPECT_EQ(Eval("'\"' + ','.repeat(10000) + '\"'", list), 0);
+  EXPECT_EQ(list, List{u"kept"});
+  // 32 bytes of script for ten million entries: refused before any entry is made.
+  EXPECT_EQ(Eval("'\"'+','.repeat(1e7)+'\"'", list), 0);
+  EXPECT_EQ(list, List{u"kept"});
+
+  EXPECT_EQ(AppendPictureList(u"[\"a\",\"b\",\"c\"]", u"p/", list, 3), PictureListResult::kAppended);
+  EXPECT_EQ(list, (List{u"kept", u"p/a", u"p/b", u"p/c"}));
+  EXPECT_EQ(AppendPictureList(u"\"a,b,c\"", u"p/", list, 2), PictureListResult::kTooMany);
+  EXPECT_EQ(AppendPictureList(u"a,b", u"p/", list, 2), PictureListResult::kNoQuote);
+  EXPECT_EQ(list.size(), 4u);
+}
+
+TEST_F(ScriptEvalTest, ChaptersShareOneHostThatSurvivesHostileScripts) {
+  ScriptHost host(PAGELOOM_SCRIPT_HELPER);
+  ScriptOptions options;
+  options.pictureHost = u"P/";
+  options.timeout = 2s;
+  options.host = &host;
+  const std::string chapter = PackedExpression(PicturesSource("c", 5));
+  for (const char* hostile : {"(function f() { try { f(); } catch (e) { f(); } })()",
+                              "'x'.repeat(1 << 25).split('').join(',')", "'\"' + 'a'.repeat(3e6) + '\"'"}) {
+    List list{u"kept"};
+    EXPECT_EQ(EvalPictureList(hostile, list, options), 0) << hostile;
+    EXPECT_EQ(list, List{u"kept"}) << hostile;
+    EXPECT_EQ(EvalPictureList(chapter.c_str(), list, options), 1) << "after " << hostile;
+    EXPECT_EQ(list.size(), 6u);
+  }
+
+  // A call of its own starts the helper it is given, or fails without one.
+  options.host = nullptr;
+  options.helperPath = PAGELOOM_SCRIPT_HELPER;
+  List list;
+  EXPECT_EQ(EvalPictureList(chapter.c_str(), list, options), 1);
+  options.helperPath = "/nonexistent/pageloom-script";
+  EXPECT_EQ(EvalPictureList(chapter.c_str(), list, options), 0);
+  EXPECT_EQ(list.size(), 5u);
 }
 
 }  // namespace

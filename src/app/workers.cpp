@@ -10,6 +10,7 @@
 #include "net/part_file.h"
 #include "text/fixed_text.h"
 #include "text/debug_line.h"
+#include "text/script_host.h"
 
 namespace pageloom {
 
@@ -31,7 +32,9 @@ void TaskController::DownloadThread(int siteKind) {
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
-    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry};
+    // Its own script helper: started on the first chapter, killed when the thread ends.
+    ScriptHost scripts;
+    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry, &scripts};
     do {
       Walk(siteKind, context);
       if (m_walkEndHook) m_walkEndHook(siteKind);

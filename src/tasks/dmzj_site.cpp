@@ -165,6 +165,7 @@ int ComicDMZJ::LoadPictureList(StepContext& context) {
   ScriptOptions options;
   options.pictureHost = context.sites.dmzjPictureHost;
   options.cancel = &context.session.Cancel();
+  options.host = context.scripts;
   return EvalPictureList(script, m_pictureUrls, options) == 1 && !m_pictureUrls.empty() ? 1 : 0;
 }
 

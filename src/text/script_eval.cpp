@@ -1,105 +1,33 @@
-// Packed page scripts evaluated with a QJSEngine, one fresh engine per call.
+// Packed page scripts evaluated in the script helper process.
 #include "text/script_eval.h"
 
-#include <QCoreApplication>
-#include <QJSEngine>
-#include <QJSValue>
-#include <QString>
-#include <QStringList>
-
-#include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
+#include <optional>
 #include <string_view>
-#include <thread>
 
 #include "text/debug_line.h"
 #include "text/encoding.h"
+#include "text/fixed_text.h"
+#include "text/picture_list.h"
+#include "text/script_host.h"
 
 namespace pageloom {
 
 namespace {
 
-// Interrupts the engine's running script once `timeout` has passed, or as soon as
-// `cancel` is cancelled (the window is closing), unless it is stopped first. Stopping
-// joins the watchdog thread, so the engine is never touched after the watchdog is gone.
-class Watchdog {
- public:
-  Watchdog(QJSEngine& engine, std::chrono::milliseconds timeout, const Cancellation* cancel)
-      : m_thread([this, &engine, timeout, cancel] {
-          Cancellation::Subscription wake;
-          if (cancel) wake = Cancellation::Subscription(*cancel, [this] { Wake(); });
-          const auto deadline = std::chrono::steady_clock::now() + timeout;
-          {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (m_wake.wait_until(lock, deadline, [this] { return m_stopped || m_cancelled; }) &&
-                m_stopped)
-              return;
-            m_fired = true;
-          }
-          engine.setInterrupted(true);
-        }) {}
-
-  ~Watchdog() { Stop(); }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_stopped = true;
-    }
-    m_wake.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+// Why an answer gives no text, for the debug line.
+const char* FailureText(ScriptStatus status) {
+  switch (status) {
+    case ScriptStatus::kText: return nullptr;
+    case ScriptStatus::kNotText: return "the value is not text";
+    case ScriptStatus::kScriptError: return "script error";
+    case ScriptStatus::kTooLarge: return "the value is too long";
+    case ScriptStatus::kTimedOut: return "stopped by the time-out";
+    case ScriptStatus::kCancelled: return "stopped (closing)";
+    case ScriptStatus::kChildFailed: return "the helper failed";
+    case ScriptStatus::kNoHelper: return "the helper cannot be started";
   }
-
-  // Valid after Stop().
-  bool Fired() const { return m_fired; }
-
- private:
-  void Wake() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_cancelled = true;
-    }
-    m_wake.notify_all();
-  }
-
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  bool m_stopped = false;
-  bool m_cancelled = false;
-  bool m_fired = false;
-  std::thread m_thread;  // last: starts once the members it uses exist
-};
-
-// Steps after the evaluation: the text between the first and the last double quote,
-// without any quote or backslash, split at every comma; each piece (empty ones too)
-// is appended behind the picture-host prefix.
-int AppendPictures(std::u16string_view value, const std::u16string& prefix,
-                   std::list<std::u16string>& pictureUrls) {
-  const std::size_t first = value.find(u'"');
-  if (first == std::u16string_view::npos) return 0;
-  const std::size_t last = value.rfind(u'"');
-  std::u16string working;
-  working.reserve(last - first);
-  for (char16_t c : value.substr(first, last - first)) {
-    if (c != u'"' && c != u'\\') working += c;
-  }
-
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = working.find(u',', start);
-    const std::size_t end = comma == std::u16string::npos ? working.size() : comma;
-    std::u16string entry;
-    entry.reserve(prefix.size() + (end - start));
-    entry.append(prefix).append(working, start, end - start);
-    pictureUrls.push_back(std::move(entry));
-    if (comma == std::u16string::npos) break;
-    start = comma + 1;
-  }
-  return 1;
+  return "unknown failure";
 }
 
 }  // namespace
@@ -110,56 +38,31 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
     DebugLine(std::string_view("script evaluation: no script text"));
     return 0;
   }
-  if (QCoreApplication::instance() == nullptr) {
-    DebugLine(std::string_view("script evaluation: no application object, no engine"));
-    return 0;
-  }
-
   const std::u16string source = AnsiToWide(std::string_view(script, std::strlen(script)));
-  QString value;
-  {
-    // A bare engine: only the language's own objects, no extensions installed.
-    QJSEngine engine;
-    QStringList exceptionTrace;
-    QJSValue result;
-    bool timedOut = false;
-    {
-      Watchdog watchdog(engine, options.timeout, options.cancel);
-      result = engine.evaluate(QString::fromStdU16String(source), QString(), 1, &exceptionTrace);
-      watchdog.Stop();
-      timedOut = watchdog.Fired();
-    }
-    // Work that ends quietly when interrupted may hand back an ordinary value; after a
-    // time-out no value is trusted.
-    if (timedOut || result.isError() || !exceptionTrace.isEmpty()) {
-      DebugLine(timedOut ? std::u16string(u"script evaluation: stopped (time-out or closing)")
-                         : u"script evaluation failed: " + result.toString().toStdU16String());
-      return 0;
-    }
-    if (!result.isString()) {
-      DebugLine(std::string_view("script evaluation: the value is not text"));
-      return 0;
-    }
-    value = result.toString();
-  }
 
-  const std::u16string text = value.toStdU16String();
-  if (AppendPictures(text, options.pictureHost, pictureUrls) == 0) {
-    DebugLine(std::string_view("script evaluation: no quoted text in the value"));
+  std::optional<ScriptHost> temporary;
+  ScriptHost* host = options.host;
+  if (host == nullptr) {
+    host = options.helperPath.empty() ? &temporary.emplace()
+                                      : &temporary.emplace(options.helperPath);
+  }
+  const ScriptAnswer answer = host->Evaluate(source, options.timeout, options.cancel);
+  if (answer.status != ScriptStatus::kText) {
+    DebugLine(u"script evaluation: " + FromUtf8(FailureText(answer.status)) +
+              (answer.text.empty() ? u"" : u": " + answer.text));
     return 0;
   }
-  return 1;
-}
 
-ScriptApplication::ScriptApplication() {
-  static char name[] = "pageLoom";
-  m_argv[0] = name;
-  m_argv[1] = nullptr;
-  if (QCoreApplication::instance() == nullptr) {
-    m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+  switch (AppendPictureList(answer.text, options.pictureHost, pictureUrls)) {
+    case PictureListResult::kAppended: return 1;
+    case PictureListResult::kNoQuote:
+      DebugLine(std::string_view("script evaluation: no quoted text in the value"));
+      return 0;
+    case PictureListResult::kTooMany:
+      DebugLine(std::string_view("script evaluation: more pictures than a chapter may have"));
+      return 0;
   }
+  return 0;
 }
-
-ScriptApplication::~ScriptApplication() = default;
 
 }  // namespace pageloom

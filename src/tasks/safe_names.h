@@ -1,0 +1,32 @@
+// Names that come from pages (titles, chapter names, picture names) made fit to be one
+// component of a path on disk.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace pageloom {
+
+// The most bytes one path component may take in UTF-8 on common file systems.
+constexpr std::size_t kMaxComponentBytes = 255;
+
+// The number of bytes `text` takes in UTF-8; a lone surrogate counts as the three bytes
+// of the replacement character it becomes.
+[[nodiscard]] std::size_t Utf8Length(std::u16string_view text);
+
+// The longest beginning of `component` whose UTF-8 form takes at most `maxBytes` bytes,
+// never ending inside a character (a surrogate pair stays whole or goes whole).
+[[nodiscard]] std::u16string CutToUtf8Bytes(std::u16string_view component,
+                                            std::size_t maxBytes = kMaxComponentBytes);
+
+// `text` with every control character (U+0000 to U+001F, U+007F) replaced by '_'.
+[[nodiscard]] std::u16string ReplaceControlCharacters(std::u16string_view text);
+
+// A picture's file name safe to store in the task folder: control characters and '/'
+// become '_', a name too long is cut to kMaxComponentBytes (its extension, when it has
+// a short one, kept), and a name that is then empty, "." or ".." becomes the picture's
+// number written with at least three digits ("007").
+[[nodiscard]] std::u16string SafePictureFileName(std::u16string_view name, int number);
+
+}  // namespace pageloom

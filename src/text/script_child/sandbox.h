@@ -1,0 +1,25 @@
+// The limits the script helper puts on itself before it evaluates anything a page sent.
+#pragma once
+
+#include <sys/types.h>
+
+namespace pageloom::script_child {
+
+// Before anything else, while the process has one thread: dies with the thread that
+// started it (`parent` must still be its parent), closes every descriptor but standard
+// input, output and error, caps address space (512 MiB), CPU time, open files, file
+// size (0: writes to files fail; output to a terminal or pipe still works) and core
+// dumps, leaves the network when the system permits, and takes no new privileges.
+// False when one of the limits that must hold could not be set.
+[[nodiscard]] bool RestrictProcess(pid_t parent);
+
+// Once the engine's library has started: from here on no socket can be made or
+// connected, no file opened for writing, created, renamed or removed, no program run.
+// False when the system refused the filter.
+[[nodiscard]] bool ForbidNetworkAndFileWrites();
+
+// Before each evaluation: lets it use a fixed span of CPU time beyond what the helper
+// has used so far (SIGXCPU ends it then), within the helper's lifetime cap (SIGKILL).
+void AllowCpuForNextEvaluation();
+
+}  // namespace pageloom::script_child

@@ -78,10 +78,12 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   m_nextTaskNo = 0;
   m_pauseEvent.Set();
   if (!m_settings.dataFolder.empty()) OpenQueue();
+  LoadCookieFile();
 }
 
 TaskController::~TaskController() {
   Shutdown();
+  SaveCookieFile();
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.clear();

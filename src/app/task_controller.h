@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "app/instance_lock.h"
 #include "app/manual_reset_event.h"
 #include "app/window_port.h"
+#include "net/cookie_store.h"
 #include "net/page_buffer.h"
 #include "net/session.h"
 #include "tasks/comic.h"
@@ -125,6 +127,25 @@ class TaskController {
   int AddDMZJTask(char16_t* address);
   int AddDMZJTaskChain(char16_t* address);
 
+  // --- cookies (window thread; cookies.cpp) ---
+  // The file that keeps the session's cookies between runs: cookies.txt in the data
+  // folder, read when the controller is made and written when it goes. Empty when the
+  // controller keeps nothing.
+  [[nodiscard]] std::filesystem::path CookieFile() const;
+  struct CookieImport {
+    CookieFileReading reading;
+    bool saved = true;  // false when the cookie file could not be written afterwards
+  };
+  // Adds the cookies of a cookies.txt (a browser's export) to the session, counting the
+  // lines skipped; nothing else changes. Then writes the cookie file.
+  [[nodiscard]] CookieImport ImportCookiesFrom(const std::filesystem::path& file);
+  struct CookieClearing {
+    bool cleared = false;
+    bool saved = false;  // the emptied cookie file was written (or none is kept)
+  };
+  // Forgets every cookie at once and writes the cookie file.
+  [[nodiscard]] CookieClearing ClearCookieStore();
+
   // --- workers ---
   // True while the worker of that site kind is running its walk.
   bool WorkerRunning(int siteKind) const;
@@ -166,6 +187,9 @@ class TaskController {
   // Appends the row of task `taskNo`.
   void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
+  void LoadCookieFile();
+  bool SaveCookieFile();
+
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
   const SiteAdapter* AdapterOfKind(SiteKind kind) const;
@@ -188,6 +212,7 @@ class TaskController {
   std::optional<InstanceLock> m_queueLock;  // held while the queue is open
   std::unique_ptr<QueueStore> m_store;    // null: nothing lasts
   QueueState m_queueState = QueueState::kNone;
+  bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;   // check box 1010
   int m_followNext = 0;   // check box 1011
   mutable std::mutex m_tasksMutex;  // guards m_tasks and m_nextTaskNo

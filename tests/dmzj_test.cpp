@@ -254,12 +254,17 @@ TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
   EXPECT_EQ(site.Hits("/c/1233.shtml"), 0);
   EXPECT_EQ(server.TotalHits(), 1);
 
-  // No chapter list, or a link too long for 2048 bytes with the root: address unchanged.
+  // No chapter list, a link whose address does not fit 2047 units, or one that leads to
+  // another host: the address stays as typed.
   site.AddPage("/info/plain.html", "<html>nothing</html>");
-  const std::string root = site.SiteRoot();
+  const std::string root = site.SiteRoot();  // "http://127.0.0.1:PORT/dmzj"
   site.AddSeries("/info/long.html", "/" + std::string(2047 - root.size(), 'x'));
   site.AddSeries("/info/fits.html", "/" + std::string(2046 - root.size(), 'x'));
-  for (const std::string path : {"/info/plain.html", "/info/long.html", "/missing.html"}) {
+  site.AddSeries("/info/at.html", "@evil.example/x.shtml");
+  site.AddSeries("/info/other.html", "//evil.example/c/1.shtml");
+  site.AddSeries("/info/scheme.html", "http://evil.example/c/1.shtml");
+  for (const std::string path : {"/info/plain.html", "/info/long.html", "/missing.html",
+                                 "/info/other.html", "/info/scheme.html"}) {
     CopyWide(address, kUrlCapacity, site.Address(path));
     EXPECT_EQ(controller.FindDMZJFirstChapter(address), 0) << path;
     EXPECT_EQ(WideView(address, kUrlCapacity), site.Address(path));
@@ -267,13 +272,17 @@ TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
   CopyWide(address, kUrlCapacity, site.Address("/info/fits.html"));
   EXPECT_EQ(controller.FindDMZJFirstChapter(address), 1);
   EXPECT_EQ(WideView(address, kUrlCapacity).size(), 2047u);
+  // A link read as the path it is relative to: it stays on the site.
+  CopyWide(address, kUrlCapacity, site.Address("/info/at.html"));
+  EXPECT_EQ(controller.FindDMZJFirstChapter(address), 1);
+  EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/info/@evil.example/x.shtml"));
 }
 
 TEST_F(DmzjSiteTest, FollowOptionQueuesOneChapterOrTheWholeChain) {
   site.AddSeries("/info/series.html", "/c/1233.shtml");
   site.AddChapter("/c/1233.shtml", Plan("第1话", "1234.shtml", 12));
-  site.AddChapter("/c/1234.shtml", Plan("第2话", "/c/1235.shtml", 5));
-  site.AddChapter("/c//c/1235.shtml", Plan("第3话 完", "", 7));
+  site.AddChapter("/c/1234.shtml", Plan("第2话", "../c/./1235.shtml", 5));
+  site.AddChapter("/c/1235.shtml", Plan("第3话 完", "", 7));
 
   Add(site.Address("/c/1233.shtml"), false);
   ASSERT_EQ(window.RowCount(), 1);
@@ -289,10 +298,10 @@ TEST_F(DmzjSiteTest, FollowOptionQueuesOneChapterOrTheWholeChain) {
   EXPECT_EQ(window.RowAt(2), (FakeWindow::Row{u"2", Folder("中文漫画/第2话"), u"0/5", u"准备中"}));
   EXPECT_EQ(window.RowAt(3), (FakeWindow::Row{u"3", Folder("中文漫画/第3话 完"), u"0/7", u"准备中"}));
   EXPECT_EQ(Task(2)->GetStartUrl(), site.Address("/c/1234.shtml"));
-  EXPECT_EQ(Task(3)->GetStartUrl(), site.Address("/c//c/1235.shtml"));
+  EXPECT_EQ(Task(3)->GetStartUrl(), site.Address("/c/1235.shtml"));
   EXPECT_EQ(site.Hits("/info/series.html"), 1);
   EXPECT_EQ(site.Hits("/c/1233.shtml"), 2);
-  EXPECT_EQ(site.Hits("/c//c/1235.shtml"), 1);
+  EXPECT_EQ(site.Hits("/c/1235.shtml"), 1);
   EXPECT_TRUE(Task(3)->PictureUrls().empty()) << "nothing is evaluated while adding";
 }
 
@@ -336,6 +345,40 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   CopyWide(address, kUrlCapacity, site.Address(deep));
   EXPECT_EQ(controller.AddDMZJTask(address), 0);
   EXPECT_EQ(window.RowCount(), 7);
+}
+
+TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
+  TestServer server;
+  DmzjSite site(server);
+  TempDir dir;
+  FakeWindow window;
+  window.SetSaveFolderText(dir.Wide());
+  window.SetFollowNext(true);
+  ControllerSettings settings = TestSettings(site.Names());
+  settings.maxChain = 25;
+  TaskController controller(window, settings);
+  controller.OnBnClickedOption();
+  // Every chapter links a new one, without end.
+  server.Handle("/dmzj/c/endless", [](const httplib::Request& req, httplib::Response& res) {
+    const int n = std::atoi(req.get_param_value("n").c_str());
+    DmzjChapterPlan plan{"无尽", "第" + std::to_string(n) + "话", "1", "endless?n=" + std::to_string(n + 1), {}};
+    res.set_content(DmzjSite::ChapterPage(plan), "text/html");
+  });
+  window.SetAddressText(site.Address("/c/endless?n=1&shtml"));
+  controller.OnBnClickedAdd();
+  ASSERT_TRUE(controller.WaitForAdds(std::chrono::seconds(30)));
+  EXPECT_EQ(window.RowCount(), 25);
+
+  // A next link to another host (written absolute, or as a network path) ends the chain.
+  site.AddChapter("/c/1.shtml", {"漫画", "第1话", "1", "http://evil.example/c/2.shtml", {}});
+  site.AddChapter("/c/5.shtml", {"漫画", "第5话", "1", "//evil.example/c/6.shtml", {}});
+  for (const char* path : {"/c/1.shtml", "/c/5.shtml"}) {
+    window.SetAddressText(site.Address(path));
+    controller.OnBnClickedAdd();
+    ASSERT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
+  }
+  EXPECT_EQ(window.RowCount(), 27);
+  EXPECT_EQ(server.TotalHits(), 25 + 2);
 }
 
 TEST_F(DmzjSiteTest, LongNamesAreCutAndAStrayCountReadsZero) {

@@ -99,9 +99,11 @@ void TaskController::RunAdd(const AddRequest& request) {
   PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   std::u16string address = adapter->FirstPage(request.address, reader).value_or(request.address);
   const bool follow = request.followNext && adapter->FollowsChains();
-  // Addresses of this chain so far: a chain that leads back to one of them stops there.
+  // Addresses of this chain so far: a chain that leads back to one of them stops there,
+  // and so does one longer than any real series.
   std::set<std::u16string> visited;
-  while (!m_cancel.Cancelled() && visited.insert(address).second) {
+  while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
+         visited.insert(address).second) {
     PageAdded added = AddFromPage(*adapter, address, request, reader);
     if (!follow || !added.next) break;
     address = std::move(*added.next);
@@ -187,7 +189,8 @@ int TaskController::AddDMZJTask(char16_t* address) {
 int TaskController::AddDMZJTaskChain(char16_t* address) {
   // Addresses queued by this chain: a chain that leads back to one of them stops there.
   std::set<std::u16string> queued;
-  while (queued.insert(std::u16string(WideView(address, kUrlCapacity))).second) {
+  while (!m_cancel.Cancelled() && static_cast<int>(queued.size()) < m_settings.maxChain &&
+         queued.insert(std::u16string(WideView(address, kUrlCapacity))).second) {
     if (AddDMZJTask(address) == 0) break;
   }
   return 1;

@@ -17,6 +17,8 @@ struct ControllerSettings {
   NetTimeouts timeouts;
   // How pages and pictures that fail for a passing reason are tried again.
   RetryPolicy retry;
+  // The most chapters one Add follows along next-chapter links.
+  int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.
   std::filesystem::path dataFolder;
 };

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "tasks/safe_names.h"
 #include "text/fixed_text.h"
 
 namespace pageloom {
@@ -31,16 +32,19 @@ Owner OwnerOf(std::u16string_view folder, std::u16string_view source) {
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
-// `parent` (ending in '/') + `name` + suffix + '/', the name cut so that it all fits.
+// `parent` (ending in '/') + `name` + suffix + '/', the name cut so that it all fits the
+// path buffer and the component its file-name limit.
 std::u16string Compose(std::u16string_view parent, std::u16string_view name,
                        std::u16string_view suffix) {
   const std::size_t room = kPathCapacity - 1;
   const std::size_t fixed = parent.size() + suffix.size() + 1;
-  if (fixed >= room) return {};
+  const std::size_t suffixBytes = Utf8Length(suffix);
+  if (fixed >= room || suffixBytes >= kMaxComponentBytes) return {};
   std::size_t keep = std::min(name.size(), room - fixed);
   if (keep < name.size() && keep > 0 && IsHighSurrogate(name[keep - 1])) --keep;
   std::u16string path(parent);
-  path.append(name.substr(0, keep)).append(suffix).push_back(u'/');
+  path.append(CutToUtf8Bytes(name.substr(0, keep), kMaxComponentBytes - suffixBytes));
+  path.append(suffix).push_back(u'/');
   return path;
 }
 

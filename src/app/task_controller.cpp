@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/queue_store.h"
+#include "tasks/safe_names.h"
 #include "tasks/sites.h"
 #include "text/encoding.h"
 #include "text/fixed_text.h"
@@ -44,7 +45,9 @@ std::u16string ShortenTitle(const std::u16string& title, std::size_t room) {
   return title.substr(0, FitUnits(title, room));
 }
 
-// Title components that would leave the save folder ("." and "..") become "_".
+// Title components made fit for the disk: one that would leave the save folder ("." or
+// "..") becomes "_", control characters become '_', and each is cut to the 255 bytes of
+// UTF-8 a file name may take, at a character boundary.
 std::u16string ConfineComponents(std::u16string_view title) {
   std::u16string result;
   result.reserve(title.size());
@@ -57,7 +60,7 @@ std::u16string ConfineComponents(std::u16string_view title) {
     if (part == u"." || part == u"..")
       result += u'_';
     else
-      result += part;
+      result += CutToUtf8Bytes(ReplaceControlCharacters(part));
     if (end == std::u16string_view::npos) break;
     result += u'/';
     start = end + 1;
@@ -167,7 +170,8 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
     output[boxLength] = 0;
   }
   const std::size_t titleRoom = kRoom - boxLength - 2;
-  wideTitle = ConfineComponents(ShortenTitle(wideTitle, titleRoom));
+  // Confined again after shortening: a cut may leave a component reading "..".
+  wideTitle = ConfineComponents(ShortenTitle(ConfineComponents(wideTitle), titleRoom));
 
   // 3. and 5. Separator, title, separator.
   AppendWide(output, kPathCapacity, u"/");

@@ -1,6 +1,7 @@
 #include "tasks/comic.h"
 
 #include "tasks/picture_download.h"
+#include "tasks/safe_names.h"
 
 #include <cstdio>
 #include <utility>
@@ -104,13 +105,13 @@ std::u16string Comic::PictureFileName(std::u16string_view pictureUrl) {
   const std::size_t slash = pictureUrl.rfind(u'/');
   const std::u16string_view name =
       slash == std::u16string_view::npos ? pictureUrl : pictureUrl.substr(slash + 1);
-  if (m_renameFiles != 1) return std::u16string(name);
+  if (m_renameFiles != 1) return SafePictureFileName(name, PicturePlace());
   const int number = ++m_fileNumber;
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03d", number);
   std::u16string out(digits, digits + std::char_traits<char>::length(digits));
   out += FileExtension(name);
-  return out;
+  return SafePictureFileName(out, number);
 }
 
 }  // namespace pageloom

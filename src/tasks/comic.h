@@ -98,7 +98,9 @@ class Comic {
 
   // The file name a picture gets: the text after the last '/' of its address, or, with
   // renaming on (m_renameFiles exactly 1), the next sequence number as "%03d" followed
-  // by that name's extension. A number is consumed here, before the download.
+  // by that name's extension. A number is consumed here, before the download. Either is
+  // made safe for the disk: control characters replaced, cut to 255 bytes, and a name
+  // that is empty, "." or ".." replaced by the picture's place in the task ("007").
   std::u16string PictureFileName(std::u16string_view pictureUrl);
 
   // State text of any code; codes outside 0..5 read "未知".
@@ -112,6 +114,8 @@ class Comic {
   int MissingVersion() const { return m_missingVersion; }
 
  protected:
+  // The place of the picture being named in its task, counting from 1.
+  virtual int PicturePlace() const { return m_pictureCount + 1; }
   // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
   int EndWalk();
   // The step of a run after the walk: the next missing picture, tried once this run.
@@ -153,6 +157,7 @@ class ComicDMZJ : public Comic {
 
  protected:
   int StoreMissing(StepContext& context, const MissingPicture& picture) override;
+  int PicturePlace() const override { return m_listTaken; }
 };
 
 // The extension of a file name as the desktop's path functions find it: from the last

@@ -6,6 +6,7 @@
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "tasks/dmzj_pages.h"
+#include "tasks/links.h"
 #include "tasks/picture_download.h"
 #include "tasks/retry.h"
 #include "text/debug_line.h"
@@ -27,13 +28,27 @@ std::size_t TerminatedLength(PageBuffer& page) {
   return length;
 }
 
-// The next chapter's address: `link` (relative, UTF-8 page text) behind the last '/' of
-// the chapter's address. Nothing when the result would not fit an address buffer (a cut
-// address would name some other page).
+// `link`, as text of the page at `page`, resolved against that page's address. Nothing
+// when it cannot be resolved, leads off the page's host, or does not fit an address
+// buffer (a cut address would name some other page).
+std::optional<std::u16string> ResolveOnSite(std::u16string_view page, std::u16string_view link,
+                                            const char* what) {
+  std::u16string resolved = ResolveReference(page, link);
+  if (resolved.empty() || !StaysOnHost(resolved, page)) {
+    DebugLine(std::string("DMZJ ") + what + " link leads elsewhere; not followed");
+    return std::nullopt;
+  }
+  if (resolved.size() > kUrlCapacity - 1) {
+    DebugLine(std::string("DMZJ ") + what + " address too long; not followed");
+    return std::nullopt;
+  }
+  return resolved;
+}
+
+// The next chapter's address: `link` (relative, UTF-8 page text) resolved against the
+// chapter's address.
 std::optional<std::u16string> NextChapterAddress(std::u16string_view current,
                                                  std::string_view link) {
-  const std::size_t slash = current.rfind(u'/');
-  if (slash == std::u16string_view::npos) return std::nullopt;
   char linkText[kDmzjNextLinkCapacity] = {};
   std::memcpy(linkText, link.data(), link.size());
   std::string ansi;
@@ -41,14 +56,7 @@ std::optional<std::u16string> NextChapterAddress(std::u16string_view current,
   char16_t wideLink[kPathCapacity];
   wideLink[0] = 0;
   ToWide(wideLink, kPathCapacity, ansi.c_str());
-  const std::u16string_view wide = WideView(wideLink, kPathCapacity);
-  if (slash + 1 + wide.size() > kUrlCapacity - 1) {
-    DebugLine(std::string_view("DMZJ next-chapter address too long; chain ends"));
-    return std::nullopt;
-  }
-  std::u16string next(current.substr(0, slash + 1));
-  next += wide;
-  return next;
+  return ResolveOnSite(current, WideView(wideLink, kPathCapacity), "next-chapter");
 }
 
 }  // namespace
@@ -66,19 +74,18 @@ std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address
   const std::string_view link = ParseDmzjSeriesLink(reader.page.data(), length);
   if (link.data() == nullptr) return std::nullopt;
 
-  const std::string& root = m_names.dmzjSiteRoot;
-  if (root.size() + link.size() > kDmzjSeriesLinkCapacity - 1) {
+  if (link.size() > kDmzjSeriesLinkCapacity - 1) {
     DebugLine(std::string_view("DMZJ series link too long; address left as typed"));
     return std::nullopt;
   }
+  // The page's bytes are taken as ANSI text, not re-encoded from UTF-8; the link is
+  // resolved against the series page and followed only on its host.
   char series[kDmzjSeriesLinkCapacity];
-  std::memcpy(series, root.data(), root.size());
-  std::memcpy(series + root.size(), link.data(), link.size());
-  series[root.size() + link.size()] = 0;
-  // The page's bytes are taken as ANSI text, not re-encoded from UTF-8.
+  std::memcpy(series, link.data(), link.size());
+  series[link.size()] = 0;
   char16_t wide[kUrlCapacity];
   ToWide(wide, kUrlCapacity, series);
-  return std::u16string(WideView(wide, kUrlCapacity));
+  return ResolveOnSite(address, WideView(wide, kUrlCapacity), "series");
 }
 
 PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {

@@ -120,13 +120,25 @@ std::string DmzjSite::SeriesPage(const std::string& firstLink) {
          "</ul></div></body></html>\n";
 }
 
+namespace {
+
+// The site lives below "/dmzj" on the test server: its links that start at the host's
+// root carry that folder, as a site's own links do.
+std::string OnSite(const std::string& link) {
+  return !link.empty() && link[0] == '/' && link.compare(0, 2, "//") != 0 ? "/dmzj" + link : link;
+}
+
+}  // namespace
+
 void DmzjSite::AddChapter(const std::string& path, const DmzjChapterPlan& plan) {
-  AddPage(path, ChapterPage(plan));
+  DmzjChapterPlan onSite = plan;
+  onSite.nextLink = OnSite(plan.nextLink);
+  AddPage(path, ChapterPage(onSite));
   for (const std::string& picture : plan.pictures) AddPicture(picture);
 }
 
 void DmzjSite::AddSeries(const std::string& path, const std::string& firstLink) {
-  AddPage(path, SeriesPage(firstLink));
+  AddPage(path, SeriesPage(OnSite(firstLink)));
 }
 
 void DmzjSite::AddPage(const std::string& path, std::string body) {

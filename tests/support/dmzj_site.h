@@ -44,7 +44,9 @@ class DmzjSite {
   static std::string SeriesPage(const std::string& firstLink);
 
   // Serves a page at `path` below the site root (path begins with '/'); the chapter's
-  // pictures are served too, each with its own bytes (PictureBytes).
+  // pictures are served too, each with its own bytes (PictureBytes). Links that begin
+  // with a single '/' (a series' first link, a next-chapter link) are written as the
+  // site writes them, below its folder on the server.
   void AddChapter(const std::string& path, const DmzjChapterPlan& plan);
   void AddSeries(const std::string& path, const std::string& firstLink);
   void AddPage(const std::string& path, std::string body);

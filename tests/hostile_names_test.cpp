@@ -1,0 +1,119 @@
+// Names from pages that are no fit names on disk: titles longer than a file name may be,
+// titles and picture names with control characters, picture names that are empty or dots.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "app/folder_claims.h"
+#include "app/task_controller.h"
+#include "support/dmzj_site.h"
+#include "support/eh_site.h"
+#include "support/fake_window.h"
+#include "support/scripted_comic.h"
+#include "support/test_server.h"
+#include "support/test_settings.h"
+#include "tasks/safe_names.h"
+
+namespace pageloom::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+class HostileNamesTest : public ::testing::Test {
+ protected:
+  HostileNamesTest() { window.SetSaveFolderText(dir.Wide()); }
+
+  void AddAndRun(TaskController& controller, const std::u16string& address) {
+    window.SetAddressText(address);
+    controller.OnBnClickedAdd();
+    ASSERT_TRUE(controller.WaitForAdds(10s));
+    controller.OnBnClickedStart();
+    ASSERT_TRUE(WaitUntil([&] { return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ); }, 20s));
+  }
+  // Every file and folder below the save folder, as paths relative to it.
+  std::set<std::string> Tree() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+      if (entry.path().filename() != kFolderSourceFile)
+        names.insert(fs::relative(entry.path(), dir.Path()).u8string());
+    return names;
+  }
+
+  TestServer server;
+  TempDir dir;
+  FakeWindow window;
+};
+
+TEST_F(HostileNamesTest, TitlesLongerThanAFileNameAreCutAtACharacter) {
+  EhSite site(server);
+  TaskController controller(window, TestSettings(site.Names()));
+  // 100 Chinese characters (300 bytes), 90 Japanese ones, 70 emoji (280 bytes).
+  const std::string chinese = Repeat("漫", 100);
+  const std::string japanese = Repeat("の", 90);
+  const std::string emoji = Repeat("\xF0\x9F\x98\x80", 70);
+  int n = 0;
+  for (const std::string& title : {chinese, japanese, emoji}) {
+    const std::string name = "t" + std::to_string(n++);
+    site.AddGallery(name, {title + " Page 1", false, {{"/eh/pic/" + name + "/1.jpg"}}});
+    AddAndRun(controller, site.Address(EhSite::GalleryPath(name, false)));
+  }
+  ASSERT_EQ(window.RowCount(), 3);
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(window.RowAt(row)[3], u"已完成") << row;
+    const std::u16string folder = window.RowAt(row)[1];
+    const std::u16string_view component =
+        std::u16string_view(folder).substr(dir.Wide().size() + 1, folder.size() - dir.Wide().size() - 2);
+    EXPECT_LE(Utf8Length(component), 255u) << row;
+    EXPECT_EQ(component.find(u'\uFFFD'), std::u16string_view::npos) << "no character is split";
+    EXPECT_TRUE(fs::exists(fs::path(ToUtf8(folder)) / "001.jpg")) << row;
+  }
+  EXPECT_EQ(window.RowAt(0)[1], dir.Wide() + u"/" + FromUtf8(Repeat("漫", 85)) + u"/");
+  EXPECT_EQ(window.RowAt(2)[1], dir.Wide() + u"/" + FromUtf8(Repeat("\xF0\x9F\x98\x80", 63)) + u"/");
+  EXPECT_TRUE(window.Messages().empty()) << "no picker was asked for";
+}
+
+TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
+  DmzjSite site(server);
+  TaskController controller(window, TestSettings(site.Names()));
+  window.SetAutoRename(false);
+  controller.OnBnClickedOption();
+  // A title with control characters and a dot-dot chapter; pictures named "" and with a
+  // control character in their name.
+  DmzjChapterPlan plan{"漫\x01画\x7F", "..", "3", "", {"p/a/", "p/b\x02" "z.jpg", "p/ok.jpg"}};
+  site.AddPage("/c/1.shtml", DmzjSite::ChapterPage(plan));
+  server.Serve("/dmzjpic/p/a/", "first");
+  site.AddPicture("p/b\x02" "z.jpg");
+  site.AddPicture("p/ok.jpg");
+  AddAndRun(controller, site.Address("/c/1.shtml"));
+  EXPECT_EQ(window.RowAt(0)[1], dir.Wide(u8"漫_画_/_") + u"/");
+  EXPECT_EQ(Tree(), (std::set<std::string>{u8"漫_画_", u8"漫_画_/_", u8"漫_画_/_/001",
+                                           u8"漫_画_/_/b_z.jpg", u8"漫_画_/_/ok.jpg"}));
+  EXPECT_EQ(ReadFileBytes(dir.Path() / u8"漫_画_/_/001"), "first");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+}
+
+TEST(PictureNames, EmptyAndDotNamesTakeThePicturesPlace) {
+  ScriptedComic task(SITE_EH, 0, nullptr, ScriptedComic::Pictures(1));
+  task.SetRenameFiles(0);
+  EXPECT_EQ(task.PictureFileName(u"http://h/p/"), u"001");
+  task.SetPictureCount(6);
+  EXPECT_EQ(task.PictureFileName(u"http://h/p/."), u"007");
+  EXPECT_EQ(task.PictureFileName(u"http://h/p/.."), u"007");
+  EXPECT_EQ(task.PictureFileName(u"http://h/p/a\tb.png"), u"a_b.png");
+  EXPECT_EQ(task.PictureFileName(u"http://h/p/x.jpg"), u"x.jpg");
+  task.SetRenameFiles(1);
+  EXPECT_EQ(task.PictureFileName(u"http://h/p/x.j\x01g"), u"001.j_g");
+}
+
+}  // namespace
+}  // namespace pageloom::test

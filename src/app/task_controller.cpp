@@ -76,10 +76,12 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   // make_unique value-initialises the buffer: it starts zeroed.
   m_nextTaskNo = 0;
   m_pauseEvent.Set();
+  LoadCookieFile();
 }
 
 TaskController::~TaskController() {
   Shutdown();
+  SaveCookieFile();
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.clear();

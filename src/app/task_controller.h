@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "app/controller_settings.h"
 #include "app/manual_reset_event.h"
 #include "app/window_port.h"
+#include "net/cookie_store.h"
 #include "net/page_buffer.h"
 #include "net/session.h"
 #include "tasks/comic.h"
@@ -111,6 +113,25 @@ class TaskController {
   int AddDMZJTask(char16_t* address);
   int AddDMZJTaskChain(char16_t* address);
 
+  // --- cookies (window thread; cookies.cpp) ---
+  // The file that keeps the session's cookies between runs: cookies.txt in the data
+  // folder, read when the controller is made and written when it goes. Empty when the
+  // controller keeps nothing.
+  [[nodiscard]] std::filesystem::path CookieFile() const;
+  struct CookieImport {
+    CookieFileReading reading;
+    bool saved = true;  // false when the cookie file could not be written afterwards
+  };
+  // Adds the cookies of a cookies.txt (a browser's export) to the session, counting the
+  // lines skipped; nothing else changes. Then writes the cookie file.
+  [[nodiscard]] CookieImport ImportCookiesFrom(const std::filesystem::path& file);
+  struct CookieClearing {
+    bool cleared = false;
+    bool saved = false;  // the emptied cookie file was written (or none is kept)
+  };
+  // Forgets every cookie at once and writes the cookie file.
+  [[nodiscard]] CookieClearing ClearCookieStore();
+
   // --- workers ---
   // True while the worker of that site kind is running its walk.
   bool WorkerRunning(int siteKind) const;
@@ -136,6 +157,9 @@ class TaskController {
   Worker& WorkerFor(int siteKind);
   void StartWorker(int siteKind, const char16_t* failureMessage);
 
+  void LoadCookieFile();
+  bool SaveCookieFile();
+
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
   const SiteAdapter* AdapterOfKind(SiteKind kind) const;
@@ -155,6 +179,7 @@ class TaskController {
   std::vector<std::unique_ptr<SiteAdapter>> m_adapters;
   Cancellation m_cancel;                 // before the session, which refers to it
   std::unique_ptr<Session> m_session;
+  bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;   // check box 1010
   int m_followNext = 0;   // check box 1011
   mutable std::mutex m_tasksMutex;  // guards m_tasks and m_nextTaskNo

@@ -1,0 +1,48 @@
+// The cookies of the controller's session and their file: read at start, written at the
+// end and after every change the user makes, so a login lasts from one run to the next.
+#include "app/task_controller.h"
+#include "text/debug_line.h"
+
+namespace pageloom {
+
+std::filesystem::path TaskController::CookieFile() const {
+  if (m_settings.dataFolder.empty()) return {};
+  return m_settings.dataFolder / "cookies.txt";
+}
+
+void TaskController::LoadCookieFile() {
+  const std::filesystem::path file = CookieFile();
+  if (file.empty()) return;
+  const CookieFileReading reading = LoadCookies(*m_session, file);
+  // A file that is there but cannot be read is never overwritten with what little the
+  // session holds.
+  m_cookieFileWritable = reading.status != CookieFileStatus::kUnreadable;
+  if (!m_cookieFileWritable) DebugLine("the cookie file cannot be read and is left alone: " + file.string());
+}
+
+bool TaskController::SaveCookieFile() {
+  const std::filesystem::path file = CookieFile();
+  if (file.empty() || !m_cookieFileWritable) return true;
+  return SaveCookies(*m_session, file);
+}
+
+TaskController::CookieImport TaskController::ImportCookiesFrom(const std::filesystem::path& file) {
+  CookieImport import;
+  import.reading = LoadCookies(*m_session, file);
+  if (import.reading.status == CookieFileStatus::kRead) {
+    m_cookieFileWritable = true;  // what the user imports now outweighs an unreadable old file
+    import.saved = SaveCookieFile();
+  }
+  return import;
+}
+
+TaskController::CookieClearing TaskController::ClearCookieStore() {
+  CookieClearing clearing;
+  clearing.cleared = ClearCookies(*m_session);
+  if (!clearing.cleared) return clearing;
+  m_cookieFileWritable = true;
+  clearing.saved = SaveCookieFile();
+  return clearing;
+}
+
+}  // namespace pageloom

@@ -1,0 +1,267 @@
+#include "net/cookie_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <tuple>
+
+#include "net/transfer.h"
+#include "text/debug_line.h"
+
+namespace pageloom {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Longer lines are not cookies libcurl keeps whole.
+constexpr std::size_t kMaxLineLength = 8192;
+constexpr std::string_view kFileHeader =
+    "# Netscape HTTP Cookie File\n"
+    "# The cookies of pageLoom's downloads. Lines may be added in the same format.\n\n";
+
+// What makes a cookie one: its domain (lower case, without leading dots), path and name.
+using CookieKey = std::tuple<std::string, std::string, std::string>;
+
+struct ParsedCookie {
+  CookieKey key;
+  long long expiry = 0;  // seconds since 1970; 0 for a cookie of the session
+};
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const std::size_t tab = line.find('\t');
+    fields.push_back(line.substr(0, tab));
+    if (tab == std::string_view::npos) return fields;
+    line.remove_prefix(tab + 1);
+  }
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsFlag(std::string_view field) { return EqualsNoCase(field, "TRUE") || EqualsNoCase(field, "FALSE"); }
+
+// Control characters other than the tab, which separates the fields.
+bool HasControl(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) return true;
+  }
+  return false;
+}
+
+std::optional<long long> ParseExpiry(std::string_view field) {
+  if (field.empty() || field.size() > 18) return std::nullopt;
+  long long value = 0;
+  for (const char c : field) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+std::string NormalDomain(std::string_view domain) {
+  while (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
+  std::string normal(domain);
+  for (char& c : normal)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return normal;
+}
+
+// A Netscape cookie line (six fields when the value is missing, else seven), or nothing.
+std::optional<ParsedCookie> ParseCookieLine(std::string_view line) {
+  if (line.size() > kMaxLineLength || HasControl(line)) return std::nullopt;
+  if (line.substr(0, kHttpOnlyPrefix.size()) == kHttpOnlyPrefix) line.remove_prefix(kHttpOnlyPrefix.size());
+  const std::vector<std::string_view> fields = SplitTabs(line);
+  if (fields.size() != 6 && fields.size() != 7) return std::nullopt;
+  const std::string_view domain = fields[0];
+  const std::string_view path = fields[2];
+  const std::string_view name = fields[5];
+  if (NormalDomain(domain).empty() || domain.find(' ') != std::string_view::npos) return std::nullopt;
+  if (!IsFlag(fields[1]) || !IsFlag(fields[3])) return std::nullopt;
+  if (path.empty() || path.front() != '/') return std::nullopt;
+  if (name.empty()) return std::nullopt;
+  const std::optional<long long> expiry = ParseExpiry(fields[4]);
+  if (!expiry) return std::nullopt;
+  return ParsedCookie{CookieKey{NormalDomain(domain), std::string(path), std::string(name)}, *expiry};
+}
+
+enum class LineKind { kIgnored, kCookie, kBad };
+
+LineKind Classify(std::string_view line, std::time_t now, std::optional<ParsedCookie>& cookie) {
+  cookie = std::nullopt;
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return LineKind::kIgnored;
+  if (line.front() == '#' && line.substr(0, kHttpOnlyPrefix.size()) != kHttpOnlyPrefix)
+    return LineKind::kIgnored;
+  cookie = ParseCookieLine(line);
+  if (!cookie) return LineKind::kBad;
+  // An expired cookie is one libcurl would drop at once.
+  if (cookie->expiry != 0 && cookie->expiry <= static_cast<long long>(now)) return LineKind::kBad;
+  return LineKind::kCookie;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  ~FileDescriptor() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return m_fd; }
+  // Closes now; false when closing reported an error.
+  bool Close() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int m_fd;
+};
+
+// The whole of a regular file. A FIFO or a device is refused without being waited on.
+CookieFileStatus ReadWholeFile(const fs::path& file, std::string& content) {
+  content.clear();
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.Get() < 0) return errno == ENOENT ? CookieFileStatus::kMissing : CookieFileStatus::kUnreadable;
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uintmax_t>(info.st_size) > kMaxCookieFileSize)
+    return CookieFileStatus::kUnreadable;
+  char piece[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), piece, sizeof piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return CookieFileStatus::kUnreadable;
+    if (n == 0) return CookieFileStatus::kRead;
+    if (content.size() + static_cast<std::size_t>(n) > kMaxCookieFileSize) return CookieFileStatus::kUnreadable;
+    content.append(piece, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// An easy handle on the session's shared store, for the store's own operations.
+net_detail::EasyPtr StoreHandle(Session& session) {
+  if (!session.Valid()) return nullptr;
+  net_detail::EnsureCurl();
+  net_detail::EasyPtr easy(curl_easy_init());
+  if (!easy || curl_easy_setopt(easy.get(), CURLOPT_SHARE, session.Internals().share) != CURLE_OK)
+    return nullptr;
+  return easy;
+}
+
+// The store's lines, or nothing when they could not be listed.
+std::optional<std::vector<std::string>> ListCookies(Session& session) {
+  const net_detail::EasyPtr easy = StoreHandle(session);
+  if (!easy) return std::nullopt;
+  curl_slist* list = nullptr;
+  if (curl_easy_getinfo(easy.get(), CURLINFO_COOKIELIST, &list) != CURLE_OK) return std::nullopt;
+  const net_detail::SlistPtr owned(list);
+  std::vector<std::string> lines;
+  for (const curl_slist* item = list; item != nullptr; item = item->next)
+    if (item->data != nullptr) lines.emplace_back(item->data);
+  return lines;
+}
+
+}  // namespace
+
+CookieFileReading LoadCookies(Session& session, const fs::path& file) {
+  CookieFileReading reading;
+  std::string content;
+  reading.status = ReadWholeFile(file, content);
+  if (reading.status != CookieFileStatus::kRead) return reading;
+
+  const net_detail::EasyPtr easy = StoreHandle(session);
+  const std::time_t now = std::time(nullptr);
+  std::vector<CookieKey> handedOver;
+  std::string_view rest(content);
+  if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark) rest.remove_prefix(kByteOrderMark.size());
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::optional<ParsedCookie> cookie;
+    const LineKind kind = Classify(line, now, cookie);
+    if (kind == LineKind::kIgnored) continue;
+    if (kind == LineKind::kCookie && easy &&
+        curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, std::string(line).c_str()) == CURLE_OK) {
+      handedOver.push_back(std::move(cookie->key));
+    } else {
+      ++reading.skipped;
+    }
+  }
+
+  // libcurl says nothing of a line it refuses: the store itself tells what it took.
+  std::set<CookieKey> stored;
+  for (const std::string& line : ListCookies(session).value_or(std::vector<std::string>{}))
+    if (const std::optional<ParsedCookie> cookie = ParseCookieLine(line)) stored.insert(cookie->key);
+  for (const CookieKey& key : handedOver) {
+    if (stored.count(key) != 0)
+      ++reading.added;
+    else
+      ++reading.skipped;
+  }
+  DebugLine("cookies from " + file.string() + ": " + std::to_string(reading.added) + " taken, " +
+            std::to_string(reading.skipped) + " lines skipped");
+  return reading;
+}
+
+bool SaveCookies(Session& session, const fs::path& file) {
+  const std::optional<std::vector<std::string>> lines = ListCookies(session);
+  if (!lines) return false;
+  std::string content(kFileHeader);
+  for (const std::string& line : *lines) content.append(line).append(1, '\n');
+
+  std::error_code error;
+  if (file.has_parent_path()) fs::create_directories(file.parent_path(), error);
+  if (error) return false;
+  std::string temporary = file.string() + ".XXXXXX";
+  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.Get() < 0) return false;
+  bool ok = ::fchmod(fd.Get(), 0600) == 0 && WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0;
+  ok = fd.Close() && ok;
+  ok = ok && ::rename(temporary.c_str(), file.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    DebugLine("cookies could not be saved to " + file.string());
+  }
+  return ok;
+}
+
+bool ClearCookies(Session& session) {
+  const net_detail::EasyPtr easy = StoreHandle(session);
+  return easy && curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, "ALL") == CURLE_OK;
+}
+
+std::vector<std::string> CookieLines(Session& session) {
+  return ListCookies(session).value_or(std::vector<std::string>{});
+}
+
+}  // namespace pageloom

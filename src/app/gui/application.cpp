@@ -4,7 +4,9 @@
 #include <QIcon>
 #include <cstdlib>
 
+#include "app/data_folder.h"
 #include "app/gui/dialog_units.h"
+#include "app/gui/language.h"
 #include "app/gui/main_dialog.h"
 
 namespace pageloom {
@@ -12,6 +14,7 @@ namespace pageloom {
 CpageLoomApp::CpageLoomApp(int& argc, char** argv)
     : m_app(std::make_unique<QApplication>(argc, argv)) {
   Prepare(*m_app);
+  m_language = std::make_unique<LanguageScope>(LanguageFromEnvironment());
 }
 
 CpageLoomApp::~CpageLoomApp() = default;
@@ -28,10 +31,16 @@ void CpageLoomApp::Prepare(QApplication& app) {
 
 bool CpageLoomApp::StartsMinimised() { return std::getenv(kShowNormalVariable) == nullptr; }
 
-int CpageLoomApp::Run() { return RunMainDialog(); }
+int CpageLoomApp::Run() { return RunMainDialog(ProgramSettings()); }
 
-int CpageLoomApp::RunMainDialog() {
-  CpageLoomDlg dialog;
+ControllerSettings CpageLoomApp::ProgramSettings() {
+  ControllerSettings settings;
+  settings.dataFolder = DataFolder();
+  return settings;
+}
+
+int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
+  CpageLoomDlg dialog(std::move(settings));
   if (StartsMinimised()) {
     dialog.showMinimized();  // opens as a taskbar entry; the user restores it
   } else {

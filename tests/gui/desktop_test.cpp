@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 
 #include <QClipboard>
 #include <QHeaderView>
@@ -270,6 +271,44 @@ TEST_F(DesktopTest, MarkupInPageTextIsShownNeverInterpreted) {
   real.ShowMessage(markup.toStdU16String());
   EXPECT_EQ(format, Qt::PlainText);
   EXPECT_FALSE(watch.Touched()) << "a file named in page text was opened";
+}
+
+TEST(StopSignalTest, SigtermDismissesTheOpenMessageThenClosesTheWindowAndLeavesNoHandler) {
+  ::setenv(CpageLoomApp::kShowNormalVariable, "1", 1);
+  bool boxSeen = false;
+  std::unique_ptr<WhenReady> boxWatch;
+  const auto findDialog = []() -> CpageLoomDlg* {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<CpageLoomDlg*>(widget);
+      if (dialog != nullptr && dialog->isVisible()) return dialog;
+    }
+    return nullptr;
+  };
+  WhenReady dialogWatch(
+      [&] { return findDialog() != nullptr; },
+      [&] {
+        CpageLoomDlg* dialog = findDialog();
+        boxWatch = std::make_unique<WhenReady>(
+            [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+            [&] {
+              boxSeen = true;
+              ::raise(SIGTERM);
+              // Should the signal be lost, the test still ends.
+              QTimer::singleShot(5000, [&] {
+                if (findDialog() == nullptr) return;
+                ADD_FAILURE() << "SIGTERM left the window open";
+                if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+                findDialog()->close();
+              });
+            });
+        dialog->ShowMessage(u"请输入网址");  // returns once the box is gone
+      });
+  EXPECT_EQ(CpageLoomApp::RunMainDialog(), 0);
+  ::unsetenv(CpageLoomApp::kShowNormalVariable);
+  EXPECT_TRUE(boxSeen);
+  struct sigaction now {};
+  ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 TEST_F(CommandWindowTest, DroppedAddressesAreAddedOneTaskEachInOrder) {

@@ -8,6 +8,7 @@
 #include "app/gui/dialog_units.h"
 #include "app/gui/language.h"
 #include "app/gui/main_dialog.h"
+#include "app/gui/stop_signals.h"
 
 namespace pageloom {
 
@@ -41,6 +42,16 @@ ControllerSettings CpageLoomApp::ProgramSettings() {
 
 int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
   CpageLoomDlg dialog(std::move(settings));
+  // Asked to stop from outside: whatever box is open goes, then the window closes (after
+  // the command that opened the box has returned).
+  StopSignals stopSignals([&dialog] {
+    for (int guard = 0; guard < 16; ++guard) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || modal == &dialog) break;
+      modal->close();
+    }
+    dialog.close();
+  });
   if (StartsMinimised()) {
     dialog.showMinimized();  // opens as a taskbar entry; the user restores it
   } else {

@@ -27,7 +27,8 @@ class CpageLoomApp {
   // (the cookies, the queue) in DataFolder(). Returns the program's exit code.
   int Run();
   // The body of Run: one modal run of the main dialog in the current QApplication, made
-  // with `settings` (by default nothing outlives it).
+  // with `settings` (by default nothing outlives it). SIGTERM, SIGINT and SIGHUP close the
+  // dialog as its close button does.
   static int RunMainDialog(ControllerSettings settings = {});
   // The settings of the program's dialog.
   static ControllerSettings ProgramSettings();

@@ -198,6 +198,7 @@ void CpageLoomDlg::CreateControls() {
 }
 
 void CpageLoomDlg::RetranslateUi() {
+  if (m_model == nullptr) return;  // not made yet
   for (const ControlText& control : kControlTexts) {
     QWidget* widget = findChild<QWidget*>(QString::fromLatin1(control.objectName));
     const QString text = tr(control.text);

@@ -47,6 +47,7 @@ void CpageLoomDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CpageLoomDlg::LayOut(QSize size) {
+  if (m_autoRename == nullptr || m_followNext == nullptr) return;  // not made yet
   const DialogUnits units(font());
   const QSize laid(std::max(size.width(), m_smallest.width()), std::max(size.height(), m_smallest.height()));
   const int dx = laid.width() - m_smallest.width();

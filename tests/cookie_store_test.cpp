@@ -1,6 +1,6 @@
 // The cookie file: a browser's export read into a session (good lines taken, bad ones
 // counted), requests to the local server carrying what was read, the file written back
-// atomically with mode 0600, clearing, files that cannot be read, and a controller that
+// atomically with mode 0600, files that cannot be read, and a controller that
 // keeps its cookies in its data folder from one run to the next.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -115,18 +115,6 @@ TEST_F(CookieStoreTest, SavedFileIsPrivateCompleteAndReadsBackIntoAnotherSession
   ASSERT_TRUE(ClearCookies(*session));
   EXPECT_FALSE(SaveCookies(*session, dir.Path() / "export.txt" / "cookies.txt"));
   EXPECT_EQ(test::ReadFileBytes(saved), old);
-}
-
-TEST_F(CookieStoreTest, ClearingForgetsEveryCookieAtOnce) {
-  server.Serve("/page", "ok");
-  ASSERT_EQ(LoadCookies(*session, Write("export.txt", kExport)).added, 4);
-  ASSERT_FALSE(SentCookies().empty());
-  ASSERT_TRUE(ClearCookies(*session));
-  EXPECT_TRUE(CookieLines(*session).empty());
-  bool has = true;
-  SentCookies();
-  server.LastHeader("Cookie", &has);
-  EXPECT_FALSE(has);
 }
 
 TEST_F(CookieStoreTest, FilesThatCannotBeReadAreSaidSoWithoutWaiting) {

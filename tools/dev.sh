@@ -6,7 +6,9 @@
 #                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly
 #   tools/dev.sh bench       build a release and run the benchmarks
-#   tools/dev.sh screenshot  start pageLoom under Xvfb and save build/screenshot.png
+#   tools/dev.sh screenshot [zh|en] [WIDTHxHEIGHT] [file.png]
+#                            start pageLoom under Xvfb in that language (default zh), restored
+#                            or at that size, and save a screenshot (default build/screenshot.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -59,15 +61,28 @@ case "${1:-}" in
     for b in build/bench/bench/*_bench; do "$b"; done
     ;;
   screenshot)
+    lang=zh size="" out=build/screenshot.png
+    for arg in "${@:2}"; do
+      case "$arg" in
+        zh|en) lang=$arg ;;
+        [0-9]*x[0-9]*) size=$arg ;;
+        *) out=$arg ;;
+      esac
+    done
     tools/install-deps.sh shot
     configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_BUILD_TESTS=OFF
     cmake --build build/release -j "$jobs"
-    out=${2:-build/screenshot.png}
+    # A data folder of its own, so the picture never shows (or changes) your queue and cookies.
+    data=$(mktemp -d)
+    geometry=""
+    [ -n "$size" ] && geometry="-geometry $size+0+0"
     # PAGELOOM_SHOW_NORMAL opens the window restored instead of minimised, so it can be photographed
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
-      "PAGELOOM_SHOW_NORMAL=1 build/release/pageLoom & pid=\$!; sleep 3; import -window root '$out'; kill \$pid"
+    xvfb-run -a -s "-screen 0 1280x800x24" env XDG_DATA_HOME="$data" PAGELOOM_LANG="$lang" \
+      PAGELOOM_SHOW_NORMAL=1 bash -c \
+      "build/release/pageLoom $geometry & pid=\$!; sleep 3; import -window root '$out'; kill \$pid; wait \$pid"
+    rm -rf "$data"
     echo "saved $out"
     ;;
   *)
-    sed -n '2,10p' "$0"; exit 2 ;;
+    sed -n '2,12p' "$0"; exit 2 ;;
 esac

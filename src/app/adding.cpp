@@ -5,6 +5,7 @@
 #include <array>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
@@ -14,23 +15,55 @@
 
 namespace pageloom {
 
+namespace {
+
+bool IsLineBreak(char16_t unit) { return unit == u'\n' || unit == u'\r' || unit == 0x2028 || unit == 0x2029; }
+bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t' || unit == 0x3000 || unit == 0xA0; }
+
+// The lines of `text` without the blanks around them, empty ones left out.
+std::vector<std::u16string_view> AddressLines(std::u16string_view text) {
+  std::vector<std::u16string_view> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = start;
+    while (end < text.size() && !IsLineBreak(text[end])) ++end;
+    std::u16string_view line = text.substr(start, end - start);
+    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+    if (!line.empty()) lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
 void TaskController::OnBnClickedAdd() {
   const std::u16string typed = m_window.AddressText();
   if (typed.empty()) {
     m_window.ShowMessage(u"请输入网址");
     return;
   }
-  std::array<char16_t, kUrlCapacity> address{};
-  CopyWide(address.data(), kUrlCapacity, typed);
   m_window.SetAddressText(std::u16string());
+  AddAddresses(typed);
+}
 
-  AddRequest request = WindowOptions();
-  request.address = WideView(address.data(), kUrlCapacity);
-  if (AdapterFor(request.address) == nullptr) {
-    m_window.ShowMessage(u"暂时不支持该网站漫画下载");
-    return;
+int TaskController::AddAddresses(std::u16string_view text) {
+  const std::vector<std::u16string_view> lines = AddressLines(text);
+  bool refused = lines.empty();  // blanks alone are an address of no site
+  int queued = 0;
+  for (const std::u16string_view line : lines) {
+    std::array<char16_t, kUrlCapacity> address{};
+    CopyWide(address.data(), kUrlCapacity, line);
+    AddRequest request = WindowOptions();
+    request.address = WideView(address.data(), kUrlCapacity);
+    if (QueueAdd(std::move(request)))
+      ++queued;
+    else
+      refused = refused || AdapterFor(WideView(address.data(), kUrlCapacity)) == nullptr;
   }
-  QueueAdd(std::move(request));
+  if (refused) m_window.ShowMessage(u"暂时不支持该网站漫画下载");
+  return queued;
 }
 
 AddRequest TaskController::WindowOptions() const {

@@ -72,6 +72,7 @@ class TaskController {
   // --- commands (window thread) ---
   // Add checks the address, clears the box and queues the address; its pages are read on
   // the add thread, and its tasks' rows appear as each page has been read.
+  // Every line of the box is an address of its own, added in order.
   void OnBnClickedAdd();
   void OnBnClickedBrowse();
   void OnBnClickedStart();
@@ -92,6 +93,11 @@ class TaskController {
   // the order queued. Any thread. False when the controller is shutting down or no site
   // takes the address.
   bool QueueAdd(AddRequest request);
+  // Queues every line of `text` (blanks around a line dropped, empty lines skipped, each
+  // cut to kUrlCapacity - 1 units) with the window's options, in order. Lines no site
+  // takes are reported once ("暂时不支持该网站漫画下载"), as is text of blanks alone.
+  // Window thread. Returns the number queued.
+  int AddAddresses(std::u16string_view text);
   // True while a queued address has not been read to its end.
   [[nodiscard]] bool AddsPending() const;
   // Waits until no add is pending, or the time is up. True when none is.

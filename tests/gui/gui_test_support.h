@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/gui/application.h"
+#include "app/gui/language.h"
 
 namespace pageloom::test {
 
@@ -24,11 +25,17 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     m_app = std::make_unique<QApplication>(argc, argv);
     CpageLoomApp::Prepare(*m_app);
+    // The tests read the window's texts as written, in Chinese, whatever the locale.
+    m_language = std::make_unique<LanguageScope>(UiLanguage::kChinese);
   }
-  void TearDown() override { m_app.reset(); }
+  void TearDown() override {
+    m_language.reset();
+    m_app.reset();
+  }
 
  private:
   std::unique_ptr<QApplication> m_app;
+  std::unique_ptr<LanguageScope> m_language;
 };
 
 // Pumps the window thread's events until `done` holds or `timeout` passes.

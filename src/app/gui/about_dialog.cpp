@@ -15,7 +15,7 @@ constexpr int kIconPixels = 32;
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("CAboutDlg"));
-  setWindowTitle(QStringLiteral("关于 pageLoom"));
+  setWindowTitle(tr("关于 pageLoom"));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setModal(true);
@@ -29,7 +29,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   m_icon->setPixmap(icon.pixmap(kIconPixels, kIconPixels));
   m_icon->setGeometry(units.X(14), units.Y(14), kIconPixels, kIconPixels);
 
-  m_text = new QLabel(QString::fromUtf8(kVersionText), this);
+  m_text = new QLabel(tr(kVersionText), this);
   m_text->setObjectName(QStringLiteral("aboutText"));
   m_text->setTextFormat(Qt::PlainText);
   QRect textRect = units.Rect(42, 14, 114, 8);
@@ -37,7 +37,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   textRect.setHeight(std::max(textRect.height(), m_text->sizeHint().height()));
   m_text->setGeometry(textRect);
 
-  m_ok = new QPushButton(QStringLiteral("确定"), this);
+  m_ok = new QPushButton(tr("确定"), this);
   m_ok->setObjectName(QStringLiteral("ctl1"));
   m_ok->setDefault(true);
   m_ok->setGeometry(units.Rect(113, 41, 50, 14));

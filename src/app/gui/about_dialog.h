@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QtGlobal>
 
 class QLabel;
 class QPushButton;
@@ -12,7 +13,9 @@ class CAboutDlg : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr const char* kVersionText = "pageLoom，version 1.1.1.1 Beta";
+  // As written; shown in the language in effect.
+  static constexpr const char* kVersionText =
+      QT_TRANSLATE_NOOP("pageloom::CAboutDlg", "pageLoom，version 1.1.1.1 Beta");
 
   explicit CAboutDlg(QWidget* parent = nullptr);
 

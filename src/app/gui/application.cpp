@@ -4,14 +4,19 @@
 #include <QIcon>
 #include <cstdlib>
 
+#include "app/data_folder.h"
 #include "app/gui/dialog_units.h"
+#include "app/gui/language.h"
 #include "app/gui/main_dialog.h"
+#include "app/gui/stop_signals.h"
+#include "app/task_controller.h"
 
 namespace pageloom {
 
 CpageLoomApp::CpageLoomApp(int& argc, char** argv)
     : m_app(std::make_unique<QApplication>(argc, argv)) {
   Prepare(*m_app);
+  m_language = std::make_unique<LanguageScope>(LanguageFromEnvironment());
 }
 
 CpageLoomApp::~CpageLoomApp() = default;
@@ -28,10 +33,31 @@ void CpageLoomApp::Prepare(QApplication& app) {
 
 bool CpageLoomApp::StartsMinimised() { return std::getenv(kShowNormalVariable) == nullptr; }
 
-int CpageLoomApp::Run() { return RunMainDialog(); }
+int CpageLoomApp::Run() { return RunMainDialog(ProgramSettings()); }
 
-int CpageLoomApp::RunMainDialog() {
-  CpageLoomDlg dialog;
+ControllerSettings CpageLoomApp::ProgramSettings() {
+  ControllerSettings settings;
+  settings.dataFolder = DataFolder();
+  return settings;
+}
+
+int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
+  CpageLoomDlg dialog(std::move(settings));
+  if (dialog.Controller().Queue() == QueueState::kInUse) {
+    // Another pageLoom has the queue: two programs never write one queue.
+    dialog.ShowMessage(u"pageLoom 已在运行。");
+    return 1;
+  }
+  // Asked to stop from outside: whatever box is open goes, then the window closes (after
+  // the command that opened the box has returned).
+  StopSignals stopSignals([&dialog] {
+    for (int guard = 0; guard < 16; ++guard) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || modal == &dialog) break;
+      modal->close();
+    }
+    dialog.close();
+  });
   if (StartsMinimised()) {
     dialog.showMinimized();  // opens as a taskbar entry; the user restores it
   } else {

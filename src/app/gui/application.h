@@ -1,12 +1,16 @@
-// The application object: the Qt application, the dialog font, and one run of the main
-// dialog; the program ends when the dialog closes.
+// The application object: the Qt application, the dialog font, the language, and one run
+// of the main dialog; the program ends when the dialog closes.
 #pragma once
 
 #include <memory>
 
+#include "app/controller_settings.h"
+
 class QApplication;
 
 namespace pageloom {
+
+class LanguageScope;
 
 class CpageLoomApp {
  public:
@@ -19,10 +23,15 @@ class CpageLoomApp {
   CpageLoomApp(const CpageLoomApp&) = delete;
   CpageLoomApp& operator=(const CpageLoomApp&) = delete;
 
-  // Shows the main dialog and serves it until it closes. Returns the program's exit code.
+  // Shows the main dialog and serves it until it closes, keeping what outlives the run
+  // (the cookies, the queue) in DataFolder(). Returns the program's exit code.
   int Run();
-  // The body of Run: one modal run of the main dialog in the current QApplication.
-  static int RunMainDialog();
+  // The body of Run: one modal run of the main dialog in the current QApplication, made
+  // with `settings` (by default nothing outlives it). SIGTERM, SIGINT and SIGHUP close the
+  // dialog as its close button does.
+  static int RunMainDialog(ControllerSettings settings = {});
+  // The settings of the program's dialog.
+  static ControllerSettings ProgramSettings();
 
   // Whether the window opens minimised (unless kShowNormalVariable is set).
   static bool StartsMinimised();
@@ -31,6 +40,7 @@ class CpageLoomApp {
 
  private:
   std::unique_ptr<QApplication> m_app;
+  std::unique_ptr<LanguageScope> m_language;
 };
 
 }  // namespace pageloom

@@ -16,44 +16,49 @@
 #include "app/gui/about_dialog.h"
 #include "app/gui/dialog_units.h"
 #include "app/gui/task_table_model.h"
+#include "app/gui/tray_notifier.h"
 #include "app/task_controller.h"
 
 namespace pageloom {
 
 namespace {
 
-// Places `widget` at a rectangle given in dialog units. Texts that the font makes wider
-// than their rectangle widen it (and taller ones grow it about its middle), so that no
-// caption is cut off whatever the font.
-void Place(QWidget* widget, const DialogUnits& units, int left, int top, int width, int height,
-           bool fitText = false) {
-  QRect rect = units.Rect(left, top, width, height);
-  if (fitText) {
-    const QSize hint = widget->sizeHint();
-    if (hint.width() > rect.width()) rect.setWidth(hint.width());
-    if (hint.height() > rect.height()) {
-      const int grow = hint.height() - rect.height();
-      rect.adjust(0, -(grow / 2), 0, grow - grow / 2);
-    }
-  }
-  widget->setGeometry(rect);
-}
-
 // No button is ever the dialog's default: Enter presses only a focused button.
-QPushButton* MakeButton(QWidget* parent, int id, const QString& text) {
-  auto* button = new QPushButton(text, parent);
+QPushButton* MakeButton(QWidget* parent, int id) {
+  auto* button = new QPushButton(parent);
   button->setObjectName(ControlObjectName(id));
   button->setAutoDefault(false);
   button->setDefault(false);
   return button;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
-  auto* label = new QLabel(text, parent);
+QLabel* MakeLabel(QWidget* parent, const char* name) {
+  auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));
   label->setTextFormat(Qt::PlainText);
   return label;
 }
+
+// The texts of the controls, by object name, as written; shown translated.
+struct ControlText {
+  const char* objectName;
+  const char* text;
+};
+constexpr ControlText kControlTexts[] = {
+    {"ctl1", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "确定")},
+    {"ctl2", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "取消")},
+    {"ctl1001", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "添加")},
+    {"ctl1003", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "浏览")},
+    {"ctl1004", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "开始")},
+    {"ctl1006", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "暂停")},
+    {"ctl1007", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "继续")},
+    {"ctl1008", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "删除")},
+    {"ctl1010", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否自动重命名文件")},
+    {"ctl1011", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否下载此话之后的漫画（仅适用于DMZJ）")},
+    {"labelAddress", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "下载链接")},
+    {"labelSaveFolder", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "保存路径")},
+    {"labelTaskList", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "漫画列表")},
+};
 
 }  // namespace
 
@@ -63,14 +68,18 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
   setObjectName(QStringLiteral("CpageLoomDlg"));
   setWindowTitle(QStringLiteral("pageLoom"));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setWindowIcon(AppIcon());
   setFont(DialogFont());
+  setAcceptDrops(true);
 
   m_messageBox = [this](std::u16string_view text) { RunMessageBox(this, text); };
   m_folderPicker = [this](std::u16string_view title) { return RunFolderPicker(this, title); };
+  m_filePicker = [this](std::u16string_view title) { return RunFilePicker(this, title); };
 
   CreateControls();
+  m_tray = new TrayNotifier(*this);
   m_controller = std::make_unique<TaskController>(*this, std::move(settings));
 }
 
@@ -79,38 +88,47 @@ CpageLoomDlg::~CpageLoomDlg() {
   m_controller.reset();
 }
 
+QWidget* CpageLoomDlg::Placed(QWidget* widget, int left, int top, int width, int height,
+                              unsigned anchor, bool fitText) {
+  m_placements.push_back(Placement{widget, QRect(left, top, width, height), anchor, fitText});
+  return widget;
+}
+
 void CpageLoomDlg::CreateControls() {
   const DialogUnits units(font());
-  resize(units.Size(425, 262));
+  m_smallest = units.Size(425, 262);
+  setMinimumSize(m_smallest);
+  resize(m_smallest);
+  m_laidOut = m_smallest;
 
   // Created in tab order; the hidden OK and Cancel come first, as in the dialog template.
-  auto* ok = MakeButton(this, kIdOk, QStringLiteral("确定"));
-  Place(ok, units, 314, 241, 50, 14);
+  auto* ok = MakeButton(this, kIdOk);
+  Placed(ok, 314, 241, 50, 14, kMoveRight | kMoveDown);
   ok->hide();
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  auto* cancel = MakeButton(this, kIdCancel, QStringLiteral("取消"));
-  Place(cancel, units, 368, 241, 50, 14);
+  auto* cancel = MakeButton(this, kIdCancel);
+  Placed(cancel, 368, 241, 50, 14, kMoveRight | kMoveDown);
   cancel->hide();
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
   m_urlEdit = new QLineEdit(this);
   m_urlEdit->setObjectName(ControlObjectName(kIdAddress));
-  Place(m_urlEdit, units, 71, 22, 260, 14);
+  Placed(m_urlEdit, 71, 22, 260, 14, kGrowWide);
   m_urlEdit->installEventFilter(this);
 
-  auto* add = MakeButton(this, kIdAdd, QStringLiteral("添加"));
-  Place(add, units, 345, 21, 50, 16);
+  auto* add = MakeButton(this, kIdAdd);
+  Placed(add, 345, 21, 50, 16, kMoveRight);
 
   m_pathEdit = new QLineEdit(this);
   m_pathEdit->setObjectName(ControlObjectName(kIdSaveFolder));
-  Place(m_pathEdit, units, 71, 42, 260, 15);
+  Placed(m_pathEdit, 71, 42, 260, 15, kGrowWide);
   m_pathEdit->setText(QString::fromStdU16String(TaskController::DefaultSaveFolder()));
 
-  auto* browse = MakeButton(this, kIdBrowse, QStringLiteral("浏览"));
-  Place(browse, units, 345, 42, 50, 16);
+  auto* browse = MakeButton(this, kIdBrowse);
+  Placed(browse, 345, 42, 50, 16, kMoveRight);
 
-  auto* start = MakeButton(this, kIdStart, QStringLiteral("开始"));
-  Place(start, units, 71, 215, 50, 14);
+  auto* start = MakeButton(this, kIdStart);
+  Placed(start, 71, 215, 50, 14, kMoveDown);
 
   m_model = new TaskTableModel(this);
   m_taskList = new QTableView(this);
@@ -137,48 +155,59 @@ void CpageLoomDlg::CreateControls() {
     header->setSectionResizeMode(column, QHeaderView::Interactive);
     header->resizeSection(column, TaskTableModel::ColumnWidth(column));
   }
-  Place(m_taskList, units, 71, 82, 324, 124);
+  Placed(m_taskList, 71, 82, 324, 124, kGrowWide | kGrowTall);
 
-  auto* pause = MakeButton(this, kIdPause, QStringLiteral("暂停"));
-  Place(pause, units, 133, 215, 50, 14);
-  auto* resume = MakeButton(this, kIdContinue, QStringLiteral("继续"));
-  Place(resume, units, 197, 214, 50, 14);
-  auto* remove = MakeButton(this, kIdDelete, QStringLiteral("删除"));
-  Place(remove, units, 263, 214, 50, 14);
+  Placed(MakeButton(this, kIdPause), 133, 215, 50, 14, kMoveDown);
+  Placed(MakeButton(this, kIdContinue), 197, 214, 50, 14, kMoveDown);
+  Placed(MakeButton(this, kIdDelete), 263, 214, 50, 14, kMoveDown);
 
-  Place(MakeLabel(this, "labelAddress", QStringLiteral("下载链接")), units, 34, 24, 29, 9, true);
-  Place(MakeLabel(this, "labelSaveFolder", QStringLiteral("保存路径")), units, 34, 44, 29, 9, true);
-  Place(MakeLabel(this, "labelTaskList", QStringLiteral("漫画列表")), units, 35, 81, 29, 9, true);
+  Placed(MakeLabel(this, "labelAddress"), 34, 24, 29, 9, kFixed, true);
+  Placed(MakeLabel(this, "labelSaveFolder"), 34, 44, 29, 9, kFixed, true);
+  Placed(MakeLabel(this, "labelTaskList"), 35, 81, 29, 9, kFixed, true);
 
-  m_autoRename = new QCheckBox(QStringLiteral("是否自动重命名文件"), this);
+  m_autoRename = new QCheckBox(this);
   m_autoRename->setObjectName(ControlObjectName(kIdAutoRename));
   m_autoRename->setChecked(true);
-  Place(m_autoRename, units, 70, 65, 78, 10, true);
-  m_followNext = new QCheckBox(QStringLiteral("是否下载此话之后的漫画（仅适用于DMZJ）"), this);
+  Placed(m_autoRename, 70, 65, 78, 10, kFixed, true);
+  m_followNext = new QCheckBox(this);
   m_followNext->setObjectName(ControlObjectName(kIdFollowNext));
   m_followNext->setChecked(false);
-  Place(m_followNext, units, 149, 66, 149, 10, true);
+  Placed(m_followNext, 149, 66, 149, 10, kFixed, true);
 
   const QList<QWidget*> tabOrder{ok,    cancel, m_urlEdit, add,    m_pathEdit,  browse,      start,
-                                 m_taskList, pause, resume, remove, m_autoRename, m_followNext};
+                                 m_taskList, findChild<QWidget*>(ControlObjectName(kIdPause)),
+                                 findChild<QWidget*>(ControlObjectName(kIdContinue)),
+                                 findChild<QWidget*>(ControlObjectName(kIdDelete)), m_autoRename,
+                                 m_followNext};
   for (int i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-  connect(add, &QPushButton::clicked, this, [this] { RunCommand(&TaskController::OnBnClickedAdd); });
-  connect(browse, &QPushButton::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedBrowse); });
-  connect(start, &QPushButton::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedStart); });
-  connect(pause, &QPushButton::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedPause); });
-  connect(resume, &QPushButton::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedContinue); });
-  connect(remove, &QPushButton::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedDelete); });
+  const std::pair<int, void (TaskController::*)()> commands[] = {
+      {kIdAdd, &TaskController::OnBnClickedAdd},       {kIdBrowse, &TaskController::OnBnClickedBrowse},
+      {kIdStart, &TaskController::OnBnClickedStart},   {kIdPause, &TaskController::OnBnClickedPause},
+      {kIdContinue, &TaskController::OnBnClickedContinue}, {kIdDelete, &TaskController::OnBnClickedDelete}};
+  for (const auto& [id, command] : commands) {
+    connect(findChild<QPushButton*>(ControlObjectName(id)), &QPushButton::clicked, this,
+            [this, command = command] { RunCommand(command); });
+  }
   connect(m_autoRename, &QCheckBox::clicked, this,
           [this] { RunCommand(&TaskController::OnBnClickedOption); });
   connect(m_followNext, &QCheckBox::clicked, this,
           [this] { RunCommand(&TaskController::OnBnClickedOption); });
+  RetranslateUi();
   m_urlEdit->setFocus();
+}
+
+void CpageLoomDlg::RetranslateUi() {
+  if (m_model == nullptr) return;  // not made yet
+  for (const ControlText& control : kControlTexts) {
+    QWidget* widget = findChild<QWidget*>(QString::fromLatin1(control.objectName));
+    const QString text = tr(control.text);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(text);
+    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(text);
+  }
+  m_model->Retranslate();
+  if (m_tray != nullptr) m_tray->Retranslate();
+  LayOut(size());
 }
 
 void CpageLoomDlg::RunCommand(void (TaskController::*command)()) {
@@ -238,10 +267,17 @@ QMenu* CpageLoomDlg::CreateContextMenu() {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("backgroundMenu"));
   menu->setSeparatorsCollapsible(false);
-  menu->addAction(QStringLiteral("最小化(&N)"), this, &QWidget::showMinimized);
-  menu->addAction(QStringLiteral("关闭(&C)"), this, &QWidget::close);
+  menu->addAction(tr("最小化(&N)"), this, &QWidget::showMinimized);
+  menu->addAction(tr("关闭(&C)"), this, &QWidget::close);
   menu->addSeparator();
-  QAction* about = menu->addAction(QStringLiteral("关于 pageLoom(&A)..."));
+  QAction* import = menu->addAction(tr("导入Cookies…"));
+  import->setObjectName(QStringLiteral("importCookiesAction"));
+  connect(import, &QAction::triggered, this, &CpageLoomDlg::ImportCookies);
+  QAction* clear = menu->addAction(tr("清除Cookies"));
+  clear->setObjectName(QStringLiteral("clearCookiesAction"));
+  connect(clear, &QAction::triggered, this, &CpageLoomDlg::ClearCookies);
+  menu->addSeparator();
+  QAction* about = menu->addAction(tr("关于 pageLoom(&A)..."));
   about->setObjectName(QStringLiteral("aboutAction"));
   connect(about, &QAction::triggered, this, &CpageLoomDlg::ShowAbout);
   return menu;

@@ -12,11 +12,18 @@
 // at once (message dismissed, picker cancelled), then shuts the workers down, and only
 // then lets the window go. A close asked for while a command runs (a modal box inside it
 // runs a nested event loop) waits until the command has returned.
+//
+// The window speaks the language in effect (see language.h) and follows a change of it at
+// once. It can be resized and maximised above its dialog-unit size; the boxes and the table
+// grow with it, the table's name column taking the new width. Addresses dropped on it are
+// added. Where the desktop has a system tray, a tray icon tells when tasks end.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,6 +45,7 @@ namespace pageloom {
 
 class TaskController;
 class TaskTableModel;
+class TrayNotifier;
 
 enum DialogControlId : int {
   kIdOk = 1,
@@ -64,6 +72,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
  public:
   using MessageBoxHook = std::function<void(std::u16string_view text)>;
   using FolderPickerHook = std::function<std::optional<std::u16string>(std::u16string_view title)>;
+  // Picks a file to open; same shape as the folder picker.
+  using FilePickerHook = FolderPickerHook;
 
   explicit CpageLoomDlg(ControllerSettings settings = {}, QWidget* parent = nullptr);
   ~CpageLoomDlg() override;
@@ -87,27 +97,41 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // --- WindowPort: any thread ---
   void Post(std::function<void()> work) override;
   void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  // Bytes of the picture in flight show beside the task's progress until its next row
+  // write. Posts that follow each other quickly are shown as one.
+  void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
+  // When no worker runs any more and no address is being read, the tray says the queue
+  // is done (if a task ended since it last said so).
+  void PostWorkerEnded(int siteKind) override;
   void ShowMessage(std::u16string_view text) override;
   std::optional<std::u16string> PickFolder(std::u16string_view title) override;
 
   TaskController& Controller() { return *m_controller; }
   TaskTableModel& TableModel() { return *m_model; }
   QTableView* TaskTable() const { return m_taskList; }
+  TrayNotifier& Tray() { return *m_tray; }
 
   // The message box and the folder picker; tests put their own in place. Set them on the
   // window thread while no request is being served.
   void SetMessageBoxHook(MessageBoxHook hook);
   void SetFolderPickerHook(FolderPickerHook hook);
+  void SetCookieFilePickerHook(FilePickerHook hook);
 
   // Requests from other threads that wait for their answer.
   int PendingRequests() const;
   bool IsClosing() const;
 
-  // The menu of the dialog's background: window commands, a separator, the About item.
-  // The caller owns the menu.
+  // The menu of the dialog's background: window commands, the cookie commands, a
+  // separator, the About item. The caller owns the menu.
   QMenu* CreateContextMenu();
   // Opens the About box modally.
   void ShowAbout();
+  // "导入Cookies…": picks a cookies.txt, adds its cookies, says how many lines were taken
+  // and skipped. "清除Cookies": forgets every cookie now.
+  void ImportCookies();
+  void ClearCookies();
+  // Queues every address of `text` (one a line), as a drop does.
+  void AddDroppedAddresses(const QString& text);
 
   // Ends the dialog: closing state, workers shut down, then the dialog's own ending.
   // Deferred while a command runs.
@@ -117,15 +141,48 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   struct Request;
+  // How a control follows the window's size: it moves right or down with the window's
+  // growth, or grows wider or taller with it.
+  enum Anchor : unsigned { kFixed = 0, kMoveRight = 1, kMoveDown = 2, kGrowWide = 4, kGrowTall = 8 };
+  struct Placement {
+    QWidget* widget;
+    QRect units;  // dialog units at the smallest size
+    unsigned anchor;
+    bool fitText;  // widened (and grown about its middle) when its text needs more room
+  };
+  // Picture bytes waiting to be shown; see PostPictureProgress.
+  struct PendingBytes {
+    std::uint64_t received;
+    std::int64_t total;
+    std::uint64_t batch;
+  };
 
   // The real message box (exclamation icon, caption "pageLoom", OK) and folder picker.
   static void RunMessageBox(QWidget* parent, std::u16string_view text);
   static std::optional<std::u16string> RunFolderPicker(QWidget* parent, std::u16string_view title);
+  static std::optional<std::u16string> RunFilePicker(QWidget* parent, std::u16string_view title);
 
   void CreateControls();
+  QWidget* Placed(QWidget* widget, int left, int top, int width, int height, unsigned anchor = kFixed,
+                  bool fitText = false);
+  // Sets every text in the language in effect.
+  void RetranslateUi();
+  // Places the controls for a window of `size`; the name column takes the width gained.
+  void LayOut(QSize size);
+  void ShowText(const QString& text);
+  void NoteStatusChange(int taskNo, const QString& before, const QString& after);
+  // Widens the progress and status columns, once for all, when what `row` shows there
+  // does not fit; the name column gives the width.
+  void FitColumns(int row);
+  void OnWorkerEnded();
+  void ShowPendingBytes(std::uint64_t batch);
   void RunCommand(void (TaskController::*command)());
   // Runs `work` as a command: a close asked for meanwhile is carried out afterwards.
   void RunGuarded(const std::function<void()>& work);
@@ -142,10 +199,17 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   QCheckBox* m_followNext = nullptr;   // 1011
   QTableView* m_taskList = nullptr;    // 1005
   TaskTableModel* m_model = nullptr;
+  TrayNotifier* m_tray = nullptr;
   std::unique_ptr<TaskController> m_controller;
 
   MessageBoxHook m_messageBox;
   FolderPickerHook m_folderPicker;
+  FilePickerHook m_filePicker;
+
+  std::vector<Placement> m_placements;  // window thread
+  QSize m_smallest;                     // the dialog-unit size
+  QSize m_laidOut;                      // the size of the last layout
+  int m_tasksEndedUnsaid = 0;           // tasks ended since the tray last said the queue was done
 
   int m_commandDepth = 0;                 // window thread
   std::optional<int> m_deferredClose;     // window thread
@@ -153,6 +217,11 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   mutable std::mutex m_requestMutex;      // guards m_closing and m_pending
   bool m_closing = false;
   std::vector<std::shared_ptr<Request>> m_pending;
+  // Picture bytes: the latest of each task, shown by one queued call per batch; a row
+  // write closes the batch, so bytes posted after it never show before it.
+  std::map<int, PendingBytes> m_pendingBytes;
+  std::uint64_t m_bytesBatch = 0;
+  bool m_bytesBatchQueued = false;
 };
 
 }  // namespace pageloom

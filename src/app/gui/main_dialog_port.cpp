@@ -14,6 +14,8 @@
 
 #include "app/gui/main_dialog.h"
 #include "app/gui/task_table_model.h"
+#include "app/gui/tray_notifier.h"
+#include "app/gui/ui_texts.h"
 #include "app/task_controller.h"
 
 namespace pageloom {
@@ -83,11 +85,22 @@ void CpageLoomDlg::Post(std::function<void()> work) {
 void CpageLoomDlg::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
   std::lock_guard<std::mutex> lock(m_requestMutex);
   if (m_closing) return;
+  // The row write supersedes the task's bytes in flight; bytes posted after it belong to
+  // a new batch, shown after it.
+  m_pendingBytes.erase(taskNo);
+  if (m_bytesBatchQueued) {
+    ++m_bytesBatch;
+    m_bytesBatchQueued = false;
+  }
   // The dialog is the context: a write still queued when it goes away is discarded.
   QMetaObject::invokeMethod(
       this,
       [this, taskNo, progressText = ToQString(progress), statusText = ToQString(status)] {
-        m_model->SetTaskProgress(taskNo, progressText, statusText);
+        const int row = m_model->RowOfTask(taskNo);
+        const QString before = row < 0 ? QString() : m_model->Text(row, 3);
+        if (!m_model->SetTaskProgress(taskNo, progressText, statusText)) return;
+        FitColumns(row);
+        NoteStatusChange(taskNo, before, statusText);
       },
       Qt::QueuedConnection);
 }
@@ -97,21 +110,23 @@ void CpageLoomDlg::ShowMessage(std::u16string_view text) {
     Ask(false, text);
     return;
   }
-  if (IsClosing()) return;
-  RunGuarded([this, text] { m_messageBox(text); });
+  ShowText(CoreMessage(text));
 }
 
 std::optional<std::u16string> CpageLoomDlg::PickFolder(std::u16string_view title) {
   if (!OnWindowThread()) return Ask(true, title);
   if (IsClosing()) return std::nullopt;
   std::optional<std::u16string> answer;
-  RunGuarded([this, title, &answer] { answer = m_folderPicker(title); });
+  const std::u16string shown = CoreMessage(title).toStdU16String();
+  RunGuarded([this, &shown, &answer] { answer = m_folderPicker(shown); });
   return answer;
 }
 
 void CpageLoomDlg::SetMessageBoxHook(MessageBoxHook hook) { m_messageBox = std::move(hook); }
 
 void CpageLoomDlg::SetFolderPickerHook(FolderPickerHook hook) { m_folderPicker = std::move(hook); }
+
+void CpageLoomDlg::SetCookieFilePickerHook(FilePickerHook hook) { m_filePicker = std::move(hook); }
 
 int CpageLoomDlg::PendingRequests() const {
   std::lock_guard<std::mutex> lock(m_requestMutex);
@@ -149,10 +164,11 @@ void CpageLoomDlg::ServeRequest(const std::shared_ptr<Request>& request) {
   }
   ++m_commandDepth;
   std::optional<std::u16string> answer;
+  const std::u16string shown = CoreMessage(request->text).toStdU16String();
   if (request->picker) {
-    answer = m_folderPicker(request->text);
+    answer = m_folderPicker(shown);
   } else {
-    m_messageBox(request->text);
+    m_messageBox(shown);
   }
   Answer(*request, std::move(answer));
   --m_commandDepth;
@@ -181,12 +197,15 @@ void CpageLoomDlg::BeginClosing() {
   // Whoever waits for the window is answered first: a message counts as read, a picker
   // as cancelled. Then the workers can be joined without waiting for the window.
   for (const std::shared_ptr<Request>& request : pending) Answer(*request, std::nullopt);
+  if (m_tray != nullptr) m_tray->Hide();
   if (m_controller) m_controller->Shutdown();
 }
 
 void CpageLoomDlg::RunMessageBox(QWidget* parent, std::u16string_view text) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("pageLoom"), ToQString(text),
                   QMessageBox::Ok, parent);
+  // Messages may quote what pages and files hold: never take it for markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
@@ -195,6 +214,13 @@ std::optional<std::u16string> CpageLoomDlg::RunFolderPicker(QWidget* parent,
   const QString folder = QFileDialog::getExistingDirectory(parent, ToQString(title));
   if (folder.isEmpty()) return std::nullopt;
   return folder.toStdU16String();
+}
+
+std::optional<std::u16string> CpageLoomDlg::RunFilePicker(QWidget* parent, std::u16string_view title) {
+  const QString file = QFileDialog::getOpenFileName(parent, ToQString(title), QString(),
+                                                    tr("Cookies文件 (*.txt);;所有文件 (*)"));
+  if (file.isEmpty()) return std::nullopt;
+  return file.toStdU16String();
 }
 
 }  // namespace pageloom

@@ -1,5 +1,10 @@
 #include "app/gui/task_table_model.h"
 
+#include <QCoreApplication>
+#include <algorithm>
+
+#include "app/gui/ui_texts.h"
+
 namespace pageloom {
 
 namespace {
@@ -10,7 +15,12 @@ struct ColumnLayout {
 };
 
 constexpr ColumnLayout kColumns[TaskTableModel::kColumnCount] = {
-    {"编号", 37}, {"名称", 400}, {"进度", 60}, {"状态", 50}};
+    {QT_TRANSLATE_NOOP("pageloom::TaskTableModel", "编号"), 37},
+    {QT_TRANSLATE_NOOP("pageloom::TaskTableModel", "名称"), 400},
+    {QT_TRANSLATE_NOOP("pageloom::TaskTableModel", "进度"), 60},
+    {QT_TRANSLATE_NOOP("pageloom::TaskTableModel", "状态"), 50}};
+constexpr int kProgressColumn = 2;
+constexpr int kStatusColumn = 3;
 
 bool ValidColumn(int column) { return column >= 0 && column < TaskTableModel::kColumnCount; }
 
@@ -34,10 +44,13 @@ int TaskTableModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || !ValidColumn(index.column())) return {};
+  const Row& row = m_rows[static_cast<size_t>(index.row())];
   switch (role) {
     case Qt::DisplayRole:
+      return Shown(row, index.column());
     case Qt::ToolTipRole:
-      return m_rows[static_cast<size_t>(index.row())].texts[static_cast<size_t>(index.column())];
+      // Folder names come from pages: never let a tooltip take them for markup.
+      return PlainToolTip(Shown(row, index.column()));
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     default:
@@ -47,7 +60,7 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
 
 QVariant TaskTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || !ValidColumn(section)) return {};
-  if (role == Qt::DisplayRole) return ColumnHeader(section);
+  if (role == Qt::DisplayRole) return tr(kColumns[section].header);
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
   }
@@ -74,6 +87,7 @@ void TaskTableModel::SetText(int row, int column, const QString& text) {
   Row& target = m_rows[static_cast<size_t>(row)];
   target.texts[static_cast<size_t>(column)] = text;
   if (column == 0) target.taskNo = ParseTaskNumber(text);
+  if (column == kProgressColumn) target.inFlight.reset();
   const QModelIndex cell = index(row, column);
   emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
 }
@@ -101,10 +115,40 @@ bool TaskTableModel::SetTaskProgress(int taskNo, const QString& progress, const 
   const int row = RowOfTask(taskNo);
   if (row < 0) return false;
   Row& target = m_rows[static_cast<size_t>(row)];
-  target.texts[2] = progress;
-  target.texts[3] = status;
-  emit dataChanged(index(row, 2), index(row, 3), {Qt::DisplayRole, Qt::ToolTipRole});
+  target.texts[kProgressColumn] = progress;
+  target.texts[kStatusColumn] = status;
+  target.inFlight.reset();
+  emit dataChanged(index(row, kProgressColumn), index(row, kStatusColumn), {Qt::DisplayRole, Qt::ToolTipRole});
   return true;
+}
+
+bool TaskTableModel::SetPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) {
+  const int row = RowOfTask(taskNo);
+  if (row < 0) return false;
+  m_rows[static_cast<size_t>(row)].inFlight = PictureBytes{received, total};
+  const QModelIndex cell = index(row, kProgressColumn);
+  emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+  return true;
+}
+
+void TaskTableModel::Retranslate() {
+  emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+  if (!m_rows.empty())
+    emit dataChanged(index(0, kStatusColumn), index(rowCount() - 1, kStatusColumn),
+                     {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+QString TaskTableModel::Shown(const Row& row, int column) const {
+  const QString& text = row.texts[static_cast<size_t>(column)];
+  if (column == kStatusColumn) return StatusText(text);
+  if (column != kProgressColumn || !row.inFlight) return text;
+  const PictureBytes& bytes = *row.inFlight;
+  if (bytes.total > 0) {
+    const double share = static_cast<double>(bytes.received) / static_cast<double>(bytes.total);
+    const int percent = static_cast<int>(std::min(1.0, share) * 100.0);
+    return QStringLiteral("%1 (%2%)").arg(text, QString::number(percent));
+  }
+  return QStringLiteral("%1 (%2)").arg(text, ByteCountText(bytes.received));
 }
 
 std::optional<int> TaskTableModel::ParseTaskNumber(const QString& text) {

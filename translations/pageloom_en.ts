@@ -1,0 +1,268 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>pageloom::CAboutDlg</name>
+    <message>
+        <source>关于 pageLoom</source>
+        <translation>About pageLoom</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>pageLoom，version 1.1.1.1 Beta</source>
+        <translation>pageLoom, version 1.1.1.1 Beta</translation>
+    </message>
+</context>
+<context>
+    <name>pageloom::CoreTexts</name>
+    <message>
+        <source>无法打开任务队列文件，本次添加的任务不会被保存。</source>
+        <translation>The task queue file cannot be opened; the tasks added in this run will not be kept.</translation>
+    </message>
+    <message>
+        <source>pageLoom 已在运行。</source>
+        <translation>pageLoom is already running.</translation>
+    </message>
+    <message>
+        <source>任务队列文件已损坏，已另存为：</source>
+        <translation>The task queue file was damaged. It has been kept as: </translation>
+    </message>
+    <message>
+        <source>未完成</source>
+        <translation>Incomplete</translation>
+    </message>
+    <message>
+        <source>请输入网址</source>
+        <translation>Please enter an address.</translation>
+    </message>
+    <message>
+        <source>暂时不支持该网站漫画下载</source>
+        <translation>Comics of this site cannot be downloaded for now.</translation>
+    </message>
+    <message>
+        <source>无效的目录，请重新选择</source>
+        <translation>Invalid folder, please choose again.</translation>
+    </message>
+    <message>
+        <source>请选择至少一行数据</source>
+        <translation>Select at least one row.</translation>
+    </message>
+    <message>
+        <source>创建EH下载线程失败</source>
+        <translation>Could not start the EH download thread.</translation>
+    </message>
+    <message>
+        <source>创建DMZJ下载线程失败</source>
+        <translation>Could not start the DMZJ download thread.</translation>
+    </message>
+    <message>
+        <source>已到达下载上限。请清空cookie，换IP后重试。</source>
+        <translation>The download limit has been reached. Clear the cookies (right-click the window: Clear Cookies), change your IP address and try again.</translation>
+    </message>
+    <message>
+        <source>解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试</source>
+        <translation>Could not read the address. After 9 o'clock the site may serve logged-in users only: register on the EH forums, log in with your browser, import its cookies (right-click the window: Import Cookies…) and try again.</translation>
+    </message>
+    <message>
+        <source>请选择漫画下载目录：</source>
+        <translation>Choose the folder to download comics into:</translation>
+    </message>
+    <message>
+        <source>创建文件夹失败，请手动选择漫画保存文件夹：</source>
+        <translation>Could not create the folder. Choose a folder to save the comic in:</translation>
+    </message>
+    <message>
+        <source>准备中</source>
+        <translation>Queued</translation>
+    </message>
+    <message>
+        <source>等待中</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>下载中</source>
+        <translation>Downloading</translation>
+    </message>
+    <message>
+        <source>暂停中</source>
+        <translation>Paused</translation>
+    </message>
+    <message>
+        <source>已完成</source>
+        <translation>Done</translation>
+    </message>
+    <message>
+        <source>未知</source>
+        <translation>Unknown</translation>
+    </message>
+    <message numerus="yes">
+        <source>未完成，缺%n张</source>
+        <translation>
+            <numerusform>%n missing</numerusform>
+            <numerusform>%n missing</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>pageloom::CpageLoomDlg</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>浏览</source>
+        <translation>Browse</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>继续</source>
+        <translation>Continue</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>是否自动重命名文件</source>
+        <translation>Rename files automatically</translation>
+    </message>
+    <message>
+        <source>是否下载此话之后的漫画（仅适用于DMZJ）</source>
+        <translation>Also download the later chapters (DMZJ only)</translation>
+    </message>
+    <message>
+        <source>下载链接</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>保存路径</source>
+        <translation>Save to</translation>
+    </message>
+    <message>
+        <source>漫画列表</source>
+        <translation>Comics</translation>
+    </message>
+    <message>
+        <source>最小化(&amp;N)</source>
+        <translation>Mi&amp;nimize</translation>
+    </message>
+    <message>
+        <source>关闭(&amp;C)</source>
+        <translation>&amp;Close</translation>
+    </message>
+    <message>
+        <source>导入Cookies…</source>
+        <translation>Import Cookies…</translation>
+    </message>
+    <message>
+        <source>清除Cookies</source>
+        <translation>Clear Cookies</translation>
+    </message>
+    <message>
+        <source>关于 pageLoom(&amp;A)...</source>
+        <translation>&amp;About pageLoom...</translation>
+    </message>
+    <message>
+        <source>导入Cookies</source>
+        <translation>Import Cookies</translation>
+    </message>
+    <message>
+        <source>无法读取Cookies文件：%1</source>
+        <translation>Cannot read the cookies file: %1</translation>
+    </message>
+    <message>
+        <source>已导入 %1 条Cookies，跳过 %2 行。</source>
+        <translation>Cookies imported: %1. Lines skipped: %2.</translation>
+    </message>
+    <message>
+        <source>无法保存Cookies文件：%1</source>
+        <translation>Cannot save the cookies file: %1</translation>
+    </message>
+    <message>
+        <source>无法清除Cookies</source>
+        <translation>Cannot clear the cookies.</translation>
+    </message>
+    <message>
+        <source>Cookies已清除，但无法保存Cookies文件：%1</source>
+        <translation>The cookies are cleared, but the cookies file cannot be saved: %1</translation>
+    </message>
+    <message>
+        <source>Cookies已清除</source>
+        <translation>The cookies are cleared.</translation>
+    </message>
+    <message>
+        <source>Cookies文件 (*.txt);;所有文件 (*)</source>
+        <translation>Cookies files (*.txt);;All files (*)</translation>
+    </message>
+</context>
+<context>
+    <name>pageloom::TaskTableModel</name>
+    <message>
+        <source>编号</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>进度</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+</context>
+<context>
+    <name>pageloom::TrayNotifier</name>
+    <message>
+        <source>任务 %1 已完成</source>
+        <translation>Task %1 is done.</translation>
+    </message>
+    <message numerus="yes">
+        <source>任务 %1 已结束，缺 %n 张图片</source>
+        <translation>
+            <numerusform>Task %1 has ended with %n picture missing.</numerusform>
+            <numerusform>Task %1 has ended with %n pictures missing.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>下载队列已全部完成</source>
+        <translation>The download queue is done.</translation>
+    </message>
+    <message numerus="yes">
+        <source>下载队列已结束，%n 个任务未完成</source>
+        <translation>
+            <numerusform>The download queue has ended; %n task is unfinished.</numerusform>
+            <numerusform>The download queue has ended; %n tasks are unfinished.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>显示窗口</source>
+        <translation>Show Window</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+</context>
+</TS>

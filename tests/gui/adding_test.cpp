@@ -85,6 +85,7 @@ TEST_F(AddingTest, EscapeDuringASlowChainEndsTheProgramPromptlyWithNoHalfMadeTas
   QElapsedTimer clock;
   clock.start();
   QTest::keyClick(Box(kIdAddress), Qt::Key_Escape);
+  RecordProperty("escape_ms", static_cast<int>(clock.elapsed()));
   EXPECT_LT(clock.elapsed(), 2000) << "closing waited for the held page";
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_FALSE(dialog->Controller().AddsPending());

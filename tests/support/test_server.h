@@ -1,7 +1,7 @@
-// A local HTTP server for tests (cpp-httplib on 127.0.0.1, a free port), and temporary
-// folders. The server runs on its own thread from construction to destruction; routes
-// may be added at any time, also while requests are served. Every answer closes its
-// connection, so the server stops at once when destroyed.
+// A local HTTP or HTTPS server for tests and benchmarks (cpp-httplib on 127.0.0.1, a free
+// port), and temporary folders. The server runs on its own thread from construction to
+// destruction; routes may be added at any time, also while requests are served. By
+// default every answer closes its connection, so the server stops at once when destroyed.
 #pragma once
 
 #include <httplib.h>
@@ -12,10 +12,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace pageloom::test {
 
@@ -24,17 +27,33 @@ namespace pageloom::test {
 // call it yourself before starting threads when you need it earlier.
 void ClearProxyEnvironment();
 
+class TlsIdentity;
+
+struct ServerOptions {
+  // HTTPS with this identity (it must outlive the server); null: plain HTTP.
+  const TlsIdentity* tls = nullptr;
+  // Connections stay open for further requests (idle ones are closed after a second),
+  // as a real site's do; off: one request per connection.
+  bool keepAlive = false;
+  // Waits that a distant site adds: before the first answer on a new connection (its
+  // round trips of connecting), and before every answer.
+  std::chrono::milliseconds connectionDelay{0};
+  std::chrono::milliseconds requestDelay{0};
+};
+
 class TestServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-  TestServer();
+  TestServer() : TestServer(ServerOptions{}) {}
+  explicit TestServer(const ServerOptions& options);
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
   int Port() const { return m_port; }
-  // "http://127.0.0.1:PORT" followed by `path` (a '/' is put in between when missing).
+  // "http://127.0.0.1:PORT" (https with a TLS identity) followed by `path` (a '/' is put
+  // in between when missing).
   std::string Url(std::string_view path) const;
   std::u16string WideUrl(std::string_view path) const;
 
@@ -71,6 +90,8 @@ class TestServer {
   // Requests seen so far for a (decoded) path, and in all. Thread-safe.
   int Hits(const std::string& path) const;
   int TotalHits() const;
+  // Connections that have brought a request so far.
+  int Connections() const;
   // The raw request target (as sent, not decoded) and the headers of the last request.
   std::string LastTarget() const;
   httplib::Headers LastHeaders() const;
@@ -82,7 +103,8 @@ class TestServer {
   // Waits until the stalls are released or the server stops.
   void HoldRequest();
 
-  httplib::Server m_server;
+  const ServerOptions m_options;
+  std::unique_ptr<httplib::Server> m_server;
   int m_port = 0;
   std::thread m_thread;
 
@@ -91,6 +113,7 @@ class TestServer {
   std::map<std::string, Handler, std::less<>> m_routes;
   std::map<std::string, int, std::less<>> m_hits;
   int m_totalHits = 0;
+  std::set<std::pair<std::string, int>> m_connections;  // peer address and port
   std::string m_lastTarget;
   httplib::Headers m_lastHeaders;
   std::uint64_t m_stallGeneration = 0;

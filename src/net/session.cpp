@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include "net/transfer.h"
 
@@ -36,6 +37,15 @@ int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t)
   return progress->session->Aborted() ? 1 : 0;
 }
 
+// The certificate file the environment names, as curl reads it.
+std::string CertificateFileFromEnvironment() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != 0) return value;
+  }
+  return {};
+}
+
 struct MultiDeleter {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
@@ -45,8 +55,8 @@ using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
 
 Session::Session(const Cancellation& cancel, NetTimeouts timeouts)
     : m_cancel(cancel),
-      m_connectSeconds(timeouts.connectSeconds),
-      m_lowSpeedSeconds(timeouts.lowSpeedSeconds),
+      m_timeouts(timeouts),
+      m_certificateFile(CertificateFileFromEnvironment()),
       m_shared(std::make_unique<Shared>()) {
   net_detail::EnsureCurl();
   CURLSH* share = curl_share_init();
@@ -70,15 +80,23 @@ Session::~Session() {
 bool Session::Valid() const { return m_shared->share != nullptr; }
 
 NetTimeouts Session::Timeouts() const {
-  NetTimeouts t;
-  t.connectSeconds = m_connectSeconds.load();
-  t.lowSpeedSeconds = m_lowSpeedSeconds.load();
-  return t;
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  return m_timeouts;
 }
 
 void Session::SetTimeouts(NetTimeouts timeouts) {
-  m_connectSeconds.store(timeouts.connectSeconds);
-  m_lowSpeedSeconds.store(timeouts.lowSpeedSeconds);
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  m_timeouts = timeouts;
+}
+
+std::string Session::CertificateFile() const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  return m_certificateFile;
+}
+
+void Session::SetCertificateFile(std::string pemFile) {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  m_certificateFile = std::move(pemFile);
 }
 
 std::unique_ptr<Session> OpenInternet(const Cancellation& cancel, NetTimeouts timeouts) {
@@ -116,6 +134,9 @@ EasyPtr NewRequest(const std::string& url, Session& session) {
   ok = ok && curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+  const std::string certificates = session.CertificateFile();
+  if (!certificates.empty())
+    ok = ok && curl_easy_setopt(e, CURLOPT_CAINFO, certificates.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, connect) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, lowSpeed) == CURLE_OK;

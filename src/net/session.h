@@ -4,8 +4,9 @@
 // other's transfers.
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "text/cancellation.h"
 
@@ -33,6 +34,12 @@ class Session {
   [[nodiscard]] NetTimeouts Timeouts() const;
   void SetTimeouts(NetTimeouts timeouts);
 
+  // Certificates trusted besides the system's (a PEM file, e.g. the authority of a proxy
+  // that inspects HTTPS). A new session takes the file named by CURL_CA_BUNDLE, else by
+  // SSL_CERT_FILE, as curl does; empty: the system's only. Later transfers use it.
+  [[nodiscard]] std::string CertificateFile() const;
+  void SetCertificateFile(std::string pemFile);
+
   const Cancellation& Cancel() const { return m_cancel; }
   [[nodiscard]] bool Aborted() const { return m_cancel.Cancelled(); }
 
@@ -41,8 +48,9 @@ class Session {
 
  private:
   const Cancellation& m_cancel;
-  std::atomic<long> m_connectSeconds;
-  std::atomic<long> m_lowSpeedSeconds;
+  mutable std::mutex m_settingsMutex;  // guards the two below
+  NetTimeouts m_timeouts;
+  std::string m_certificateFile;
   std::unique_ptr<Shared> m_shared;
 };
 

@@ -1,12 +1,15 @@
 // Transfers over HTTPS and over kept connections, against the local server: whose
-// certificates a session trusts, and how many connections a series of requests opens.
+// certificates a session trusts, how many connections a series of requests opens, and
+// that a transfer on a kept connection is as separate from the one before as on a new one.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -127,6 +130,116 @@ TEST_F(HttpsTest, CertificateFileComesFromTheEnvironmentAsCurlReadsIt) {
   Session plain(cancel);
   EXPECT_EQ(plain.CertificateFile(), "");
   EXPECT_FALSE(Fetch(plain).Ok());
+}
+
+// A site whose connections stay open, over HTTP and over HTTPS.
+class KeptConnectionTest : public ::testing::TestWithParam<bool> {
+ protected:
+  KeptConnectionTest() {
+    session.SetCertificateFile(identity.CertificateFile().string());
+    server.Handle("/page", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("page " + req.get_param_value("n"), "text/html");
+    });
+  }
+  bool Page(int n) {
+    return FetchPage(session, server.WideUrl("/page?n=" + std::to_string(n)), *page) == 1 &&
+           PageText(*page) == "page " + std::to_string(n);
+  }
+  PictureResult Picture(const std::string& path, const std::string& name) {
+    return FetchPictureFile(session, server.WideUrl(path), dir.Wide(name)).result;
+  }
+
+  TlsIdentity identity;
+  TestServer server{ServerOptions{GetParam() ? &identity : nullptr, true}};
+  Cancellation cancel;
+  Session session{cancel};
+  std::unique_ptr<PageBuffer> page = std::make_unique<PageBuffer>();
+  TempDir dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(HttpAndHttps, KeptConnectionTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "Https" : "Http";
+                         });
+
+TEST_P(KeptConnectionTest, PagesAndPicturesOfOneThreadGoOverOneConnection) {
+  for (int n = 1; n <= 5; ++n) {
+    const std::string path = "/pic/" + std::to_string(n) + ".jpg";
+    server.Serve(path, test::DistinctBytes("PIC", path), "image/jpeg");
+    ASSERT_TRUE(Page(n));
+    ASSERT_EQ(Picture(path, std::to_string(n) + ".jpg"), PictureResult::kStored);
+    EXPECT_EQ(test::ReadFileBytes(dir.Path() / (std::to_string(n) + ".jpg")),
+              test::DistinctBytes("PIC", path));
+  }
+  EXPECT_EQ(server.TotalHits(), 10);
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_P(KeptConnectionTest, NothingOfOneTransferStaysSetForTheNext) {
+  server.Serve("/p.jpg", "picture");
+  server.Serve("/long", std::string(kPageBufferSize + 5000, 'l'));
+  ASSERT_EQ(Picture("/p.jpg", "p.jpg"), PictureResult::kStored);
+  ASSERT_TRUE(Page(1));
+  // The page goes with the agent name, without the picture's cache headers.
+  EXPECT_EQ(server.LastHeader("User-Agent"), "pageLoom");
+  bool has = true;
+  server.LastHeader("Cache-Control", &has);
+  EXPECT_FALSE(has);
+  // A page cut at the buffer's end, then a picture: no agent, the cache headers, and a
+  // file of its own bytes only.
+  ASSERT_EQ(FetchPage(session, server.WideUrl("/long"), *page), 1);
+  ASSERT_EQ(Picture("/p.jpg", "again.jpg"), PictureResult::kStored);
+  server.LastHeader("User-Agent", &has);
+  EXPECT_FALSE(has);
+  EXPECT_EQ(server.LastHeader("Cache-Control"), "no-cache");
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "again.jpg"), "picture");
+  ASSERT_TRUE(Page(2));
+}
+
+TEST_P(KeptConnectionTest, AbortEndsATransferOnAKeptConnectionAndTheNextOneWorks) {
+  ASSERT_TRUE(Page(1));
+  server.Stall("/hold");
+  std::atomic<int> result{-1};
+  std::thread t([&] {
+    auto own = std::make_unique<PageBuffer>();
+    result = FetchPage(session, server.WideUrl("/hold"), *own);
+  });
+  ASSERT_TRUE(server.WaitForStalled(1));
+  cancel.Cancel();
+  t.join();
+  EXPECT_EQ(result.load(), 0);
+  server.ReleaseStalls();
+  cancel.Reset();
+  EXPECT_TRUE(Page(2));
+}
+
+TEST_P(KeptConnectionTest, ThreadsAtOnceGetWhatTheyAskedFor) {
+  constexpr int kThreads = 3;
+  constexpr int kRounds = 20;
+  for (int n = 0; n < kRounds; ++n)
+    server.ServeGenerated("/g/" + std::to_string(n), 20000 + n, "image/jpeg");
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      auto own = std::make_unique<PageBuffer>();
+      for (int n = 0; n < kRounds; ++n) {
+        const std::string i = std::to_string(t * 100 + n);
+        if (FetchPage(session, server.WideUrl("/page?n=" + i), *own) != 1 ||
+            std::string(own->data()) != "page " + i)
+          ++wrong;
+        const std::string name = std::to_string(t) + "-" + std::to_string(n);
+        if (FetchPictureFile(session, server.WideUrl("/g/" + std::to_string(n)), dir.Wide(name))
+                    .result != PictureResult::kStored ||
+            test::ReadFileBytes(dir.Path() / name) != TestServer::GeneratedBody(20000 + n))
+          ++wrong;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  // Each thread keeps to its connections: far fewer than one per request.
+  EXPECT_LE(server.Connections(), 2 * kThreads);
 }
 
 }  // namespace

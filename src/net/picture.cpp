@@ -155,28 +155,27 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     partName = "." + std::to_string(std::hash<std::string>{}(name)) + ".part";
   const fs::path partPath = target.parent_path() / partName;
   PartFile part(partPath);
-  BodySink sink{&part};
-  char error[CURL_ERROR_SIZE] = {};  // outlives the handle that may write to it
+  BodySink sink{&part};  // outlives the transfer that writes to it
 
   const std::string address = EncodeUrl(url);
-  net_detail::EasyPtr easy = net_detail::NewRequest(address, session);
-  if (!easy) return outcome;
-  net_detail::SlistPtr headers;
+  net_detail::SlistPtr headers;  // outlives the transfer that sends it
   for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent:"}) {
     curl_slist* more = curl_slist_append(headers.get(), header);
     if (!more) return outcome;
     headers.release();
     headers.reset(more);
   }
-  curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(easy.get(), CURLOPT_FAILONERROR, 1L);  // an error page is no picture
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &WriteBody);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(easy.get(), CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  net_detail::Transfer transfer(session, address, net_detail::TransferKind::kPicture);
+  if (!transfer.Ready()) return outcome;
+  CURL* easy = transfer.Easy();
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);  // an error page is no picture
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 
-  const CURLcode rc = net_detail::Perform(easy.get(), session);
-  outcome.transfer = net_detail::Describe(rc, easy.get(), error);
+  const CURLcode rc = transfer.Perform();
+  outcome.transfer = transfer.Describe(rc);
   if (rc == CURLE_ABORTED_BY_CALLBACK) {  // the part file goes with `part`
     outcome.result = PictureResult::kCancelled;
     return outcome;

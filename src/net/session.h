@@ -1,7 +1,12 @@
 // The internet session of one owner (a window's controller, a test, a benchmark): the
-// cookie store, DNS cache and TLS sessions its transfers share, their time limits, and the
-// switch that aborts them. Nothing of it is process-wide: two sessions never touch each
-// other's transfers.
+// cookie store, DNS cache and TLS sessions its transfers share, the connections they keep
+// open for each other, their limits, and the switch that aborts them. Nothing of it is
+// process-wide: two sessions never touch each other's transfers or connections.
+//
+// Connections are kept: a transfer runs on handles taken from the session's small pool,
+// preferring those its own thread used last, and gives them back with their connections
+// open (HTTP keep-alive, HTTP/2 where the server offers it). So the pages and pictures a
+// worker fetches one after the other from one site share one connection.
 #pragma once
 
 #include <memory>

@@ -115,15 +115,22 @@ class PartFile {
   std::uint64_t m_flushed = 0;
 };
 
+// Where the write callback puts the body, and what it finds on the way.
 struct BodySink {
   PartFile* file;
-  bool failed = false;
+  std::uint64_t maxBytes;
+  bool failed = false;    // the file could not be written
+  bool tooLarge = false;  // the body passed maxBytes
 };
 
 std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
   const std::size_t n = size * count;
   if (n == 0) return 0;
+  if (n > sink->maxBytes - sink->file->Written()) {
+    sink->tooLarge = true;
+    return 0;  // ends the transfer; the part file goes
+  }
   if (!sink->file->Write(bytes, n)) {
     sink->failed = true;
     return 0;  // ends the transfer with a write error
@@ -155,7 +162,7 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     partName = "." + std::to_string(std::hash<std::string>{}(name)) + ".part";
   const fs::path partPath = target.parent_path() / partName;
   PartFile part(partPath);
-  BodySink sink{&part};  // outlives the transfer that writes to it
+  BodySink sink{&part, 0};  // outlives the transfer that writes to it
 
   const std::string address = EncodeUrl(url);
   net_detail::SlistPtr headers;  // outlives the transfer that sends it
@@ -168,14 +175,18 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
   net_detail::Transfer transfer(session, address, net_detail::TransferKind::kPicture);
   if (!transfer.Ready()) return outcome;
   CURL* easy = transfer.Easy();
+  sink.maxBytes = transfer.Limits().pictureMaxBytes;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);  // an error page is no picture
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 
-  const CURLcode rc = transfer.Perform();
+  CURLcode rc = transfer.Perform();
+  if (sink.tooLarge) rc = CURLE_FILESIZE_EXCEEDED;
   outcome.transfer = transfer.Describe(rc);
+  if (sink.tooLarge)
+    outcome.transfer.detail = "larger than " + std::to_string(sink.maxBytes) + " bytes";
   if (rc == CURLE_ABORTED_BY_CALLBACK) {  // the part file goes with `part`
     outcome.result = PictureResult::kCancelled;
     return outcome;

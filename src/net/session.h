@@ -9,6 +9,7 @@
 // worker fetches one after the other from one site share one connection.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,10 +18,15 @@
 
 namespace pageloom {
 
-// Time limits of every request.
+// The limits of every request, in time, speed and size; tests shorten them. A transfer
+// that passes one fails (a picture leaves no file).
 struct NetTimeouts {
   long connectSeconds = 30;
-  long lowSpeedSeconds = 60;  // a transfer that gets no byte for this long fails
+  long lowSpeedSeconds = 60;             // a transfer that gets no byte for this long
+  long pageTotalSeconds = 120;           // a page fetch that takes longer in all
+  long pictureMinBytesPerSecond = 1024;  // a picture that arrives slower than this...
+  long pictureSlowSeconds = 60;          // ...for this long
+  std::uint64_t pictureMaxBytes = std::uint64_t{1} << 30;  // a picture larger than this
 };
 
 class Session {

@@ -1,6 +1,7 @@
 #include "net/transfer.h"
 
 #include <algorithm>
+#include <climits>
 #include <iterator>
 
 #include "text/cancellation.h"
@@ -22,6 +23,10 @@ std::unique_ptr<Handles> NewHandles() {
       CURLM_OK)
     return nullptr;
   return handles;
+}
+
+curl_off_t ClampedOffset(std::uint64_t bytes) {
+  return bytes > static_cast<std::uint64_t>(LLONG_MAX) ? LLONG_MAX : static_cast<curl_off_t>(bytes);
 }
 
 }  // namespace
@@ -105,11 +110,18 @@ bool Transfer::Setup(const std::string& url, TransferKind kind) {
   const std::string certificates = m_session.CertificateFile();
   if (!certificates.empty()) set(CURLOPT_CAINFO, certificates.c_str());
   set(CURLOPT_CONNECTTIMEOUT, std::max(1L, m_limits.connectSeconds));
-  (void)kind;
-  // "No byte for lowSpeedSeconds" is watched in Perform, to the second; libcurl's own
-  // low-speed limit (an average over several seconds) stays as a backstop.
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, std::max(1L, m_limits.lowSpeedSeconds));
+  // "No byte for lowSpeedSeconds" is watched in Perform, to the second, for both kinds.
+  if (kind == TransferKind::kPage) {
+    set(CURLOPT_TIMEOUT, std::max(1L, m_limits.pageTotalSeconds));
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);  // a backstop to the watch
+    set(CURLOPT_LOW_SPEED_TIME, std::max(1L, m_limits.lowSpeedSeconds));
+  } else {
+    set(CURLOPT_LOW_SPEED_LIMIT, std::max(1L, m_limits.pictureMinBytesPerSecond));
+    set(CURLOPT_LOW_SPEED_TIME, std::max(1L, m_limits.pictureSlowSeconds));
+    // An announced size past the limit fails before the body; the body itself is
+    // counted by the caller.
+    set(CURLOPT_MAXFILESIZE_LARGE, ClampedOffset(m_limits.pictureMaxBytes));
+  }
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
   set(CURLOPT_XFERINFODATA, &m_watch);

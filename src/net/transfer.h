@@ -76,8 +76,8 @@ struct Session::Shared {
 namespace net_detail {
 
 enum class TransferKind {
-  kPage,
-  kPicture,
+  kPage,     // ends at pageTotalSeconds
+  kPicture,  // ends below the speed floor or past the size limit
 };
 
 // One GET on handles of the session's pool: the session's cookies, DNS cache, TLS

@@ -215,6 +215,28 @@ void TestServer::ServeGenerated(const std::string& path, std::uint64_t length,
   });
 }
 
+void TestServer::Drip(const std::string& path, std::size_t piece, std::chrono::milliseconds every,
+                      int pieces) {
+  piece = std::clamp<std::size_t>(piece, 1, kPatternSize);
+  Handle(path, [this, piece, every, pieces](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider(
+        "application/octet-stream", [this, piece, every, pieces](std::size_t offset,
+                                                                  httplib::DataSink& sink) {
+          if (pieces > 0 && offset >= piece * static_cast<std::size_t>(pieces)) {
+            sink.done();
+            return true;
+          }
+          {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            const auto stopping = [this] { return m_stopping; };
+            if (every.count() > 0 ? m_cv.wait_for(lock, every, stopping) : stopping())
+              return false;
+          }
+          return sink.write(Pattern().data() + (offset & (kPatternSize - 1)), piece);
+        });
+  });
+}
+
 void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
   Handler handler;
   bool newConnection = false;

@@ -80,6 +80,11 @@ class TestServer {
   // Number of requests held right now, and a wait for a count.
   int Stalled() const;
   bool WaitForStalled(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  // A chunked body of GeneratedByte bytes that comes `piece` bytes at a time, one piece
+  // every `every` (zero: as fast as the connection takes them): `pieces` of them, or
+  // without end (0) until the client goes away or the server stops.
+  void Drip(const std::string& path, std::size_t piece, std::chrono::milliseconds every,
+            int pieces = 0);
   // `length` bytes of GeneratedByte(0), GeneratedByte(1), ..., produced in pieces as they
   // are sent, never held whole: for bodies of any size.
   void ServeGenerated(const std::string& path, std::uint64_t length,

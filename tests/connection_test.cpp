@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -194,6 +195,18 @@ TEST_P(KeptConnectionTest, NothingOfOneTransferStaysSetForTheNext) {
   EXPECT_EQ(server.LastHeader("Cache-Control"), "no-cache");
   EXPECT_EQ(test::ReadFileBytes(dir.Path() / "again.jpg"), "picture");
   ASSERT_TRUE(Page(2));
+}
+
+TEST_P(KeptConnectionTest, ErrorAnswerToAPictureLeavesTheConnectionUsable) {
+  server.Serve("/missing.jpg", "<html>no such picture</html>", "text/html", 404);
+  server.Serve("/p.jpg", "picture");
+  const PictureOutcome missing =
+      FetchPictureFile(session, server.WideUrl("/missing.jpg"), dir.Wide("missing.jpg"));
+  EXPECT_EQ(missing.result, PictureResult::kFailed);
+  EXPECT_EQ(missing.transfer.status, 404);
+  EXPECT_EQ(Picture("/p.jpg", "p.jpg"), PictureResult::kStored);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "missing.jpg"));
+  EXPECT_EQ(server.Connections(), 1);
 }
 
 TEST_P(KeptConnectionTest, AbortEndsATransferOnAKeptConnectionAndTheNextOneWorks) {

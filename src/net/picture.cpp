@@ -32,6 +32,8 @@ constexpr std::size_t kPieceSize = 4096;
 constexpr long kReceiveBufferSize = 256 * 1024;
 // Written data is handed to the disk in steps of this size during the transfer.
 constexpr std::uint64_t kWriteBackStep = 8u << 20;
+// An error page up to this size is read past rather than cut off.
+constexpr std::uint64_t kErrorPageToSkip = 64 * 1024;
 
 bool SomethingAt(const fs::path& path) {
   if (path.empty()) return false;
@@ -118,15 +120,31 @@ class PartFile {
 // Where the write callback puts the body, and what it finds on the way.
 struct BodySink {
   PartFile* file;
+  CURL* easy;
   std::uint64_t maxBytes;
-  bool failed = false;    // the file could not be written
-  bool tooLarge = false;  // the body passed maxBytes
+  bool statusSeen = false;
+  bool errorAnswer = false;   // the answer's status says it is no picture
+  std::uint64_t skipped = 0;  // bytes of an error answer read past
+  bool failed = false;        // the file could not be written
+  bool tooLarge = false;      // the body passed maxBytes
 };
 
 std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
   const std::size_t n = size * count;
   if (n == 0) return 0;
+  if (!sink->statusSeen) {
+    sink->statusSeen = true;
+    long status = 0;
+    curl_easy_getinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
+    sink->errorAnswer = status >= 400;
+  }
+  if (sink->errorAnswer) {
+    // An error page is no picture. A short one is read to its end, which keeps the
+    // connection usable; a long one ends the transfer.
+    sink->skipped += n;
+    return sink->skipped <= kErrorPageToSkip ? n : 0;
+  }
   if (n > sink->maxBytes - sink->file->Written()) {
     sink->tooLarge = true;
     return 0;  // ends the transfer; the part file goes
@@ -162,7 +180,7 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     partName = "." + std::to_string(std::hash<std::string>{}(name)) + ".part";
   const fs::path partPath = target.parent_path() / partName;
   PartFile part(partPath);
-  BodySink sink{&part, 0};  // outlives the transfer that writes to it
+  BodySink sink{&part, nullptr, 0};  // outlives the transfer that writes to it
 
   const std::string address = EncodeUrl(url);
   net_detail::SlistPtr headers;  // outlives the transfer that sends it
@@ -175,18 +193,25 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
   net_detail::Transfer transfer(session, address, net_detail::TransferKind::kPicture);
   if (!transfer.Ready()) return outcome;
   CURL* easy = transfer.Easy();
+  sink.easy = easy;
   sink.maxBytes = transfer.Limits().pictureMaxBytes;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);  // an error page is no picture
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 
   CURLcode rc = transfer.Perform();
-  if (sink.tooLarge) rc = CURLE_FILESIZE_EXCEEDED;
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  if (sink.tooLarge)
+    rc = CURLE_FILESIZE_EXCEEDED;
+  else if (status >= 400 && rc != CURLE_ABORTED_BY_CALLBACK)
+    rc = CURLE_HTTP_RETURNED_ERROR;  // an error page is no picture
   outcome.transfer = transfer.Describe(rc);
   if (sink.tooLarge)
     outcome.transfer.detail = "larger than " + std::to_string(sink.maxBytes) + " bytes";
+  else if (rc == CURLE_HTTP_RETURNED_ERROR)
+    outcome.transfer.detail = "answered " + std::to_string(status);
   if (rc == CURLE_ABORTED_BY_CALLBACK) {  // the part file goes with `part`
     outcome.result = PictureResult::kCancelled;
     return outcome;

@@ -12,6 +12,8 @@ namespace {
 
 // Connections one set of handles keeps open for later transfers.
 constexpr long kCachedConnections = 8;
+// A Retry-After longer than this (about 31 years) is taken as this.
+constexpr long long kLongestRetryAfter = 999999999;
 
 std::unique_ptr<Handles> NewHandles() {
   EnsureCurl();
@@ -201,6 +203,11 @@ TransferOutcome Transfer::Describe(CURLcode code) const {
   TransferOutcome outcome;
   if (CURL* easy = Easy()) {
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &outcome.status);
+    curl_header* header = nullptr;
+    if (outcome.status != 0 &&
+        curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) == CURLHE_OK &&
+        header != nullptr && header->value != nullptr)
+      outcome.retryAfter = ParseRetryAfter(header->value, std::time(nullptr));
   }
   outcome.detail = m_error[0] != 0 ? m_error : curl_easy_strerror(code);
   switch (code) {
@@ -216,6 +223,34 @@ TransferOutcome Transfer::Describe(CURLcode code) const {
     default: outcome.result = TransferResult::kFailed; break;
   }
   return outcome;
+}
+
+std::optional<std::chrono::seconds> ParseRetryAfter(const char* value, std::time_t now) {
+  if (value == nullptr) return std::nullopt;
+  std::string text(value);
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.back())) text.pop_back();
+  const std::size_t start = text.find_first_not_of(" \t");
+  if (start == std::string::npos) return std::nullopt;
+  text.erase(0, start);
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  if (std::all_of(text.begin(), text.end(), isDigit)) {
+    long long seconds = 0;
+    for (const char c : text) {
+      seconds = seconds * 10 + (c - '0');
+      if (seconds > kLongestRetryAfter) return std::chrono::seconds(kLongestRetryAfter);
+    }
+    return std::chrono::seconds(seconds);
+  }
+  // An HTTP date names its weekday or month; a bare sign or number is no date.
+  const bool hasLetter = std::any_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  });
+  if (!hasLetter) return std::nullopt;
+  const std::time_t when = curl_getdate(text.c_str(), nullptr);
+  if (when == -1) return std::nullopt;
+  const long long ahead = static_cast<long long>(when) - static_cast<long long>(now);
+  return std::chrono::seconds(std::clamp(ahead, 0LL, kLongestRetryAfter));
 }
 
 }  // namespace pageloom::net_detail

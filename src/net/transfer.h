@@ -8,8 +8,10 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,8 +105,8 @@ class Transfer {
   // for the idle limit.
   [[nodiscard]] CURLcode Perform();
 
-  // The outcome of the finished transfer: its code, the status of the last answer, and
-  // libcurl's error text.
+  // The outcome of the finished transfer: its code, the status and Retry-After of the
+  // last answer, and libcurl's error text.
   [[nodiscard]] TransferOutcome Describe(CURLcode code) const;
 
  private:
@@ -125,6 +127,11 @@ class Transfer {
   Watch m_watch;
   char m_error[CURL_ERROR_SIZE] = {};
 };
+
+// Retry-After as a server writes it: seconds, or an HTTP date (`now` is the time it is
+// measured from; a date in the past is 0 seconds). Nothing for anything else.
+[[nodiscard]] std::optional<std::chrono::seconds> ParseRetryAfter(const char* value,
+                                                                  std::time_t now);
 
 }  // namespace net_detail
 }  // namespace pageloom

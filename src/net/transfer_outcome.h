@@ -21,8 +21,11 @@ enum class TransferResult {
 
 struct TransferOutcome {
   TransferResult result = TransferResult::kFailed;
-  long status = 0;  // HTTP status of the last answer, 0 when none arrived
-  // What the server asked for in Retry-After, when it did.
+  // HTTP status of the last answer (after redirects), whatever the result; 0 when none
+  // arrived.
+  long status = 0;
+  // The wait the last answer asked for in Retry-After, when it had one: its seconds, or
+  // the time until its HTTP date (0 for a date passed). Any status may carry it.
   std::optional<std::chrono::seconds> retryAfter;
   std::string detail;  // for the debug output
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <filesystem>
@@ -32,6 +33,8 @@ constexpr std::size_t kPieceSize = 4096;
 constexpr long kReceiveBufferSize = 256 * 1024;
 // Written data is handed to the disk in steps of this size during the transfer.
 constexpr std::uint64_t kWriteBackStep = 8u << 20;
+// The progress hook hears of a download at most this often (and once at its end).
+constexpr std::chrono::milliseconds kProgressStep{100};
 // An error page up to this size is read past rather than cut off.
 constexpr std::uint64_t kErrorPageToSkip = 64 * 1024;
 
@@ -122,12 +125,31 @@ struct BodySink {
   PartFile* file;
   CURL* easy;
   std::uint64_t maxBytes;
+  const PictureProgress* progress;
+  std::chrono::steady_clock::time_point lastReport;
   bool statusSeen = false;
   bool errorAnswer = false;   // the answer's status says it is no picture
   std::uint64_t skipped = 0;  // bytes of an error answer read past
   bool failed = false;        // the file could not be written
   bool tooLarge = false;      // the body passed maxBytes
 };
+
+// The size the answer announced, -1 when it did not (or is no picture).
+std::int64_t AnnouncedSize(const BodySink& sink) {
+  curl_off_t total = -1;
+  if (sink.errorAnswer || curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+                                            &total) != CURLE_OK)
+    return -1;
+  return total < 0 ? -1 : static_cast<std::int64_t>(total);
+}
+
+void ReportProgress(BodySink& sink) {
+  if (!*sink.progress) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - sink.lastReport < kProgressStep) return;
+  sink.lastReport = now;
+  (*sink.progress)(sink.file->Written(), AnnouncedSize(sink));
+}
 
 std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
@@ -153,13 +175,14 @@ std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* us
     sink->failed = true;
     return 0;  // ends the transfer with a write error
   }
+  ReportProgress(*sink);
   return n;
 }
 
 }  // namespace
 
 PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
-                                std::u16string_view path) {
+                                std::u16string_view path, const PictureProgress& progress) {
   PictureOutcome outcome;
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return outcome;
   const fs::path target(ToUtf8(path));
@@ -180,7 +203,8 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     partName = "." + std::to_string(std::hash<std::string>{}(name)) + ".part";
   const fs::path partPath = target.parent_path() / partName;
   PartFile part(partPath);
-  BodySink sink{&part, nullptr, 0};  // outlives the transfer that writes to it
+  // Outlives the transfer that writes to it.
+  BodySink sink{&part, nullptr, 0, &progress, std::chrono::steady_clock::now()};
 
   const std::string address = EncodeUrl(url);
   net_detail::SlistPtr headers;  // outlives the transfer that sends it
@@ -212,6 +236,7 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     outcome.transfer.detail = "larger than " + std::to_string(sink.maxBytes) + " bytes";
   else if (rc == CURLE_HTTP_RETURNED_ERROR)
     outcome.transfer.detail = "answered " + std::to_string(status);
+  if (progress) progress(part.Written(), AnnouncedSize(sink));
   if (rc == CURLE_ABORTED_BY_CALLBACK) {  // the part file goes with `part`
     outcome.result = PictureResult::kCancelled;
     return outcome;

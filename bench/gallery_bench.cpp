@@ -246,7 +246,8 @@ void BM_Gallery300(benchmark::State& state) {
   state.counters["ratio"] = pageLoom.seconds / flushed.seconds;
   state.counters["ratio_bare"] = pageLoom.seconds / bare.seconds;
   state.counters["pageloom_peak_MB"] = static_cast<double>(pageLoom.peakKb) / 1024.0;
-  state.counters["curl_peak_MB"] = static_cast<double>(std::max(flushed.peakKb, bare.peakKb)) / 1024.0;
+  const long curlPeakKb = std::max(flushed.peakKb, bare.peakKb);
+  state.counters["curl_peak_MB"] = static_cast<double>(curlPeakKb) / 1024.0;
   state.counters["pageloom_connections"] = pageLoom.connections;
   state.counters["curl_connections"] = flushed.connections;
 }

@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,11 +15,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
 
 namespace pageloom::test {
 
@@ -35,8 +34,8 @@ struct ServerOptions {
   // Connections stay open for further requests (idle ones are closed after a second),
   // as a real site's do; off: one request per connection.
   bool keepAlive = false;
-  // Waits that a distant site adds: before the first answer on a new connection (its
-  // round trips of connecting), and before every answer.
+  // Waits that a distant site adds: on every new connection before its first request is
+  // read (the round trips of connecting), and before every answer.
   std::chrono::milliseconds connectionDelay{0};
   std::chrono::milliseconds requestDelay{0};
 };
@@ -95,7 +94,7 @@ class TestServer {
   // Requests seen so far for a (decoded) path, and in all. Thread-safe.
   int Hits(const std::string& path) const;
   int TotalHits() const;
-  // Connections that have brought a request so far.
+  // Connections accepted so far.
   int Connections() const;
   // The raw request target (as sent, not decoded) and the headers of the last request.
   std::string LastTarget() const;
@@ -109,6 +108,7 @@ class TestServer {
   void HoldRequest();
 
   const ServerOptions m_options;
+  std::atomic<int> m_accepted{0};  // connections
   std::unique_ptr<httplib::Server> m_server;
   int m_port = 0;
   std::thread m_thread;
@@ -118,7 +118,6 @@ class TestServer {
   std::map<std::string, Handler, std::less<>> m_routes;
   std::map<std::string, int, std::less<>> m_hits;
   int m_totalHits = 0;
-  std::set<std::pair<std::string, int>> m_connections;  // peer address and port
   std::string m_lastTarget;
   httplib::Headers m_lastHeaders;
   std::uint64_t m_stallGeneration = 0;

@@ -179,6 +179,24 @@ std::size_t WriteBody(char* bytes, std::size_t size, std::size_t count, void* us
   return n;
 }
 
+// How the transfer of a picture ended, with what its sink saw: a body past the size
+// limit, an answer whose status says it is no picture.
+TransferOutcome JudgeTransfer(const net_detail::Transfer& transfer, CURLcode rc,
+                              const BodySink& sink) {
+  long status = 0;
+  curl_easy_getinfo(sink.easy, CURLINFO_RESPONSE_CODE, &status);
+  if (sink.tooLarge)
+    rc = CURLE_FILESIZE_EXCEEDED;
+  else if (status >= 400 && rc != CURLE_ABORTED_BY_CALLBACK)
+    rc = CURLE_HTTP_RETURNED_ERROR;
+  TransferOutcome outcome = transfer.Describe(rc);
+  if (sink.tooLarge)
+    outcome.detail = "larger than " + std::to_string(sink.maxBytes) + " bytes";
+  else if (rc == CURLE_HTTP_RETURNED_ERROR)
+    outcome.detail = "answered " + std::to_string(status);
+  return outcome;
+}
+
 }  // namespace
 
 PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
@@ -224,24 +242,13 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
 
-  CURLcode rc = transfer.Perform();
-  long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-  if (sink.tooLarge)
-    rc = CURLE_FILESIZE_EXCEEDED;
-  else if (status >= 400 && rc != CURLE_ABORTED_BY_CALLBACK)
-    rc = CURLE_HTTP_RETURNED_ERROR;  // an error page is no picture
-  outcome.transfer = transfer.Describe(rc);
-  if (sink.tooLarge)
-    outcome.transfer.detail = "larger than " + std::to_string(sink.maxBytes) + " bytes";
-  else if (rc == CURLE_HTTP_RETURNED_ERROR)
-    outcome.transfer.detail = "answered " + std::to_string(status);
+  outcome.transfer = JudgeTransfer(transfer, transfer.Perform(), sink);
   if (progress) progress(part.Written(), AnnouncedSize(sink));
-  if (rc == CURLE_ABORTED_BY_CALLBACK) {  // the part file goes with `part`
+  if (outcome.transfer.result == TransferResult::kCancelled) {  // the part file goes with `part`
     outcome.result = PictureResult::kCancelled;
     return outcome;
   }
-  if (rc != CURLE_OK) {
+  if (!outcome.transfer.Ok()) {
     DebugLine("picture download failed: " + outcome.transfer.detail + " (" + address + ")");
     return outcome;
   }

@@ -89,7 +89,9 @@ Transfer::Transfer(Session& session, const std::string& url, TransferKind kind)
 
 Transfer::~Transfer() {
   if (!m_handles) return;
-  // Nothing of this transfer (callbacks, buffers, headers) stays set on the handles.
+  // Nothing of this transfer (callbacks, buffers, headers) stays set on the handles. The
+  // list of cookie files to read is emptied first: a reset would drop it unfreed.
+  curl_easy_setopt(m_handles->easy.get(), CURLOPT_COOKIEFILE, nullptr);
   curl_easy_reset(m_handles->easy.get());
   m_session.Internals().pool.Give(std::move(m_handles));
 }

@@ -30,34 +30,35 @@ using test::TlsIdentity;
 
 std::string PageText(const PageBuffer& page) { return std::string(page.data()); }
 
-// The certificate variables as a test wants them (unset when not given), for the life of
-// the object; the old values come back after. Made before the transfers that read them.
-class CertificateEnvironment {
+// Environment variables as a test wants them (unset when without a value), for the life
+// of the object; the old values come back after. Made before the transfers that read them.
+class ScopedVariables {
  public:
-  CertificateEnvironment(std::optional<std::string> bundle, std::optional<std::string> file) {
-    Set("CURL_CA_BUNDLE", bundle);
-    Set("SSL_CERT_FILE", file);
+  using Value = std::optional<std::string>;
+  ScopedVariables(std::initializer_list<std::pair<const char*, Value>> variables) {
+    for (const auto& [name, value] : variables) {
+      const char* old = std::getenv(name);
+      m_saved.emplace_back(name, old ? Value(old) : std::nullopt);
+      Put(name, value);
+    }
   }
-  ~CertificateEnvironment() {
+  ~ScopedVariables() {
     for (const auto& [name, value] : m_saved) Put(name, value);
   }
-  CertificateEnvironment(const CertificateEnvironment&) = delete;
-  CertificateEnvironment& operator=(const CertificateEnvironment&) = delete;
+  ScopedVariables(const ScopedVariables&) = delete;
+  ScopedVariables& operator=(const ScopedVariables&) = delete;
 
  private:
-  void Set(const char* name, const std::optional<std::string>& value) {
-    const char* old = std::getenv(name);
-    m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    Put(name, value);
-  }
-  static void Put(const char* name, const std::optional<std::string>& value) {
+  static void Put(const char* name, const Value& value) {
     if (value)
       ::setenv(name, value->c_str(), 1);
     else
       ::unsetenv(name);
   }
-  std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
+  std::vector<std::pair<const char*, Value>> m_saved;
 };
+
+ScopedVariables::Value None() { return std::nullopt; }
 
 class HttpsTest : public ::testing::Test {
  protected:
@@ -67,7 +68,7 @@ class HttpsTest : public ::testing::Test {
     return FetchPageText(session, server.WideUrl("/page"), *page);
   }
 
-  CertificateEnvironment noVariables{std::nullopt, std::nullopt};
+  ScopedVariables noVariables{{"CURL_CA_BUNDLE", None()}, {"SSL_CERT_FILE", None()}};
   TlsIdentity identity;
   TlsIdentity stranger;  // another site's certificate
   TestServer server{ServerOptions{&identity}};
@@ -109,19 +110,19 @@ TEST_F(HttpsTest, CertificateFileComesFromTheEnvironmentAsCurlReadsIt) {
   const std::string right = identity.CertificateFile().string();
   const std::string wrong = stranger.CertificateFile().string();
   {
-    CertificateEnvironment env(std::nullopt, right);
+    ScopedVariables env{{"CURL_CA_BUNDLE", None()}, {"SSL_CERT_FILE", right}};
     Session session(cancel);
     EXPECT_EQ(session.CertificateFile(), right);
     EXPECT_TRUE(Fetch(session).Ok());
   }
   {
     // CURL_CA_BUNDLE comes first.
-    CertificateEnvironment env(right, wrong);
+    ScopedVariables env{{"CURL_CA_BUNDLE", right}, {"SSL_CERT_FILE", wrong}};
     Session session(cancel);
     EXPECT_TRUE(Fetch(session).Ok());
   }
   {
-    CertificateEnvironment env(wrong, right);
+    ScopedVariables env{{"CURL_CA_BUNDLE", wrong}, {"SSL_CERT_FILE", right}};
     Session session(cancel);
     EXPECT_FALSE(Fetch(session).Ok());
     // What the session is told later counts.
@@ -253,6 +254,26 @@ TEST_P(KeptConnectionTest, ThreadsAtOnceGetWhatTheyAskedFor) {
   EXPECT_EQ(wrong.load(), 0);
   // Each thread keeps to its connections: far fewer than one per request.
   EXPECT_LE(server.Connections(), 2 * kThreads);
+}
+
+TEST(ProxyTest, ProxyFromTheEnvironmentCarriesPagesAndPicturesOverAKeptConnection) {
+  TestServer proxy{ServerOptions{nullptr, true}};  // clears the proxy variables first
+  // A proxy is asked for the whole address; this one knows two of them.
+  proxy.Serve("http://gallery.invalid/page", "page via the proxy");
+  proxy.Serve("http://pictures.invalid/p.jpg", "picture via the proxy", "image/jpeg");
+  const ScopedVariables env{{"http_proxy", proxy.Url("")}, {"no_proxy", None()},
+                            {"NO_PROXY", None()}};
+  Cancellation cancel;
+  Session session(cancel);
+  auto page = std::make_unique<PageBuffer>();
+  ASSERT_EQ(FetchPage(session, u"http://gallery.invalid/page", *page), 1);
+  EXPECT_EQ(PageText(*page), "page via the proxy");
+  TempDir dir;
+  EXPECT_EQ(FetchPictureFile(session, u"http://pictures.invalid/p.jpg", dir.Wide("p.jpg")).result,
+            PictureResult::kStored);
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "p.jpg"), "picture via the proxy");
+  EXPECT_EQ(proxy.LastTarget(), "http://pictures.invalid/p.jpg");
+  EXPECT_EQ(proxy.Connections(), 1);
 }
 
 }  // namespace

@@ -238,7 +238,7 @@ class DmzjSiteTest : public ::testing::Test {
   // What the steps called directly here work with, as a worker's would be.
   std::unique_ptr<PageBuffer> page = std::make_unique<PageBuffer>();
   StepContext context{controller.InternetSession(), *page, window, controller.Settings().sites,
-                      controller.Settings().retry};
+                      controller.Settings().retry, nullptr, {}};
 };
 
 TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {

@@ -1,5 +1,5 @@
 // Picture downloads against the local server into temporary folders: results, what is
-// left on disk, the limit picture, path limits, failures, aborting and threads.
+// left on disk, the limit picture, path limits, failures, progress, aborting and threads.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -20,6 +20,7 @@
 
 #include "net/page_fetch.h"
 #include "net/part_file.h"
+#include "net/picture.h"
 #include "net/session.h"
 #include "tasks/picture_download.h"
 #include "support/fake_window.h"
@@ -337,6 +338,59 @@ TEST_F(PictureTest, WriteFailureLeavesNoFile) {
   sigaction(SIGXFSZ, &old, nullptr);
   EXPECT_EQ(result, kPictureFailed);
   EXPECT_TRUE(Entries(tmp.Path()).empty());
+}
+
+TEST_F(PictureTest, ProgressIsToldOnTheDownloadingThreadAFewTimesASecondAndAtTheEnd) {
+  struct Call {
+    std::uint64_t received;
+    std::int64_t total;
+    std::thread::id thread;
+    Clock::time_point at;
+  };
+  std::vector<Call> calls;
+  const PictureProgress hook = [&calls](std::uint64_t received, std::int64_t total) {
+    calls.push_back({received, total, std::this_thread::get_id(), Clock::now()});
+  };
+  const auto fetch = [&](const std::string& path, const std::string& name) {
+    return FetchPictureFile(session, server.WideUrl(path), tmp.Wide(name), hook).result;
+  };
+  // 20 pieces of 5000 bytes, one every 50 ms, without an announced size.
+  server.Drip("/drip.jpg", 5000, std::chrono::milliseconds(50), 20);
+  const auto start = Clock::now();
+  ASSERT_EQ(fetch("/drip.jpg", "drip.jpg"), PictureResult::kStored);
+  const auto elapsed = Clock::now() - start;
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_LE(calls.size(), static_cast<std::size_t>(elapsed / std::chrono::milliseconds(100)) + 2);
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].thread, std::this_thread::get_id());
+    EXPECT_EQ(calls[i].total, -1);
+    if (i > 0) {
+      EXPECT_GE(calls[i].received, calls[i - 1].received);
+    }
+    if (i > 0 && i + 1 < calls.size()) {
+      EXPECT_GE(calls[i].at - calls[i - 1].at, std::chrono::milliseconds(100));
+    }
+  }
+  EXPECT_EQ(calls.back().received, 100000u);
+
+  // An announced size is passed on.
+  calls.clear();
+  server.ServeGenerated("/big.jpg", 3 << 20, "image/jpeg");
+  ASSERT_EQ(fetch("/big.jpg", "big.jpg"), PictureResult::kStored);
+  ASSERT_FALSE(calls.empty());
+  for (const Call& call : calls) EXPECT_EQ(call.total, 3 << 20);
+  EXPECT_EQ(calls.back().received, 3u << 20);
+
+  // A failed download ends with its one call; a picture already there makes none.
+  calls.clear();
+  server.Serve("/missing.jpg", "no such picture", "text/html", 404);
+  EXPECT_EQ(fetch("/missing.jpg", "m.jpg"), PictureResult::kFailed);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].received, 0u);
+  EXPECT_EQ(calls[0].total, -1);
+  calls.clear();
+  EXPECT_EQ(fetch("/big.jpg", "big.jpg"), PictureResult::kAlreadyThere);
+  EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {

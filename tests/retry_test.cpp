@@ -127,6 +127,13 @@ TEST(RetryGallery, APictureThatFailsOnceWith503IsStoredWithoutAnyoneNoticing) {
   EXPECT_EQ(ReadFileBytes(dir.Path() / "Busy" / "002.jpg"), EhSite::PictureBytes("/eh/pic/b/2.jpg"));
   EXPECT_EQ(server.Hits("/eh/pic/b/2.jpg"), 2);
   EXPECT_TRUE(window.Messages().empty());
+  // The window heard of each picture's bytes, the last time with all of them.
+  const auto progress = window.PictureProgress();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().taskNo, 0);
+  const auto size = EhSite::PictureBytes("/eh/pic/b/2.jpg").size();
+  EXPECT_EQ(progress.back().received, size);
+  EXPECT_EQ(progress.back().total, static_cast<std::int64_t>(size));
 }
 
 }  // namespace

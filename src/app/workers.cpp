@@ -34,7 +34,7 @@ void TaskController::DownloadThread(int siteKind) {
     const auto page = std::make_unique<PageBuffer>();
     // Its own script helper: started on the first chapter, killed when the thread ends.
     ScriptHost scripts;
-    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry, &scripts};
+    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry, &scripts, {}};
     do {
       Walk(siteKind, context);
       if (m_walkEndHook) m_walkEndHook(siteKind);
@@ -78,6 +78,9 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     if (task->GetSiteKind() != siteKind) continue;
     // What a killed run left half written in the task's folder goes before it runs again.
     RemoveLeftoverPartFiles(std::filesystem::path(ToUtf8(task->GetFolder())));
+    context.pictureProgress = [this, taskNo](std::uint64_t received, std::int64_t total) {
+      m_window.PostPictureProgress(taskNo, received, total);
+    };
 
     int result;
     do {

@@ -43,21 +43,20 @@ bool IsUrlByteToEncode(unsigned char c) {
 
 TransferOutcome FetchPageText(Session& session, std::u16string_view url, PageBuffer& page) {
   page[0] = 0;
-  PageSink sink{page.data(), 0, false};
-  char error[CURL_ERROR_SIZE] = {};  // both outlive the handle that uses them
+  PageSink sink{page.data(), 0, false};  // outlives the transfer that writes to it
   const std::string address = EncodeUrl(url);
-  net_detail::EasyPtr easy = net_detail::NewRequest(address, session);
-  if (!easy) {
+  net_detail::Transfer transfer(session, address, net_detail::TransferKind::kPage);
+  if (!transfer.Ready()) {
     DebugLine(std::u16string_view(kConnectFailed));
     return TransferOutcome{};
   }
-  curl_easy_setopt(easy.get(), CURLOPT_USERAGENT, "pageLoom");
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &WritePage);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error);
-  CURLcode rc = net_detail::Perform(easy.get(), session);
+  CURL* easy = transfer.Easy();
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, "pageLoom");
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WritePage);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+  CURLcode rc = transfer.Perform();
   if (rc == CURLE_WRITE_ERROR && sink.full) rc = CURLE_OK;  // cut at the buffer's end
-  TransferOutcome outcome = net_detail::Describe(rc, easy.get(), error);
+  TransferOutcome outcome = transfer.Describe(rc);
   if (!outcome.Ok()) {
     page[0] = 0;  // never half a page
     if (outcome.status == 0 && outcome.result != TransferResult::kCancelled)

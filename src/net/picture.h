@@ -1,6 +1,8 @@
 // One picture from its address into a file.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "net/session.h"
@@ -20,11 +22,20 @@ struct PictureOutcome {
   TransferOutcome transfer;  // how the transfer ended, when one was made
 };
 
+// How far a download has come: the bytes received so far and the size the server
+// announced (-1 when it did not).
+using PictureProgress = std::function<void(std::uint64_t received, std::int64_t total)>;
+
 // Downloads `url` into the file `path` (UTF-16, absolute or relative). The body goes to
 // a temporary file beside it and is renamed into place only when complete and flushed to
-// disk. An answer with an error status, an empty answer and an answer of exactly 28 bytes
-// (a site's refusal) are failures.
+// disk. An answer with an error status (400 and up), an empty answer and an answer of
+// exactly 28 bytes (a site's refusal) are failures; so is a picture larger than the
+// session's pictureMaxBytes (kTooLarge) or slower than its floor (kTimedOut).
+// `progress`, when given, is called on the calling thread while the body arrives, at
+// most about ten times a second, and once more when the transfer has ended, with the
+// final count.
 [[nodiscard]] PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
-                                              std::u16string_view path);
+                                              std::u16string_view path,
+                                              const PictureProgress& progress = {});
 
 }  // namespace pageloom

@@ -1,20 +1,32 @@
 // The internet session of one owner (a window's controller, a test, a benchmark): the
-// cookie store, DNS cache and TLS sessions its transfers share, their time limits, and the
-// switch that aborts them. Nothing of it is process-wide: two sessions never touch each
-// other's transfers.
+// cookie store, DNS cache and TLS sessions its transfers share, the connections they keep
+// open for each other, their limits, and the switch that aborts them. Nothing of it is
+// process-wide: two sessions never touch each other's transfers or connections.
+//
+// Connections are kept: a transfer runs on handles taken from the session's small pool,
+// preferring those its own thread used last, and gives them back with their connections
+// open (HTTP keep-alive, HTTP/2 where the server offers it). So the pages and pictures a
+// worker fetches one after the other from one site share one connection.
 #pragma once
 
-#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "text/cancellation.h"
 
 namespace pageloom {
 
-// Time limits of every request.
+// The limits of every request, in time, speed and size; tests shorten them. A transfer
+// that passes one fails (a picture leaves no file).
 struct NetTimeouts {
   long connectSeconds = 30;
-  long lowSpeedSeconds = 60;  // a transfer that gets no byte for this long fails
+  long lowSpeedSeconds = 60;             // a transfer that gets no byte for this long
+  long pageTotalSeconds = 120;           // a page fetch that takes longer in all
+  long pictureMinBytesPerSecond = 1024;  // a picture that arrives slower than this...
+  long pictureSlowSeconds = 60;          // ...for this long
+  std::uint64_t pictureMaxBytes = std::uint64_t{1} << 30;  // a picture larger than this
 };
 
 class Session {
@@ -33,6 +45,12 @@ class Session {
   [[nodiscard]] NetTimeouts Timeouts() const;
   void SetTimeouts(NetTimeouts timeouts);
 
+  // Certificates trusted besides the system's (a PEM file, e.g. the authority of a proxy
+  // that inspects HTTPS). A new session takes the file named by CURL_CA_BUNDLE, else by
+  // SSL_CERT_FILE, as curl does; empty: the system's only. Later transfers use it.
+  [[nodiscard]] std::string CertificateFile() const;
+  void SetCertificateFile(std::string pemFile);
+
   const Cancellation& Cancel() const { return m_cancel; }
   [[nodiscard]] bool Aborted() const { return m_cancel.Cancelled(); }
 
@@ -41,8 +59,9 @@ class Session {
 
  private:
   const Cancellation& m_cancel;
-  std::atomic<long> m_connectSeconds;
-  std::atomic<long> m_lowSpeedSeconds;
+  mutable std::mutex m_settingsMutex;  // guards the two below
+  NetTimeouts m_timeouts;
+  std::string m_certificateFile;
   std::unique_ptr<Shared> m_shared;
 };
 

@@ -16,13 +16,17 @@ enum class TransferResult {
   kHttpError,      // the server answered with an error status (pictures only)
   kTooLarge,       // the answer passed its size limit
   kWriteFailed,    // the body could not be stored
-  kFailed,         // anything else (a broken transfer, a bad address)
+  kRefused,        // the address or the server's certificate is refused; trying again won't help
+  kFailed,         // anything else (a broken transfer)
 };
 
 struct TransferOutcome {
   TransferResult result = TransferResult::kFailed;
-  long status = 0;  // HTTP status of the last answer, 0 when none arrived
-  // What the server asked for in Retry-After, when it did.
+  // HTTP status of the last answer (after redirects), whatever the result; 0 when none
+  // arrived.
+  long status = 0;
+  // The wait the last answer asked for in Retry-After, when it had one: its seconds, or
+  // the time until its HTTP date (0 for a date passed). Any status may carry it.
   std::optional<std::chrono::seconds> retryAfter;
   std::string detail;  // for the debug output
 
@@ -31,7 +35,7 @@ struct TransferOutcome {
   // transfer, or an answer 5xx, 408 or 429.
   [[nodiscard]] bool MayPass() const {
     if (result == TransferResult::kCancelled || result == TransferResult::kTooLarge ||
-        result == TransferResult::kWriteFailed)
+        result == TransferResult::kWriteFailed || result == TransferResult::kRefused)
       return false;
     if (status >= 500 && status <= 599) return true;
     if (status == 408 || status == 429) return true;

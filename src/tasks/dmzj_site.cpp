@@ -142,7 +142,8 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(entry);
   const int stored =
-      DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry);
+      DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry,
+                      context.pictureProgress);
   if (stored == kPictureStop) {
     // Closing (or the site's limit): the entry goes back to the front with its number,
     // so stopping never loses a picture of the list.
@@ -158,7 +159,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
 
 int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture) {
   return DownloadPicture(context.session, picture.url, picture.fileName, m_folder, context.ui,
-                         context.retry);
+                         context.retry, context.pictureProgress);
 }
 
 int ComicDMZJ::LoadPictureList(StepContext& context) {

@@ -142,7 +142,7 @@ int Comic::DownloadNext(StepContext& context) {
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(page->picture);
   const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder,
-                                     context.ui, context.retry);
+                                     context.ui, context.retry, context.pictureProgress);
   if (stored == kPictureStop) {
     m_visited.erase(current);
     // Closing gives the number back, so that the picture keeps it when the page is read
@@ -164,7 +164,7 @@ int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
   const std::optional<EhStepPage> page = ReadPicturePage(context, picture.page);
   if (!page) return context.session.Aborted() ? kPictureStop : kPictureFailed;
   return DownloadPicture(context.session, page->picture, picture.fileName, m_folder, context.ui,
-                         context.retry);
+                         context.retry, context.pictureProgress);
 }
 
 }  // namespace pageloom

@@ -32,7 +32,8 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
 }
 
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
-                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry) {
+                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
+                    const std::function<void(std::uint64_t, std::int64_t)>& progress) {
   if (!session.Valid()) return kPictureStop;
   // The site's limit picture, recognised by the name in its address (what the caller
   // names the file after its own renaming is irrelevant), before any file or network work.
@@ -54,7 +55,7 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
 
   PictureResult result = PictureResult::kFailed;
   WithRetries(retry, session.Cancel(), [&] {
-    const PictureOutcome outcome = FetchPictureFile(session, url, fullPath);
+    const PictureOutcome outcome = FetchPictureFile(session, url, fullPath, progress);
     result = outcome.result;
     if (result == PictureResult::kFailed) return outcome.transfer;
     TransferOutcome settled;  // stored, there already or cancelled: nothing to try again

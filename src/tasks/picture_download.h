@@ -3,6 +3,8 @@
 // the fallback), pictures already on disk skipped.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace pageloom {
@@ -24,8 +26,9 @@ constexpr int kPictureStop = 0;     // downloading cannot go on (no session, lim
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui);
 // The same, with a transfer that fails for a reason that may pass tried again by `retry`
-// (the session's switch ends the pauses).
+// (the session's switch ends the pauses), and `progress` told of the bytes as they come.
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
-                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry);
+                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
+                    const std::function<void(std::uint64_t, std::int64_t)>& progress = {});
 
 }  // namespace pageloom

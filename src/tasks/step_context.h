@@ -1,8 +1,11 @@
 // What a download step works with: the session it fetches with (its switch stops the
 // step), the calling worker's page buffer, the user to ask, the sites' names, how
 // transfers that fail for a passing reason are tried again, and the worker's script
-// helper (none: each evaluation starts one of its own).
+// helper (none: each evaluation starts one of its own), and who hears of a picture's bytes.
 #pragma once
+
+#include <cstdint>
+#include <functional>
 
 #include "net/page_buffer.h"
 
@@ -21,6 +24,8 @@ struct StepContext {
   const SiteNames& sites;
   const RetryPolicy& retry;
   ScriptHost* scripts = nullptr;
+  // Hears of the bytes of the picture in flight (total -1 when unknown); may be empty.
+  std::function<void(std::uint64_t received, std::int64_t total)> pictureProgress;
 };
 
 }  // namespace pageloom

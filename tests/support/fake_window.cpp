@@ -89,6 +89,16 @@ bool FakeWindow::FollowNextChecked() const {
 
 void FakeWindow::Post(std::function<void()> work) { work(); }
 
+void FakeWindow::PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_pictureProgress.push_back({taskNo, received, total});
+}
+
+std::vector<FakeWindow::PictureBytes> FakeWindow::PictureProgress() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_pictureProgress;
+}
+
 void FakeWindow::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);

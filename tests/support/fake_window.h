@@ -38,6 +38,7 @@ class FakeWindow : public WindowPort {
   // own, and every operation of it is safe from any thread.
   void Post(std::function<void()> work) override;
   void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
   void ShowMessage(std::u16string_view text) override;
   std::optional<std::u16string> PickFolder(std::u16string_view title) override;
 
@@ -49,6 +50,13 @@ class FakeWindow : public WindowPort {
   std::vector<Row> Rows() const;
   Row RowAt(int row) const;
   std::vector<std::u16string> Messages() const;
+  struct PictureBytes {
+    int taskNo;
+    std::uint64_t received;
+    std::int64_t total;
+  };
+  // Every picture progress posted so far, in order.
+  std::vector<PictureBytes> PictureProgress() const;
   std::vector<std::u16string> PickerTitles() const;
   // Answers of the next pickers, in order; with none queued a picker is cancelled.
   void QueuePickerAnswer(std::optional<std::u16string> answer);
@@ -73,6 +81,7 @@ class FakeWindow : public WindowPort {
   bool m_autoRename = true;
   bool m_followNext = false;
   std::vector<std::u16string> m_messages;
+  std::vector<PictureBytes> m_pictureProgress;
   std::vector<std::u16string> m_pickerTitles;
   std::deque<std::optional<std::u16string>> m_pickerAnswers;
   std::function<void(std::u16string_view)> m_messageHook;

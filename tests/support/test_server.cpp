@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "support/tls_identity.h"
 #include "text/fixed_text.h"
 
 namespace pageloom::test {
@@ -37,6 +38,28 @@ const std::array<char, 2 * kPatternSize>& Pattern() {
   return pattern;
 }
 
+// The server's queue of accepted connections: counts them, and holds each new one for
+// the time a distant site's connecting takes before its first request is read.
+class ConnectionQueue : public httplib::TaskQueue {
+ public:
+  ConnectionQueue(std::atomic<int>& accepted, std::chrono::milliseconds delay)
+      : m_accepted(accepted), m_delay(delay), m_pool(16) {}
+  void enqueue(std::function<void()> fn) override {
+    ++m_accepted;
+    m_pool.enqueue([fn = std::move(fn), delay = m_delay] {
+      if (delay.count() > 0) std::this_thread::sleep_for(delay);
+      fn();
+    });
+  }
+  void shutdown() override { m_pool.shutdown(); }
+  void on_idle() override { m_pool.on_idle(); }
+
+ private:
+  std::atomic<int>& m_accepted;
+  const std::chrono::milliseconds m_delay;
+  httplib::ThreadPool m_pool;
+};
+
 }  // namespace
 
 void ClearProxyEnvironment() {
@@ -47,22 +70,36 @@ void ClearProxyEnvironment() {
   ::setenv("no_proxy", "127.0.0.1,localhost,::1", 1);
 }
 
-TestServer::TestServer() {
+TestServer::TestServer(const ServerOptions& options) : m_options(options) {
   ClearProxyEnvironment();
   Pattern();  // built once, before any server thread reads it
-  m_server.set_tcp_nodelay(true);
-  m_server.set_keep_alive_max_count(1);  // one request per connection: fast shutdown
-  m_server.set_read_timeout(5, 0);
-  m_server.set_write_timeout(5, 0);
-  m_server.new_task_queue = [] { return new httplib::ThreadPool(16); };
-  m_server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+  if (options.tls) {
+    m_server = std::make_unique<httplib::SSLServer>(options.tls->CertificateFile().c_str(),
+                                                    options.tls->KeyFile().c_str());
+    if (!m_server->is_valid()) throw std::runtime_error("test server: TLS identity refused");
+  } else {
+    m_server = std::make_unique<httplib::Server>();
+  }
+  m_server->set_tcp_nodelay(true);
+  if (options.keepAlive) {
+    m_server->set_keep_alive_max_count(100000);
+    m_server->set_keep_alive_timeout(1);  // idle connections end soon after a stop
+  } else {
+    m_server->set_keep_alive_max_count(1);  // one request per connection: fast shutdown
+  }
+  m_server->set_read_timeout(5, 0);
+  m_server->set_write_timeout(5, 0);
+  m_server->new_task_queue = [this] {
+    return new ConnectionQueue(m_accepted, m_options.connectionDelay);
+  };
+  m_server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
     Dispatch(req, res);
   });
-  m_port = m_server.bind_to_any_port("127.0.0.1");
+  m_port = m_server->bind_to_any_port("127.0.0.1");
   if (m_port <= 0) throw std::runtime_error("test server: no free port on 127.0.0.1");
-  m_thread = std::thread([this] { m_server.listen_after_bind(); });
+  m_thread = std::thread([this] { m_server->listen_after_bind(); });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!m_server.is_running() && std::chrono::steady_clock::now() < deadline)
+  while (!m_server->is_running() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -72,12 +109,13 @@ TestServer::~TestServer() {
     m_stopping = true;
   }
   m_cv.notify_all();
-  m_server.stop();
+  m_server->stop();
   if (m_thread.joinable()) m_thread.join();
 }
 
 std::string TestServer::Url(std::string_view path) const {
-  std::string url = "http://127.0.0.1:" + std::to_string(m_port);
+  std::string url = (m_options.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") +
+                    std::to_string(m_port);
   if (path.empty() || path.front() != '/') url += '/';
   url.append(path.data(), path.size());
   return url;
@@ -201,6 +239,28 @@ void TestServer::ServeGenerated(const std::string& path, std::uint64_t length,
   });
 }
 
+void TestServer::Drip(const std::string& path, std::size_t piece, std::chrono::milliseconds every,
+                      int pieces) {
+  piece = std::clamp<std::size_t>(piece, 1, kPatternSize);
+  Handle(path, [this, piece, every, pieces](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider(
+        "application/octet-stream", [this, piece, every, pieces](std::size_t offset,
+                                                                  httplib::DataSink& sink) {
+          if (pieces > 0 && offset >= piece * static_cast<std::size_t>(pieces)) {
+            sink.done();
+            return true;
+          }
+          {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            const auto stopping = [this] { return m_stopping; };
+            if (every.count() > 0 ? m_cv.wait_for(lock, every, stopping) : stopping())
+              return false;
+          }
+          return sink.write(Pattern().data() + (offset & (kPatternSize - 1)), piece);
+        });
+  });
+}
+
 void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
   Handler handler;
   {
@@ -213,6 +273,7 @@ void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
     if (it != m_routes.end()) handler = it->second;
   }
   m_cv.notify_all();
+  if (m_options.requestDelay.count() > 0) std::this_thread::sleep_for(m_options.requestDelay);
   if (!handler) {
     res.status = 404;
     res.set_content("Not Found", "text/plain");
@@ -231,6 +292,8 @@ int TestServer::TotalHits() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_totalHits;
 }
+
+int TestServer::Connections() const { return m_accepted.load(); }
 
 std::string TestServer::LastTarget() const {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,17 +1,19 @@
-// A local HTTP server for tests (cpp-httplib on 127.0.0.1, a free port), and temporary
-// folders. The server runs on its own thread from construction to destruction; routes
-// may be added at any time, also while requests are served. Every answer closes its
-// connection, so the server stops at once when destroyed.
+// A local HTTP or HTTPS server for tests and benchmarks (cpp-httplib on 127.0.0.1, a free
+// port), and temporary folders. The server runs on its own thread from construction to
+// destruction; routes may be added at any time, also while requests are served. By
+// default every answer closes its connection, so the server stops at once when destroyed.
 #pragma once
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -24,17 +26,33 @@ namespace pageloom::test {
 // call it yourself before starting threads when you need it earlier.
 void ClearProxyEnvironment();
 
+class TlsIdentity;
+
+struct ServerOptions {
+  // HTTPS with this identity (it must outlive the server); null: plain HTTP.
+  const TlsIdentity* tls = nullptr;
+  // Connections stay open for further requests (idle ones are closed after a second),
+  // as a real site's do; off: one request per connection.
+  bool keepAlive = false;
+  // Waits that a distant site adds: on every new connection before its first request is
+  // read (the round trips of connecting), and before every answer.
+  std::chrono::milliseconds connectionDelay{0};
+  std::chrono::milliseconds requestDelay{0};
+};
+
 class TestServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-  TestServer();
+  TestServer() : TestServer(ServerOptions{}) {}
+  explicit TestServer(const ServerOptions& options);
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
   int Port() const { return m_port; }
-  // "http://127.0.0.1:PORT" followed by `path` (a '/' is put in between when missing).
+  // "http://127.0.0.1:PORT" (https with a TLS identity) followed by `path` (a '/' is put
+  // in between when missing).
   std::string Url(std::string_view path) const;
   std::u16string WideUrl(std::string_view path) const;
 
@@ -61,6 +79,11 @@ class TestServer {
   // Number of requests held right now, and a wait for a count.
   int Stalled() const;
   bool WaitForStalled(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  // A chunked body of GeneratedByte bytes that comes `piece` bytes at a time, one piece
+  // every `every` (zero: as fast as the connection takes them): `pieces` of them, or
+  // without end (0) until the client goes away or the server stops.
+  void Drip(const std::string& path, std::size_t piece, std::chrono::milliseconds every,
+            int pieces = 0);
   // `length` bytes of GeneratedByte(0), GeneratedByte(1), ..., produced in pieces as they
   // are sent, never held whole: for bodies of any size.
   void ServeGenerated(const std::string& path, std::uint64_t length,
@@ -71,6 +94,8 @@ class TestServer {
   // Requests seen so far for a (decoded) path, and in all. Thread-safe.
   int Hits(const std::string& path) const;
   int TotalHits() const;
+  // Connections accepted so far.
+  int Connections() const;
   // The raw request target (as sent, not decoded) and the headers of the last request.
   std::string LastTarget() const;
   httplib::Headers LastHeaders() const;
@@ -82,7 +107,9 @@ class TestServer {
   // Waits until the stalls are released or the server stops.
   void HoldRequest();
 
-  httplib::Server m_server;
+  const ServerOptions m_options;
+  std::atomic<int> m_accepted{0};  // connections
+  std::unique_ptr<httplib::Server> m_server;
   int m_port = 0;
   std::thread m_thread;
 

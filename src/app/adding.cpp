@@ -177,8 +177,8 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
 
 // --- the site operations under their own names ---
 
-int TaskController::FindEHFirstPage(char16_t* address) {
-  const SiteAdapter* adapter = AdapterOfKind(SITE_EH);
+int TaskController::FindFirstPage(SiteKind site, char16_t* address) {
+  const SiteAdapter* adapter = AdapterOfKind(site);
   std::lock_guard<std::mutex> reading(m_readMutex);
   PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   const std::optional<std::u16string> first =
@@ -187,6 +187,8 @@ int TaskController::FindEHFirstPage(char16_t* address) {
   CopyWide(address, kUrlCapacity, *first);
   return 1;
 }
+
+int TaskController::FindEHFirstPage(char16_t* address) { return FindFirstPage(SITE_EH, address); }
 
 int TaskController::AddEHTask(const char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(SITE_EH);
@@ -198,14 +200,7 @@ int TaskController::AddEHTask(const char16_t* address) {
 }
 
 int TaskController::FindDMZJFirstChapter(char16_t* address) {
-  const SiteAdapter* adapter = AdapterOfKind(SITE_DMZJ);
-  std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
-  const std::optional<std::u16string> first =
-      adapter->FirstPage(WideView(address, kUrlCapacity), reader);
-  if (!first) return 0;
-  CopyWide(address, kUrlCapacity, *first);
-  return 1;
+  return FindFirstPage(SITE_DMZJ, address);
 }
 
 int TaskController::AddDMZJTask(char16_t* address) {

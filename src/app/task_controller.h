@@ -208,6 +208,8 @@ class TaskController {
   PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
                         const AddRequest& options, PageReader& reader);
   void RunAdd(const AddRequest& request);
+  // The first page of `address` on `site`'s adapter, written back into `address`.
+  int FindFirstPage(SiteKind site, char16_t* address);
   void AddThread();
 
   WindowPort& m_window;

@@ -1,0 +1,43 @@
+// The command line of pageloom-cli: its options, the addresses it is given (as arguments,
+// or one a line from a file or standard input), and its usage text.
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pageloom::cli {
+
+struct CliOptions {
+  std::optional<std::string> saveFolder;   // --save; nothing: the window's default
+  bool followNext = false;                 // --follow
+  bool autoRename = true;                  // cleared by --no-rename
+  std::optional<std::string> cookieFile;   // --cookies
+  std::vector<std::string> inputFiles;     // --input, in order; "-" is standard input
+  bool lastingQueue = false;               // --queue
+  std::vector<std::string> addresses;      // the arguments that are no options
+  bool help = false;
+  bool version = false;
+};
+
+// What a command line asks for, or why it is no valid one.
+struct ParsedCommandLine {
+  CliOptions options;
+  std::string error;  // empty: the options are valid
+};
+
+// Reads the arguments after the program name. "--opt VALUE" and "--opt=VALUE" are both
+// understood; "--" ends the options. Addresses may be missing here (--input, --queue).
+[[nodiscard]] ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The addresses of a list: one a line, surrounding blanks (and a CR) dropped; empty lines
+// and lines starting with '#' are skipped.
+[[nodiscard]] std::vector<std::string> ReadAddressList(std::istream& in);
+
+// "Usage: ..." with every option, for --help and after a usage error.
+[[nodiscard]] std::string UsageText();
+// "pageloom-cli X.Y.Z.W".
+[[nodiscard]] std::string VersionText();
+
+}  // namespace pageloom::cli

@@ -1,0 +1,134 @@
+// The window of pageloom-cli: WindowPort for a terminal. The task table is kept in memory,
+// the boxes and options are the command line's, messages go to the listener (which writes
+// them on standard error), and a folder picker is always cancelled. What other threads
+// hand over is queued and run on the main thread, in order, when it calls RunEvents; the
+// queue's wake-up descriptor lets the main loop wait for it together with other things.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/window_port.h"
+
+namespace pageloom::cli {
+
+// The task table: one row per task, column 0 the task number, 1 the folder, 2 the
+// progress, 3 the status.
+class TaskTable {
+ public:
+  using Row = std::array<std::u16string, 4>;
+
+  [[nodiscard]] int RowCount() const { return static_cast<int>(m_rows.size()); }
+  [[nodiscard]] const std::vector<Row>& Rows() const { return m_rows; }
+  void Append(const std::u16string& number);
+  void Set(int row, int column, const std::u16string& text);
+  void Delete(int row);
+  [[nodiscard]] std::u16string Get(int row, int column) const;
+  // The row whose column 0 reads `taskNo`, or -1.
+  [[nodiscard]] int RowOfTask(int taskNo) const;
+
+ private:
+  std::vector<Row> m_rows;
+};
+
+// What the run hears from the window, on the main thread.
+class RunListener {
+ public:
+  virtual ~RunListener() = default;
+  // A worker has stepped task `taskNo`: its row showed `before` as progress and shows
+  // `progress` and `status` now.
+  virtual void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
+                          const std::u16string& status) = 0;
+  virtual void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) = 0;
+  virtual void OnWorkerEnded(int siteKind) = 0;
+  virtual void OnMessage(std::u16string_view text) = 0;
+};
+
+class TerminalWindow final : public WindowPort {
+ public:
+  // What the window's boxes and check boxes would hold.
+  struct Boxes {
+    std::u16string saveFolder;
+    bool autoRename = true;
+    bool followNext = false;
+  };
+
+  // Made on the main thread, which is the window thread from then on.
+  TerminalWindow(RunListener& listener, Boxes boxes);
+  ~TerminalWindow() override;
+  TerminalWindow(const TerminalWindow&) = delete;
+  TerminalWindow& operator=(const TerminalWindow&) = delete;
+
+  // --- WindowPort: table and boxes (main thread) ---
+  int RowCount() const override { return m_table.RowCount(); }
+  void AppendRow(const std::u16string& number) override { m_table.Append(number); }
+  void SetItemText(int row, int column, const std::u16string& text) override {
+    m_table.Set(row, column, text);
+  }
+  void DeleteRow(int row) override { m_table.Delete(row); }
+  std::u16string GetItemText(int row, int column) const override { return m_table.Get(row, column); }
+  std::vector<int> SelectedRows() const override { return {}; }
+  std::u16string AddressText() const override { return m_address; }
+  void SetAddressText(const std::u16string& text) override { m_address = text; }
+  std::u16string SaveFolderText() const override { return m_boxes.saveFolder; }
+  void SetSaveFolderText(const std::u16string& text) override { m_boxes.saveFolder = text; }
+  bool AutoRenameChecked() const override { return m_boxes.autoRename; }
+  bool FollowNextChecked() const override { return m_boxes.followNext; }
+
+  // --- WindowPort: from any thread; none of them blocks ---
+  void Post(std::function<void()> work) override;
+  void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
+  void PostWorkerEnded(int siteKind) override;
+  // On the main thread the listener hears it at once; from another thread it is queued.
+  void ShowMessage(std::u16string_view text) override;
+  // A terminal has no folder picker: always cancelled.
+  std::optional<std::u16string> PickFolder(std::u16string_view title) override;
+
+  // --- main thread ---
+  // Readable while events wait (an eventfd); -1 when it could not be made, and the main
+  // loop then has to look every so often.
+  [[nodiscard]] int WakeFd() const { return m_wakeFd; }
+  // Runs the events queued so far, in order.
+  void RunEvents();
+  // From now on posted work and rows are dropped; messages are still shown by RunEvents.
+  void BeginClosing();
+  [[nodiscard]] const TaskTable& Table() const { return m_table; }
+
+ private:
+  struct Event {
+    std::function<void()> run;
+    bool message = false;  // shown even while closing
+  };
+  struct PendingBytes {
+    std::uint64_t received = 0;
+    std::int64_t total = -1;
+  };
+  void Enqueue(Event event);
+  void EnqueueLocked(Event event);  // m_mutex held
+  void ShowBytes(int taskNo);
+  void ApplyTaskRow(int taskNo, const std::u16string& progress, const std::u16string& status);
+
+  RunListener& m_listener;
+  Boxes m_boxes;
+  std::u16string m_address;
+  TaskTable m_table;
+  const std::thread::id m_mainThread;
+  int m_wakeFd = -1;
+
+  std::mutex m_mutex;  // guards m_events, m_bytes and m_closing
+  std::deque<Event> m_events;
+  std::map<int, PendingBytes> m_bytes;  // the latest picture bytes of a task, not yet shown
+  bool m_closing = false;
+};
+
+}  // namespace pageloom::cli

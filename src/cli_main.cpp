@@ -1,0 +1,124 @@
+// pageloom-cli: the downloads of the pageLoom window from a terminal or a script.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/cli/command_line.h"
+#include "app/cli/download_run.h"
+#include "app/cli/progress_view.h"
+#include "app/cli/run_settings.h"
+#include "app/cli/signal_pipe.h"
+#include "app/data_folder.h"
+#include "app/task_controller.h"
+#include "text/fixed_text.h"
+
+namespace {
+
+using namespace pageloom;
+using namespace pageloom::cli;
+
+constexpr int kUsageError = 2;
+
+int UsageError(const std::string& problem) {
+  std::cerr << "pageloom-cli: " << problem << "\n\n" << UsageText();
+  return kUsageError;
+}
+
+// The addresses of the arguments, then those of each --input list. Empty `problem`: read.
+std::vector<std::string> Addresses(const CliOptions& options, std::string& problem) {
+  std::vector<std::string> addresses = options.addresses;
+  bool stdinRead = false;
+  for (const std::string& file : options.inputFiles) {
+    std::vector<std::string> listed;
+    if (file == "-") {
+      if (stdinRead) continue;  // standard input is read once
+      stdinRead = true;
+      listed = ReadAddressList(std::cin);
+    } else {
+      std::error_code ec;
+      std::ifstream in(file);
+      if (!std::filesystem::is_regular_file(file, ec) || !in) {
+        problem = "cannot read the address list " + file;
+        return {};
+      }
+      listed = ReadAddressList(in);
+    }
+    addresses.insert(addresses.end(), listed.begin(), listed.end());
+  }
+  return addresses;
+}
+
+// The save folder as an absolute path without a trailing '/'. Empty `problem`: fine.
+std::u16string SaveFolder(const CliOptions& options, std::string& problem) {
+  if (!options.saveFolder) return TaskController::DefaultSaveFolder();
+  std::error_code ec;
+  std::string folder = std::filesystem::absolute(*options.saveFolder, ec).lexically_normal().string();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::u16string wide = FromUtf8(folder);
+  // The task folder adds at least "/x/" to it.
+  if (ec || wide.size() + 3 > kPathCapacity - 1) problem = "the save folder path is too long";
+  return wide;
+}
+
+bool Readable(const std::string& file) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(file, ec) && std::ifstream(file).good();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Output to a pipe whose reader went away fails quietly instead of ending the program.
+  signal(SIGPIPE, SIG_IGN);
+
+  const ParsedCommandLine parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) return UsageError(parsed.error);
+  const CliOptions& options = parsed.options;
+  if (options.help) {
+    std::cout << UsageText();
+    return 0;
+  }
+  if (options.version) {
+    std::cout << VersionText() << "\n";
+    return 0;
+  }
+
+  std::string problem;
+  RunRequest request;
+  request.addresses = Addresses(options, problem);
+  if (problem.empty() && request.addresses.empty() && !options.lastingQueue)
+    problem = "no address given";
+  if (problem.empty()) request.saveFolder = SaveFolder(options, problem);
+  if (problem.empty() && options.cookieFile && !Readable(*options.cookieFile))
+    problem = "cannot read the cookies file " + *options.cookieFile;
+  if (!problem.empty()) return UsageError(problem);
+  request.autoRename = options.autoRename;
+  request.followNext = options.followNext;
+  request.cookieFile = options.cookieFile;
+
+  // A queue of its own, never the window's: the two programs can run side by side.
+  SettingsReading settings =
+      ReadRunSettings(std::getenv("PAGELOOM_SITES_FILE"), std::getenv("PAGELOOM_RETRY_PAUSES_MS"),
+                      options.lastingQueue ? DataFolder() / "cli" : std::filesystem::path());
+  if (!settings.error.empty()) {
+    std::cerr << "pageloom-cli: " << settings.error << "\n";
+    return kUsageError;
+  }
+  request.settings = std::move(settings.settings);
+
+  const char* term = std::getenv("TERM");
+  const bool live = isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");
+  std::cout.flush();
+  const SignalPipe signals;  // before any thread: the handlers are in place for all of them
+  ProgressView view(stdout, stderr, live, request.saveFolder);
+  DownloadRun run(std::move(request), view);
+  return run.Run(signals);
+}

@@ -1,0 +1,319 @@
+// pageloom-cli run as a process against the local fixture sites: whole downloads, the
+// failures it reports, its usage errors, a stop by signal, and addresses read from
+// standard input.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/terminal_window.h"
+#include "app/instance_lock.h"
+#include "support/dmzj_site.h"
+#include "support/eh_site.h"
+#include "support/program_run.h"
+#include "support/test_server.h"
+#include "text/fixed_text.h"
+
+namespace pageloom::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+EhGalleryPlan GalleryPlan(const std::string& title, const std::string& name, int count) {
+  EhGalleryPlan plan{title + " Page 1", false, {}};
+  for (int i = 1; i <= count; ++i)
+    plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(i) + ".jpg"});
+  return plan;
+}
+
+// Chapter `number` of 中文漫画, its pictures under "c/<number>/".
+DmzjChapterPlan Chapter(int number, const std::string& next, int count) {
+  DmzjChapterPlan plan{"中文漫画", "第" + std::to_string(number) + "话", std::to_string(count), next, {}};
+  for (int i = 1; i <= count; ++i)
+    plan.pictures.push_back("c/" + std::to_string(number) + "/p" + std::to_string(i) + ".png");
+  return plan;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    SiteNames names = dmzj.Names();
+    EhSite::Apply(names);
+    WriteFileBytes(home.Path() / "sites",
+                   "eh-host-marker=" + ToUtf8(names.ehHostMarker) + "\neh-mirror-marker=" +
+                       ToUtf8(names.ehMirrorMarker) + "\ndmzj-host=" + ToUtf8(names.dmzjHost) +
+                       "\ndmzj-site-root=" + names.dmzjSiteRoot +
+                       "\ndmzj-picture-host=" + ToUtf8(names.dmzjPictureHost) + "\n");
+  }
+
+  std::unique_ptr<ProgramRun> Start(const std::vector<std::string>& args, const std::string& input = {},
+                                    const std::string& outputTo = {}) {
+    return std::make_unique<ProgramRun>(
+        PAGELOOM_CLI_PATH, args,
+        std::map<std::string, std::string>{{"HOME", home.Str()},
+                                           {"XDG_DATA_HOME", home.Str("data")},
+                                           {"PAGELOOM_SITES_FILE", home.Str("sites")},
+                                           {"PAGELOOM_RETRY_PAUSES_MS", "1,1"}},
+        input, outputTo);
+  }
+  // Runs to the end; the exit status.
+  int Run(const std::vector<std::string>& args, const std::string& input = {}) {
+    last = Start(args, input);
+    const std::optional<int> status = last->Wait();
+    EXPECT_TRUE(status) << "pageloom-cli did not end";
+    return status.value_or(-1);
+  }
+  std::string GalleryUrl(const std::string& name) const { return eh.Url(EhSite::GalleryPath(name, false)); }
+  // Names of the files in a task folder, the hidden source file left out.
+  std::set<std::string> Files(const fs::path& folder) const {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+      if (entry.path().filename() != ".pageloom-source") names.insert(entry.path().filename().string());
+    return names;
+  }
+  void ExpectGallery(const std::string& folder, const std::string& name, int count) {
+    std::set<std::string> expected;
+    for (int i = 1; i <= count; ++i) {
+      const std::string file = (i < 10 ? "00" : "0") + std::to_string(i) + ".jpg";
+      expected.insert(file);
+      EXPECT_EQ(ReadFileBytes(save.Path() / fs::u8path(folder) / file),
+                EhSite::PictureBytes("/eh/pic/" + name + "/" + std::to_string(i) + ".jpg"));
+    }
+    EXPECT_EQ(Files(save.Path() / fs::u8path(folder)), expected);
+  }
+
+  TestServer server;
+  EhSite eh{server};
+  DmzjSite dmzj{server};
+  TempDir save;
+  TempDir home;
+  std::unique_ptr<ProgramRun> last;
+};
+
+TEST_F(CliTest, GalleryAndChapterChainEndWholeWithPlainLines) {
+  eh.AddGallery("g1", GalleryPlan("Abc", "g1", 3));
+  dmzj.AddChapter("/c/1.shtml", Chapter(1, "2.shtml", 2));
+  dmzj.AddChapter("/c/2.shtml", Chapter(2, "", 3));
+
+  ASSERT_EQ(Run({"--save", save.Str(), "--follow", GalleryUrl("g1"), ToUtf8(dmzj.Address("/c/1.shtml"))}), 0) << last->Out()
+      << last->Err();
+  ExpectGallery("Abc", "g1", 3);
+  for (const auto& [chapter, count] : std::map<int, int>{{1, 2}, {2, 3}}) {
+    const fs::path folder = save.Path() / fs::u8path("中文漫画/第" + std::to_string(chapter) + "话");
+    EXPECT_EQ(Files(folder).size(), static_cast<std::size_t>(count));
+    for (int i = 1; i <= count; ++i)
+      EXPECT_EQ(ReadFileBytes(folder / ("00" + std::to_string(i) + ".png")),
+                DmzjSite::PictureBytes("c/" + std::to_string(chapter) + "/p" + std::to_string(i) + ".png"));
+  }
+  const std::string out = last->Out();
+  EXPECT_NE(out.find("[0] Abc: 2/2\n"), std::string::npos) << out;  // one line per picture
+  EXPECT_NE(out.find("[0] Abc: 已完成 (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[2] 中文漫画/第2话: 已完成 (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("3 tasks, 3 finished"), std::string::npos) << out;
+  EXPECT_EQ(last->Err(), "");
+  EXPECT_FALSE(fs::exists(home.Path() / "data" / "pageLoom")) << "no queue, no cookies kept";
+}
+
+TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
+  EhGalleryPlan plan = GalleryPlan("Holes", "g2", 3);
+  plan.pictures[1].served = false;
+  eh.AddGallery("g2", plan);
+
+  EXPECT_EQ(Run({"--save=" + save.Str(), GalleryUrl("g2"), "http://elsewhere.invalid/x",
+                 eh.Url("/eh/g-gone/token/")}),
+            1);
+  EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
+  const std::string out = last->Out();
+  EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;
+  EXPECT_NE(out.find("      missing: 002.jpg\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(last->Err().find("暂时不支持该网站漫画下载: http://elsewhere.invalid/x\n"), std::string::npos);
+  EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")), std::string::npos)
+      << last->Err();
+}
+
+TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {
+  const std::vector<std::vector<std::string>> bad{
+      {}, {"--bogus", "x"}, {"--save"}, {"--save="}, {"--follow=yes", "x"},
+      {"--input", home.Str("no-such-list")}, {"--cookies", home.Str("no-such-cookies"), "x"}};
+  for (const auto& args : bad) {
+    EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
+    EXPECT_NE(last->Err().find("Usage: pageloom-cli"), std::string::npos);
+    EXPECT_EQ(last->Out(), "");
+  }
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(last->Out().find("--no-rename"), std::string::npos);
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(last->Out(), "pageloom-cli 1.0.0.1\n");
+}
+
+TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {
+  int stalled = 0;  // the server holds every stalled request to its end
+  for (const auto& [signal, status] : std::map<int, int>{{SIGINT, 130}, {SIGTERM, 143}}) {
+    const std::string name = "s" + std::to_string(signal);
+    eh.AddGallery(name, GalleryPlan("Stop " + name, name, 3));
+    server.Stall("/eh/pic/" + name + "/2.jpg", std::string(300, 'p'));
+    std::unique_ptr<ProgramRun> run = Start({"--save", save.Str(), GalleryUrl(name)});
+    ASSERT_TRUE(server.WaitForStalled(++stalled, std::chrono::seconds(60)));
+    run->Signal(signal);
+    EXPECT_EQ(run->Wait(), status) << run->Err();
+    EXPECT_EQ(Files(save.Path() / ("Stop " + name)), std::set<std::string>{"001.jpg"});
+    EXPECT_NE(run->Out().find("Stopped. 1 task, 0 finished, 1 not:"), std::string::npos) << run->Out();
+  }
+}
+
+TEST_F(CliTest, AddressesFromStandardInputKeepTheirNames) {
+  eh.AddGallery("g3", GalleryPlan("Listed", "g3", 2));
+  dmzj.AddChapter("/c/7.shtml", Chapter(7, "", 2));
+  const std::string input = "# my list\n\n   " + GalleryUrl("g3") + "  \r\n" + ToUtf8(dmzj.Address("/c/7.shtml")) + "\n";
+
+  ASSERT_EQ(Run({"--save", save.Str(), "--no-rename", "--input", "-"}, input), 0) << last->Err();
+  EXPECT_EQ(Files(save.Path() / "Listed"), (std::set<std::string>{"1.jpg", "2.jpg"}));
+  EXPECT_EQ(Files(save.Path() / fs::u8path("中文漫画/第7话")), (std::set<std::string>{"p1.png", "p2.png"}));
+}
+
+TEST_F(CliTest, LastingQueueIsItsOwnAndHeldByOneProgram) {
+  eh.AddGallery("g4", GalleryPlan("Kept", "g4", 2));
+  const fs::path queue = home.Path() / "data" / "pageLoom" / "cli";
+  fs::create_directories(queue);
+  {
+    std::optional<InstanceLock> held = InstanceLock::Acquire(queue / "lock");
+    ASSERT_TRUE(held);
+    EXPECT_EQ(Run({"--queue", "--save", save.Str(), GalleryUrl("g4")}), 1);
+    EXPECT_NE(last->Err().find("another pageloom-cli is using the queue"), std::string::npos);
+    EXPECT_FALSE(fs::exists(save.Path() / "Kept"));
+  }
+  EXPECT_EQ(Run({"--queue", "--save", save.Str(), GalleryUrl("g4")}), 0) << last->Err();
+  ExpectGallery("Kept", "g4", 2);
+  EXPECT_TRUE(fs::exists(queue / "queue.sqlite"));
+  EXPECT_FALSE(fs::exists(home.Path() / "data" / "pageLoom" / "queue.sqlite")) << "the window's queue";
+  // A finished task leaves the queue: the next run has nothing to do.
+  EXPECT_EQ(Run({"--queue"}), 0);
+  EXPECT_NE(last->Out().find("0 tasks, 0 finished: nothing to do."), std::string::npos) << last->Out();
+}
+
+// Columns a line of UTF-8 takes, the CJK characters of the program's texts two each.
+int Columns(const std::string& line) {
+  int columns = 0;
+  for (unsigned char c : line) {
+    if ((c & 0xC0) == 0x80) continue;
+    columns += c >= 0xE3 && c <= 0xE9 ? 2 : 1;
+  }
+  return columns;
+}
+
+TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
+  eh.AddGallery("g5", GalleryPlan(std::string(90, 'T'), "g5", 3));
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  const std::string side = ptsname(terminal);
+  const int held = open(side.c_str(), O_RDWR | O_NOCTTY);  // the terminal stays up after the child
+  winsize size{};
+  size.ws_col = 60;
+  size.ws_row = 10;
+  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+
+  // The last picture waits until the live line of the two before it has been seen.
+  const std::string lastPicture = "/eh/pic/g5/3.jpg";
+  server.Stall(lastPicture);  // answers 503 when released
+  last = Start({"--save", save.Str(), GalleryUrl("g5")}, {}, side);
+  std::string screen;
+  for (bool ended = false, released = false; !ended;) {
+    ended = last->Wait(std::chrono::milliseconds(0)).has_value();
+    pollfd ready{terminal, POLLIN, 0};
+    char buffer[4096];
+    while (poll(&ready, 1, ended ? 0 : 20) > 0 && (ready.revents & POLLIN) != 0) {
+      const ssize_t got = read(terminal, buffer, sizeof buffer);
+      if (got <= 0) break;
+      screen.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (!released && screen.find("2/2  下载中") != std::string::npos) {
+      server.Serve(lastPicture, EhSite::PictureBytes(lastPicture), "image/jpeg");  // its retry gets it
+      server.ReleaseStalls();
+      released = true;
+    }
+  }
+  close(held);
+  close(terminal);
+  EXPECT_EQ(last->Wait(), 0) << last->Err();
+  EXPECT_NE(screen.find("\x1b[2A\r\x1b[J"), std::string::npos) << "the block of task and total is redrawn";
+  EXPECT_NE(screen.find("\ntotal: "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("1 task, 1 finished: every picture is there."), std::string::npos);
+  int live = 0;
+  for (std::size_t start = 0, end; start < screen.size(); start = end + 1) {
+    end = std::min(screen.find('\n', start), screen.size());
+    std::string line = screen.substr(start, end - start);
+    line = line.substr(line.rfind('\x1b') == std::string::npos ? 0 : line.find('J', line.rfind('\x1b')) + 1);
+    if (line.find("下载中") == std::string::npos && line.find("准备中") == std::string::npos) continue;
+    ++live;
+    EXPECT_LE(Columns(line), 60) << line;  // the '\r' of the terminal's line end included
+  }
+  EXPECT_GE(live, 1);
+}
+
+// The terminal's window seen from inside: what other threads hand over runs on the main
+// thread in order, only the latest picture bytes of a task wait, and once closing only
+// messages still come through.
+class Heard : public cli::RunListener {
+ public:
+  void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
+                  const std::u16string& status) override {
+    log.push_back("step " + std::to_string(taskNo) + " " + ToUtf8(before) + ">" + ToUtf8(progress) + " " +
+                  ToUtf8(status));
+  }
+  void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override {
+    log.push_back("bytes " + std::to_string(taskNo) + " " + std::to_string(received) + "/" + std::to_string(total));
+  }
+  void OnWorkerEnded(int siteKind) override { log.push_back("ended " + std::to_string(siteKind)); }
+  void OnMessage(std::u16string_view text) override { log.push_back("message " + ToUtf8(text)); }
+  std::vector<std::string> log;
+};
+
+TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
+  Heard heard;
+  cli::TerminalWindow window(heard, {u"/save", true, false});
+  window.AppendRow(u"4");
+  window.SetItemText(0, 2, u"0/3");
+  std::thread worker([&window] {
+    for (std::uint64_t bytes = 1; bytes <= 1000; ++bytes) window.PostPictureProgress(4, bytes, 1000);
+    window.PostTaskRow(4, u"1/3", u"下载中");
+    window.PostTaskRow(9, u"1/1", u"下载中");  // no such row: dropped
+    window.ShowMessage(u"一条消息");
+    window.PostWorkerEnded(1);
+  });
+  worker.join();
+  pollfd ready{window.WakeFd(), POLLIN, 0};
+  EXPECT_EQ(poll(&ready, 1, 0), 1) << "the main loop is woken";
+  window.RunEvents();
+  EXPECT_EQ(heard.log, (std::vector<std::string>{"bytes 4 1000/1000", "step 4 0/3>1/3 下载中",
+                                                 "message 一条消息", "ended 1"}));
+  EXPECT_EQ(window.GetItemText(0, 3), u"下载中");
+
+  heard.log.clear();
+  window.BeginClosing();
+  std::thread([&window] {
+    window.PostTaskRow(4, u"2/3", u"暂停中");
+    window.Post([] { ADD_FAILURE() << "work after closing"; });
+    window.ShowMessage(u"still said");
+  }).join();
+  window.RunEvents();
+  EXPECT_EQ(heard.log, std::vector<std::string>{"message still said"});
+  EXPECT_FALSE(window.PickFolder(u"title")) << "no picker on a terminal";
+}
+
+}  // namespace
+}  // namespace pageloom::test

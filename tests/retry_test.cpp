@@ -2,6 +2,7 @@
 // they count as failed; other failures are final at once.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -15,7 +16,9 @@
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
+#include "tasks/picture_download.h"
 #include "tasks/retry.h"
+#include "text/fixed_text.h"
 
 namespace pageloom::test {
 namespace {
@@ -76,6 +79,31 @@ TEST_F(RetryTest, PassingFailuresAreTriedAgainAndOthersAreNot) {
   outcome = FetchPageRetrying(session, server.WideUrl("/down"), *page, Quick());
   EXPECT_EQ(outcome.status, 503);
   EXPECT_EQ(server.Hits("/down"), 4);
+}
+
+TEST_F(RetryTest, APictureWhoseTransferBreaksMidwayIsTriedAgain) {
+  // The first answer says 200 and breaks off after half its body; the second is whole.
+  const std::string whole = TestServer::GeneratedBody(20000);
+  auto first = std::make_shared<std::atomic<bool>>(true);
+  server.Handle("/p.jpg", [=](const httplib::Request&, httplib::Response& res) {
+    if (first->exchange(false)) {
+      res.set_content_provider(whole.size(), "image/jpeg", [&whole](size_t offset, size_t, httplib::DataSink& sink) {
+        if (offset > 0) return false;
+        sink.write(whole.data(), whole.size() / 2);
+        return true;
+      });
+      return;
+    }
+    res.set_content(whole, "image/jpeg");
+  });
+  TempDir dir;
+  FakeWindow window;
+  std::array<char16_t, kPathCapacity> folder{};
+  CopyWide(folder.data(), folder.size(), dir.Wide());
+  EXPECT_EQ(DownloadPicture(session, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), window, Quick()),
+            kPictureStored);
+  EXPECT_EQ(server.Hits("/p.jpg"), 2);
+  EXPECT_TRUE(ReadFileBytes(dir.Path() / "p.jpg") == whole);
 }
 
 TEST(RetryPauses, FollowThePolicyAndTheServersRetryAfterUpToItsCap) {

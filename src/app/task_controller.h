@@ -153,6 +153,9 @@ class TaskController {
   [[nodiscard]] CookieClearing ClearCookieStore();
 
   // --- workers ---
+  // Start for one site only: opens the gate and starts that site's worker unless it runs
+  // (the other site's worker is left as it is).
+  void StartSite(int siteKind);
   // True while the worker of that site kind is running its walk.
   bool WorkerRunning(int siteKind) const;
   // The worker procedure: walks the map for tasks of `siteKind`.

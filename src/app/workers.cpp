@@ -150,6 +150,16 @@ void TaskController::OnBnClickedStart() {
   StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
 }
 
+void TaskController::StartSite(int siteKind) {
+  m_pauseEvent.Set();
+  if (m_stopping.load()) return;
+  if (siteKind == SITE_DMZJ) {
+    StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
+  } else {
+    StartWorker(SITE_EH, u"创建EH下载线程失败");
+  }
+}
+
 void TaskController::OnBnClickedPause() { m_pauseEvent.Reset(); }
 
 void TaskController::OnBnClickedContinue() { m_pauseEvent.Set(); }

@@ -39,8 +39,9 @@ struct TransferOutcome {
       return false;
     if (status >= 500 && status <= 599) return true;
     if (status == 408 || status == 429) return true;
+    // A transfer that broke: before any answer, or in the middle of one that was fine.
     return result == TransferResult::kConnectFailed || result == TransferResult::kTimedOut ||
-           (result == TransferResult::kFailed && status == 0);
+           (result == TransferResult::kFailed && status < 400);
   }
 };
 

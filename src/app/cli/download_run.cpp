@@ -141,22 +141,28 @@ bool DownloadRun::TasksWaiting() const {
 
 bool DownloadRun::StartIfNeeded(Running running) {
   if (m_startGivenUp) return false;
-  bool needed = false;
+  bool neededEh = false;
+  bool neededDmzj = false;
   for (const TaskTable::Row& row : m_window.Table().Rows()) {
     const int taskNo = std::atoi(ToUtf8(row[0]).c_str());
     if (m_stepped.count(taskNo) != 0) continue;
     const std::shared_ptr<Comic> task = m_controller->FindTask(taskNo);
     if (!task) continue;
     // A running worker reaches the task, or ends and is started again here.
-    needed = needed || (task->GetSiteKind() == SITE_DMZJ ? !running.dmzj : !running.eh);
+    if (task->GetSiteKind() == SITE_DMZJ)
+      neededDmzj = neededDmzj || !running.dmzj;
+    else
+      neededEh = neededEh || !running.eh;
   }
-  if (!needed) return false;
+  if (!neededEh && !neededDmzj) return false;
   if (m_startsWithoutStep >= kMostStartsWithoutStep) {
     m_startGivenUp = true;  // said by the controller already: the threads cannot be made
     return false;
   }
   ++m_startsWithoutStep;
-  m_controller->OnBnClickedStart();
+  // Only the idle site's worker: a running one is not sent round its walk again.
+  if (neededEh) m_controller->StartSite(SITE_EH);
+  if (neededDmzj) m_controller->StartSite(SITE_DMZJ);
   return true;
 }
 

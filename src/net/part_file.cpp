@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <random>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -25,13 +25,12 @@ constexpr std::size_t kPieceSize = 4096;
 constexpr std::uint64_t kWriteBackStep = 8u << 20;
 constexpr const char kPartSuffix[] = ".part";
 
-// Tells the temporary names of one process apart.
-std::atomic<unsigned> g_partCounter{0};
-
-// ".<name>.<pid>-<n>.part", with a hash for the name when that would be too long.
+// ".<name>.<pid>-<n>.part", with a hash for the name when that would be too long; n is
+// random, so that the writers of one process (and one of its threads) never meet.
 std::string TemporaryName(const std::string& name) {
-  const std::string tail = "." + std::to_string(::getpid()) + "-" +
-                           std::to_string(g_partCounter.fetch_add(1)) + kPartSuffix;
+  std::random_device random;
+  const std::string tail = "." + std::to_string(::getpid()) + "-" + std::to_string(random()) +
+                           kPartSuffix;
   std::string temporary = "." + name + tail;
   if (temporary.size() > NAME_MAX)
     temporary = "." + std::to_string(std::hash<std::string>{}(name)) + tail;

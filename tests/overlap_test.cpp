@@ -1,8 +1,7 @@
 // Working one picture ahead: the EH worker reads the next picture page while a picture
 // downloads, the DMZJ worker stores the next picture of the list while one is stored.
 // Whatever the site does, the rows after every step, the numbers and the files come out
-// as with the steps one after the other, and no more than two requests of a site are in
-// flight at once.
+// as one by one, and no more than two requests of a site are in flight at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,6 +23,7 @@
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
+#include "tasks/page_ahead.h"
 #include "text/fixed_text.h"
 
 namespace pageloom::test {
@@ -32,40 +32,33 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// What a run leaves behind.
-struct RunResult {
-  std::vector<std::string> rows;              // every row its worker posted, in order
-  std::map<std::string, std::string> files;   // the save folder's files and their bytes
-  std::vector<std::u16string> messages;
-  int mostAtOnce = 0;                         // the most requests the site served at once
-  TaskRecord task;                            // where the task stands
+// Both sites on one server whose every answer waits a little, so that two requests of a
+// worker would meet if they could.
+struct Sites {
+  TestServer server{ServerOptions{nullptr, true, 0ms, 2ms}};
+  EhSite eh{server};
+  DmzjSite dmzj{server};
+  SiteNames Names() const {
+    SiteNames names = dmzj.Names();
+    EhSite::Apply(names);
+    return names;
+  }
 };
+// Lays out what a run downloads; returns the address to add.
+using Layout = std::function<std::u16string(Sites&)>;
 
-std::vector<std::string> RowTexts(const std::vector<FakeWindow::RowPost>& posts) {
-  std::vector<std::string> rows;
-  for (const auto& post : posts)
-    rows.push_back(std::to_string(post.taskNo) + " " + ToUtf8(post.progress) + " " + ToUtf8(post.status));
-  return rows;
+std::u16string Gallery(Sites& sites, const std::string& name, int pages) {
+  EhGalleryPlan plan{"Ahead " + name + " Page 1", false, {}};
+  for (int n = 1; n <= pages; ++n) plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(n) + ".jpg"});
+  sites.eh.AddGallery(name, plan);
+  return sites.eh.Address(EhSite::GalleryPath(name, false));
 }
 
-// An address without its scheme and host: the runs' sites listen on ports of their own.
-std::string AfterHost(const std::u16string& url) {
-  const std::size_t scheme = url.find(u"://");
-  const std::size_t path = url.find(u'/', scheme == std::u16string::npos ? 0 : scheme + 3);
-  return path == std::u16string::npos ? std::string() : ToUtf8(url.substr(path));
-}
-
-// Where a task stands, its addresses without their hosts.
-std::vector<std::string> Standing(const TaskRecord& task) {
-  std::vector<std::string> out{"number " + std::to_string(task.fileNumber),
-                               "pages " + std::to_string(task.pictureCount),
-                               "state " + std::to_string(task.state),
-                               "page " + AfterHost(task.pageUrl)};
-  for (const std::u16string& url : task.pictureUrls) out.push_back("listed " + AfterHost(url));
-  for (const MissingPicture& missing : task.missing)
-    out.push_back("missing " + AfterHost(missing.url) + " " + AfterHost(missing.page) + " " +
-                  ToUtf8(missing.fileName));
-  return out;
+std::u16string Chapter(Sites& sites, const std::string& name, int count) {
+  DmzjChapterPlan plan{"先行", name, std::to_string(count), "", {}};
+  for (int n = 1; n <= count; ++n) plan.pictures.push_back("c/" + name + "/p" + std::to_string(n) + ".jpg");
+  sites.dmzj.AddChapter("/c/" + name + ".shtml", plan);
+  return sites.dmzj.Address("/c/" + name + ".shtml");
 }
 
 std::map<std::string, std::string> FilesIn(const fs::path& dir) {
@@ -76,21 +69,24 @@ std::map<std::string, std::string> FilesIn(const fs::path& dir) {
   return files;
 }
 
-// One run from Add to the end of the worker's walk, against a site of its own that
-// `build` lays out (it returns the address to add; `probe` looks at the server after).
-template <typename Site>
-RunResult RunSite(bool overlap, bool rename,
-                  const std::function<std::u16string(TestServer&, Site&)>& build,
-                  const std::function<void(const TestServer&)>& probe = {}) {
-  // Every answer waits a little, so that requests of one worker would meet if they could.
-  TestServer server(ServerOptions{nullptr, true, 0ms, 2ms});
-  Site site(server);
-  const std::u16string address = build(server, site);
+struct RunResult {
+  std::vector<std::string> rows;  // every row the worker posted, in order
+  std::map<std::string, std::string> files;
+  std::vector<std::u16string> messages;
+  std::vector<std::u16string> missing;  // the names kept for the missing pictures
+  int mostAtOnce = 0;
+  std::map<std::string, int> hits;  // of the paths asked for
+};
+
+// One run from Add to the end of the worker's walk.
+RunResult RunToEnd(bool overlap, bool rename, const Layout& layout, const std::vector<std::string>& paths = {}) {
+  Sites sites;
+  const std::u16string address = layout(sites);
   TempDir dir;
   FakeWindow window;
   window.SetSaveFolderText(dir.Wide());
   window.SetAutoRename(rename);
-  ControllerSettings settings = TestSettings(site.Names());
+  ControllerSettings settings = TestSettings(sites.Names());
   settings.overlap = overlap;
   RunResult result;
   {
@@ -103,223 +99,116 @@ RunResult RunSite(bool overlap, bool rename,
     EXPECT_TRUE(WaitUntil([&] {
       return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ);
     }, 30s));
-    if (const auto task = controller.FindTask(0)) result.task = task->Record(true);
+    if (const auto task = controller.FindTask(0))
+      for (const MissingPicture& picture : task->Missing()) result.missing.push_back(picture.fileName);
   }
-  result.rows = RowTexts(window.RowPosts());
+  for (const FakeWindow::RowPost& post : window.RowPosts())
+    result.rows.push_back(ToUtf8(post.progress + u" " + post.status));
   result.files = FilesIn(dir.Path());
   result.messages = window.Messages();
-  result.mostAtOnce = server.MostAtOnce();
-  if (probe) probe(server);
+  result.mostAtOnce = sites.server.MostAtOnce();
+  for (const std::string& path : paths) result.hits[path] = sites.server.Hits(path);
   return result;
 }
 
-// The same run with and without working ahead: everything the user sees is the same.
-template <typename Site>
-RunResult ExpectSameWithAndWithoutOverlap(
-    bool rename, const std::function<std::u16string(TestServer&, Site&)>& build,
-    const std::function<void(const TestServer&)>& probe = {}) {
-  const RunResult plain = RunSite<Site>(false, rename, build, probe);
-  const RunResult ahead = RunSite<Site>(true, rename, build, probe);
+// The same run one by one and working ahead: what the user sees is the same.
+RunResult ExpectAsOneByOne(bool rename, const Layout& layout, const std::vector<std::string>& paths) {
+  const RunResult plain = RunToEnd(false, rename, layout, paths);
+  const RunResult ahead = RunToEnd(true, rename, layout, paths);
   EXPECT_EQ(ahead.rows, plain.rows);
   EXPECT_EQ(ahead.files, plain.files);
   EXPECT_EQ(ahead.messages, plain.messages);
-  EXPECT_EQ(Standing(ahead.task), Standing(plain.task));
+  EXPECT_EQ(ahead.missing, plain.missing);
+  EXPECT_EQ(ahead.hits, plain.hits);
   EXPECT_EQ(plain.mostAtOnce, 1);
   EXPECT_LE(ahead.mostAtOnce, 2);
   return ahead;
 }
 
-// --- EH ---
+class OverlapTest : public ::testing::TestWithParam<bool> {};
 
-// A gallery of `pages` pages whose pictures are "/eh/pic/<name>/<n>.jpg"; `change` may
-// alter the plan of picture n (from 1).
-std::u16string Gallery(TestServer& server, EhSite& site, const std::string& name, int pages,
-                       const std::function<void(int, EhPicturePlan&)>& change = {}) {
-  EhGalleryPlan plan{"Ahead " + name + " Page 1", false, {}};
-  for (int n = 1; n <= pages; ++n) {
-    EhPicturePlan picture{"/eh/pic/" + name + "/" + std::to_string(n) + ".jpg"};
-    if (change) change(n, picture);
-    plan.pictures.push_back(picture);
-  }
-  site.AddGallery(name, plan);
-  (void)server;
-  return site.Address(EhSite::GalleryPath(name, false));
+// Picture 3 answers 404 while page 4 is read ahead; picture 5 breaks off halfway on
+// every try; picture 7 is the limit picture, after which no page is read.
+TEST_P(OverlapTest, GalleryWithFailuresAndTheLimitEndsAsOneByOne) {
+  const RunResult ahead = ExpectAsOneByOne(GetParam(), [](Sites& sites) {
+    const std::u16string address = Gallery(sites, "g", 9);
+    sites.server.Serve("/eh/pic/g/3.jpg", "gone", "text/plain", 404);
+    sites.server.ServeBroken("/eh/pic/g/5.jpg", "\x89PIC half", 4000);
+    sites.eh.SetPicture("g", 7, {"/eh/pic/g/509.gif"});
+    return address;
+  }, {EhSite::PagePath("g", false, 6), EhSite::PagePath("g", false, 8), "/eh/pic/g/6.jpg"});
+  EXPECT_EQ(ahead.rows.back(), GetParam() ? "7/6 暂停中" : "0/6 暂停中");
+  EXPECT_EQ(ahead.files.size(), 4u);
+  EXPECT_EQ(ahead.missing.size(), 2u);
+  EXPECT_EQ(ahead.messages.size(), 1u);
 }
 
-class GalleryAhead : public ::testing::TestWithParam<bool> {
- protected:
-  bool Rename() const { return GetParam(); }
-};
-
-TEST_P(GalleryAhead, FailedPicturesKeepTheirNumbersAndEveryRowIsAsOneByOne) {
-  const RunResult ahead = ExpectSameWithAndWithoutOverlap<EhSite>(
-      Rename(), [](TestServer& server, EhSite& site) {
-        const std::u16string address = Gallery(server, site, "g", 8, [](int n, EhPicturePlan& p) {
-          if (n == 3) p.served = false;  // 404 while page 4 is read ahead
-        });
-        // Picture 5 breaks off halfway, every time it is tried.
-        server.ServeBroken("/eh/pic/g/5.jpg", "\x89PIC half", 4000);
-        return address;
-      },
-      [](const TestServer& server) {
-        for (int page = 2; page <= 8; ++page)
-          EXPECT_EQ(server.Hits(EhSite::PagePath("g", false, page)), 1) << page;
-      });
-  ASSERT_EQ(ahead.rows.size(), 8u);
-  EXPECT_EQ(ahead.rows.back(), Rename() ? "0 8/8 未完成，缺2张" : "0 0/8 未完成，缺2张");
-  EXPECT_EQ(ahead.files.size(), 6u);
+// In pairs, one stored in front and the next ahead: picture 2 (ahead) answers 404,
+// picture 5 (in front) breaks off halfway, picture 8 (next after 7) is the limit picture.
+TEST_P(OverlapTest, ChapterWithFailuresAndTheLimitEndsAsOneByOne) {
+  const RunResult ahead = ExpectAsOneByOne(GetParam(), [](Sites& sites) {
+    DmzjChapterPlan plan{"先行", "f", "9", "", {}};
+    for (int n = 1; n <= 9; ++n) plan.pictures.push_back(n == 8 ? "c/f/509.gif" : "c/f/p" + std::to_string(n) + ".jpg");
+    sites.dmzj.AddChapter("/c/f.shtml", plan);
+    sites.server.Serve("/dmzjpic/c/f/p2.jpg", "gone", "text/plain", 404);
+    sites.server.ServeBroken("/dmzjpic/c/f/p5.jpg", "\xFF\xD8 half", 4000);
+    return sites.dmzj.Address("/c/f.shtml");
+  }, {"/dmzjpic/c/f/p4.jpg", "/dmzjpic/c/f/p6.jpg", "/dmzjpic/c/f/509.gif", "/dmzjpic/c/f/p9.jpg"});
+  EXPECT_EQ(ahead.rows.back(), GetParam() ? "7/9 暂停中" : "0/9 暂停中");
+  EXPECT_EQ(ahead.files.size(), 5u);
+  EXPECT_EQ(ahead.missing.size(), 2u);
+  EXPECT_EQ(ahead.hits.at("/dmzjpic/c/f/p6.jpg"), 1) << "stored once, under the name it had ahead";
 }
 
-TEST_P(GalleryAhead, TheLimitPictureStopsBeforeThePageAfterItIsRead) {
-  const RunResult ahead = ExpectSameWithAndWithoutOverlap<EhSite>(
-      Rename(),
-      [](TestServer& server, EhSite& site) {
-        return Gallery(server, site, "l", 5, [](int n, EhPicturePlan& p) {
-          if (n == 3) p.path = "/eh/pic/l/509.gif";
-        });
-      },
-      [](const TestServer& server) {
-        EXPECT_EQ(server.Hits(EhSite::PagePath("l", false, 4)), 0);
-        EXPECT_EQ(server.Hits("/eh/pic/l/509.gif"), 0);
-      });
-  EXPECT_EQ(ahead.messages, std::vector<std::u16string>{u"已到达下载上限。请清空cookie，换IP后重试。"});
-  EXPECT_EQ(ahead.rows.back(), Rename() ? "0 3/2 暂停中" : "0 0/2 暂停中");
-  EXPECT_EQ(ahead.files.size(), 2u);
-}
+INSTANTIATE_TEST_SUITE_P(Renaming, OverlapTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Numbered" : "OwnNames"; });
 
-INSTANTIATE_TEST_SUITE_P(Renaming, GalleryAhead, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                           return p.param ? "Numbered" : "OwnNames";
-                         });
-
-// A meeting point on the server: a request that meets another is answered only once
-// the other has come too (or after 10 s), so both are seen in flight at once.
-class Meeting {
- public:
-  // Answers `path` with `body` once `other` has been asked for as well.
-  void Meet(TestServer& server, const std::string& path, std::string body, std::string other) {
-    server.Handle(path, [this, path, body = std::move(body), other](const httplib::Request&,
-                                                                    httplib::Response& res) {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      m_seen.insert(path);
-      m_changed.notify_all();
-      if (m_changed.wait_for(lock, 10s, [&] { return m_seen.count(other) != 0; })) ++m_met;
+// A meeting point on the server: a request that meets another is answered only once the
+// other has come too (or after 10 s), so both are in flight at once.
+struct Meeting {
+  void Meet(TestServer& server, const std::string& path, std::string body, const std::string& other) {
+    server.Handle(path, [this, path, body, other](const httplib::Request&, httplib::Response& res) {
+      std::unique_lock<std::mutex> lock(mutex);
+      seen.insert(path);
+      changed.notify_all();
+      met += changed.wait_for(lock, 10s, [&] { return seen.count(other) != 0; }) ? 1 : 0;
       res.set_content(body, "application/octet-stream");
     });
   }
-  int Met() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_met;
-  }
-
- private:
-  mutable std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::set<std::string> m_seen;
-  int m_met = 0;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::set<std::string> seen;
+  int met = 0;
 };
 
-TEST(GalleryAheadMeeting, EachPageAfterTheFirstIsReadWhileThePictureBeforeItDownloads) {
-  auto meeting = std::make_shared<Meeting>();
-  const RunResult ahead = RunSite<EhSite>(true, true, [&](TestServer& server, EhSite& site) {
-    const std::u16string address = Gallery(server, site, "m", 4);
-    for (int n = 1; n < 4; ++n) {
+TEST(Overlap, TheNextPageOrPictureIsInFlightWithThePictureBeforeIt) {
+  Meeting meeting;
+  const RunResult gallery = RunToEnd(true, true, [&](Sites& sites) {
+    const std::u16string address = Gallery(sites, "m", 3);
+    for (int n = 1; n <= 2; ++n) {
       const std::string picture = "/eh/pic/m/" + std::to_string(n) + ".jpg";
       const std::string next = EhSite::PagePath("m", false, n + 1);
-      const std::string after = site.Url(EhSite::PagePath("m", false, n + 2 <= 4 ? n + 2 : 4));
-      meeting->Meet(server, picture, EhSite::PictureBytes(picture), next);
-      meeting->Meet(server, next, EhSite::PicturePage("Ahead m Page 1", after, "img", site.Url("/eh/pic/m/" + std::to_string(n + 1) + ".jpg")), picture);
+      const std::string page = EhSite::PicturePage(
+          "Ahead m Page 1", sites.eh.Url(EhSite::PagePath("m", false, 3)), "img",
+          sites.eh.Url("/eh/pic/m/" + std::to_string(n + 1) + ".jpg"));
+      meeting.Meet(sites.server, picture, EhSite::PictureBytes(picture), next);
+      meeting.Meet(sites.server, next, page, picture);
     }
     return address;
   });
-  EXPECT_EQ(meeting->Met(), 6);
-  EXPECT_EQ(ahead.mostAtOnce, 2);
-  EXPECT_EQ(ahead.rows.back(), "0 4/4 已完成");
-}
-
-// --- DMZJ ---
-
-// A chapter of `count` pictures "c/<name>/p<n>.jpg"; `change` may rename picture n.
-std::u16string Chapter(DmzjSite& site, const std::string& name, int count,
-                       const std::function<void(int, std::string&)>& change = {}) {
-  DmzjChapterPlan plan{"先行", name, std::to_string(count), "", {}};
-  for (int n = 1; n <= count; ++n) {
-    std::string path = "c/" + name + "/p" + std::to_string(n) + ".jpg";
-    if (change) change(n, path);
-    plan.pictures.push_back(path);
-  }
-  site.AddChapter("/c/" + name + ".shtml", plan);
-  return site.Address("/c/" + name + ".shtml");
-}
-
-class ChapterAhead : public GalleryAhead {};
-
-TEST_P(ChapterAhead, FailedPicturesAheadAndInFrontKeepTheirNumbersAndEveryRowIsAsOneByOne) {
-  const RunResult ahead = ExpectSameWithAndWithoutOverlap<DmzjSite>(
-      Rename(),
-      [](TestServer& server, DmzjSite& site) {
-        const std::u16string address = Chapter(site, "f", 7);
-        // The second picture (stored ahead of the first) answers 404; the fifth (stored
-        // while the sixth is fetched ahead) breaks off halfway.
-        server.Serve("/dmzjpic/c/f/p2.jpg", "gone", "text/plain", 404);
-        server.ServeBroken("/dmzjpic/c/f/p5.jpg", "\xFF\xD8 half", 4000);
-        return address;
-      },
-      [](const TestServer& server) {
-        for (int n : {1, 3, 4, 6, 7})
-          EXPECT_EQ(server.Hits("/dmzjpic/c/f/p" + std::to_string(n) + ".jpg"), 1)
-              << n << ": stored once, under the name it was stored ahead with";
-      });
-  ASSERT_EQ(ahead.rows.size(), 8u);
-  EXPECT_EQ(ahead.rows.back(), Rename() ? "0 7/7 未完成，缺2张" : "0 0/7 未完成，缺2张");
-  EXPECT_EQ(ahead.files.size(), 5u);
-}
-
-TEST_P(ChapterAhead, TheLimitPictureIsNeverFetchedAheadAndStopsWithItsNumberGivenBack) {
-  for (const int limit : {3, 4}) {  // fetched in front, or next after one fetched in front
-    SCOPED_TRACE(limit);
-    const RunResult ahead = ExpectSameWithAndWithoutOverlap<DmzjSite>(
-        Rename(), [limit](TestServer&, DmzjSite& site) {
-          return Chapter(site, "l", 6, [limit](int n, std::string& path) {
-            if (n == limit) path = "c/l/509.gif";
-          });
-        },
-        [](const TestServer& server) {
-          EXPECT_EQ(server.Hits("/dmzjpic/c/l/509.gif"), 0);
-          EXPECT_EQ(server.Hits("/dmzjpic/c/l/p5.jpg"), 0);
-        });
-    EXPECT_EQ(ahead.messages.size(), 1u);
-    EXPECT_EQ(ahead.rows.back(), "0 " + std::to_string(Rename() ? limit - 1 : 0) + "/6 暂停中");
-    EXPECT_EQ(ahead.files.size(), static_cast<std::size_t>(limit - 1));
-    ASSERT_FALSE(ahead.task.pictureUrls.empty());
-    EXPECT_EQ(ahead.task.pictureUrls.front().substr(ahead.task.pictureUrls.front().size() - 7),
-              u"509.gif");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Renaming, ChapterAhead, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                           return p.param ? "Numbered" : "OwnNames";
-                         });
-
-TEST(ChapterAheadMeeting, EverySecondPictureIsStoredWhileThePictureBeforeItIs) {
-  auto meeting = std::make_shared<Meeting>();
-  const RunResult ahead = RunSite<DmzjSite>(true, true, [&](TestServer& server, DmzjSite& site) {
-    const std::u16string address = Chapter(site, "m", 4);
-    const auto path = [](int n) { return "c/m/p" + std::to_string(n) + ".jpg"; };
-    for (int n : {1, 3}) {
-      meeting->Meet(server, "/dmzjpic/" + path(n), DmzjSite::PictureBytes(path(n)), "/dmzjpic/" + path(n + 1));
-      meeting->Meet(server, "/dmzjpic/" + path(n + 1), DmzjSite::PictureBytes(path(n + 1)), "/dmzjpic/" + path(n));
-    }
+  const RunResult chapter = RunToEnd(true, true, [&](Sites& sites) {
+    const std::u16string address = Chapter(sites, "m", 2);
+    meeting.Meet(sites.server, "/dmzjpic/c/m/p1.jpg", DmzjSite::PictureBytes("c/m/p1.jpg"), "/dmzjpic/c/m/p2.jpg");
+    meeting.Meet(sites.server, "/dmzjpic/c/m/p2.jpg", DmzjSite::PictureBytes("c/m/p2.jpg"), "/dmzjpic/c/m/p1.jpg");
     return address;
   });
-  EXPECT_EQ(meeting->Met(), 4);
-  EXPECT_EQ(ahead.mostAtOnce, 2);
-  EXPECT_EQ(ahead.rows.back(), "0 4/4 已完成");
-  EXPECT_EQ(ahead.files.size(), 4u);
+  EXPECT_EQ(meeting.met, 6);
+  EXPECT_EQ(gallery.mostAtOnce, 2);
+  EXPECT_EQ(chapter.mostAtOnce, 2);
+  EXPECT_EQ(gallery.rows.back(), "3/3 已完成");
+  EXPECT_EQ(chapter.rows.back(), "2/2 已完成");
+  EXPECT_EQ(chapter.files.size(), 2u);
 }
-
-// --- closing ---
 
 std::set<int> ThreadIds() {
   std::set<int> ids;
@@ -328,24 +217,20 @@ std::set<int> ThreadIds() {
   return ids;
 }
 
-TEST(ClosingAhead, BothTransfersOfEachWorkerEndAndLeaveNoPartialFileAndNoThread) {
-  TestServer server;
-  DmzjSite dmzj(server);
-  EhSite eh(server);
-  SiteNames names = dmzj.Names();
-  EhSite::Apply(names);
+TEST(Overlap, ClosingEndsBothTransfersOfEachWorkerAndLeavesNoPartialFileAndNoThread) {
+  Sites sites;
   // The gallery's second picture and the page after it, the chapter's first picture and
-  // the one stored ahead of it: all four stall halfway.
-  const std::u16string gallery = Gallery(server, eh, "c", 4);
-  const std::u16string chapter = Chapter(dmzj, "c", 3);
-  server.Stall("/eh/pic/c/2.jpg", "\x89PIC partial");
-  server.Stall(EhSite::PagePath("c", false, 3));
-  server.Stall("/dmzjpic/c/c/p1.jpg", "\xFF\xD8 partial");
-  server.Stall("/dmzjpic/c/c/p2.jpg", "\xFF\xD8 partial");
+  // the one stored ahead of it: all four stall.
+  const std::u16string gallery = Gallery(sites, "c", 4);
+  const std::u16string chapter = Chapter(sites, "c", 3);
+  sites.server.Stall("/eh/pic/c/2.jpg", "\x89PIC partial");
+  sites.server.Stall(EhSite::PagePath("c", false, 3));
+  sites.server.Stall("/dmzjpic/c/c/p1.jpg", "\xFF\xD8 partial");
+  sites.server.Stall("/dmzjpic/c/c/p2.jpg", "\xFF\xD8 partial");
   TempDir dir;
   FakeWindow window;
   window.SetSaveFolderText(dir.Wide());
-  TaskController controller(window, TestSettings(names));
+  TaskController controller(window, TestSettings(sites.Names()));
   for (const std::u16string& address : {gallery, chapter}) {
     window.SetAddressText(address);
     controller.OnBnClickedAdd();
@@ -353,7 +238,7 @@ TEST(ClosingAhead, BothTransfersOfEachWorkerEndAndLeaveNoPartialFileAndNoThread)
   }
   const std::set<int> before = ThreadIds();
   controller.OnBnClickedStart();
-  ASSERT_TRUE(server.WaitForStalled(4));
+  ASSERT_TRUE(sites.server.WaitForStalled(4));
   const fs::path galleryFolder = dir.Path() / "Ahead c";
   const fs::path chapterFolder = dir.Path() / fs::u8path("先行/c");
   ASSERT_TRUE(WaitUntil([&] {
@@ -361,23 +246,42 @@ TEST(ClosingAhead, BothTransfersOfEachWorkerEndAndLeaveNoPartialFileAndNoThread)
   }));
 
   controller.Shutdown();
-  EXPECT_FALSE(controller.WorkerRunning(SITE_EH));
-  EXPECT_FALSE(controller.WorkerRunning(SITE_DMZJ));
-  EXPECT_EQ(PartFilesBeingWritten(galleryFolder), 0);
-  EXPECT_EQ(PartFilesBeingWritten(chapterFolder), 0);
-  std::set<std::string> files;
-  for (const auto& [name, bytes] : FilesIn(dir.Path())) files.insert(name);
-  EXPECT_EQ(files, std::set<std::string>{"Ahead c/001.jpg"});
+  EXPECT_EQ(PartFilesBeingWritten(galleryFolder) + PartFilesBeingWritten(chapterFolder), 0);
+  const auto files = FilesIn(dir.Path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files.begin()->first, "Ahead c/001.jpg");
   for (const int id : ThreadIds()) EXPECT_EQ(before.count(id), 1u) << "thread " << id << " is left";
+  // Each task stands where its step in flight began, the number given back.
+  EXPECT_EQ(controller.FindTask(0)->GetPageUrl(), sites.eh.Address(EhSite::PagePath("c", false, 2)));
+  EXPECT_EQ(controller.FindTask(0)->GetFileNumber(), 1);
+  EXPECT_EQ(controller.FindTask(1)->GetFileNumber(), 0);
+  EXPECT_EQ(controller.FindTask(1)->Record(true).pictureUrls.size(), 3u);
+  sites.server.ReleaseStalls();
+}
 
-  // Each task stands where the step in flight began, with its number given back.
-  const TaskRecord galleryTask = controller.FindTask(0)->Record(false);
-  EXPECT_EQ(galleryTask.pageUrl, eh.Address(EhSite::PagePath("c", false, 2)));
-  EXPECT_EQ(galleryTask.fileNumber, 1);
-  const TaskRecord chapterTask = controller.FindTask(1)->Record(true);
-  EXPECT_EQ(chapterTask.fileNumber, 0);
-  EXPECT_EQ(chapterTask.pictureUrls.size(), 3u);
-  server.ReleaseStalls();
+TEST(Overlap, APageReadAheadIsHandedOverOnlyForItsAddressAndWhileFresh) {
+  TestServer server;
+  server.Serve("/a", "page a");
+  server.Serve("/b", "page b");
+  Cancellation cancel;
+  Session session(cancel, NetTimeouts{2, 2});
+  const RetryPolicy retry{{}, {}};
+  auto page = std::make_unique<PageBuffer>();
+  page->fill('x');
+  PageAhead ahead(session, retry);
+  ahead.Start(server.WideUrl("/a"));
+  EXPECT_FALSE(ahead.Take(server.WideUrl("/b"), *page));
+  EXPECT_FALSE(ahead.Take(server.WideUrl("/a"), *page)) << "dropped by the take before";
+  EXPECT_EQ((*page)[0], 'x');
+  ahead.Start(server.WideUrl("/a"));
+  ahead.Start(server.WideUrl("/b"));
+  ASSERT_TRUE(ahead.Take(server.WideUrl("/b"), *page));
+  EXPECT_EQ(std::string(page->data()), "page b");
+
+  PageAhead stale(session, retry, 0ms);  // every page is too old
+  stale.Start(server.WideUrl("/a"));
+  EXPECT_FALSE(stale.Take(server.WideUrl("/a"), *page));
+  EXPECT_EQ(server.Hits("/a"), 3);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ PageAhead::PageAhead(Session& session, const RetryPolicy& retry, std::chrono::mi
 void PageAhead::Start(std::u16string url) {
   Drop();
   m_url = std::move(url);
+  m_fetched.reset();
   m_helper.Run([this, url = m_url] {
     (void)FetchPageRetrying(m_session, url, *m_page, m_retry);
     m_fetched = Clock::now();
@@ -21,9 +22,8 @@ void PageAhead::Start(std::u16string url) {
 }
 
 bool PageAhead::Take(std::u16string_view url, PageBuffer& into) {
-  if (m_url.empty()) return false;
   m_helper.Wait();
-  const bool wanted = m_url == url && Clock::now() - m_fetched <= m_freshFor;
+  const bool wanted = !m_url.empty() && m_url == url && m_fetched && Clock::now() - *m_fetched <= m_freshFor;
   m_url.clear();
   if (!wanted) return false;
   // The text and its terminator; the rest of the buffer is never read.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,7 +50,7 @@ class PageAhead {
   std::u16string m_url;  // the page fetched or being fetched; empty: none
   // Written by the helper while a fetch is in flight, read by the owner after Wait.
   std::unique_ptr<PageBuffer> m_page = std::make_unique<PageBuffer>();
-  Clock::time_point m_fetched;
+  std::optional<Clock::time_point> m_fetched;  // when the fetch ended; none before
   HelperThread m_helper;  // last: ends before the rest goes
 };
 

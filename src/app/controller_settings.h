@@ -17,6 +17,10 @@ struct ControllerSettings {
   NetTimeouts timeouts;
   // How pages and pictures that fail for a passing reason are tried again.
   RetryPolicy retry;
+  // Whether a worker works one picture ahead: the EH worker fetches the next picture page
+  // while a picture downloads, the DMZJ worker the next picture while one is stored. At
+  // most two requests of one site are then in flight; rows and files are as without.
+  bool overlap = true;
   // The most chapters one Add follows along next-chapter links.
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.

@@ -2,21 +2,20 @@
 // Continue, and the shutdown when the window closes.
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "app/queue_store.h"
 #include "app/task_controller.h"
 #include "net/part_file.h"
+#include "tasks/page_ahead.h"
+#include "tasks/picture_ahead.h"
 #include "text/fixed_text.h"
 #include "text/debug_line.h"
 #include "text/script_host.h"
 
 namespace pageloom {
-
-namespace {
-
-}  // namespace
 
 TaskController::Worker& TaskController::WorkerFor(int siteKind) {
   return siteKind == SITE_DMZJ ? m_threadDMZJ : m_threadEH;
@@ -34,7 +33,15 @@ void TaskController::DownloadThread(int siteKind) {
     const auto page = std::make_unique<PageBuffer>();
     // Its own script helper: started on the first chapter, killed when the thread ends.
     ScriptHost scripts;
-    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry, &scripts, {}};
+    // Its helpers that work one picture ahead: their threads end with the worker's.
+    std::optional<PageAhead> pageAhead;
+    std::optional<PictureAhead> pictureAhead;
+    StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry,
+                        &scripts, {}, nullptr, nullptr};
+    if (m_settings.overlap && siteKind == SITE_EH)
+      context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
+    if (m_settings.overlap && siteKind == SITE_DMZJ)
+      context.pictureAhead = &pictureAhead.emplace(*m_session, m_settings.retry);
     do {
       Walk(siteKind, context);
       if (m_walkEndHook) m_walkEndHook(siteKind);
@@ -97,6 +104,9 @@ void TaskController::Walk(int siteKind, StepContext& context) {
       if (m_store) (void)m_store->SaveStep(taskNo, *task);
       m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
     } while (result != 0 && !m_stopping.load());
+    // Nothing worked ahead for this task outlives its turn.
+    if (context.pageAhead) context.pageAhead->Drop();
+    if (context.pictureAhead) context.pictureAhead->Drop();
   }
 }
 

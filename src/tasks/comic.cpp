@@ -102,11 +102,20 @@ std::u16string_view FileExtension(std::u16string_view name) {
 }
 
 std::u16string Comic::PictureFileName(std::u16string_view pictureUrl) {
+  if (m_renameFiles != 1) return FileNameFor(pictureUrl, 0, PicturePlace());
+  const int number = ++m_fileNumber;
+  return FileNameFor(pictureUrl, number, PicturePlace());
+}
+
+std::u16string Comic::NextPictureFileName(std::u16string_view pictureUrl) const {
+  return FileNameFor(pictureUrl, m_fileNumber + 1, PicturePlace() + 1);
+}
+
+std::u16string Comic::FileNameFor(std::u16string_view pictureUrl, int number, int place) const {
   const std::size_t slash = pictureUrl.rfind(u'/');
   const std::u16string_view name =
       slash == std::u16string_view::npos ? pictureUrl : pictureUrl.substr(slash + 1);
-  if (m_renameFiles != 1) return SafePictureFileName(name, PicturePlace());
-  const int number = ++m_fileNumber;
+  if (m_renameFiles != 1) return SafePictureFileName(name, place);
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03d", number);
   std::u16string out(digits, digits + std::char_traits<char>::length(digits));

@@ -102,6 +102,9 @@ class Comic {
   // made safe for the disk: control characters replaced, cut to 255 bytes, and a name
   // that is empty, "." or ".." replaced by the picture's place in the task ("007").
   std::u16string PictureFileName(std::u16string_view pictureUrl);
+  // The name the picture after the one just named will get from PictureFileName: asked
+  // in the step that named that one, it consumes nothing.
+  [[nodiscard]] std::u16string NextPictureFileName(std::u16string_view pictureUrl) const;
 
   // State text of any code; codes outside 0..5 read "未知".
   static const char16_t* StateText(int state);
@@ -116,6 +119,8 @@ class Comic {
  protected:
   // The place of the picture being named in its task, counting from 1.
   virtual int PicturePlace() const { return m_pictureCount + 1; }
+  // The file name of a picture with sequence `number` (renaming on) or at `place` (off).
+  std::u16string FileNameFor(std::u16string_view pictureUrl, int number, int place) const;
   // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
   int EndWalk();
   // The step of a run after the walk: the next missing picture, tried once this run.
@@ -124,6 +129,10 @@ class Comic {
   virtual int StoreMissing(StepContext& context, const MissingPicture& picture);
   void AddMissing(MissingPicture picture);
   void MissingChanged();
+  // EH: starts fetching `next`, the page the next step reads, while this step downloads
+  // `picture` of page `current` (when the context has a page ahead and the walk goes on).
+  void ReadNextPageAhead(StepContext& context, std::u16string_view current,
+                         const std::u16string& next, std::u16string_view picture) const;
 
   char16_t m_startUrl[kUrlCapacity];
   char16_t m_pageUrl[kUrlCapacity];
@@ -158,6 +167,11 @@ class ComicDMZJ : public Comic {
  protected:
   int StoreMissing(StepContext& context, const MissingPicture& picture) override;
   int PicturePlace() const override { return m_listTaken; }
+
+ private:
+  // Starts storing the next picture of the list under the name it will get, while this
+  // step stores `current` (when the context has a picture ahead and nothing needs asking).
+  void StoreNextPictureAhead(StepContext& context, std::u16string_view current) const;
 };
 
 // The extension of a file name as the desktop's path functions find it: from the last

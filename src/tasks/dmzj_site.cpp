@@ -1,12 +1,16 @@
 #include "tasks/dmzj_site.h"
 
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
 
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "tasks/dmzj_pages.h"
 #include "tasks/links.h"
+#include "tasks/picture_ahead.h"
 #include "tasks/picture_download.h"
 #include "tasks/retry.h"
 #include "text/debug_line.h"
@@ -57,6 +61,14 @@ std::optional<std::u16string> NextChapterAddress(std::u16string_view current,
   wideLink[0] = 0;
   ToWide(wideLink, kPathCapacity, ansi.c_str());
   return ResolveOnSite(current, WideView(wideLink, kPathCapacity), "next-chapter");
+}
+
+// A folder a picture can be stored into as it is, without preparing it: its text ends in
+// '/' and a folder is there.
+bool ReadyFolder(std::u16string_view folder) {
+  if (folder.empty() || folder.back() != u'/') return false;
+  std::error_code error;
+  return std::filesystem::is_directory(std::filesystem::u8path(ToUtf8(folder)), error);
 }
 
 }  // namespace
@@ -141,10 +153,17 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
   ++m_listTaken;
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(entry);
-  const int stored =
-      DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry,
-                      context.pictureProgress);
-  if (stored == kPictureStop) {
+  // Stored ahead by the step before, or now, with the next one stored ahead meanwhile.
+  std::optional<int> stored;
+  if (context.pictureAhead)
+    stored = context.pictureAhead->Take(PictureJob{entry, std::u16string(GetFolder()), fileName});
+  if (!stored) {
+    StoreNextPictureAhead(context, entry);
+    stored = DownloadPicture(context.session, entry, fileName, m_folder, context.ui,
+                             context.retry, context.pictureProgress);
+  }
+  if (*stored == kPictureStop) {
+    if (context.pictureAhead) context.pictureAhead->Drop();
     // Closing (or the site's limit): the entry goes back to the front with its number,
     // so stopping never loses a picture of the list.
     m_pictureUrls.push_front(std::move(entry));
@@ -153,8 +172,20 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName});
+  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName});
   return 1;
+}
+
+void ComicDMZJ::StoreNextPictureAhead(StepContext& context, std::u16string_view current) const {
+  // Never a word to the user from the helper: not the site's limit picture, not into a
+  // folder that would have to be made or picked first; nothing when this picture stops.
+  if (!context.pictureAhead || m_pictureUrls.empty() || IsLimitPicture(current) ||
+      context.session.Aborted())
+    return;
+  const std::u16string& next = m_pictureUrls.front();
+  const std::u16string folder(GetFolder());
+  if (IsLimitPicture(next) || !ReadyFolder(folder)) return;
+  context.pictureAhead->Start(PictureJob{next, folder, NextPictureFileName(next)});
 }
 
 int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture) {

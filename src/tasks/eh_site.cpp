@@ -6,6 +6,7 @@
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "tasks/eh_pages.h"
+#include "tasks/page_ahead.h"
 #include "tasks/picture_download.h"
 #include "tasks/retry.h"
 #include "text/encoding.h"
@@ -99,10 +100,11 @@ struct EhStepPage {
   std::u16string next;
 };
 
-// Fetches and reads the picture page `url`. Nothing when the page cannot be had or lacks
-// its shape.
+// Fetches and reads the picture page `url` (or takes it from the worker's page read
+// ahead). Nothing when the page cannot be had or lacks its shape.
 std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_view url) {
-  (void)FetchPageRetrying(context.session, url, context.page, context.retry);
+  if (!context.pageAhead || !context.pageAhead->Take(url, context.page))
+    (void)FetchPageRetrying(context.session, url, context.page, context.retry);
   EHPicturePage parsed;
   if (!ParseEHPicturePage(context.page, parsed)) return std::nullopt;
   // The next page decides whether this is the mirror, whose pictures come from the
@@ -117,6 +119,16 @@ std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_v
 }
 
 }  // namespace
+
+void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
+                              const std::u16string& next, std::u16string_view picture) const {
+  // Only the page the next step will read: not when the walk ends there (a page linking
+  // to itself, a page walked before, the cap), nor when this picture stops the task.
+  if (!context.pageAhead || next == current || m_visited.count(next) != 0 ||
+      m_pictureCount + 1 >= kMaxPages || IsLimitPicture(picture) || context.session.Aborted())
+    return;
+  context.pageAhead->Start(next);
+}
 
 // The EH step: one picture page per call, until a page links to itself (or to a page
 // walked before); a later run tries the missing pictures again.
@@ -141,9 +153,11 @@ int Comic::DownloadNext(StepContext& context) {
 
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(page->picture);
+  ReadNextPageAhead(context, current, page->next, page->picture);
   const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder,
                                      context.ui, context.retry, context.pictureProgress);
   if (stored == kPictureStop) {
+    if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);
     // Closing gives the number back, so that the picture keeps it when the page is read
     // again; the site's limit keeps the number used.

@@ -24,33 +24,15 @@ std::u16string_view LastSegment(std::u16string_view url) {
   return slash == std::u16string_view::npos ? url : url.substr(slash + 1);
 }
 
-}  // namespace
-
-int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
-                    char16_t* folder, UserPrompt& ui) {
-  return DownloadPicture(session, url, fileName, folder, ui, RetryPolicy{{}, {}});
-}
-
-int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
-                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
-                    const std::function<void(std::uint64_t, std::int64_t)>& progress) {
-  if (!session.Valid()) return kPictureStop;
-  // The site's limit picture, recognised by the name in its address (what the caller
-  // names the file after its own renaming is irrelevant), before any file or network work.
-  if (LastSegment(url) == kLimitPictureName) {
-    ui.ShowMessage(kLimitReached);
-    return kPictureStop;
-  }
-
-  std::u16string_view folderText;
-  if (folder) {
-    PrepareSaveFolder(folder, ui);
-    folderText = WideView(folder, kPathCapacity);
-  }
-  if (folderText.size() + fileName.size() > kPathCapacity - 1 ||
+// `folder` + `fileName` from `url`, with the transfer tried again by `retry`; a
+// DownloadPicture result.
+int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view fileName,
+                  std::u16string_view folder, const RetryPolicy& retry,
+                  const std::function<void(std::uint64_t, std::int64_t)>& progress) {
+  if (folder.size() + fileName.size() > kPathCapacity - 1 ||
       fileName.find(u'\0') != std::u16string_view::npos)
     return kPictureFailed;
-  std::u16string fullPath(folderText);
+  std::u16string fullPath(folder);
   fullPath.append(fileName);
 
   PictureResult result = PictureResult::kFailed;
@@ -71,5 +53,38 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
   }
   return kPictureFailed;
 }
+
+}  // namespace
+
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui) {
+  return DownloadPicture(session, url, fileName, folder, ui, RetryPolicy{{}, {}});
+}
+
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
+                    const std::function<void(std::uint64_t, std::int64_t)>& progress) {
+  if (!session.Valid()) return kPictureStop;
+  // The site's limit picture, recognised by the name in its address (what the caller
+  // names the file after its own renaming is irrelevant), before any file or network work.
+  if (IsLimitPicture(url)) {
+    ui.ShowMessage(kLimitReached);
+    return kPictureStop;
+  }
+  std::u16string_view folderText;
+  if (folder) {
+    PrepareSaveFolder(folder, ui);
+    folderText = WideView(folder, kPathCapacity);
+  }
+  return StoreInFolder(session, url, fileName, folderText, retry, progress);
+}
+
+int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
+                           std::u16string_view folder, const RetryPolicy& retry) {
+  if (!session.Valid() || IsLimitPicture(url)) return kPictureStop;
+  return StoreInFolder(session, url, fileName, folder, retry, {});
+}
+
+bool IsLimitPicture(std::u16string_view url) { return LastSegment(url) == kLimitPictureName; }
 
 }  // namespace pageloom

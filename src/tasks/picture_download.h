@@ -31,4 +31,14 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
                     char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
                     const std::function<void(std::uint64_t, std::int64_t)>& progress = {});
 
+// The same for a picture fetched ahead on a helper thread: into `folder` (its text, a
+// folder that exists; it is not prepared) without a word to the user and without
+// progress. The site's limit picture stops it before any file or network work.
+int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
+                           std::u16string_view folder, const RetryPolicy& retry);
+
+// True when `url` names the site's limit picture, which a site shows instead of the real
+// one once the visitor's download limit is used up.
+[[nodiscard]] bool IsLimitPicture(std::u16string_view url);
+
 }  // namespace pageloom

@@ -1,7 +1,8 @@
 // What a download step works with: the session it fetches with (its switch stops the
 // step), the calling worker's page buffer, the user to ask, the sites' names, how
 // transfers that fail for a passing reason are tried again, and the worker's script
-// helper (none: each evaluation starts one of its own), and who hears of a picture's bytes.
+// helper (none: each evaluation starts one of its own), who hears of a picture's bytes, and
+// the worker's helpers that work ahead of the step (none: the steps go one after the other).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 
 namespace pageloom {
 
+class PageAhead;
+class PictureAhead;
 class ScriptHost;
 class Session;
 class UserPrompt;
@@ -26,6 +29,10 @@ struct StepContext {
   ScriptHost* scripts = nullptr;
   // Hears of the bytes of the picture in flight (total -1 when unknown); may be empty.
   std::function<void(std::uint64_t received, std::int64_t total)> pictureProgress;
+  // EH: the next picture page is fetched while the step's picture downloads.
+  PageAhead* pageAhead = nullptr;
+  // DMZJ: the next picture of the list is stored while the step's picture is.
+  PictureAhead* pictureAhead = nullptr;
 };
 
 }  // namespace pageloom

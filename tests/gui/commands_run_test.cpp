@@ -79,18 +79,21 @@ TEST_F(CommandWindowTest, PauseLetsThePicturesInFlightFinishThenHoldsBothUntilCo
   Click(kIdPause);
   ehPicture.Release();
   dmzjPicture.Release();
-  // The step in flight completes, files and rows included.
+  // The steps in flight complete, files and rows included, and so does what each worker
+  // began ahead while its picture was held: the gallery's next page, the chapter's next
+  // picture (on disk under its own name, shown by the next step).
   ASSERT_TRUE(WaitForRow(0, u"1/1", u"下载中"));
   ASSERT_TRUE(WaitForRow(1, u"1/2", u"下载中"));
   EXPECT_EQ(Files("Paused Gallery"), std::set<std::string>{"001.jpg"});
-  EXPECT_EQ(Files("测试漫画/停"), std::set<std::string>{"001.jpg"});
+  ASSERT_TRUE(PumpUntil([&] { return Files("测试漫画/停").size() == 2; }));
+  EXPECT_EQ(Files("测试漫画/停"), (std::set<std::string>{"001.jpg", "002.jpg"}));
 
   // Then nothing more arrives while paused, and the rows stay as they are.
   const int hits = server.TotalHits();
   Idle(400ms);
   EXPECT_EQ(server.TotalHits(), hits);
-  EXPECT_EQ(server.Hits(EhSite::PagePath("p", false, 2)), 0);
-  EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[1]), 0);
+  EXPECT_EQ(server.Hits(EhSite::PagePath("p", false, 2)), 1);
+  EXPECT_EQ(server.Hits("/eh/pic/p/img2.jpg"), 0);
   EXPECT_EQ(Row(0)[2], u"1/1");
   EXPECT_EQ(Row(1)[2], u"1/2");
   EXPECT_TRUE(Running(SITE_EH));
@@ -101,6 +104,9 @@ TEST_F(CommandWindowTest, PauseLetsThePicturesInFlightFinishThenHoldsBothUntilCo
   ASSERT_TRUE(WaitForRow(1, u"2/2", u"已完成"));
   EXPECT_EQ(File("Paused Gallery/002.jpg"), EhSite::PictureBytes("/eh/pic/p/img2.jpg"));
   EXPECT_EQ(File("测试漫画/停/002.jpg"), DmzjSite::PictureBytes(chapter.pictures[1]));
+  // What was fetched ahead before the pause served the steps after it.
+  EXPECT_EQ(server.Hits(EhSite::PagePath("p", false, 2)), 1);
+  EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[1]), 1);
 }
 
 TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
@@ -114,7 +120,8 @@ TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
   first.Release();
   ASSERT_TRUE(WaitForRow(0, u"1/3", u"下载中"));
   Idle(200ms);
-  EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[1]), 0);
+  // The second picture was begun ahead while the first was held; the third waits.
+  EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[2]), 0);
 
   ASSERT_TRUE(Running(SITE_DMZJ));
   Click(kIdStart);
@@ -157,7 +164,8 @@ TEST_F(CommandWindowTest, WorkersAskTheWindowForAFolderWhenTheirsCannotBeMade) {
 }
 
 // Two tasks whose first pictures stall halfway: the server sends a status, a long
-// Content-Length and a few bytes, then nothing.
+// Content-Length and a few bytes, then nothing. So does the chapter's second picture,
+// begun ahead while the first one is in flight.
 class ClosingTest : public CommandWindowTest {
  protected:
   void StartStalledDownloads() {
@@ -166,15 +174,16 @@ class ClosingTest : public CommandWindowTest {
     dmzj.AddChapter("/c/s.shtml", chapter);
     server.Stall("/eh/pic/s/img1.jpg", "\x89PIC partial");
     server.Stall("/dmzjpic/" + chapter.pictures[0], "\xFF\xD8\xFF partial");
+    server.Stall("/dmzjpic/" + chapter.pictures[1], "\xFF\xD8\xFF ahead");
     Add(EhAddress("s"));
     Add(dmzj.Address("/c/s.shtml"));
     idleThreads = ThreadIds();
     Click(kIdStart);
-    ASSERT_TRUE(server.WaitForStalled(2));
-    // Both part files are being written: the transfers are really under way.
+    ASSERT_TRUE(server.WaitForStalled(3));
+    // The part files are being written: the transfers are really under way.
     ASSERT_TRUE(PumpUntil([this] {
       return PartFilesBeingWritten(dir.Path() / "Stalled Gallery") == 1 &&
-             PartFilesBeingWritten(dir.Path() / "测试漫画" / "卡住") == 1;
+             PartFilesBeingWritten(dir.Path() / "测试漫画" / "卡住") == 2;
     })) << "no part file appeared";
   }
   void ExpectNothingLeft() {

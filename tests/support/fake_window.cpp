@@ -99,9 +99,15 @@ std::vector<FakeWindow::PictureBytes> FakeWindow::PictureProgress() const {
   return m_pictureProgress;
 }
 
+std::vector<FakeWindow::RowPost> FakeWindow::RowPosts() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_rowPosts;
+}
+
 void FakeWindow::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_rowPosts.push_back({taskNo, progress, status});
     const std::u16string number = [&] {
       const std::string s = std::to_string(taskNo);
       return std::u16string(s.begin(), s.end());

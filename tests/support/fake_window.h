@@ -57,6 +57,16 @@ class FakeWindow : public WindowPort {
   };
   // Every picture progress posted so far, in order.
   std::vector<PictureBytes> PictureProgress() const;
+  struct RowPost {
+    int taskNo;
+    std::u16string progress;
+    std::u16string status;
+    bool operator==(const RowPost& other) const {
+      return taskNo == other.taskNo && progress == other.progress && status == other.status;
+    }
+  };
+  // Every task row posted so far (a worker's after each step), in order.
+  std::vector<RowPost> RowPosts() const;
   std::vector<std::u16string> PickerTitles() const;
   // Answers of the next pickers, in order; with none queued a picker is cancelled.
   void QueuePickerAnswer(std::optional<std::u16string> answer);
@@ -82,6 +92,7 @@ class FakeWindow : public WindowPort {
   bool m_followNext = false;
   std::vector<std::u16string> m_messages;
   std::vector<PictureBytes> m_pictureProgress;
+  std::vector<RowPost> m_rowPosts;
   std::vector<std::u16string> m_pickerTitles;
   std::deque<std::optional<std::u16string>> m_pickerAnswers;
   std::function<void(std::u16string_view)> m_messageHook;

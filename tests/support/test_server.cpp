@@ -265,6 +265,7 @@ void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
   Handler handler;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_mostAtOnce = std::max(m_mostAtOnce, ++m_serving);
     ++m_hits[req.path];
     ++m_totalHits;
     m_lastTarget = req.target;
@@ -273,6 +274,13 @@ void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
     if (it != m_routes.end()) handler = it->second;
   }
   m_cv.notify_all();
+  struct Served {
+    TestServer& server;
+    ~Served() {
+      std::lock_guard<std::mutex> lock(server.m_mutex);
+      --server.m_serving;
+    }
+  } served{*this};
   if (m_options.requestDelay.count() > 0) std::this_thread::sleep_for(m_options.requestDelay);
   if (!handler) {
     res.status = 404;
@@ -280,6 +288,11 @@ void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
     return;
   }
   handler(req, res);
+}
+
+int TestServer::MostAtOnce() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_mostAtOnce;
 }
 
 int TestServer::Hits(const std::string& path) const {

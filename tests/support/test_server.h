@@ -96,6 +96,9 @@ class TestServer {
   int TotalHits() const;
   // Connections accepted so far.
   int Connections() const;
+  // The most requests served at once so far, each counted from the moment it was read
+  // until its answer was made (its handler returned).
+  int MostAtOnce() const;
   // The raw request target (as sent, not decoded) and the headers of the last request.
   std::string LastTarget() const;
   httplib::Headers LastHeaders() const;
@@ -118,6 +121,8 @@ class TestServer {
   std::map<std::string, Handler, std::less<>> m_routes;
   std::map<std::string, int, std::less<>> m_hits;
   int m_totalHits = 0;
+  int m_serving = 0;  // requests whose answers are being made
+  int m_mostAtOnce = 0;
   std::string m_lastTarget;
   httplib::Headers m_lastHeaders;
   std::uint64_t m_stallGeneration = 0;

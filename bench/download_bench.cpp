@@ -20,6 +20,7 @@
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "tasks/picture_download.h"
+#include "memory_watch.h"
 #include "support/test_server.h"
 #include "text/fixed_text.h"
 
@@ -41,21 +42,8 @@ test::TestServer& Server() {
   return server;
 }
 
-// A value in kB from /proc/self/status ("VmHWM", "VmRSS").
-long StatusKb(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(in, line))
-    if (line.compare(0, prefix.size(), prefix) == 0) return std::stol(line.substr(prefix.size()));
-  return 0;
-}
-
-// Sets the peak resident size back to the current one; returns the current one.
-long ResetPeak() {
-  std::ofstream("/proc/self/clear_refs") << "5";
-  return StatusKb("VmRSS");
-}
+using bench::ResetPeak;
+using bench::StatusKb;
 
 class NoPrompt : public UserPrompt {
  public:

@@ -29,6 +29,7 @@
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
+#include "memory_watch.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
@@ -43,21 +44,8 @@ constexpr int kPages = 300;
 constexpr std::size_t kPictureSize = 40 * 1024;
 constexpr char kGallery[] = "bench";
 
-// A value in kB from /proc/self/status ("VmHWM", "VmRSS").
-long StatusKb(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(in, line))
-    if (line.compare(0, prefix.size(), prefix) == 0) return std::stol(line.substr(prefix.size()));
-  return 0;
-}
-
-// Sets the peak resident size back to the current one; returns the current one.
-long ResetPeak() {
-  std::ofstream("/proc/self/clear_refs") << "5";
-  return StatusKb("VmRSS");
-}
+using bench::ResetPeak;
+using bench::StatusKb;
 
 // The local site: the gallery, its pages and its pictures, served over HTTP or HTTPS.
 struct Site {
@@ -159,7 +147,9 @@ int PlainCurlLoop(const Site& site, const test::TempDir& dir, bool flushed) {
 double PageLoomRun(const Site& site, const test::TempDir& dir) {
   test::FakeWindow window;
   window.SetSaveFolderText(dir.Wide());
-  TaskController controller(window, ControllerSettings{site.eh.Names(), {}, {}});
+  ControllerSettings settings;  // the real retry pauses, limits and overlap
+  settings.sites = site.eh.Names();
+  TaskController controller(window, settings);
   controller.InternetSession().SetCertificateFile(site.Certificates());
   window.SetAddressText(site.eh.Address(test::EhSite::GalleryPath(kGallery, false)));
   controller.OnBnClickedAdd();

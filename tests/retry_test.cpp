@@ -83,18 +83,20 @@ TEST_F(RetryTest, PassingFailuresAreTriedAgainAndOthersAreNot) {
 
 TEST_F(RetryTest, APictureWhoseTransferBreaksMidwayIsTriedAgain) {
   // The first answer says 200 and breaks off after half its body; the second is whole.
-  const std::string whole = TestServer::GeneratedBody(20000);
+  const auto whole = std::make_shared<const std::string>(TestServer::GeneratedBody(20000));
   auto first = std::make_shared<std::atomic<bool>>(true);
   server.Handle("/p.jpg", [=](const httplib::Request&, httplib::Response& res) {
     if (first->exchange(false)) {
-      res.set_content_provider(whole.size(), "image/jpeg", [&whole](size_t offset, size_t, httplib::DataSink& sink) {
-        if (offset > 0) return false;
-        sink.write(whole.data(), whole.size() / 2);
-        return true;
-      });
+      // The provider runs after the handler has returned: it keeps the body alive itself.
+      res.set_content_provider(whole->size(), "image/jpeg",
+                               [whole](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) return false;
+                                 sink.write(whole->data(), whole->size() / 2);
+                                 return true;
+                               });
       return;
     }
-    res.set_content(whole, "image/jpeg");
+    res.set_content(*whole, "image/jpeg");
   });
   TempDir dir;
   FakeWindow window;
@@ -103,7 +105,7 @@ TEST_F(RetryTest, APictureWhoseTransferBreaksMidwayIsTriedAgain) {
   EXPECT_EQ(DownloadPicture(session, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), window, Quick()),
             kPictureStored);
   EXPECT_EQ(server.Hits("/p.jpg"), 2);
-  EXPECT_TRUE(ReadFileBytes(dir.Path() / "p.jpg") == whole);
+  EXPECT_TRUE(ReadFileBytes(dir.Path() / "p.jpg") == *whole);
 }
 
 TEST(RetryPauses, FollowThePolicyAndTheServersRetryAfterUpToItsCap) {

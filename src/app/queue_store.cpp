@@ -1,6 +1,5 @@
 #include "app/queue_store.h"
 
-#include <chrono>
 #include <climits>
 #include <ctime>
 #include <system_error>
@@ -275,7 +274,6 @@ bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shown
 
 bool QueueStore::SaveStep(int taskNo, const Comic& task) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  const auto started = std::chrono::steady_clock::now();
   const auto written = m_written.find(taskNo);
   if (written == m_written.end()) return false;  // removed, or never saved
   const bool withList = written->second.listVersion != task.ListVersion();
@@ -300,7 +298,6 @@ bool QueueStore::SaveStep(int taskNo, const Comic& task) {
     if (own) (void)m_db->Execute("ROLLBACK");
     DebugLine("queue: step of task " + std::to_string(taskNo) + " not saved: " + m_db->ErrorText());
   }
-  m_lastSave = std::chrono::steady_clock::now() - started;
   return ok;
 }
 
@@ -324,9 +321,5 @@ QueueStore::Batch::~Batch() {
   m_store->m_inBatch = false;
 }
 
-std::chrono::nanoseconds QueueStore::LastSaveTime() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_lastSave;
-}
 
 }  // namespace pageloom

@@ -65,9 +65,6 @@ class QueueStore {
     QueueStore* m_store;
   };
 
-  // The time of the last SaveStep's commit, for the record.
-  std::chrono::nanoseconds LastSaveTime() const;
-
  private:
   explicit QueueStore(std::unique_ptr<SqliteDatabase> db) : m_db(std::move(db)) {}
   // Opens and checks the file; false (with the database's error code) when it is damaged.
@@ -83,7 +80,6 @@ class QueueStore {
   mutable std::mutex m_mutex;
   std::unique_ptr<SqliteDatabase> m_db;
   std::map<int, Written> m_written;  // what of each task's lists the file holds
-  std::chrono::nanoseconds m_lastSave{0};
   bool m_inBatch = false;
 };
 

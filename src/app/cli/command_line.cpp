@@ -10,15 +10,6 @@ namespace pageloom::cli {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r\n\v\f";
-
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
-
 // Options that take a value, and where the value goes.
 std::string* ValueSlot(std::string_view name, CliOptions& options, std::string& scratch) {
   if (name == "--save") return &options.saveFolder.emplace();
@@ -46,6 +37,14 @@ bool SetFlag(std::string_view name, CliOptions& options) {
 }
 
 }  // namespace
+
+std::string_view Trimmed(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine parsed;

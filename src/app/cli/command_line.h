@@ -5,6 +5,7 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pageloom::cli {
@@ -30,6 +31,9 @@ struct ParsedCommandLine {
 // Reads the arguments after the program name. "--opt VALUE" and "--opt=VALUE" are both
 // understood; "--" ends the options. Addresses may be missing here (--input, --queue).
 [[nodiscard]] ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// `text` without the blanks (spaces, tabs, CR, LF, VT, FF) around it.
+[[nodiscard]] std::string_view Trimmed(std::string_view text);
 
 // The addresses of a list: one a line, surrounding blanks (and a CR) dropped; empty lines
 // and lines starting with '#' are skipped.

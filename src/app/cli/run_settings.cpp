@@ -5,19 +5,12 @@
 #include <string_view>
 #include <utility>
 
+#include "app/cli/command_line.h"
 #include "text/fixed_text.h"
 
 namespace pageloom::cli {
 
 namespace {
-
-constexpr std::string_view kBlanks = " \t\r";
-
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 // Sets one site name; false when `name` is none.
 bool SetSiteName(SiteNames& sites, std::string_view name, std::string_view value) {

@@ -63,7 +63,8 @@ TEST(LinksTest, PageLinksStayOnTheSiteOrAreRefused) {
   for (const auto& [base, reference] : Pairs{{u"/relative/base", u"x"}, {u"", u"x"},
                                              {page, u"a\nb"}, {page, std::u16string(u"a\0b", 3)},
                                              {page, u"\\\\evil.example\\x"}, {u"http://a\tb/", u"x"},
-                                             {u"x:/a", u"/..//evil"}}) {
+                                             {u"x:/a", u"/..//evil"},
+                                             {u"http://h/p  #f", u""}, {page, u"a #f"}}) {
     EXPECT_EQ(ResolveReference(base, reference), u"") << Narrow(base) << " + " << Narrow(reference);
   }
   EXPECT_EQ(ResolveReference(u"x:/a", u"/..//ok/.."), u"");

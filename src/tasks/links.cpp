@@ -187,6 +187,11 @@ std::u16string ResolveReference(std::u16string_view baseText, std::u16string_vie
   result += path;
   if (query) result.append(u"?").append(*query);
   if (reference.fragment) result.append(u"#").append(*reference.fragment);
+  // Blanks at the end of it, or of what comes before its fragment, would be dropped when
+  // the address is read again (as a link, or as the base of one): it would read otherwise.
+  const std::u16string_view beforeFragment = std::u16string_view(result).substr(0, result.find(u'#'));
+  if (Trim(result).size() != result.size() || Trim(beforeFragment).size() != beforeFragment.size())
+    return {};
   return result;
 }
 

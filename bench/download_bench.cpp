@@ -4,10 +4,6 @@
 //
 //   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPAGELOOM_BUILD_BENCH=ON
 //   cmake --build build/bench --target download_bench && build/bench/bench/download_bench
-#include <benchmark/benchmark.h>
-#include <curl/curl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -16,12 +12,16 @@
 #include <optional>
 #include <string>
 
-#include "tasks/user_prompt.h"
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include "memory_watch.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
-#include "tasks/picture_download.h"
-#include "memory_watch.h"
 #include "support/test_server.h"
+#include "tasks/picture_download.h"
+#include "tasks/user_prompt.h"
 #include "text/fixed_text.h"
 
 namespace {
@@ -79,13 +79,13 @@ void BM_DownloadPicture(benchmark::State& state) {
   Cancellation cancel;
   Session session(cancel);
   NoPrompt ui;
-  RunDownloads(state, [&](const std::string& url, const test::TempDir& dir,
-                          const std::filesystem::path&) {
-    std::array<char16_t, kPathCapacity> folder{};
-    CopyWide(folder.data(), folder.size(), dir.Wide());
-    return DownloadPicture(session, FromUtf8(url), u"picture.jpg", folder.data(), ui) ==
-           kPictureStored;
-  });
+  RunDownloads(
+      state, [&](const std::string& url, const test::TempDir& dir, const std::filesystem::path&) {
+        std::array<char16_t, kPathCapacity> folder{};
+        CopyWide(folder.data(), folder.size(), dir.Wide());
+        return DownloadPicture(session, FromUtf8(url), u"picture.jpg", folder.data(), ui) ==
+               kPictureStored;
+      });
 }
 
 // The plainest libcurl download: the body written into `out` by libcurl's own writer.
@@ -102,14 +102,14 @@ CURLcode PlainCurlInto(const std::string& url, std::FILE* out) {
 
 void BM_PlainCurl(benchmark::State& state) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  RunDownloads(state, [](const std::string& url, const test::TempDir&,
-                         const std::filesystem::path& file) {
-    std::FILE* out = std::fopen(file.c_str(), "wb");
-    if (!out) return false;
-    const CURLcode rc = PlainCurlInto(url, out);
-    const bool closed = std::fclose(out) == 0;
-    return rc == CURLE_OK && closed;
-  });
+  RunDownloads(state,
+               [](const std::string& url, const test::TempDir&, const std::filesystem::path& file) {
+                 std::FILE* out = std::fopen(file.c_str(), "wb");
+                 if (!out) return false;
+                 const CURLcode rc = PlainCurlInto(url, out);
+                 const bool closed = std::fclose(out) == 0;
+                 return rc == CURLE_OK && closed;
+               });
 }
 
 // Plain libcurl made as safe as DownloadPicture: a part file, flushed to disk, renamed.
@@ -128,9 +128,14 @@ void BM_PlainCurlFlushed(benchmark::State& state) {
   });
 }
 
-#define PAGELOOM_DOWNLOAD_BENCH(fn, size, iterations)                                     \
-  BENCHMARK(fn)->Arg(size)->Iterations(iterations)->Repetitions(3)->ReportAggregatesOnly(true) \
-      ->UseRealTime()->Unit(benchmark::kMillisecond)
+#define PAGELOOM_DOWNLOAD_BENCH(fn, size, iterations) \
+  BENCHMARK(fn)                                       \
+      ->Arg(size)                                     \
+      ->Iterations(iterations)                        \
+      ->Repetitions(3)                                \
+      ->ReportAggregatesOnly(true)                    \
+      ->UseRealTime()                                 \
+      ->Unit(benchmark::kMillisecond)
 
 PAGELOOM_DOWNLOAD_BENCH(BM_PlainCurl, kSmall, 60);
 PAGELOOM_DOWNLOAD_BENCH(BM_PlainCurlFlushed, kSmall, 60);

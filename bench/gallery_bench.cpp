@@ -12,12 +12,7 @@
 // connections a run opened (Add's included for pageLoom). The reported time is pageLoom's.
 //
 //   tools/dev.sh bench    (or: build/bench/bench/gallery_bench)
-#include <benchmark/benchmark.h>
-#include <curl/curl.h>
-#include <unistd.h>
-
 #include <algorithm>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +21,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <unistd.h>
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
@@ -156,9 +155,9 @@ double PageLoomRun(const Site& site, const test::TempDir& dir) {
   if (!controller.WaitForAdds(std::chrono::seconds(60)) || window.RowCount() != 1) return -1;
   const auto start = Clock::now();
   controller.OnBnClickedStart();
-  const bool finished = window.WaitFor(
-      [](const test::FakeWindow& w) { return w.RowAt(0)[3] == u"已完成"; },
-      std::chrono::minutes(10));
+  const bool finished =
+      window.WaitFor([](const test::FakeWindow& w) { return w.RowAt(0)[3] == u"已完成"; },
+                     std::chrono::minutes(10));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   controller.Shutdown();
   return finished && window.RowAt(0)[2] == u"300/300" ? seconds : -1;

@@ -1,9 +1,9 @@
 // What the lasting queue adds to a download step: one committed save of where the task
 // stands (WAL journal, flushed to disk), for an EH task and for a DMZJ task whose missing
 // pictures change.
-#include <benchmark/benchmark.h>
-
 #include <memory>
+
+#include <benchmark/benchmark.h>
 
 #include "app/queue_store.h"
 #include "support/test_server.h"
@@ -20,8 +20,8 @@ class Walking : public Comic {
     ++m_pictureCount;
     ++m_fileNumber;
     m_state = STATE_DOWNLOADING;
-    CopyWide(m_pageUrl, kUrlCapacity, u"https://example.invalid/s/abcdef0123/4567890-" +
-                                          WideNumber(m_pictureCount));
+    CopyWide(m_pageUrl, kUrlCapacity,
+             u"https://example.invalid/s/abcdef0123/4567890-" + WideNumber(m_pictureCount));
     if (withMissing) AddMissing(MissingPicture{{}, GetPageUrl().data(), u"001.jpg"});
   }
 };

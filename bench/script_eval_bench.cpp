@@ -2,12 +2,12 @@
 // FreshHelper starts a helper for every chapter (process start-up included), ReusedHelper
 // keeps one for all chapters as a download worker does. Wall time: the work happens in
 // the helper.
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <list>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "support/dmzj_site.h"
 #include "text/encoding.h"
@@ -21,7 +21,9 @@ std::string ChapterScript() {
   std::string source = "var pages=pages='[";
   for (int k = 1; k <= 200; ++k) {
     char name[64];
-    std::snprintf(name, sizeof name, "%s\"t\\/\xE5\xA4\xA9\xE4\xBD\xBF\\/\xE7\xAC\xAC" "01\xE8\xAF\x9D\\/%04d_%d.jpg\"",
+    std::snprintf(name, sizeof name,
+                  "%s\"t\\/\xE5\xA4\xA9\xE4\xBD\xBF\\/\xE7\xAC\xAC"
+                  "01\xE8\xAF\x9D\\/%04d_%d.jpg\"",
                   k > 1 ? "," : "", k, 13500000 + k * 7);
     source += name;
   }

@@ -16,7 +16,8 @@ void Check(bool condition) {
 
 bool IsAbsolute(const std::u16string& url) {
   const pageloom::UrlParts parts = pageloom::SplitUrl(url);
-  return parts.scheme.has_value() && url.compare(0, parts.scheme->size() + 1, std::u16string(*parts.scheme) + u":") == 0;
+  return parts.scheme.has_value() &&
+         url.compare(0, parts.scheme->size() + 1, std::u16string(*parts.scheme) + u":") == 0;
 }
 
 // Bytes as UTF-16 units; a few bytes stand for the characters that matter in addresses.

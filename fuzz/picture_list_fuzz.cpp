@@ -20,7 +20,8 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const std::size_t maxEntries = data[0] % 16 + (data[1] & 1 ? pageloom::kMaxPictureEntries - 8 : 0);
+  const std::size_t maxEntries =
+      data[0] % 16 + (data[1] & 1 ? pageloom::kMaxPictureEntries - 8 : 0);
   const std::u16string prefix = data[1] & 2 ? u"https://p.example/" : u"";
   data += 2;
   size -= 2;
@@ -28,10 +29,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::u16string value;
   for (std::size_t k = 0; k + 1 < size; k += 2) {
     switch (data[k]) {
-      case 0: value += u'"'; break;
-      case 1: value += u','; break;
-      case 2: value += u'\\'; break;
-      default: value += static_cast<char16_t>(data[k] | data[k + 1] << 8);
+      case 0:
+        value += u'"';
+        break;
+      case 1:
+        value += u',';
+        break;
+      case 2:
+        value += u'\\';
+        break;
+      default:
+        value += static_cast<char16_t>(data[k] | data[k + 1] << 8);
     }
   }
 
@@ -47,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::u16string cleaned;
   for (char16_t c : value.substr(first, value.rfind(u'"') - first))
     if (c != u'"' && c != u'\\') cleaned += c;
-  const auto pieces = static_cast<std::size_t>(std::count(cleaned.begin(), cleaned.end(), u',')) + 1;
+  const auto pieces =
+      static_cast<std::size_t>(std::count(cleaned.begin(), cleaned.end(), u',')) + 1;
   if (pieces > maxEntries) {
     Check(result == pageloom::PictureListResult::kTooMany && list == before);
     return 0;

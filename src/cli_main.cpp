@@ -1,7 +1,4 @@
 // pageloom-cli: the downloads of the pageLoom window from a terminal or a script.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +7,9 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include "app/cli/command_line.h"
 #include "app/cli/download_run.h"
@@ -60,7 +60,8 @@ std::vector<std::string> Addresses(const CliOptions& options, std::string& probl
 std::u16string SaveFolder(const CliOptions& options, std::string& problem) {
   if (!options.saveFolder) return TaskController::DefaultSaveFolder();
   std::error_code ec;
-  std::string folder = std::filesystem::absolute(*options.saveFolder, ec).lexically_normal().string();
+  std::string folder =
+      std::filesystem::absolute(*options.saveFolder, ec).lexically_normal().string();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const std::u16string wide = FromUtf8(folder);
   // The task folder adds at least "/x/" to it.
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
   // Output to a pipe whose reader went away fails quietly instead of ending the program.
   signal(SIGPIPE, SIG_IGN);
 
-  const ParsedCommandLine parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  const ParsedCommandLine parsed =
+      ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) return UsageError(parsed.error);
   const CliOptions& options = parsed.options;
   if (options.help) {

@@ -1,19 +1,19 @@
 // pageloom-cli run as a process against the local fixture sites: whole downloads, the
 // failures it reports, its usage errors, a stop by signal, and addresses read from
 // standard input.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <map>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "app/cli/terminal_window.h"
 #include "app/instance_lock.h"
@@ -37,7 +37,8 @@ EhGalleryPlan GalleryPlan(const std::string& title, const std::string& name, int
 
 // Chapter `number` of 中文漫画, its pictures under "c/<number>/".
 DmzjChapterPlan Chapter(int number, const std::string& next, int count) {
-  DmzjChapterPlan plan{"中文漫画", "第" + std::to_string(number) + "话", std::to_string(count), next, {}};
+  DmzjChapterPlan plan{
+      "中文漫画", "第" + std::to_string(number) + "话", std::to_string(count), next, {}};
   for (int i = 1; i <= count; ++i)
     plan.pictures.push_back("c/" + std::to_string(number) + "/p" + std::to_string(i) + ".png");
   return plan;
@@ -55,7 +56,8 @@ class CliTest : public ::testing::Test {
                        "\ndmzj-picture-host=" + ToUtf8(names.dmzjPictureHost) + "\n");
   }
 
-  std::unique_ptr<ProgramRun> Start(const std::vector<std::string>& args, const std::string& input = {},
+  std::unique_ptr<ProgramRun> Start(const std::vector<std::string>& args,
+                                    const std::string& input = {},
                                     const std::string& outputTo = {}) {
     return std::make_unique<ProgramRun>(
         PAGELOOM_CLI_PATH, args,
@@ -72,13 +74,16 @@ class CliTest : public ::testing::Test {
     EXPECT_TRUE(status) << "pageloom-cli did not end";
     return status.value_or(-1);
   }
-  std::string GalleryUrl(const std::string& name) const { return eh.Url(EhSite::GalleryPath(name, false)); }
+  std::string GalleryUrl(const std::string& name) const {
+    return eh.Url(EhSite::GalleryPath(name, false));
+  }
   // Names of the files in a task folder, the hidden source file left out.
   std::set<std::string> Files(const fs::path& folder) const {
     std::set<std::string> names;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-      if (entry.path().filename() != ".pageloom-source") names.insert(entry.path().filename().string());
+      if (entry.path().filename() != ".pageloom-source")
+        names.insert(entry.path().filename().string());
     return names;
   }
   void ExpectGallery(const std::string& folder, const std::string& name, int count) {
@@ -105,15 +110,19 @@ TEST_F(CliTest, GalleryAndChapterChainEndWholeWithPlainLines) {
   dmzj.AddChapter("/c/1.shtml", Chapter(1, "2.shtml", 2));
   dmzj.AddChapter("/c/2.shtml", Chapter(2, "", 3));
 
-  ASSERT_EQ(Run({"--save", save.Str(), "--follow", GalleryUrl("g1"), ToUtf8(dmzj.Address("/c/1.shtml"))}), 0) << last->Out()
-      << last->Err();
+  ASSERT_EQ(
+      Run({"--save", save.Str(), "--follow", GalleryUrl("g1"), ToUtf8(dmzj.Address("/c/1.shtml"))}),
+      0)
+      << last->Out() << last->Err();
   ExpectGallery("Abc", "g1", 3);
   for (const auto& [chapter, count] : std::map<int, int>{{1, 2}, {2, 3}}) {
-    const fs::path folder = save.Path() / fs::u8path("中文漫画/第" + std::to_string(chapter) + "话");
+    const fs::path folder =
+        save.Path() / fs::u8path("中文漫画/第" + std::to_string(chapter) + "话");
     EXPECT_EQ(Files(folder).size(), static_cast<std::size_t>(count));
     for (int i = 1; i <= count; ++i)
       EXPECT_EQ(ReadFileBytes(folder / ("00" + std::to_string(i) + ".png")),
-                DmzjSite::PictureBytes("c/" + std::to_string(chapter) + "/p" + std::to_string(i) + ".png"));
+                DmzjSite::PictureBytes("c/" + std::to_string(chapter) + "/p" + std::to_string(i) +
+                                       ".png"));
   }
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Abc: 2/2\n"), std::string::npos) << out;  // one line per picture
@@ -136,18 +145,26 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;
   EXPECT_NE(out.find("      missing: 002.jpg\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find(
+          "2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),
+      std::string::npos)
       << out;
-  EXPECT_NE(last->Err().find("暂时不支持该网站漫画下载: http://elsewhere.invalid/x\n"), std::string::npos);
-  EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")), std::string::npos)
+  EXPECT_NE(last->Err().find("暂时不支持该网站漫画下载: http://elsewhere.invalid/x\n"),
+            std::string::npos);
+  EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")),
+            std::string::npos)
       << last->Err();
 }
 
 TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {
-  const std::vector<std::vector<std::string>> bad{
-      {}, {"--bogus", "x"}, {"--save"}, {"--save="}, {"--follow=yes", "x"},
-      {"--input", home.Str("no-such-list")}, {"--cookies", home.Str("no-such-cookies"), "x"}};
+  const std::vector<std::vector<std::string>> bad{{},
+                                                  {"--bogus", "x"},
+                                                  {"--save"},
+                                                  {"--save="},
+                                                  {"--follow=yes", "x"},
+                                                  {"--input", home.Str("no-such-list")},
+                                                  {"--cookies", home.Str("no-such-cookies"), "x"}};
   for (const auto& args : bad) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
     EXPECT_NE(last->Err().find("Usage: pageloom-cli"), std::string::npos);
@@ -170,18 +187,21 @@ TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {
     run->Signal(signal);
     EXPECT_EQ(run->Wait(), status) << run->Err();
     EXPECT_EQ(Files(save.Path() / ("Stop " + name)), std::set<std::string>{"001.jpg"});
-    EXPECT_NE(run->Out().find("Stopped. 1 task, 0 finished, 1 not:"), std::string::npos) << run->Out();
+    EXPECT_NE(run->Out().find("Stopped. 1 task, 0 finished, 1 not:"), std::string::npos)
+        << run->Out();
   }
 }
 
 TEST_F(CliTest, AddressesFromStandardInputKeepTheirNames) {
   eh.AddGallery("g3", GalleryPlan("Listed", "g3", 2));
   dmzj.AddChapter("/c/7.shtml", Chapter(7, "", 2));
-  const std::string input = "# my list\n\n   " + GalleryUrl("g3") + "  \r\n" + ToUtf8(dmzj.Address("/c/7.shtml")) + "\n";
+  const std::string input =
+      "# my list\n\n   " + GalleryUrl("g3") + "  \r\n" + ToUtf8(dmzj.Address("/c/7.shtml")) + "\n";
 
   ASSERT_EQ(Run({"--save", save.Str(), "--no-rename", "--input", "-"}, input), 0) << last->Err();
   EXPECT_EQ(Files(save.Path() / "Listed"), (std::set<std::string>{"1.jpg", "2.jpg"}));
-  EXPECT_EQ(Files(save.Path() / fs::u8path("中文漫画/第7话")), (std::set<std::string>{"p1.png", "p2.png"}));
+  EXPECT_EQ(Files(save.Path() / fs::u8path("中文漫画/第7话")),
+            (std::set<std::string>{"p1.png", "p2.png"}));
 }
 
 TEST_F(CliTest, LastingQueueIsItsOwnAndHeldByOneProgram) {
@@ -198,10 +218,12 @@ TEST_F(CliTest, LastingQueueIsItsOwnAndHeldByOneProgram) {
   EXPECT_EQ(Run({"--queue", "--save", save.Str(), GalleryUrl("g4")}), 0) << last->Err();
   ExpectGallery("Kept", "g4", 2);
   EXPECT_TRUE(fs::exists(queue / "queue.sqlite"));
-  EXPECT_FALSE(fs::exists(home.Path() / "data" / "pageLoom" / "queue.sqlite")) << "the window's queue";
+  EXPECT_FALSE(fs::exists(home.Path() / "data" / "pageLoom" / "queue.sqlite"))
+      << "the window's queue";
   // A finished task leaves the queue: the next run has nothing to do.
   EXPECT_EQ(Run({"--queue"}), 0);
-  EXPECT_NE(last->Out().find("0 tasks, 0 finished: nothing to do."), std::string::npos) << last->Out();
+  EXPECT_NE(last->Out().find("0 tasks, 0 finished: nothing to do."), std::string::npos)
+      << last->Out();
 }
 
 // Columns a line of UTF-8 takes, the CJK characters of the program's texts two each.
@@ -242,7 +264,8 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
       screen.append(buffer, static_cast<std::size_t>(got));
     }
     if (!released && screen.find("2/2  下载中") != std::string::npos) {
-      server.Serve(lastPicture, EhSite::PictureBytes(lastPicture), "image/jpeg");  // its retry gets it
+      server.Serve(lastPicture, EhSite::PictureBytes(lastPicture),
+                   "image/jpeg");  // its retry gets it
       server.ReleaseStalls();
       released = true;
     }
@@ -250,15 +273,18 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
   close(held);
   close(terminal);
   EXPECT_EQ(last->Wait(), 0) << last->Err();
-  EXPECT_NE(screen.find("\x1b[2A\r\x1b[J"), std::string::npos) << "the block of task and total is redrawn";
+  EXPECT_NE(screen.find("\x1b[2A\r\x1b[J"), std::string::npos)
+      << "the block of task and total is redrawn";
   EXPECT_NE(screen.find("\ntotal: "), std::string::npos) << screen;
   EXPECT_NE(screen.find("1 task, 1 finished: every picture is there."), std::string::npos);
   int live = 0;
   for (std::size_t start = 0, end; start < screen.size(); start = end + 1) {
     end = std::min(screen.find('\n', start), screen.size());
     std::string line = screen.substr(start, end - start);
-    line = line.substr(line.rfind('\x1b') == std::string::npos ? 0 : line.find('J', line.rfind('\x1b')) + 1);
-    if (line.find("下载中") == std::string::npos && line.find("准备中") == std::string::npos) continue;
+    line = line.substr(
+        line.rfind('\x1b') == std::string::npos ? 0 : line.find('J', line.rfind('\x1b')) + 1);
+    if (line.find("下载中") == std::string::npos && line.find("准备中") == std::string::npos)
+      continue;
     ++live;
     EXPECT_LE(Columns(line), 60) << line;  // the '\r' of the terminal's line end included
   }
@@ -272,11 +298,12 @@ class Heard : public cli::RunListener {
  public:
   void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
                   const std::u16string& status) override {
-    log.push_back("step " + std::to_string(taskNo) + " " + ToUtf8(before) + ">" + ToUtf8(progress) + " " +
-                  ToUtf8(status));
+    log.push_back("step " + std::to_string(taskNo) + " " + ToUtf8(before) + ">" + ToUtf8(progress) +
+                  " " + ToUtf8(status));
   }
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override {
-    log.push_back("bytes " + std::to_string(taskNo) + " " + std::to_string(received) + "/" + std::to_string(total));
+    log.push_back("bytes " + std::to_string(taskNo) + " " + std::to_string(received) + "/" +
+                  std::to_string(total));
   }
   void OnWorkerEnded(int siteKind) override { log.push_back("ended " + std::to_string(siteKind)); }
   void OnMessage(std::u16string_view text) override { log.push_back("message " + ToUtf8(text)); }
@@ -289,7 +316,8 @@ TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
   window.AppendRow(u"4");
   window.SetItemText(0, 2, u"0/3");
   std::thread worker([&window] {
-    for (std::uint64_t bytes = 1; bytes <= 1000; ++bytes) window.PostPictureProgress(4, bytes, 1000);
+    for (std::uint64_t bytes = 1; bytes <= 1000; ++bytes)
+      window.PostPictureProgress(4, bytes, 1000);
     window.PostTaskRow(4, u"1/3", u"下载中");
     window.PostTaskRow(9, u"1/1", u"下载中");  // no such row: dropped
     window.ShowMessage(u"一条消息");

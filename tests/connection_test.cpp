@@ -1,9 +1,6 @@
 // Transfers over HTTPS and over kept connections, against the local server: whose
 // certificates a session trusts, how many connections a series of requests opens, and
 // that a transfer on a kept connection is as separate from the one before as on a new one.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +10,9 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "net/page_fetch.h"
 #include "net/picture.h"
@@ -262,8 +262,8 @@ TEST(ProxyTest, ProxyFromTheEnvironmentCarriesPagesAndPicturesOverAKeptConnectio
   // A proxy is asked for the whole address; this one knows two of them.
   proxy.Serve("http://gallery.invalid/page", "page via the proxy");
   proxy.Serve("http://pictures.invalid/p.jpg", "picture via the proxy", "image/jpeg");
-  const ScopedVariables env{{"http_proxy", proxy.Url("")}, {"no_proxy", None()},
-                            {"NO_PROXY", None()}};
+  const ScopedVariables env{
+      {"http_proxy", proxy.Url("")}, {"no_proxy", None()}, {"NO_PROXY", None()}};
   Cancellation cancel;
   Session session(cancel);
   auto page = std::make_unique<PageBuffer>();

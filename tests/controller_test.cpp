@@ -1,11 +1,11 @@
 // The task table, the folder of a new task and the commands, against the fake window.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
+
+#include <gtest/gtest.h>
 
 #include "app/task_controller.h"
 #include "support/dmzj_site.h"
@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 
 class ControllerTest : public ::testing::Test {
  protected:
-  std::shared_ptr<ScriptedComic> Register(int kind, ScriptedComic::Script script = ScriptedComic::Pictures(1),
+  std::shared_ptr<ScriptedComic> Register(int kind,
+                                          ScriptedComic::Script script = ScriptedComic::Pictures(1),
                                           std::u16string folder = u"/save/t/") {
     auto task = std::make_shared<ScriptedComic>(kind, m_next, &m_log, std::move(script));
     EXPECT_EQ(m_controller->RegisterTask(task, folder), m_next);
@@ -175,7 +176,8 @@ TEST_F(ControllerTest, DeleteWithoutSelectionSaysSo) {
 }
 
 TEST_F(ControllerTest, DeleteWithoutWorkersRemovesEverySelectedRow) {
-  for (int state : {STATE_PREPARING, STATE_DOWNLOADING, STATE_PAUSED, STATE_FINISHED, STATE_PREPARING})
+  for (int state :
+       {STATE_PREPARING, STATE_DOWNLOADING, STATE_PAUSED, STATE_FINISHED, STATE_PREPARING})
     Register(SITE_EH)->SetState(state);
   m_window.Select({0, 1, 2, 3});
   m_controller->OnBnClickedDelete();
@@ -251,9 +253,9 @@ TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
                                        "http://127.0.0.1:1", u"http://127.0.0.1:1/"}));
   // Port 1 refuses at once: the adapters fail quietly or with their own messages,
   // never with the command's "unsupported" message; the box is cleared either way.
-  for (const char16_t* address : {u"http://127.0.0.1:1/dmzj.invalid/1/2.shtml",
-                                  u"http://127.0.0.1:1/eh.invalid/g/1/",
-                                  u"http://127.0.0.1:1/dmzj.invalid/eh.invalid/"}) {
+  for (const char16_t* address :
+       {u"http://127.0.0.1:1/dmzj.invalid/1/2.shtml", u"http://127.0.0.1:1/eh.invalid/g/1/",
+        u"http://127.0.0.1:1/dmzj.invalid/eh.invalid/"}) {
     m_window.SetAddressText(address);
     m_controller->OnBnClickedAdd();
     EXPECT_EQ(m_window.AddressText(), u"");
@@ -274,7 +276,8 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
   window.SetSaveFolderText(dir.Wide());
   {
     TaskController controller(window, TestSettings(site.Names()));
-    site.AddChapter("/c/1.shtml", {"漫画", "第1话", "3", "2.shtml", {"p/1.jpg", "p/2.jpg", "p/3.jpg"}});
+    site.AddChapter("/c/1.shtml",
+                    {"漫画", "第1话", "3", "2.shtml", {"p/1.jpg", "p/2.jpg", "p/3.jpg"}});
     // Both markers: the DMZJ adapter takes it.
     window.SetAddressText(site.Address("/c/1.shtml") + u"?/no-eh-site/");
     controller.OnBnClickedAdd();
@@ -287,7 +290,8 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
     // The marker in the last of 2047 units is seen; one unit further it is cut off.
     const std::u16string head = u"http://127.0.0.1:1/";
     const std::u16string marker = u"/dmzj/";
-    const std::u16string fits = head + std::u16string(2047 - head.size() - marker.size(), u'a') + marker;
+    const std::u16string fits =
+        head + std::u16string(2047 - head.size() - marker.size(), u'a') + marker;
     window.SetAddressText(fits);
     controller.OnBnClickedAdd();
     ASSERT_TRUE(controller.WaitForAdds(10s));

@@ -2,18 +2,19 @@
 // counted), requests to the local server carrying what was read, the file written back
 // atomically with mode 0600, files that cannot be read, and a controller that
 // keeps its cookies in its data folder from one run to the next.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "net/cookie_store.h"
 
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <future>
 #include <thread>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/task_controller.h"
-#include "net/cookie_store.h"
 #include "net/page_fetch.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
@@ -36,11 +37,11 @@ constexpr char kExport[] =
     "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tipb_pass_hash\tabc\n"
     "127.0.0.1\tFALSE\t/\tFALSE\t0\tsess\t\n"
     ".example.com\tTRUE\t/\tTRUE\t4102444800\tother\t1\n"
-    "127.0.0.1\tFALSE\t/\tFALSE\tfive_fields\n"                    // too few fields
-    "127.0.0.1\tMAYBE\t/\tFALSE\t4102444800\tflag\t1\n"              // not a flag
-    "127.0.0.1\tFALSE\t/\tFALSE\tsoon\texpiry\t1\n"                  // not a time
-    "127.0.0.1\tFALSE\t/\tFALSE\t1000\texpired\t1\n"                 // long gone
-    "127.0.0.1\tFALSE\tnoslash\tFALSE\t4102444800\tpath\t1\n";       // path not absolute
+    "127.0.0.1\tFALSE\t/\tFALSE\tfive_fields\n"                 // too few fields
+    "127.0.0.1\tMAYBE\t/\tFALSE\t4102444800\tflag\t1\n"         // not a flag
+    "127.0.0.1\tFALSE\t/\tFALSE\tsoon\texpiry\t1\n"             // not a time
+    "127.0.0.1\tFALSE\t/\tFALSE\t1000\texpired\t1\n"            // long gone
+    "127.0.0.1\tFALSE\tnoslash\tFALSE\t4102444800\tpath\t1\n";  // path not absolute
 
 class CookieStoreTest : public ::testing::Test {
  protected:
@@ -96,7 +97,9 @@ TEST_F(CookieStoreTest, SavedFileIsPrivateCompleteAndReadsBackIntoAnotherSession
   ASSERT_EQ(::stat(saved.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(saved.parent_path())) ++entries;
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator(saved.parent_path()))
+    ++entries;
   EXPECT_EQ(entries, 1u) << "no temporary file is left beside it";
 
   Cancellation otherCancel;
@@ -170,7 +173,8 @@ TEST(ControllerCookies, KeptInTheDataFolderFromOneRunToTheNext) {
   {
     TaskController controller(window, settings);
     EXPECT_EQ(controller.CookieFile(), file);
-    const TaskController::CookieImport import = controller.ImportCookiesFrom(dir.Path() / "export.txt");
+    const TaskController::CookieImport import =
+        controller.ImportCookiesFrom(dir.Path() / "export.txt");
     EXPECT_EQ(import.reading.added, 4);
     EXPECT_EQ(import.reading.skipped, 5);
     EXPECT_TRUE(import.saved);

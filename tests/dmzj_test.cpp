@@ -1,7 +1,5 @@
 // The DMZJ chapter adapter: page parsers, adding chapters along their links, the
 // chapter step, and whole runs against a fixture site on the local server.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -12,6 +10,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
@@ -29,7 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // Page text in a heap block of exactly its length, so the sanitizer sees any overrun.
 struct Text {
   explicit Text(std::string_view s) : bytes(new char[s.size() + 1]), length(s.size()) {
@@ -41,8 +40,8 @@ struct Text {
 };
 
 std::string Chapter(std::string count, std::string next) {
-  return "var g_comic_name = \"A\";\nvar g_chapter_name = \"B\";\nvar g_max_pic_count = " +
-         count + ";\n" + next;
+  return "var g_comic_name = \"A\";\nvar g_chapter_name = \"B\";\nvar g_max_pic_count = " + count +
+         ";\n" + next;
 }
 
 TEST(DmzjPages, ChapterPageGivesNamesCountAndNextLink) {
@@ -56,9 +55,14 @@ TEST(DmzjPages, ChapterPageGivesNamesCountAndNextLink) {
   EXPECT_EQ(page.nextLink, "1234.shtml");
   EXPECT_EQ(page.comicName.data()[1], 0) << "closing quotes are cut in place";
 
-  for (const auto& [count, value] : std::vector<std::pair<std::string, int>>{
-           {"x", 0}, {" \t-7abc", -7}, {"+12", 12}, {"", 0}, {"99999999999", INT_MAX},
-           {"-99999999999", INT_MIN}, {"- 3", 0}}) {
+  for (const auto& [count, value] :
+       std::vector<std::pair<std::string, int>>{{"x", 0},
+                                                {" \t-7abc", -7},
+                                                {"+12", 12},
+                                                {"", 0},
+                                                {"99999999999", INT_MAX},
+                                                {"-99999999999", INT_MIN},
+                                                {"- 3", 0}}) {
     Text c(Chapter(count, ""));
     ASSERT_EQ(ParseDmzjChapterPage(c.bytes.get(), c.length, page), DmzjChapterParse::kComplete);
     EXPECT_EQ(page.pictureCount, value) << count;
@@ -68,14 +72,14 @@ TEST(DmzjPages, ChapterPageGivesNamesCountAndNextLink) {
 
 TEST(DmzjPages, MissingPiecesMakeThePageIncomplete) {
   const std::vector<std::string> incomplete = {
-      "var g_comic_name = \"A",                                             // comic unclosed
-      "var g_comic_name = \"A\"; no chapter",                               // no second string
-      "var g_comic_name = \"A\" \"B",                                       // chapter unclosed
-      "var g_comic_name = \"A\" \"B\" no count",                            // no count marker
-      "var g_max_pic_count = 3; var g_comic_name = \"A\" \"B\"",            // count before names
-      Chapter("12", "").substr(0, Chapter("12", "").size() - 2),           // no ';'
-      Chapter("1", "<a id=\"next_chapter\" href=\"1234.shtml"),            // link unclosed
-      Chapter("1", "<a id=\"next_chapter\" hr"),                           // link past the end
+      "var g_comic_name = \"A",                                   // comic unclosed
+      "var g_comic_name = \"A\"; no chapter",                     // no second string
+      "var g_comic_name = \"A\" \"B",                             // chapter unclosed
+      "var g_comic_name = \"A\" \"B\" no count",                  // no count marker
+      "var g_max_pic_count = 3; var g_comic_name = \"A\" \"B\"",  // count before names
+      Chapter("12", "").substr(0, Chapter("12", "").size() - 2),  // no ';'
+      Chapter("1", "<a id=\"next_chapter\" href=\"1234.shtml"),   // link unclosed
+      Chapter("1", "<a id=\"next_chapter\" hr"),                  // link past the end
   };
   for (const std::string& s : incomplete) {
     Text t(s);
@@ -89,8 +93,9 @@ TEST(DmzjPages, MissingPiecesMakeThePageIncomplete) {
     EXPECT_EQ(ParseDmzjChapterPage(t.bytes.get(), t.length, page), DmzjChapterParse::kNotChapter);
   }
   // A next-chapter marker in front of the count is not the next link.
-  Text t("var g_comic_name \"A\" \"B\" <a id=\"next_chapter\" href=\"x.shtml\"> "
-         "var g_max_pic_count = 2;");
+  Text t(
+      "var g_comic_name \"A\" \"B\" <a id=\"next_chapter\" href=\"x.shtml\"> "
+      "var g_max_pic_count = 2;");
   DmzjChapterPage page;
   ASSERT_EQ(ParseDmzjChapterPage(t.bytes.get(), t.length, page), DmzjChapterParse::kComplete);
   EXPECT_EQ(page.next, DmzjNextLink::kNone);
@@ -154,9 +159,18 @@ TEST(DmzjPages, TitleIsCutAtWholeCharacters) {
 
 TEST(DmzjPages, RandomBytesStayInsideThePage) {
   std::mt19937 random(20261208);
-  const std::vector<std::string> pieces = {
-      "var g_comic_name", "\"", "var g_max_pic_count = ", ";", "a id=\"next_chapter\"",
-      " href=\"", "eval(function", "\n", "cartoon_online_border", "href", "话", "7"};
+  const std::vector<std::string> pieces = {"var g_comic_name",
+                                           "\"",
+                                           "var g_max_pic_count = ",
+                                           ";",
+                                           "a id=\"next_chapter\"",
+                                           " href=\"",
+                                           "eval(function",
+                                           "\n",
+                                           "cartoon_online_border",
+                                           "href",
+                                           "话",
+                                           "7"};
   for (int round = 0; round < 3000; ++round) {
     std::string s;
     const int parts = static_cast<int>(random() % 12);
@@ -237,8 +251,8 @@ class DmzjSiteTest : public ::testing::Test {
   TaskController controller{window, TestSettings(site.Names())};
   // What the steps called directly here work with, as a worker's would be.
   std::unique_ptr<PageBuffer> page = std::make_unique<PageBuffer>();
-  StepContext context{controller.InternetSession(), *page, window, controller.Settings().sites,
-                      controller.Settings().retry, nullptr, {}};
+  StepContext context{controller.InternetSession(), *page,   window, controller.Settings().sites,
+                      controller.Settings().retry,  nullptr, {}};
 };
 
 TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
@@ -296,7 +310,8 @@ TEST_F(DmzjSiteTest, FollowOptionQueuesOneChapterOrTheWholeChain) {
   ASSERT_EQ(window.RowCount(), 4);
   EXPECT_EQ(window.RowAt(1), (FakeWindow::Row{u"1", Folder("中文漫画/第1话"), u"0/12", u"准备中"}));
   EXPECT_EQ(window.RowAt(2), (FakeWindow::Row{u"2", Folder("中文漫画/第2话"), u"0/5", u"准备中"}));
-  EXPECT_EQ(window.RowAt(3), (FakeWindow::Row{u"3", Folder("中文漫画/第3话 完"), u"0/7", u"准备中"}));
+  EXPECT_EQ(window.RowAt(3),
+            (FakeWindow::Row{u"3", Folder("中文漫画/第3话 完"), u"0/7", u"准备中"}));
   EXPECT_EQ(Task(2)->GetStartUrl(), site.Address("/c/1234.shtml"));
   EXPECT_EQ(Task(3)->GetStartUrl(), site.Address("/c/1235.shtml"));
   EXPECT_EQ(site.Hits("/info/series.html"), 1);
@@ -361,7 +376,8 @@ TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
   // Every chapter links a new one, without end.
   server.Handle("/dmzj/c/endless", [](const httplib::Request& req, httplib::Response& res) {
     const int n = std::atoi(req.get_param_value("n").c_str());
-    DmzjChapterPlan plan{"无尽", "第" + std::to_string(n) + "话", "1", "endless?n=" + std::to_string(n + 1), {}};
+    DmzjChapterPlan plan{
+        "无尽", "第" + std::to_string(n) + "话", "1", "endless?n=" + std::to_string(n + 1), {}};
     res.set_content(DmzjSite::ChapterPage(plan), "text/html");
   });
   window.SetAddressText(site.Address("/c/endless?n=1&shtml"));
@@ -473,7 +489,8 @@ TEST_F(DmzjSiteTest, FailedPicturesEndTheChapterUnfinishedAndTheNextRunFetchesTh
   controller.OnBnClickedStart();
   ASSERT_TRUE(AllFinished(1));
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
-  EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第1话/002.jpg"), DmzjSite::PictureBytes(plan.pictures[1]));
+  EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第1话/002.jpg"),
+            DmzjSite::PictureBytes(plan.pictures[1]));
   EXPECT_EQ(site.Hits("/c/1.shtml"), pageHits) << "the chapter page is not read again";
   EXPECT_EQ(site.PictureHits(plan.pictures[0]), 1);
 }
@@ -495,10 +512,10 @@ TEST_F(DmzjSiteTest, WholeSeriesRunsFromAddToFinished) {
     if (entry.is_regular_file() && entry.path().filename() != kFolderSourceFile)
       onDisk.push_back(fs::relative(entry.path(), dir.Path()).string());
   std::sort(onDisk.begin(), onDisk.end());
-  EXPECT_EQ(onDisk, (std::vector<std::string>{
-                        "中文漫画/第1话/001.jpg", "中文漫画/第1话/002.jpg", "中文漫画/第1话/003.jpg",
-                        "中文漫画/第1话/004.jpg", "中文漫画/第2话/001.jpg", "中文漫画/第2话/002.jpg",
-                        "中文漫画/第2话/003.jpg"}));
+  EXPECT_EQ(onDisk, (std::vector<std::string>{"中文漫画/第1话/001.jpg", "中文漫画/第1话/002.jpg",
+                                              "中文漫画/第1话/003.jpg", "中文漫画/第1话/004.jpg",
+                                              "中文漫画/第2话/001.jpg", "中文漫画/第2话/002.jpg",
+                                              "中文漫画/第2话/003.jpg"}));
   EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第2话/003.jpg"),
             DmzjSite::PictureBytes(second.pictures[2]));
 }

@@ -1,6 +1,4 @@
 // The EH adapter: how its pages are read, and galleries from Add to the last picture.
-#include <gtest/gtest.h>
-
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -11,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
@@ -43,8 +43,8 @@ const std::string kMainGallery =
 
 std::string PicturePage(const std::string& next, const std::string& id,
                         const std::string& picture) {
-  return "<html><title>T</title><a href=\"" + next + "\"><img id=\"" + id + "\" src=\"" +
-         picture + "\" style=\"w\"/></a>";
+  return "<html><title>T</title><a href=\"" + next + "\"><img id=\"" + id + "\" src=\"" + picture +
+         "\" style=\"w\"/></a>";
 }
 
 TEST(EHGalleryPage, MirrorFormGivesTheFirstGiLink) {
@@ -139,12 +139,12 @@ TEST(EHPicturePage, TwoAndThreeLetterIds) {
 
 TEST(EHPicturePage, OffsetsAreCheckedAgainstBothEndsOfTheText) {
   const char* bad[] = {
-      "img id=\"sm\" src=\"http://p\"",           // marker at 0: nothing before the link end
-      "\"x\"img id=\"sm\" src=\"http://p\"",      // marker at 3: no quote before the cut
-      "\"a\"><img id=\"sm\" src=",                // the text ends 16 bytes after the marker
-      "\"a\"><img id=\"sm\" src=\"",              // ... 17 bytes: byte 17 is the terminator
-      "\"a\"><img id=\"img\" src=\"",             // three letters, quote at 17, nothing after
-      "\"a\"><img id=\"sm\" src=\"http://p/q.jpg",  // no quote after the picture address
+      "img id=\"sm\" src=\"http://p\"",               // marker at 0: nothing before the link end
+      "\"x\"img id=\"sm\" src=\"http://p\"",          // marker at 3: no quote before the cut
+      "\"a\"><img id=\"sm\" src=",                    // the text ends 16 bytes after the marker
+      "\"a\"><img id=\"sm\" src=\"",                  // ... 17 bytes: byte 17 is the terminator
+      "\"a\"><img id=\"img\" src=\"",                 // three letters, quote at 17, nothing after
+      "\"a\"><img id=\"sm\" src=\"http://p/q.jpg",    // no quote after the picture address
       "\"a\"><IMG ID=\"sm\" src=\"http://p/q.jpg\"",  // case counts
   };
   for (const char* p : bad) {
@@ -198,9 +198,20 @@ TEST(EHPicturePage, MirrorRuleRewritesTheByteBeforeTheLastSlash) {
 
 // Pages stitched from the markers' pieces: whatever comes out lies inside the text.
 TEST(EHPages, StitchedRandomPagesStayInsideTheText) {
-  const std::vector<std::string> pieces = {
-      "div class=\"gi\"", "img alt=\"", "<title>", "img id", "\"", "<", "/", ">", "a",
-      "=\"img\" src=\"", "=\"sm\" src=\"", "><a href=\"", "http://x/p/ab7/q.jpg", "3"};
+  const std::vector<std::string> pieces = {"div class=\"gi\"",
+                                           "img alt=\"",
+                                           "<title>",
+                                           "img id",
+                                           "\"",
+                                           "<",
+                                           "/",
+                                           ">",
+                                           "a",
+                                           "=\"img\" src=\"",
+                                           "=\"sm\" src=\"",
+                                           "><a href=\"",
+                                           "http://x/p/ab7/q.jpg",
+                                           "3"};
   std::mt19937 rng(12345);
   for (int round = 0; round < 4000; ++round) {
     std::string s;
@@ -214,9 +225,15 @@ TEST(EHPages, StitchedRandomPagesStayInsideTheText) {
         return p == nullptr || (p >= begin && p < end && std::memchr(p, 0, end - p) != nullptr);
       };
       switch (kind) {
-        case 0: ASSERT_TRUE(inside(ParseEHMirrorGallery(t.data(), t.size()))) << s; break;
-        case 1: ASSERT_TRUE(inside(ParseEHMainGallery(t.data(), t.size()))) << s; break;
-        case 2: ASSERT_TRUE(inside(ParseEHTitle(t.data(), t.size()))) << s; break;
+        case 0:
+          ASSERT_TRUE(inside(ParseEHMirrorGallery(t.data(), t.size()))) << s;
+          break;
+        case 1:
+          ASSERT_TRUE(inside(ParseEHMainGallery(t.data(), t.size()))) << s;
+          break;
+        case 2:
+          ASSERT_TRUE(inside(ParseEHTitle(t.data(), t.size()))) << s;
+          break;
         default: {
           EHPicturePage page;
           if (ParseEHPicturePage(t.data(), t.size(), page)) {
@@ -295,7 +312,8 @@ class EhDownload : public ::testing::TestWithParam<bool> {
     std::set<std::string> names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(dir.Path() / fs::u8path(folder), error))
-      if (entry.path().filename() != kFolderSourceFile) names.insert(entry.path().filename().u8string());
+      if (entry.path().filename() != kFolderSourceFile)
+        names.insert(entry.path().filename().u8string());
     return names;
   }
   std::string File(const std::string& folder, const std::string& name) const {
@@ -307,10 +325,10 @@ class EhDownload : public ::testing::TestWithParam<bool> {
   test::TempDir dir;
   FakeWindow window;
   TaskController controller{window, [this] {
-                               ControllerSettings settings = test::TestSettings(site.Names());
-                               settings.overlap = Overlapped();
-                               return settings;
-                             }()};
+                              ControllerSettings settings = test::TestSettings(site.Names());
+                              settings.overlap = Overlapped();
+                              return settings;
+                            }()};
   std::mutex seenMutex;
   std::vector<std::string> seen;  // page requests with the row of task 0 at that moment
 };
@@ -343,10 +361,11 @@ TEST_P(EhDownload, MainGalleryWithRenamingOn) {
   const std::string p1 = EhSite::PagePath("101", false, 1);
   const std::string p2 = EhSite::PagePath("101", false, 2);
   const std::string p3 = EhSite::PagePath("101", false, 3);
-  EXPECT_EQ(SeenPages(), (std::vector<std::string>{EhSite::GalleryPath("101", false), p1, p1, p2, p3}));
+  EXPECT_EQ(SeenPages(),
+            (std::vector<std::string>{EhSite::GalleryPath("101", false), p1, p1, p2, p3}));
   if (!Overlapped()) {
-    EXPECT_EQ(Seen(), (std::vector<std::string>{EhSite::GalleryPath("101", false) + " -",
-                                                p1 + " -", p1 + " 0/0 准备中", p2 + " 1/1 下载中",
+    EXPECT_EQ(Seen(), (std::vector<std::string>{EhSite::GalleryPath("101", false) + " -", p1 + " -",
+                                                p1 + " 0/0 准备中", p2 + " 1/1 下载中",
                                                 p3 + " 2/2 下载中"}));
   }
 
@@ -373,8 +392,7 @@ TEST_P(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
   EXPECT_EQ(window.RowAt(0)[3], u"已完成");
   EXPECT_EQ(Files("镜像画廊"), (std::set<std::string>{"one.jpg", "two.png", "three.gif"}));
   EXPECT_EQ(File("镜像画廊", "one.jpg"), EhSite::PictureBytes("/eh/lofi/pic/ab3/one.jpg"));
-  EXPECT_EQ(File("镜像画廊", "three.gif"),
-            EhSite::PictureBytes("/eh/lofi/pic/ab3/three.gif"));
+  EXPECT_EQ(File("镜像画廊", "three.gif"), EhSite::PictureBytes("/eh/lofi/pic/ab3/three.gif"));
   EXPECT_EQ(server.Hits("/eh/lofi/pic/ab7/one.jpg"), 0);
   EXPECT_EQ(server.Hits("/eh/lofi/pic/ab3/two.png"), 1);
   const auto seenPages = Seen();
@@ -423,7 +441,8 @@ TEST_P(EhDownload, LimitPicturePausesAndTheNextStartRetriesThatPage) {
   // The second picture's number was taken before the download said stop.
   EXPECT_EQ(window.RowAt(0)[2], u"2/1");
   EXPECT_EQ(window.RowAt(0)[3], u"暂停中");
-  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"已到达下载上限。请清空cookie，换IP后重试。"});
+  EXPECT_EQ(window.Messages(),
+            std::vector<std::u16string>{u"已到达下载上限。请清空cookie，换IP后重试。"});
   EXPECT_EQ(server.Hits("/eh/pic/lim/509.gif"), 0);
   EXPECT_EQ(Files("Limited"), std::set<std::string>{"001.jpg"});
 
@@ -458,8 +477,8 @@ TEST_P(EhDownload, PagesThatLinkInACircleEndTheGallery) {
   EhGalleryPlan plan = ThreePictures("Circle", false);
   site.AddGallery("606", plan);
   site.AddPage(EhSite::PagePath("606", false, 2),
-               EhSite::PicturePage("Circle Page 2", site.Url(EhSite::PagePath("606", false, 1)), "img",
-                                   site.Url(plan.pictures[1].path)));
+               EhSite::PicturePage("Circle Page 2", site.Url(EhSite::PagePath("606", false, 1)),
+                                   "img", site.Url(plan.pictures[1].path)));
   Add(site.Address(EhSite::PagePath("606", false, 1)));
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"2/2");

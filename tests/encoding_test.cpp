@@ -1,14 +1,14 @@
 // Conversions between UTF-8 page text, GB18030 (the ANSI code page) and wide text.
 #include "text/encoding.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace pageloom::test {
 namespace {
@@ -105,10 +105,15 @@ TEST(ToWideTest, CutsAtCapacityMinusOneWithoutSplittingAPair) {
 }
 
 TEST(ToWideTest, BadBytesBecomeReplacementsAndDecodingGoesOn) {
-  EXPECT_EQ(Wide("a\x80" "b\xFF" "c"), u"a\uFFFDb\uFFFDc");
-  EXPECT_EQ(Wide("ab\x81"), u"ab\uFFFD");          // lead byte at the very end
-  EXPECT_EQ(Wide("ab\x81\x30"), u"ab\uFFFD" u"0");  // four-byte form cut short
-  EXPECT_EQ(Wide("\x81\x20x"), u"\uFFFD x");        // an ASCII trail is not swallowed
+  EXPECT_EQ(Wide("a\x80"
+                 "b\xFF"
+                 "c"),
+            u"a\uFFFDb\uFFFDc");
+  EXPECT_EQ(Wide("ab\x81"), u"ab\uFFFD");  // lead byte at the very end
+  EXPECT_EQ(Wide("ab\x81\x30"),
+            u"ab\uFFFD"
+            u"0");                            // four-byte form cut short
+  EXPECT_EQ(Wide("\x81\x20x"), u"\uFFFD x");  // an ASCII trail is not swallowed
 }
 
 TEST(ToWideTest, WholeTextConversionHasNoCap) {
@@ -136,7 +141,9 @@ TEST(Utf8ToAnsiTest, EverySequenceLengthIsDecoded) {
   EXPECT_EQ(Ansi("\xE4\xB8\xAD"), "\xD6\xD0");
   EXPECT_EQ(Ansi("\xC3\xA9\x78"), AnsiOf(0xE9) + "x");  // the x after a two-byte character stays
   EXPECT_EQ(AnsiOf(0xE9), "\xA8\xA6");
-  EXPECT_EQ(Ansi("\xF0\x9F\x98\x80" "a"), AnsiOf(0x1F600) + "a");
+  EXPECT_EQ(Ansi("\xF0\x9F\x98\x80"
+                 "a"),
+            AnsiOf(0x1F600) + "a");
   EXPECT_EQ(AnsiOf(0x1F600).size(), 4u);
 }
 
@@ -158,7 +165,9 @@ TEST(Utf8ToAnsiTest, MalformedSequencesGiveOneReplacementEach) {
   EXPECT_EQ(Ansi("\xED\xA0\x80"), kAnsiReplacement);      // surrogate
   EXPECT_EQ(Ansi("\xF4\x90\x80\x80"), kAnsiReplacement);  // above U+10FFFF
   EXPECT_EQ(Ansi("\x80\xBF"), kAnsiReplacement + kAnsiReplacement);
-  EXPECT_EQ(Ansi("\xFF" "a"), kAnsiReplacement + "a");
+  EXPECT_EQ(Ansi("\xFF"
+                 "a"),
+            kAnsiReplacement + "a");
   EXPECT_EQ(Ansi("\xE4x\xB8"), kAnsiReplacement + "x" + kAnsiReplacement);
   EXPECT_EQ(AnsiOf(0xFFFD), kAnsiReplacement);
 }
@@ -192,15 +201,20 @@ TEST(CodeConverterTest, TripleFormulaAndSingleCharacters) {
 }
 
 TEST(RoundTripTest, TitlesInManyScriptsComeBackExactly) {
-  const char* titles[] = {
-      "\xE7\xAC\xAC\xE4\xB8\x80\xE8\xAF\x9D \xE5\x87\xBA\xE5\x8F\x91",                // 第一话 出发
-      "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF\xE3\x83\xBB\xE3\x82\xAB",  // こんにちは・カ
-      "Caf\xC3\xA9 d\xC3\xA9j\xC3\xA0 vu \xE2\x80\x94 na\xC3\xAFve",
-      "\xF0\x9F\x8E\x89\xE6\xBC\xAB\xE7\x94\xBB\xF0\x9F\x98\x80 [Vol.2]",
-      "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xCE\xB1\xCE\xB2\xCE\xB3 \xEA\xB0\x80",
-  };
+  const char*
+      titles[] =
+          {
+              "\xE7\xAC\xAC\xE4\xB8\x80\xE8\xAF\x9D \xE5\x87\xBA\xE5\x8F\x91",  // 第一话 出发
+              "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF\xE3\x83\xBB\xE3\x82"
+              "\xAB",  // こんにちは・カ
+              "Caf\xC3\xA9 d\xC3\xA9j\xC3\xA0 vu \xE2\x80\x94 na\xC3\xAFve",
+              "\xF0\x9F\x8E\x89\xE6\xBC\xAB\xE7\x94\xBB\xF0\x9F\x98\x80 [Vol.2]",
+              "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xCE\xB1\xCE\xB2\xCE\xB3 "
+              "\xEA\xB0\x80",
+          };
   const std::u16string expected[] = {
-      u"第一话 出发", u"こんにちは・カ", u"Café déjà vu — naïve", u"🎉漫画😀 [Vol.2]", u"Привет αβγ 가",
+      u"第一话 出发",    u"こんにちは・カ", u"Café déjà vu — naïve",
+      u"🎉漫画😀 [Vol.2]", u"Привет αβγ 가",
   };
   for (std::size_t i = 0; i < std::size(titles); ++i) {
     EXPECT_EQ(Wide(Ansi(titles[i]), 260), expected[i]) << titles[i];
@@ -220,10 +234,18 @@ TEST(RoundTripTest, RandomCodePointsComeBackExactly) {
     for (int k = 0; k < count; ++k) {
       char32_t c = 0;
       switch (range(random)) {
-        case 0: c = ascii(random); break;
-        case 1: c = two(random); break;
-        case 2: c = three(random); break;
-        default: c = four(random); break;
+        case 0:
+          c = ascii(random);
+          break;
+        case 1:
+          c = two(random);
+          break;
+        case 2:
+          c = three(random);
+          break;
+        default:
+          c = four(random);
+          break;
       }
       if (c >= 0xD800 && c <= 0xDFFF) continue;
       if (AnsiOf(c).empty()) continue;  // a few private-use points the code page has no form for

@@ -1,7 +1,5 @@
 // Page fetch against the local server: bodies, limits, failures, time-outs, cookies,
 // redirects, address encoding and aborting from another thread.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include <random>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "net/page_fetch.h"
 #include "net/session.h"
@@ -132,8 +132,7 @@ TEST_F(FetchTest, AddressesThatCannotBeOpenedGiveEmptyText) {
     TestServer gone;
     closedPort = gone.Port();
   }
-  const std::u16string closed =
-      u"http://127.0.0.1:" + WideNumber(closedPort) + u"/page.html";
+  const std::u16string closed = u"http://127.0.0.1:" + WideNumber(closedPort) + u"/page.html";
   for (const std::u16string& url :
        {closed, std::u16string(u"not an address"), std::u16string(),
         std::u16string(u"file:///etc/hostname"), std::u16string(u"ftp://127.0.0.1/x")}) {
@@ -205,8 +204,7 @@ TEST_F(FetchTest, AddressIsSentPercentEncoded) {
   const std::u16string url = server.WideUrl("") + u"漫画 第1话.html?x=a b&y=%41";
   EXPECT_EQ(FetchPage(*session, url, *page), 1);
   EXPECT_EQ(PageText(*page), "chapter");
-  EXPECT_EQ(server.LastTarget(),
-            "/%E6%BC%AB%E7%94%BB%20%E7%AC%AC1%E8%AF%9D.html?x=a%20b&y=%41");
+  EXPECT_EQ(server.LastTarget(), "/%E6%BC%AB%E7%94%BB%20%E7%AC%AC1%E8%AF%9D.html?x=a%20b&y=%41");
 }
 
 TEST(EncodeUrlTest, EncodesWhatBrowsersEncodeAndKeepsTheRest) {

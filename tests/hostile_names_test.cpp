@@ -1,11 +1,11 @@
 // Names from pages that are no fit names on disk: titles longer than a file name may be,
 // titles and picture names with control characters, picture names that are empty or dots.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
@@ -38,7 +38,9 @@ class HostileNamesTest : public ::testing::Test {
     controller.OnBnClickedAdd();
     ASSERT_TRUE(controller.WaitForAdds(10s));
     controller.OnBnClickedStart();
-    ASSERT_TRUE(WaitUntil([&] { return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ); }, 20s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ); },
+        20s));
   }
   // Every file and folder below the save folder, as paths relative to it.
   std::set<std::string> Tree() const {
@@ -71,14 +73,15 @@ TEST_F(HostileNamesTest, TitlesLongerThanAFileNameAreCutAtACharacter) {
   for (int row = 0; row < 3; ++row) {
     EXPECT_EQ(window.RowAt(row)[3], u"已完成") << row;
     const std::u16string folder = window.RowAt(row)[1];
-    const std::u16string_view component =
-        std::u16string_view(folder).substr(dir.Wide().size() + 1, folder.size() - dir.Wide().size() - 2);
+    const std::u16string_view component = std::u16string_view(folder).substr(
+        dir.Wide().size() + 1, folder.size() - dir.Wide().size() - 2);
     EXPECT_LE(Utf8Length(component), 255u) << row;
     EXPECT_EQ(component.find(u'\uFFFD'), std::u16string_view::npos) << "no character is split";
     EXPECT_TRUE(fs::exists(fs::path(ToUtf8(folder)) / "001.jpg")) << row;
   }
   EXPECT_EQ(window.RowAt(0)[1], dir.Wide() + u"/" + FromUtf8(Repeat("漫", 85)) + u"/");
-  EXPECT_EQ(window.RowAt(2)[1], dir.Wide() + u"/" + FromUtf8(Repeat("\xF0\x9F\x98\x80", 63)) + u"/");
+  EXPECT_EQ(window.RowAt(2)[1],
+            dir.Wide() + u"/" + FromUtf8(Repeat("\xF0\x9F\x98\x80", 63)) + u"/");
   EXPECT_TRUE(window.Messages().empty()) << "no picker was asked for";
 }
 
@@ -89,10 +92,19 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
   controller.OnBnClickedOption();
   // A title with control characters and a dot-dot chapter; pictures named "" and with a
   // control character in their name.
-  DmzjChapterPlan plan{"漫\x01画\x7F", "..", "3", "", {"p/a/", "p/b\x02" "z.jpg", "p/ok.jpg"}};
+  DmzjChapterPlan plan{"漫\x01画\x7F",
+                       "..",
+                       "3",
+                       "",
+                       {"p/a/",
+                        "p/b\x02"
+                        "z.jpg",
+                        "p/ok.jpg"}};
   site.AddPage("/c/1.shtml", DmzjSite::ChapterPage(plan));
   server.Serve("/dmzjpic/p/a/", "first");
-  site.AddPicture("p/b\x02" "z.jpg");
+  site.AddPicture(
+      "p/b\x02"
+      "z.jpg");
   site.AddPicture("p/ok.jpg");
   AddAndRun(controller, site.Address("/c/1.shtml"));
   EXPECT_EQ(window.RowAt(0)[1], dir.Wide(u8"漫_画_/_") + u"/");

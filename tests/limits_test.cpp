@@ -1,8 +1,6 @@
 // The ceilings of every transfer, against local servers that never end: a total time for
 // page fetches, a speed floor and a size limit for pictures (short limits stand for the
 // long ones of the program); and what an outcome tells of the last answer.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -11,6 +9,8 @@
 #include <set>
 #include <string>
 #include <utility>
+
+#include <gtest/gtest.h>
 
 #include "net/page_fetch.h"
 #include "net/picture.h"
@@ -186,7 +186,7 @@ TEST_F(LimitsTest, RetryAfterIsReadAsSecondsOrAnHttpDateAndNothingElse) {
   const std::pair<std::string, std::optional<long long>> cases[] = {
       {"0", 0},
       {" 45 ", 45},
-      {"99999999999999999999999", 999999999},  // about 31 years at most
+      {"99999999999999999999999", 999999999},    // about 31 years at most
       {HttpDate(std::time(nullptr) - 3600), 0},  // a date passed
       {"Sun, 06 Nov 1994 08:49:37 GMT", 0},
       {"soon", std::nullopt},

@@ -2,8 +2,6 @@
 // downloads, the DMZJ worker stores the next picture of the list while one is stored.
 // Whatever the site does, the rows after every step, the numbers and the files come out
 // as one by one, and no more than two requests of a site are in flight at once.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -14,6 +12,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/folder_claims.h"
 #include "app/task_controller.h"
@@ -49,14 +49,16 @@ using Layout = std::function<std::u16string(Sites&)>;
 
 std::u16string Gallery(Sites& sites, const std::string& name, int pages) {
   EhGalleryPlan plan{"Ahead " + name + " Page 1", false, {}};
-  for (int n = 1; n <= pages; ++n) plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(n) + ".jpg"});
+  for (int n = 1; n <= pages; ++n)
+    plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(n) + ".jpg"});
   sites.eh.AddGallery(name, plan);
   return sites.eh.Address(EhSite::GalleryPath(name, false));
 }
 
 std::u16string Chapter(Sites& sites, const std::string& name, int count) {
   DmzjChapterPlan plan{"先行", name, std::to_string(count), "", {}};
-  for (int n = 1; n <= count; ++n) plan.pictures.push_back("c/" + name + "/p" + std::to_string(n) + ".jpg");
+  for (int n = 1; n <= count; ++n)
+    plan.pictures.push_back("c/" + name + "/p" + std::to_string(n) + ".jpg");
   sites.dmzj.AddChapter("/c/" + name + ".shtml", plan);
   return sites.dmzj.Address("/c/" + name + ".shtml");
 }
@@ -79,7 +81,8 @@ struct RunResult {
 };
 
 // One run from Add to the end of the worker's walk.
-RunResult RunToEnd(bool overlap, bool rename, const Layout& layout, const std::vector<std::string>& paths = {}) {
+RunResult RunToEnd(bool overlap, bool rename, const Layout& layout,
+                   const std::vector<std::string>& paths = {}) {
   Sites sites;
   const std::u16string address = layout(sites);
   TempDir dir;
@@ -96,11 +99,12 @@ RunResult RunToEnd(bool overlap, bool rename, const Layout& layout, const std::v
     controller.OnBnClickedAdd();
     EXPECT_TRUE(controller.WaitForAdds(10s));
     controller.OnBnClickedStart();
-    EXPECT_TRUE(WaitUntil([&] {
-      return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ);
-    }, 30s));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ); },
+        30s));
     if (const auto task = controller.FindTask(0))
-      for (const MissingPicture& picture : task->Missing()) result.missing.push_back(picture.fileName);
+      for (const MissingPicture& picture : task->Missing())
+        result.missing.push_back(picture.fileName);
   }
   for (const FakeWindow::RowPost& post : window.RowPosts())
     result.rows.push_back(ToUtf8(post.progress + u" " + post.status));
@@ -112,7 +116,8 @@ RunResult RunToEnd(bool overlap, bool rename, const Layout& layout, const std::v
 }
 
 // The same run one by one and working ahead: what the user sees is the same.
-RunResult ExpectAsOneByOne(bool rename, const Layout& layout, const std::vector<std::string>& paths) {
+RunResult ExpectAsOneByOne(bool rename, const Layout& layout,
+                           const std::vector<std::string>& paths) {
   const RunResult plain = RunToEnd(false, rename, layout, paths);
   const RunResult ahead = RunToEnd(true, rename, layout, paths);
   EXPECT_EQ(ahead.rows, plain.rows);
@@ -130,13 +135,16 @@ class OverlapTest : public ::testing::TestWithParam<bool> {};
 // Picture 3 answers 404 while page 4 is read ahead; picture 5 breaks off halfway on
 // every try; picture 7 is the limit picture, after which no page is read.
 TEST_P(OverlapTest, GalleryWithFailuresAndTheLimitEndsAsOneByOne) {
-  const RunResult ahead = ExpectAsOneByOne(GetParam(), [](Sites& sites) {
-    const std::u16string address = Gallery(sites, "g", 9);
-    sites.server.Serve("/eh/pic/g/3.jpg", "gone", "text/plain", 404);
-    sites.server.ServeBroken("/eh/pic/g/5.jpg", "\x89PIC half", 4000);
-    sites.eh.SetPicture("g", 7, {"/eh/pic/g/509.gif"});
-    return address;
-  }, {EhSite::PagePath("g", false, 6), EhSite::PagePath("g", false, 8), "/eh/pic/g/6.jpg"});
+  const RunResult ahead = ExpectAsOneByOne(
+      GetParam(),
+      [](Sites& sites) {
+        const std::u16string address = Gallery(sites, "g", 9);
+        sites.server.Serve("/eh/pic/g/3.jpg", "gone", "text/plain", 404);
+        sites.server.ServeBroken("/eh/pic/g/5.jpg", "\x89PIC half", 4000);
+        sites.eh.SetPicture("g", 7, {"/eh/pic/g/509.gif"});
+        return address;
+      },
+      {EhSite::PagePath("g", false, 6), EhSite::PagePath("g", false, 8), "/eh/pic/g/6.jpg"});
   EXPECT_EQ(ahead.rows.back(), GetParam() ? "7/6 暂停中" : "0/6 暂停中");
   EXPECT_EQ(ahead.files.size(), 4u);
   EXPECT_EQ(ahead.missing.size(), 2u);
@@ -146,14 +154,19 @@ TEST_P(OverlapTest, GalleryWithFailuresAndTheLimitEndsAsOneByOne) {
 // In pairs, one stored in front and the next ahead: picture 2 (ahead) answers 404,
 // picture 5 (in front) breaks off halfway, picture 8 (next after 7) is the limit picture.
 TEST_P(OverlapTest, ChapterWithFailuresAndTheLimitEndsAsOneByOne) {
-  const RunResult ahead = ExpectAsOneByOne(GetParam(), [](Sites& sites) {
-    DmzjChapterPlan plan{"先行", "f", "9", "", {}};
-    for (int n = 1; n <= 9; ++n) plan.pictures.push_back(n == 8 ? "c/f/509.gif" : "c/f/p" + std::to_string(n) + ".jpg");
-    sites.dmzj.AddChapter("/c/f.shtml", plan);
-    sites.server.Serve("/dmzjpic/c/f/p2.jpg", "gone", "text/plain", 404);
-    sites.server.ServeBroken("/dmzjpic/c/f/p5.jpg", "\xFF\xD8 half", 4000);
-    return sites.dmzj.Address("/c/f.shtml");
-  }, {"/dmzjpic/c/f/p4.jpg", "/dmzjpic/c/f/p6.jpg", "/dmzjpic/c/f/509.gif", "/dmzjpic/c/f/p9.jpg"});
+  const RunResult ahead = ExpectAsOneByOne(
+      GetParam(),
+      [](Sites& sites) {
+        DmzjChapterPlan plan{"先行", "f", "9", "", {}};
+        for (int n = 1; n <= 9; ++n)
+          plan.pictures.push_back(n == 8 ? "c/f/509.gif" : "c/f/p" + std::to_string(n) + ".jpg");
+        sites.dmzj.AddChapter("/c/f.shtml", plan);
+        sites.server.Serve("/dmzjpic/c/f/p2.jpg", "gone", "text/plain", 404);
+        sites.server.ServeBroken("/dmzjpic/c/f/p5.jpg", "\xFF\xD8 half", 4000);
+        return sites.dmzj.Address("/c/f.shtml");
+      },
+      {"/dmzjpic/c/f/p4.jpg", "/dmzjpic/c/f/p6.jpg", "/dmzjpic/c/f/509.gif",
+       "/dmzjpic/c/f/p9.jpg"});
   EXPECT_EQ(ahead.rows.back(), GetParam() ? "7/9 暂停中" : "0/9 暂停中");
   EXPECT_EQ(ahead.files.size(), 5u);
   EXPECT_EQ(ahead.missing.size(), 2u);
@@ -161,12 +174,15 @@ TEST_P(OverlapTest, ChapterWithFailuresAndTheLimitEndsAsOneByOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Renaming, OverlapTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Numbered" : "OwnNames"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "Numbered" : "OwnNames";
+                         });
 
 // A meeting point on the server: a request that meets another is answered only once the
 // other has come too (or after 10 s), so both are in flight at once.
 struct Meeting {
-  void Meet(TestServer& server, const std::string& path, std::string body, const std::string& other) {
+  void Meet(TestServer& server, const std::string& path, std::string body,
+            const std::string& other) {
     server.Handle(path, [this, path, body, other](const httplib::Request&, httplib::Response& res) {
       std::unique_lock<std::mutex> lock(mutex);
       seen.insert(path);
@@ -188,9 +204,9 @@ TEST(Overlap, TheNextPageOrPictureIsInFlightWithThePictureBeforeIt) {
     for (int n = 1; n <= 2; ++n) {
       const std::string picture = "/eh/pic/m/" + std::to_string(n) + ".jpg";
       const std::string next = EhSite::PagePath("m", false, n + 1);
-      const std::string page = EhSite::PicturePage(
-          "Ahead m Page 1", sites.eh.Url(EhSite::PagePath("m", false, 3)), "img",
-          sites.eh.Url("/eh/pic/m/" + std::to_string(n + 1) + ".jpg"));
+      const std::string page =
+          EhSite::PicturePage("Ahead m Page 1", sites.eh.Url(EhSite::PagePath("m", false, 3)),
+                              "img", sites.eh.Url("/eh/pic/m/" + std::to_string(n + 1) + ".jpg"));
       meeting.Meet(sites.server, picture, EhSite::PictureBytes(picture), next);
       meeting.Meet(sites.server, next, page, picture);
     }
@@ -198,8 +214,10 @@ TEST(Overlap, TheNextPageOrPictureIsInFlightWithThePictureBeforeIt) {
   });
   const RunResult chapter = RunToEnd(true, true, [&](Sites& sites) {
     const std::u16string address = Chapter(sites, "m", 2);
-    meeting.Meet(sites.server, "/dmzjpic/c/m/p1.jpg", DmzjSite::PictureBytes("c/m/p1.jpg"), "/dmzjpic/c/m/p2.jpg");
-    meeting.Meet(sites.server, "/dmzjpic/c/m/p2.jpg", DmzjSite::PictureBytes("c/m/p2.jpg"), "/dmzjpic/c/m/p1.jpg");
+    meeting.Meet(sites.server, "/dmzjpic/c/m/p1.jpg", DmzjSite::PictureBytes("c/m/p1.jpg"),
+                 "/dmzjpic/c/m/p2.jpg");
+    meeting.Meet(sites.server, "/dmzjpic/c/m/p2.jpg", DmzjSite::PictureBytes("c/m/p2.jpg"),
+                 "/dmzjpic/c/m/p1.jpg");
     return address;
   });
   EXPECT_EQ(meeting.met, 6);
@@ -252,7 +270,8 @@ TEST(Overlap, ClosingEndsBothTransfersOfEachWorkerAndLeavesNoPartialFileAndNoThr
   EXPECT_EQ(files.begin()->first, "Ahead c/001.jpg");
   for (const int id : ThreadIds()) EXPECT_EQ(before.count(id), 1u) << "thread " << id << " is left";
   // Each task stands where its step in flight began, the number given back.
-  EXPECT_EQ(controller.FindTask(0)->GetPageUrl(), sites.eh.Address(EhSite::PagePath("c", false, 2)));
+  EXPECT_EQ(controller.FindTask(0)->GetPageUrl(),
+            sites.eh.Address(EhSite::PagePath("c", false, 2)));
   EXPECT_EQ(controller.FindTask(0)->GetFileNumber(), 1);
   EXPECT_EQ(controller.FindTask(1)->GetFileNumber(), 0);
   EXPECT_EQ(controller.FindTask(1)->Record(true).pictureUrls.size(), 3u);

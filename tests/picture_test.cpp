@@ -1,30 +1,31 @@
 // Picture downloads against the local server into temporary folders: results, what is
 // left on disk, the limit picture, path limits, failures, progress, aborting and threads.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <sys/resource.h>
+#include "net/picture.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "net/page_fetch.h"
 #include "net/part_file.h"
-#include "net/picture.h"
 #include "net/session.h"
-#include "tasks/picture_download.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
+#include "tasks/picture_download.h"
 #include "text/fixed_text.h"
 
 namespace pageloom {
@@ -175,8 +176,8 @@ TEST_F(PictureTest, FullPathMustFitThePathBuffer) {
   fs::create_directories(dir);
   Folder folder(FromUtf8(dir));
   server.Serve("/fit.jpg", "fits");
-  const std::u16string fits(kPathCapacity - 1 - 250, u'n');     // 259 units in all
-  const std::u16string tooLong(kPathCapacity - 250, u'n');      // 260
+  const std::u16string fits(kPathCapacity - 1 - 250, u'n');  // 259 units in all
+  const std::u16string tooLong(kPathCapacity - 250, u'n');   // 260
   EXPECT_EQ(Download("/fit.jpg", tooLong, folder), kPictureFailed);
   EXPECT_EQ(server.TotalHits(), 0);
   EXPECT_TRUE(Entries(dir).empty());
@@ -205,8 +206,7 @@ TEST_F(PictureTest, PartFilesOfKilledRunsAreRemovedAndLiveOnesLeftAlone) {
   EXPECT_EQ(Entries(tmp.Path()).size(), 5u);
 
   RemoveLeftoverPartFiles(tmp.Path());
-  EXPECT_EQ(Entries(tmp.Path()),
-            (std::set<std::string>{"012.jpg", ".012.jpg" + live, ".hidden"}));
+  EXPECT_EQ(Entries(tmp.Path()), (std::set<std::string>{"012.jpg", ".012.jpg" + live, ".hidden"}));
 
   // A leftover that is a link goes as a link: the file it points to stays as it is.
   test::WriteFileBytes(tmp.Path() / "victim", "keep me");
@@ -235,11 +235,12 @@ TEST_F(PictureTest, TwoWritersOfOnePictureLeaveOneCompletePictureOrNone) {
       arrived.wait_for(lock, std::chrono::seconds(5), [&] { return count >= 2; });
     }
     if (mine == 1) {
-      res.set_content_provider(whole.size(), "image/jpeg", [&](size_t offset, size_t, httplib::DataSink& sink) {
-        if (offset > 0) return false;  // half, then the connection breaks
-        sink.write(whole.data(), whole.size() / 2);
-        return true;
-      });
+      res.set_content_provider(whole.size(), "image/jpeg",
+                               [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) return false;  // half, then the connection breaks
+                                 sink.write(whole.data(), whole.size() / 2);
+                                 return true;
+                               });
     } else {
       res.set_content(whole, "image/jpeg");
     }
@@ -283,8 +284,7 @@ TEST_F(PictureTest, AddressOutsideAsciiIsEncodedAndTheNameKept) {
   server.Serve("/long.jpg", "long name");
   EXPECT_EQ(Download("/long.jpg", longName, folder), kPictureStored);
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / ToUtf8(longName)), "long name");
-  EXPECT_EQ(Entries(tmp.Path() / "漫画"),
-            (std::set<std::string>{"第 1页.jpg", ToUtf8(longName)}));
+  EXPECT_EQ(Entries(tmp.Path() / "漫画"), (std::set<std::string>{"第 1页.jpg", ToUtf8(longName)}));
 }
 
 TEST_F(PictureTest, CookiesFromPagesGoWithPictures) {
@@ -314,7 +314,8 @@ TEST_F(PictureTest, NullFolderStoresUnderTheBareName) {
   server.Serve("/bare.jpg", "bare");
   const fs::path before = fs::current_path();
   fs::current_path(tmp.Path());
-  const int result = DownloadPicture(session, server.WideUrl("/bare.jpg"), u"bare.jpg", nullptr, window);
+  const int result =
+      DownloadPicture(session, server.WideUrl("/bare.jpg"), u"bare.jpg", nullptr, window);
   fs::current_path(before);
   EXPECT_EQ(result, kPictureStored);
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "bare.jpg"), "bare");
@@ -325,7 +326,8 @@ TEST_F(PictureTest, WriteFailureLeavesNoFile) {
   // full disk.
   server.ServeGenerated("/big.jpg", 1 << 20);
   Folder folder(tmp.Wide());
-  struct sigaction ignore {}, old {};
+  struct sigaction ignore {
+  }, old{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, &old);
   rlimit saved{};
@@ -432,8 +434,7 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
 }
 
 TEST_F(PictureTest, TwoWorkersDownloadAtOnceUntilTheSessionIsAborted) {
-  for (int i = 0; i < 8; ++i)
-    server.ServeGenerated("/w/" + std::to_string(i) + ".jpg", 100000 + i);
+  for (int i = 0; i < 8; ++i) server.ServeGenerated("/w/" + std::to_string(i) + ".jpg", 100000 + i);
   std::vector<std::thread> workers;
   std::atomic<int> stored{0};
   for (int w = 0; w < 2; ++w) {
@@ -442,8 +443,8 @@ TEST_F(PictureTest, TwoWorkersDownloadAtOnceUntilTheSessionIsAborted) {
       Folder folder(tmp.Wide("worker" + std::to_string(w)));
       for (int i = 0; i < 8; ++i) {
         const std::string name = std::to_string(i) + ".jpg";
-        if (DownloadPicture(session, server.WideUrl("/w/" + name), FromUtf8(name), folder.data(), own) ==
-            kPictureStored)
+        if (DownloadPicture(session, server.WideUrl("/w/" + name), FromUtf8(name), folder.data(),
+                            own) == kPictureStored)
           ++stored;
       }
     });
@@ -454,7 +455,8 @@ TEST_F(PictureTest, TwoWorkersDownloadAtOnceUntilTheSessionIsAborted) {
   int files = 0;
   for (int w = 0; w < 2; ++w)
     for (int i = 0; i < 8; ++i) {
-      const fs::path file = tmp.Path() / ("worker" + std::to_string(w)) / (std::to_string(i) + ".jpg");
+      const fs::path file =
+          tmp.Path() / ("worker" + std::to_string(w)) / (std::to_string(i) + ".jpg");
       if (!fs::exists(file)) continue;
       ++files;
       EXPECT_TRUE(test::ReadFileBytes(file) == TestServer::GeneratedBody(100000 + i));

@@ -1,17 +1,17 @@
 // The lasting queue: tasks kept in an SQLite file across runs, a run killed mid-gallery
 // resumed where it stood, a damaged file set aside, one program per queue, and one folder
 // per gallery.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "app/folder_claims.h"
 #include "app/queue_store.h"
@@ -32,7 +32,8 @@ using namespace std::chrono_literals;
 
 EhGalleryPlan Pictures(const std::string& title, const std::string& name, int count) {
   EhGalleryPlan plan{title + " Page 1", false, {}};
-  for (int i = 1; i <= count; ++i) plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(i) + ".jpg"});
+  for (int i = 1; i <= count; ++i)
+    plan.pictures.push_back({"/eh/pic/" + name + "/" + std::to_string(i) + ".jpg"});
   return plan;
 }
 
@@ -110,9 +111,9 @@ TEST_F(QueueTest, AProgramKilledMidGalleryIsResumedWithoutWalkingDonePagesAgain)
   const std::string address = site.Url(EhSite::GalleryPath("k", false));
   const std::string dataFolder = data.Str();
   const std::string saveFolder = save.Str();
-  std::vector<char*> args{const_cast<char*>(QUEUE_CHILD_PATH), const_cast<char*>(dataFolder.c_str()),
-                          const_cast<char*>(saveFolder.c_str()), const_cast<char*>(address.c_str()),
-                          nullptr};
+  std::vector<char*> args{
+      const_cast<char*>(QUEUE_CHILD_PATH), const_cast<char*>(dataFolder.c_str()),
+      const_cast<char*>(saveFolder.c_str()), const_cast<char*>(address.c_str()), nullptr};
   pid_t child = 0;
   ASSERT_EQ(posix_spawn(&child, QUEUE_CHILD_PATH, nullptr, nullptr, args.data(), environ), 0);
   const bool midway = WaitUntil([&] { return Files("Killed").size() >= 9; }, 20s);
@@ -164,7 +165,8 @@ TEST_F(QueueTest, ADamagedFileIsSetAsideAndAnEmptyQueueBegun) {
   }
   std::vector<fs::path> aside;
   for (const auto& entry : fs::directory_iterator(data.Path()))
-    if (entry.path().filename().string().rfind("queue.sqlite.damaged-", 0) == 0) aside.push_back(entry.path());
+    if (entry.path().filename().string().rfind("queue.sqlite.damaged-", 0) == 0)
+      aside.push_back(entry.path());
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_TRUE(ReadFileBytes(aside[0]) == std::string(5000, 'x') + "not a database");
 
@@ -216,8 +218,10 @@ TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKe
   EXPECT_EQ(window.RowAt(2)[1], save.Wide("Same Title") + u"/");
   EXPECT_EQ(window.RowAt(3)[1], save.Wide("empty") + u"/") << "never the save folder itself";
   for (int row = 0; row < 4; ++row) EXPECT_EQ(window.RowAt(row)[3], u"已完成") << row;
-  EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title" / "002.jpg"), EhSite::PictureBytes("/eh/pic/g1/2.jpg"));
-  EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title (g2)" / "002.jpg"), EhSite::PictureBytes("/eh/pic/g2/2.jpg"));
+  EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title" / "002.jpg"),
+            EhSite::PictureBytes("/eh/pic/g1/2.jpg"));
+  EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title (g2)" / "002.jpg"),
+            EhSite::PictureBytes("/eh/pic/g2/2.jpg"));
   EXPECT_EQ(server.Hits("/eh/pic/g1/2.jpg"), 1) << "the gallery added again found its pictures";
 }
 
@@ -234,8 +238,8 @@ TEST(StartRace, AStartWhileAWorkerEndsItsWalkStillRunsTheTasksAddedMeanwhile) {
     atEnd.Open();
     goOn.Wait();
   });
-  controller.RegisterTask(std::make_shared<ScriptedComic>(SITE_EH, 0, &log, ScriptedComic::Pictures(1)),
-                          u"/save/a/");
+  controller.RegisterTask(
+      std::make_shared<ScriptedComic>(SITE_EH, 0, &log, ScriptedComic::Pictures(1)), u"/save/a/");
   controller.OnBnClickedStart();
   ASSERT_TRUE(atEnd.Wait());
   // The walk has passed the end of the map; a task comes and Start is pressed.

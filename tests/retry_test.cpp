@@ -1,12 +1,14 @@
 // Transfers that fail for a reason that may pass are tried again, with pauses, before
 // they count as failed; other failures are final at once.
-#include <gtest/gtest.h>
+#include "tasks/retry.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "app/task_controller.h"
 #include "net/page_fetch.h"
@@ -17,7 +19,6 @@
 #include "support/test_server.h"
 #include "support/test_settings.h"
 #include "tasks/picture_download.h"
-#include "tasks/retry.h"
 #include "text/fixed_text.h"
 
 namespace pageloom::test {
@@ -64,7 +65,8 @@ TEST_F(RetryTest, PassingFailuresAreTriedAgainAndOthersAreNot) {
   for (const int status : {408, 429, 500}) {
     const std::string path = "/s" + std::to_string(status);
     FailThenServe(server, path, 1, status, "ok");
-    EXPECT_EQ(FetchPageRetrying(session, server.WideUrl(path), *page, Quick()).status, 200) << status;
+    EXPECT_EQ(FetchPageRetrying(session, server.WideUrl(path), *page, Quick()).status, 200)
+        << status;
     EXPECT_EQ(server.Hits(path), 2) << status;
   }
 
@@ -102,8 +104,9 @@ TEST_F(RetryTest, APictureWhoseTransferBreaksMidwayIsTriedAgain) {
   FakeWindow window;
   std::array<char16_t, kPathCapacity> folder{};
   CopyWide(folder.data(), folder.size(), dir.Wide());
-  EXPECT_EQ(DownloadPicture(session, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), window, Quick()),
-            kPictureStored);
+  EXPECT_EQ(
+      DownloadPicture(session, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), window, Quick()),
+      kPictureStored);
   EXPECT_EQ(server.Hits("/p.jpg"), 2);
   EXPECT_TRUE(ReadFileBytes(dir.Path() / "p.jpg") == *whole);
 }
@@ -152,9 +155,11 @@ TEST(RetryGallery, APictureThatFailsOnceWith503IsStoredWithoutAnyoneNoticing) {
   controller.OnBnClickedAdd();
   ASSERT_TRUE(controller.WaitForAdds(10s));
   controller.OnBnClickedStart();
-  ASSERT_TRUE(window.WaitFor([](const FakeWindow& w) { return w.RowCount() == 1 && w.RowAt(0)[3] == u"已完成"; }));
+  ASSERT_TRUE(window.WaitFor(
+      [](const FakeWindow& w) { return w.RowCount() == 1 && w.RowAt(0)[3] == u"已完成"; }));
   EXPECT_EQ(window.RowAt(0)[2], u"2/2");
-  EXPECT_EQ(ReadFileBytes(dir.Path() / "Busy" / "002.jpg"), EhSite::PictureBytes("/eh/pic/b/2.jpg"));
+  EXPECT_EQ(ReadFileBytes(dir.Path() / "Busy" / "002.jpg"),
+            EhSite::PictureBytes("/eh/pic/b/2.jpg"));
   EXPECT_EQ(server.Hits("/eh/pic/b/2.jpg"), 2);
   EXPECT_TRUE(window.Messages().empty());
   // The window heard of each picture's bytes, the last time with all of them.

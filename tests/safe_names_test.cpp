@@ -1,10 +1,10 @@
 // Names from pages made fit to be one component of a path.
 #include "tasks/safe_names.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "support/test_server.h"
 #include "text/fixed_text.h"
@@ -27,13 +27,13 @@ TEST(SafeNamesTest, LongTitlesAreCutAtACharacterBoundary) {
     std::size_t bytes;  // UTF-8 bytes after the cut
   };
   const Case cases[] = {
-      {Repeat(u"中文漫画", 30), 255},            // 3 bytes a character: 85 of them
+      {Repeat(u"中文漫画", 30), 255},  // 3 bytes a character: 85 of them
       {Repeat(u"ひらがな", 30), 255},
-      {Repeat(u"😀", 100), 252},                 // 4 bytes a pair: 63 pairs, never half of one
+      {Repeat(u"😀", 100), 252},  // 4 bytes a pair: 63 pairs, never half of one
       {u"a" + Repeat(u"😀", 100), 253},
       {u"ab" + Repeat(u"😀", 100), 254},
       {u"abc" + Repeat(u"😀", 100), 255},
-      {Repeat(u"é", 200), 254},                  // 2 bytes a character
+      {Repeat(u"é", 200), 254},  // 2 bytes a character
       {Repeat(u"x", 255), 255},
   };
   for (const Case& c : cases) {
@@ -43,7 +43,8 @@ TEST(SafeNamesTest, LongTitlesAreCutAtACharacterBoundary) {
     EXPECT_EQ(c.title.compare(0, cut.size(), cut), 0);
     EXPECT_FALSE(cut.back() >= 0xD800 && cut.back() <= 0xDBFF) << "half a pair";
     std::error_code error;
-    EXPECT_TRUE(std::filesystem::create_directory(dir.Path() / ToUtf8(cut), error)) << error.message();
+    EXPECT_TRUE(std::filesystem::create_directory(dir.Path() / ToUtf8(cut), error))
+        << error.message();
   }
   EXPECT_EQ(CutToUtf8Bytes(u"short"), u"short");
   EXPECT_EQ(CutToUtf8Bytes(u"中文", 5), u"中");
@@ -54,7 +55,9 @@ TEST(SafeNamesTest, LongTitlesAreCutAtACharacterBoundary) {
 }
 
 TEST(SafeNamesTest, ControlCharactersAndUnusableNamesGetASafeForm) {
-  EXPECT_EQ(ReplaceControlCharacters(u"a\tb\nc\x7f" u"d\u0080e"), u"a_b_c_d\u0080e");
+  EXPECT_EQ(ReplaceControlCharacters(u"a\tb\nc\x7f"
+                                     u"d\u0080e"),
+            u"a_b_c_d\u0080e");
   EXPECT_EQ(ReplaceControlCharacters(std::u16string(u"x\0y", 3)), u"x_y");
 
   EXPECT_EQ(SafePictureFileName(u"", 7), u"007");

@@ -1,14 +1,14 @@
 // Save-folder preparation on real temporary folders, with the fake window answering
 // the folder picker.
-#include <gtest/gtest.h>
-
 #include <array>
 #include <filesystem>
 #include <string>
 
-#include "tasks/save_folder_prompt.h"
+#include <gtest/gtest.h>
+
 #include "support/fake_window.h"
 #include "support/test_server.h"
+#include "tasks/save_folder_prompt.h"
 #include "text/fixed_text.h"
 
 namespace pageloom {

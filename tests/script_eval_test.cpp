@@ -1,8 +1,6 @@
 // Evaluation of packed page scripts into picture addresses.
 #include "text/script_eval.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,6 +10,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/dmzj_site.h"
 #include "text/encoding.h"
@@ -54,7 +54,8 @@ class ScriptEvalTest : public ::testing::Test {
  protected:
   static List Entries(std::initializer_list<const char16_t*> paths) {
     List list;
-    for (const char16_t* path : paths) list.push_back(std::u16string(u"http://pictures.test/") + path);
+    for (const char16_t* path : paths)
+      list.push_back(std::u16string(u"http://pictures.test/") + path);
     return list;
   }
 };
@@ -75,12 +76,17 @@ TEST_F(ScriptEvalTest, PackedScriptGivesThePathsInOrder) {
 
   // As the page line has it, with the statement's semicolon; and the quoted-array form.
   list.clear();
-  EXPECT_EQ(Eval((PackedExpression(R"(var pages=pages='["x\/1.png","x\/2.png"]';)") + ";").c_str(), list), 1);
+  EXPECT_EQ(
+      Eval((PackedExpression(R"(var pages=pages='["x\/1.png","x\/2.png"]';)") + ";").c_str(), list),
+      1);
   EXPECT_EQ(list, Entries({u"x/1.png", u"x/2.png"}));
 }
 
 TEST_F(ScriptEvalTest, ChinesePathsPassThroughTheCodePage) {
-  const std::string packed = PackedExpression("var pages=[\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/001.jpg\",\"\xE7\xAC\xAC" "1\xE8\xAF\x9D\\/002.jpg\"];");
+  const std::string packed = PackedExpression(
+      "var pages=[\"\xE7\xAC\xAC"
+      "1\xE8\xAF\x9D\\/001.jpg\",\"\xE7\xAC\xAC"
+      "1\xE8\xAF\x9D\\/002.jpg\"];");
   List list;
   EXPECT_EQ(Eval(ToAnsi(packed).c_str(), list), 1);
   EXPECT_EQ(list, Entries({u"第1话/001.jpg", u"第1话/002.jpg"}));
@@ -132,8 +138,9 @@ TEST_F(ScriptEvalTest, ValuesWithoutQuotedTextLeaveTheListAlone) {
 
 TEST_F(ScriptEvalTest, ScriptErrorsLeaveTheListAlone) {
   const List before{u"kept"};
-  for (const char* script : {"var pages = [\"a\",", "undefinedName + '\"a\"'", "throw '\"a\",\"b\"'",
-                             "(function() { throw new Error('\"a\"'); })()", "\x80\x80(", "f(){"}) {
+  for (const char* script :
+       {"var pages = [\"a\",", "undefinedName + '\"a\"'", "throw '\"a\",\"b\"'",
+        "(function() { throw new Error('\"a\"'); })()", "\x80\x80(", "f(){"}) {
     List list = before;
     EXPECT_EQ(Eval(script, list), 0) << script;
     EXPECT_EQ(list, before) << script;
@@ -143,8 +150,8 @@ TEST_F(ScriptEvalTest, ScriptErrorsLeaveTheListAlone) {
 TEST_F(ScriptEvalTest, EngineHasNoExtensions) {
   List list;
   ASSERT_EQ(Eval("'\"' + [typeof console, typeof print, typeof Qt, typeof XMLHttpRequest, "
-                            "typeof require, typeof qsTr, typeof setTimeout].join(',') + '\"'",
-                            list),
+                 "typeof require, typeof qsTr, typeof setTimeout].join(',') + '\"'",
+                 list),
             1);
   ASSERT_EQ(list.size(), 7u);
   for (const auto& entry : list) EXPECT_EQ(entry, u"http://pictures.test/undefined");
@@ -154,7 +161,9 @@ TEST_F(ScriptEvalTest, EndlessScriptIsStoppedByTheTimeout) {
   const List before{u"kept"};
   List list = before;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Eval("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } return s; })()", list, 200ms), 0);
+  EXPECT_EQ(
+      Eval("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } return s; })()", list, 200ms),
+      0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, 150ms);
   EXPECT_LT(elapsed, 3s);
@@ -175,8 +184,8 @@ TEST_F(ScriptEvalTest, ClosingStopsAnEvaluationWithoutWaitingForTheTimeout) {
   const auto start = std::chrono::steady_clock::now();
   Cancellation closing;
   std::thread worker([&] {
-    result = Eval("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } })()", list, 30s,
-                  &closing);
+    result =
+        Eval("(function() { var s = '\"a\"'; for (;;) { s = s + ''; } })()", list, 30s, &closing);
   });
   std::this_thread::sleep_for(100ms);
   closing.Cancel();
@@ -209,7 +218,8 @@ TEST_F(ScriptEvalTest, TwoThreadsEvaluateAtOnce) {
   std::thread c([&] {
     // A compiled hot loop is interrupted too; endless recursion ends in a script error.
     timedOut = Eval(
-                   "function f(n) { for (var i = 0; i < n; i++) {} } for (var j = 0; j < 50; j++) f(100); f(Infinity)",
+                   "function f(n) { for (var i = 0; i < n; i++) {} } for (var j = 0; j < 50; j++) "
+                   "f(100); f(Infinity)",
                    spinList, 300ms) +
                Eval("(function f() { return f() + '\"a\"'; })()", spinList, 5s);
   });
@@ -240,7 +250,8 @@ TEST_F(ScriptEvalTest, PictureListsAreCapped) {
   EXPECT_EQ(Eval("'\"'+','.repeat(1e7)+'\"'", list), 0);
   EXPECT_EQ(list, List{u"kept"});
 
-  EXPECT_EQ(AppendPictureList(u"[\"a\",\"b\",\"c\"]", u"p/", list, 3), PictureListResult::kAppended);
+  EXPECT_EQ(AppendPictureList(u"[\"a\",\"b\",\"c\"]", u"p/", list, 3),
+            PictureListResult::kAppended);
   EXPECT_EQ(list, (List{u"kept", u"p/a", u"p/b", u"p/c"}));
   EXPECT_EQ(AppendPictureList(u"\"a,b,c\"", u"p/", list, 2), PictureListResult::kTooMany);
   EXPECT_EQ(AppendPictureList(u"a,b", u"p/", list, 2), PictureListResult::kNoQuote);
@@ -254,8 +265,9 @@ TEST_F(ScriptEvalTest, ChaptersShareOneHostThatSurvivesHostileScripts) {
   options.timeout = 2s;
   options.host = &host;
   const std::string chapter = PackedExpression(PicturesSource("c", 5));
-  for (const char* hostile : {"(function f() { try { f(); } catch (e) { f(); } })()",
-                              "'x'.repeat(1 << 25).split('').join(',')", "'\"' + 'a'.repeat(3e6) + '\"'"}) {
+  for (const char* hostile :
+       {"(function f() { try { f(); } catch (e) { f(); } })()",
+        "'x'.repeat(1 << 25).split('').join(',')", "'\"' + 'a'.repeat(3e6) + '\"'"}) {
     List list{u"kept"};
     EXPECT_EQ(EvalPictureList(hostile, list, options), 0) << hostile;
     EXPECT_EQ(list, List{u"kept"}) << hostile;

@@ -2,13 +2,6 @@
 // process left behind.
 #include "text/script_host.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +11,13 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/processes.h"
 #include "support/test_server.h"
@@ -33,7 +33,7 @@ using List = std::list<std::u16string>;
 std::vector<pid_t> Children() { return ChildProcesses(); }
 
 ScriptAnswer Eval(ScriptHost& host, const std::u16string& source,
-                 std::chrono::milliseconds timeout = 5s, const Cancellation* cancel = nullptr) {
+                  std::chrono::milliseconds timeout = 5s, const Cancellation* cancel = nullptr) {
   return host.Evaluate(source, timeout, cancel);
 }
 
@@ -95,7 +95,8 @@ TEST(ScriptHostTest, HostileScriptsFailAndTheHostRecovers) {
     const ScriptAnswer answer = Eval(host, hostile.script, 3s);
     EXPECT_NE(std::find(hostile.allowed.begin(), hostile.allowed.end(), answer.status),
               hostile.allowed.end())
-        << std::string(hostile.script, hostile.script + std::char_traits<char16_t>::length(hostile.script))
+        << std::string(hostile.script,
+                       hostile.script + std::char_traits<char16_t>::length(hostile.script))
         << " gave " << static_cast<int>(answer.status);
     EXPECT_TRUE(answer.text.empty());
     EXPECT_LE(Children().size(), 1u);
@@ -168,7 +169,8 @@ TEST(ScriptHostTest, HelperIsLimited) {
     EXPECT_NE(std::filesystem::read_symlink(fd.path()), dir.Path() / "open") << fd.path();
 
   std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-  const std::string text((std::istreambuf_iterator<char>(limits)), std::istreambuf_iterator<char>());
+  const std::string text((std::istreambuf_iterator<char>(limits)),
+                         std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("Max address space         536870912"), std::string::npos) << text;
   EXPECT_NE(text.find("Max file size             0"), std::string::npos) << text;
   EXPECT_NE(text.find("Max core file size        0"), std::string::npos) << text;
@@ -183,9 +185,9 @@ TEST(ScriptHostTest, MisbehavingHelperProgramsAreKilled) {
   };
   const Fake fakes[] = {
       {"exit 0", ScriptStatus::kChildFailed},
-      {"exec cat", ScriptStatus::kChildFailed},       // answers with the request's own frame
-      {"exec yes", ScriptStatus::kChildFailed},       // floods text that is no frame
-      {"exec sleep 100", ScriptStatus::kTimedOut},   // never answers
+      {"exec cat", ScriptStatus::kChildFailed},     // answers with the request's own frame
+      {"exec yes", ScriptStatus::kChildFailed},     // floods text that is no frame
+      {"exec sleep 100", ScriptStatus::kTimedOut},  // never answers
       {"printf 'PLA1\\000\\000\\000\\000\\177'; exec sleep 100", ScriptStatus::kTooLarge},
       {"printf 'PLA1\\000\\010\\000\\000\\000abc'; exec sleep 100", ScriptStatus::kTimedOut},
       {"printf 'PLA1\\001\\002\\000\\000\\000ab'; exec sleep 100", ScriptStatus::kChildFailed},
@@ -256,10 +258,10 @@ TEST(ScriptProtocolTest, FramesThatBreakTheRulesAreRefused) {
   EXPECT_EQ(parsed->kind, AnswerKind::kScriptError);
   EXPECT_EQ(parsed->bytes, 8u);
   EXPECT_FALSE(header(EncodeAnswer(AnswerKind::kText, std::u16string(51, u'x'))));  // over 100
-  EXPECT_FALSE(header(std::string("PLA1\x04\0\0\0\0", 9)));                       // kind
-  EXPECT_FALSE(header(std::string("PLA1\x00\x03\0\0\0", 9)));                     // odd
-  EXPECT_FALSE(header(std::string("PLA1\x01\x02\0\0\0", 9)));                     // text on none
-  EXPECT_FALSE(header(std::string("PLQ1\x00\0\0\0\0", 9)));                       // magic
+  EXPECT_FALSE(header(std::string("PLA1\x04\0\0\0\0", 9)));                         // kind
+  EXPECT_FALSE(header(std::string("PLA1\x00\x03\0\0\0", 9)));                       // odd
+  EXPECT_FALSE(header(std::string("PLA1\x01\x02\0\0\0", 9)));                       // text on none
+  EXPECT_FALSE(header(std::string("PLQ1\x00\0\0\0\0", 9)));                         // magic
   EXPECT_FALSE(ParseRequestHeader(reinterpret_cast<const unsigned char*>("PLQ1\x01\0\0\0")));
   EXPECT_FALSE(ParseRequestHeader(reinterpret_cast<const unsigned char*>("PLQ1\0\0\0\x7f")));
 }

@@ -1,11 +1,11 @@
 // The DMZJ worker with chapters whose scripts never end: closing the window ends the
 // evaluation at once, and the worker's script helper goes with the worker.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "app/task_controller.h"
 #include "support/dmzj_site.h"
@@ -47,7 +47,8 @@ TEST(ScriptWorkerTest, ClosingEndsAScriptThatNeverEnds) {
   auto controller = std::make_unique<TaskController>(window, settings);
 
   // Calls itself again from its own catch: no engine interruption stops it.
-  site.AddPage("/c/1.shtml", ChapterWithScript("(function f() { try { f(); } catch (e) { f(); } }())"));
+  site.AddPage("/c/1.shtml",
+               ChapterWithScript("(function f() { try { f(); } catch (e) { f(); } }())"));
   window.SetAddressText(site.Address("/c/1.shtml"));
   controller->OnBnClickedAdd();
   ASSERT_TRUE(controller->WaitForAdds(10s));

@@ -1,7 +1,5 @@
 // The two download workers with scripted tasks: walk order, the pause gate, Start,
 // tasks added and removed during a walk, and closing with steps in flight.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -10,6 +8,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/task_controller.h"
 #include "net/page_fetch.h"
@@ -35,7 +35,8 @@ class WorkersTest : public ::testing::Test {
 
   Latch& NewLatch() { return m_latches.emplace_back(); }
 
-  std::shared_ptr<ScriptedComic> Register(int kind, ScriptedComic::Script script, int pictureCount = 0) {
+  std::shared_ptr<ScriptedComic> Register(int kind, ScriptedComic::Script script,
+                                          int pictureCount = 0) {
     auto task = std::make_shared<ScriptedComic>(kind, m_next, &m_log, std::move(script));
     task->SetPictureCount(pictureCount);
     EXPECT_EQ(m_controller->RegisterTask(task, u"/save/x/"), m_next);
@@ -54,10 +55,12 @@ class WorkersTest : public ::testing::Test {
   }
 
   bool RowReads(int taskNo, const std::u16string& progress, const std::u16string& status) {
-    return m_window.WaitFor([&](const FakeWindow& window) {
-      auto row = window.TaskRow(taskNo);
-      return row && (*row)[2] == progress && (*row)[3] == status;
-    }, 5s);
+    return m_window.WaitFor(
+        [&](const FakeWindow& window) {
+          auto row = window.TaskRow(taskNo);
+          return row && (*row)[2] == progress && (*row)[3] == status;
+        },
+        5s);
   }
 
   bool WorkersEnded() {
@@ -163,15 +166,18 @@ TEST_F(WorkersTest, StartWhilePausedActsAsContinue) {
   Latch& release = NewLatch();
   Latch& inSecond = NewLatch();
   Latch& releaseSecond = NewLatch();
-  Register(SITE_EH, ScriptedComic::Pictures(2, [&](ScriptedComic& task) {
-             if (task.Steps() == 1) {
-               inStep.Open();
-               release.Wait();
-             } else {
-               inSecond.Open();
-               releaseSecond.Wait();
-             }
-           }), 2);
+  Register(SITE_EH,
+           ScriptedComic::Pictures(2,
+                                   [&](ScriptedComic& task) {
+                                     if (task.Steps() == 1) {
+                                       inStep.Open();
+                                       release.Wait();
+                                     } else {
+                                       inSecond.Open();
+                                       releaseSecond.Wait();
+                                     }
+                                   }),
+           2);
   m_controller->OnBnClickedStart();
   ASSERT_TRUE(inStep.Wait());
   m_controller->OnBnClickedPause();
@@ -212,7 +218,8 @@ TEST_F(WorkersTest, StartStartsEachWorkerOnceAndReplacesEndedOnes) {
 TEST_F(WorkersTest, AFailedThreadCreationIsReportedAndRetried) {
   std::atomic<int> calls{0};
   m_controller->SetThreadStarter([&](std::function<void()> body) {
-    if (++calls == 1) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    if (++calls == 1)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return std::thread(std::move(body));
   });
   m_controller->OnBnClickedStart();
@@ -221,7 +228,8 @@ TEST_F(WorkersTest, AFailedThreadCreationIsReportedAndRetried) {
   ASSERT_TRUE(WorkersEnded());
   calls = 1;
   m_controller->SetThreadStarter([&](std::function<void()> body) {
-    if (++calls == 3) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    if (++calls == 3)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return std::thread(std::move(body));
   });
   m_controller->OnBnClickedStart();  // EH made, DMZJ fails
@@ -279,7 +287,8 @@ TEST_F(WorkersTest, ARemovedTaskIsLeftAndItsLateRowWriteDropped) {
   EXPECT_EQ(first->Steps(), 1);  // it asked for more, but it is gone
   EXPECT_EQ(skipped->Steps(), 0);
   EXPECT_EQ(reached->GetRow(), 0);
-  EXPECT_EQ(m_window.Rows(), (std::vector<FakeWindow::Row>{{u"2", u"/save/x/", u"1/1", u"已完成"}}));
+  EXPECT_EQ(m_window.Rows(),
+            (std::vector<FakeWindow::Row>{{u"2", u"/save/x/", u"1/1", u"已完成"}}));
 }
 
 TEST_F(WorkersTest, ClosingWhilePausedEndsTheWorkersAtTheGate) {
@@ -309,7 +318,8 @@ TEST_F(WorkersTest, ClosingWhileBothWorkersFetchEndsPromptly) {
   server.Serve("/ok", "page");
   server.Stall("/stall");
   m_controller.reset();
-  m_controller = std::make_unique<TaskController>(m_window, TestSettings(DefaultSiteNames(), {2, 10}));
+  m_controller =
+      std::make_unique<TaskController>(m_window, TestSettings(DefaultSiteNames(), {2, 10}));
   {
     // One request first: the server's own threads are all up before they are counted.
     auto probe = std::make_unique<PageBuffer>();

@@ -17,8 +17,12 @@ namespace pageloom {
 
 namespace {
 
-bool IsLineBreak(char16_t unit) { return unit == u'\n' || unit == u'\r' || unit == 0x2028 || unit == 0x2029; }
-bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t' || unit == 0x3000 || unit == 0xA0; }
+bool IsLineBreak(char16_t unit) {
+  return unit == u'\n' || unit == u'\r' || unit == 0x2028 || unit == 0x2029;
+}
+bool IsBlank(char16_t unit) {
+  return unit == u' ' || unit == u'\t' || unit == 0x3000 || unit == 0xA0;
+}
 
 // The lines of `text` without the blanks around them, empty ones left out.
 std::vector<std::u16string_view> AddressLines(std::u16string_view text) {
@@ -158,7 +162,8 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
   // Another gallery or chapter of the same title has a folder of its own.
   CopyWide(folder, kPathCapacity,
-           DistinctTaskFolder(WideView(folder, kPathCapacity), draft.address, adapter.TaskTag(draft.address)));
+           DistinctTaskFolder(WideView(folder, kPathCapacity), draft.address,
+                              adapter.TaskTag(draft.address)));
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
   if (m_cancel.Cancelled()) return {};

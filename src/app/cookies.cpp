@@ -19,7 +19,8 @@ void TaskController::LoadCookieFile() {
   // A file that is there but cannot be read is never overwritten with what little the
   // session holds.
   m_cookieFileWritable = reading.status != CookieFileStatus::kUnreadable;
-  if (!m_cookieFileWritable) DebugLine("the cookie file cannot be read and is left alone: " + file.string());
+  if (!m_cookieFileWritable)
+    DebugLine("the cookie file cannot be read and is left alone: " + file.string());
 }
 
 bool TaskController::SaveCookieFile() {

@@ -1,10 +1,10 @@
 #include "app/data_folder.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace pageloom {
 

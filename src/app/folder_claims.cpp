@@ -1,12 +1,12 @@
 #include "app/folder_claims.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "tasks/safe_names.h"
 #include "text/fixed_text.h"
@@ -58,9 +58,11 @@ std::u16string DistinctTaskFolder(std::u16string_view made, std::u16string_view 
   const std::size_t slash = inner.rfind(u'/');
   const std::u16string_view parent =
       emptyName ? made.substr(0, made.size() - 1)
-                : (slash == std::u16string_view::npos ? std::u16string_view() : inner.substr(0, slash + 1));
+                : (slash == std::u16string_view::npos ? std::u16string_view()
+                                                      : inner.substr(0, slash + 1));
   const std::u16string_view name =
-      emptyName ? std::u16string_view() : inner.substr(slash == std::u16string_view::npos ? 0 : slash + 1);
+      emptyName ? std::u16string_view()
+                : inner.substr(slash == std::u16string_view::npos ? 0 : slash + 1);
 
   for (int n = 1; n < 1000; ++n) {
     std::u16string candidate;

@@ -17,7 +17,8 @@ inline constexpr char kFolderSourceFile[] = ".pageloom-source";
 // of the path followed by " (tag)" (then " (tag-2)", ...). An empty last part becomes the
 // tag alone, so a task never lands in the save folder itself. The result fits
 // kPathCapacity - 1 units: the title gives way for the tag.
-[[nodiscard]] std::u16string DistinctTaskFolder(std::u16string_view made, std::u16string_view source,
+[[nodiscard]] std::u16string DistinctTaskFolder(std::u16string_view made,
+                                                std::u16string_view source,
                                                 std::u16string_view tag);
 
 // Marks `folder` (existing, ending in '/') as the folder of `source`, unless it names one

@@ -1,11 +1,11 @@
 #include "app/instance_lock.h"
 
+#include <cerrno>
+#include <utility>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <utility>
 
 namespace pageloom {
 

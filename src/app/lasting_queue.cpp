@@ -31,9 +31,15 @@ void TaskController::OpenQueue() {
   QueueStore::OpenResult opened = QueueStore::Open(folder / "queue.sqlite");
   m_store = std::move(opened.store);
   switch (opened.how) {
-    case QueueStore::Opening::kOpened: m_queueState = QueueState::kOpened; break;
-    case QueueStore::Opening::kSetAside: m_queueState = QueueState::kSetAside; break;
-    case QueueStore::Opening::kUnavailable: m_queueState = QueueState::kUnavailable; break;
+    case QueueStore::Opening::kOpened:
+      m_queueState = QueueState::kOpened;
+      break;
+    case QueueStore::Opening::kSetAside:
+      m_queueState = QueueState::kSetAside;
+      break;
+    case QueueStore::Opening::kUnavailable:
+      m_queueState = QueueState::kUnavailable;
+      break;
   }
   // Said once, when the window is up.
   if (m_queueState == QueueState::kSetAside) {

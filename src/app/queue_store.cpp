@@ -13,8 +13,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kNotAQueue = -1;     // a database, but not one of ours
-constexpr int kNewerQueue = -2;    // a queue of a newer program: left alone
+constexpr int kNotAQueue = -1;   // a database, but not one of ours
+constexpr int kNewerQueue = -2;  // a queue of a newer program: left alone
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE tasks (
@@ -202,12 +202,14 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
 
     pictures.Reset();
     pictures.Bind(1, task.taskNo).Bind(2, r.listTaken);
-    while ((code = pictures.Step()) == SQLITE_ROW) r.pictureUrls.push_back(FromUtf8(pictures.Text(0)));
+    while ((code = pictures.Step()) == SQLITE_ROW)
+      r.pictureUrls.push_back(FromUtf8(pictures.Text(0)));
     if (code != SQLITE_DONE) break;
     missing.Reset();
     missing.Bind(1, task.taskNo);
     while ((code = missing.Step()) == SQLITE_ROW)
-      r.missing.push_back({FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2))});
+      r.missing.push_back(
+          {FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2))});
     if (code != SQLITE_DONE) break;
     code = SQLITE_DONE;
     m_written[task.taskNo] = Written{r.listVersion, r.missingVersion};
@@ -254,9 +256,10 @@ bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shown
   const TaskRecord record = task.Record(true);
   const bool own = !m_inBatch;
   if (own && !m_db->Execute("BEGIN IMMEDIATE")) return false;
-  SqliteStatement insert = m_db->Prepare(std::string("INSERT INTO tasks (task_no, ") +
-                                         kTaskColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                                         "?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+  SqliteStatement insert =
+      m_db->Prepare(std::string("INSERT INTO tasks (task_no, ") + kTaskColumns +
+                    ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                    "?8, ?9, ?10, ?11, ?12, ?13, ?14)");
   insert.Bind(1, taskNo);
   BindTask(insert, 2, record, shownFolder);
   SqliteStatement counter =
@@ -317,9 +320,9 @@ QueueStore::Batch::Batch(QueueStore* store) : m_store(store) {
 QueueStore::Batch::~Batch() {
   if (m_store == nullptr) return;
   std::lock_guard<std::mutex> lock(m_store->m_mutex);
-  if (m_store->m_inBatch && !m_store->m_db->Execute("COMMIT")) (void)m_store->m_db->Execute("ROLLBACK");
+  if (m_store->m_inBatch && !m_store->m_db->Execute("COMMIT"))
+    (void)m_store->m_db->Execute("ROLLBACK");
   m_store->m_inBatch = false;
 }
-
 
 }  // namespace pageloom

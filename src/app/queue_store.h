@@ -37,8 +37,8 @@ class QueueStore {
   struct OpenResult {
     std::unique_ptr<QueueStore> store;  // null when kUnavailable
     Opening how = Opening::kUnavailable;
-    std::filesystem::path setAside;     // where a damaged file went
-    std::vector<StoredTask> tasks;      // the queue as it was, in task-number order
+    std::filesystem::path setAside;  // where a damaged file went
+    std::vector<StoredTask> tasks;   // the queue as it was, in task-number order
     int nextTaskNo = 0;
   };
 
@@ -70,7 +70,8 @@ class QueueStore {
   // Opens and checks the file; false (with the database's error code) when it is damaged.
   static std::unique_ptr<SqliteDatabase> OpenChecked(const std::filesystem::path& file, int& error);
   [[nodiscard]] bool ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& error);
-  [[nodiscard]] bool WriteTask(int taskNo, const TaskRecord& record, bool withList, bool withMissing);
+  [[nodiscard]] bool WriteTask(int taskNo, const TaskRecord& record, bool withList,
+                               bool withMissing);
 
   struct Written {
     int listVersion = -1;

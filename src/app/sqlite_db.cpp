@@ -63,9 +63,8 @@ std::string SqliteStatement::Text(int column) const {
 
 SqliteDatabase::SqliteDatabase(const std::filesystem::path& file) {
   sqlite3* db = nullptr;
-  m_openCode = sqlite3_open_v2(file.c_str(), &db,
-                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                               nullptr);
+  m_openCode = sqlite3_open_v2(
+      file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   m_db.reset(db);  // closed even when opening failed
   if (m_openCode == SQLITE_OK) sqlite3_extended_result_codes(db, 1);
 }

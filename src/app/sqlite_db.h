@@ -2,12 +2,12 @@
 // results. Not thread-safe by itself; its owner serialises the calls.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include <sqlite3.h>
 
 namespace pageloom {
 

@@ -3,12 +3,12 @@
 // workers only walk the map under m_tasksMutex (workers.cpp).
 #include "app/task_controller.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include "app/queue_store.h"
 #include "tasks/safe_names.h"
@@ -39,8 +39,7 @@ std::u16string ShortenTitle(const std::u16string& title, std::size_t room) {
   if (slash != std::u16string::npos && slash > 0 && title.size() - slash < room) {
     const std::size_t lastLength = title.size() - slash;  // the '/' included
     const std::u16string_view head(title.data(), slash);
-    return std::u16string(head.substr(0, FitUnits(head, room - lastLength))) +
-           title.substr(slash);
+    return std::u16string(head.substr(0, FitUnits(head, room - lastLength))) + title.substr(slash);
   }
   return title.substr(0, FitUnits(title, room));
 }
@@ -54,9 +53,8 @@ std::u16string ConfineComponents(std::u16string_view title) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = title.find(u'/', start);
-    const std::u16string_view part =
-        title.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos
-                                                              : end - start);
+    const std::u16string_view part = title.substr(
+        start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
     if (part == u"." || part == u"..")
       result += u'_';
     else
@@ -91,7 +89,7 @@ TaskController::~TaskController() {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.clear();
   }
-  m_store.reset();    // no step can save any more: the threads are joined
+  m_store.reset();  // no step can save any more: the threads are joined
   m_queueLock.reset();
   m_session.reset();  // every transfer has ended
 }

@@ -116,7 +116,8 @@ class TaskController {
   // cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
   // The same with the save folder given (any thread).
-  static char16_t* MakeTaskFolderPath(char16_t* output, char* title, std::u16string_view saveFolder);
+  static char16_t* MakeTaskFolderPath(char16_t* output, char* title,
+                                      std::u16string_view saveFolder);
   // Removes the task `taskNo` whose row is `row`: map entry and row.
   void RemoveTask(int row, int taskNo);
   // Sets every task's row to its position in the map.
@@ -218,15 +219,15 @@ class TaskController {
   WindowPort& m_window;
   const ControllerSettings m_settings;
   std::vector<std::unique_ptr<SiteAdapter>> m_adapters;
-  Cancellation m_cancel;                 // before the session, which refers to it
+  Cancellation m_cancel;  // before the session, which refers to it
   std::unique_ptr<Session> m_session;
   std::optional<InstanceLock> m_queueLock;  // held while the queue is open
-  std::unique_ptr<QueueStore> m_store;    // null: nothing lasts
+  std::unique_ptr<QueueStore> m_store;      // null: nothing lasts
   QueueState m_queueState = QueueState::kNone;
   bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
-  int m_autoRename = 1;   // check box 1010
-  int m_followNext = 0;   // check box 1011
-  mutable std::mutex m_tasksMutex;  // guards m_tasks and m_nextTaskNo
+  int m_autoRename = 1;              // check box 1010
+  int m_followNext = 0;              // check box 1011
+  mutable std::mutex m_tasksMutex;   // guards m_tasks and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
   int m_nextTaskNo = 0;
   ManualResetEvent m_pauseEvent{true};
@@ -238,12 +239,12 @@ class TaskController {
   ThreadStarter m_threadStarter;
 
   // The add thread and its queue.
-  mutable std::mutex m_addMutex;         // guards the queue, m_addBusy and m_adder
+  mutable std::mutex m_addMutex;  // guards the queue, m_addBusy and m_adder
   mutable std::condition_variable m_addChanged;
   std::deque<AddRequest> m_addQueue;
   bool m_addBusy = false;
   std::thread m_adder;
-  std::mutex m_readMutex;                // one page reading at a time: guards m_pageBuffer
+  std::mutex m_readMutex;                    // one page reading at a time: guards m_pageBuffer
   std::unique_ptr<PageBuffer> m_pageBuffer;  // the add thread's; each worker has its own
 };
 

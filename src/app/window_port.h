@@ -29,8 +29,8 @@ class WindowPort : public UserPrompt {
   virtual void SetAddressText(const std::u16string& text) = 0;
   virtual std::u16string SaveFolderText() const = 0;
   virtual void SetSaveFolderText(const std::u16string& text) = 0;
-  virtual bool AutoRenameChecked() const = 0;   // check box 1010
-  virtual bool FollowNextChecked() const = 0;   // check box 1011
+  virtual bool AutoRenameChecked() const = 0;  // check box 1010
+  virtual bool FollowNextChecked() const = 0;  // check box 1011
 
   // --- from any thread ---
   // Runs `work` on the window thread, later, in the order of the calls. Once the window

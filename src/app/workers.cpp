@@ -11,8 +11,8 @@
 #include "net/part_file.h"
 #include "tasks/page_ahead.h"
 #include "tasks/picture_ahead.h"
-#include "text/fixed_text.h"
 #include "text/debug_line.h"
+#include "text/fixed_text.h"
 #include "text/script_host.h"
 
 namespace pageloom {
@@ -37,7 +37,7 @@ void TaskController::DownloadThread(int siteKind) {
     std::optional<PageAhead> pageAhead;
     std::optional<PictureAhead> pictureAhead;
     StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry,
-                        &scripts, {}, nullptr, nullptr};
+                        &scripts,   {},    nullptr,  nullptr};
     if (m_settings.overlap && siteKind == SITE_EH)
       context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
     if (m_settings.overlap && siteKind == SITE_DMZJ)
@@ -140,7 +140,8 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
     worker.running.store(true);
   }
   try {
-    worker.thread = m_threadStarter ? m_threadStarter(std::move(body)) : std::thread(std::move(body));
+    worker.thread =
+        m_threadStarter ? m_threadStarter(std::move(body)) : std::thread(std::move(body));
   } catch (const std::system_error&) {
     worker.thread = std::thread();
   }

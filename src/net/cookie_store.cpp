@@ -1,15 +1,15 @@
 #include "net/cookie_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <ctime>
 #include <optional>
 #include <set>
 #include <string_view>
 #include <tuple>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "net/transfer.h"
 #include "text/debug_line.h"
@@ -49,13 +49,17 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
 }
 
-bool IsFlag(std::string_view field) { return EqualsNoCase(field, "TRUE") || EqualsNoCase(field, "FALSE"); }
+bool IsFlag(std::string_view field) {
+  return EqualsNoCase(field, "TRUE") || EqualsNoCase(field, "FALSE");
+}
 
 // Control characters other than the tab, which separates the fields.
 bool HasControl(std::string_view text) {
@@ -87,19 +91,22 @@ std::string NormalDomain(std::string_view domain) {
 // A Netscape cookie line (six fields when the value is missing, else seven), or nothing.
 std::optional<ParsedCookie> ParseCookieLine(std::string_view line) {
   if (line.size() > kMaxLineLength || HasControl(line)) return std::nullopt;
-  if (line.substr(0, kHttpOnlyPrefix.size()) == kHttpOnlyPrefix) line.remove_prefix(kHttpOnlyPrefix.size());
+  if (line.substr(0, kHttpOnlyPrefix.size()) == kHttpOnlyPrefix)
+    line.remove_prefix(kHttpOnlyPrefix.size());
   const std::vector<std::string_view> fields = SplitTabs(line);
   if (fields.size() != 6 && fields.size() != 7) return std::nullopt;
   const std::string_view domain = fields[0];
   const std::string_view path = fields[2];
   const std::string_view name = fields[5];
-  if (NormalDomain(domain).empty() || domain.find(' ') != std::string_view::npos) return std::nullopt;
+  if (NormalDomain(domain).empty() || domain.find(' ') != std::string_view::npos)
+    return std::nullopt;
   if (!IsFlag(fields[1]) || !IsFlag(fields[3])) return std::nullopt;
   if (path.empty() || path.front() != '/') return std::nullopt;
   if (name.empty()) return std::nullopt;
   const std::optional<long long> expiry = ParseExpiry(fields[4]);
   if (!expiry) return std::nullopt;
-  return ParsedCookie{CookieKey{NormalDomain(domain), std::string(path), std::string(name)}, *expiry};
+  return ParsedCookie{CookieKey{NormalDomain(domain), std::string(path), std::string(name)},
+                      *expiry};
 }
 
 enum class LineKind { kIgnored, kCookie, kBad };
@@ -140,7 +147,8 @@ class FileDescriptor {
 CookieFileStatus ReadWholeFile(const fs::path& file, std::string& content) {
   content.clear();
   FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.Get() < 0) return errno == ENOENT ? CookieFileStatus::kMissing : CookieFileStatus::kUnreadable;
+  if (fd.Get() < 0)
+    return errno == ENOENT ? CookieFileStatus::kMissing : CookieFileStatus::kUnreadable;
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<std::uintmax_t>(info.st_size) > kMaxCookieFileSize)
@@ -151,7 +159,8 @@ CookieFileStatus ReadWholeFile(const fs::path& file, std::string& content) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return CookieFileStatus::kUnreadable;
     if (n == 0) return CookieFileStatus::kRead;
-    if (content.size() + static_cast<std::size_t>(n) > kMaxCookieFileSize) return CookieFileStatus::kUnreadable;
+    if (content.size() + static_cast<std::size_t>(n) > kMaxCookieFileSize)
+      return CookieFileStatus::kUnreadable;
     content.append(piece, static_cast<std::size_t>(n));
   }
 }
@@ -201,7 +210,8 @@ CookieFileReading LoadCookies(Session& session, const fs::path& file) {
   const std::time_t now = std::time(nullptr);
   std::vector<CookieKey> handedOver;
   std::string_view rest(content);
-  if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark) rest.remove_prefix(kByteOrderMark.size());
+  if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    rest.remove_prefix(kByteOrderMark.size());
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     std::string_view line = rest.substr(0, end);
@@ -221,7 +231,8 @@ CookieFileReading LoadCookies(Session& session, const fs::path& file) {
   // libcurl says nothing of a line it refuses: the store itself tells what it took.
   std::set<CookieKey> stored;
   for (const std::string& line : ListCookies(session).value_or(std::vector<std::string>{}))
-    if (const std::optional<ParsedCookie> cookie = ParseCookieLine(line)) stored.insert(cookie->key);
+    if (const std::optional<ParsedCookie> cookie = ParseCookieLine(line))
+      stored.insert(cookie->key);
   for (const CookieKey& key : handedOver) {
     if (stored.count(key) != 0)
       ++reading.added;

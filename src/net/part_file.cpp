@@ -1,17 +1,17 @@
 #include "net/part_file.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <random>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <system_error>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 namespace pageloom {
 
@@ -29,8 +29,8 @@ constexpr const char kPartSuffix[] = ".part";
 // random, so that the writers of one process (and one of its threads) never meet.
 std::string TemporaryName(const std::string& name) {
   std::random_device random;
-  const std::string tail = "." + std::to_string(::getpid()) + "-" + std::to_string(random()) +
-                           kPartSuffix;
+  const std::string tail =
+      "." + std::to_string(::getpid()) + "-" + std::to_string(random()) + kPartSuffix;
   std::string temporary = "." + name + tail;
   if (temporary.size() > NAME_MAX)
     temporary = "." + std::to_string(std::hash<std::string>{}(name)) + tail;
@@ -105,15 +105,16 @@ bool PartFile::Write(const char* data, std::size_t size) {
   // Large pictures start going to disk while they arrive, so that the flush before the
   // naming has little left to do.
   if (m_written - m_flushed >= kWriteBackStep) {
-    ::sync_file_range(m_fd, static_cast<off_t>(m_flushed), static_cast<off_t>(m_written - m_flushed),
-                      SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
+                      static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
     m_flushed = m_written;
   }
   return true;
 }
 
 PartFile::Placed PartFile::Link(const fs::path& from, int flags) {
-  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_target.c_str(), flags) == 0) return Placed::kPlaced;
+  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_target.c_str(), flags) == 0)
+    return Placed::kPlaced;
   if (errno == EEXIST) return Placed::kTaken;
   // A file system without links: a rename that never replaces, where there is one.
   if (!m_named.empty() && (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV) &&

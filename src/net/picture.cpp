@@ -1,8 +1,5 @@
 #include "net/picture.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -12,6 +9,9 @@
 #include <functional>
 #include <string>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "net/page_fetch.h"
 #include "net/part_file.h"
@@ -59,8 +59,8 @@ struct BodySink {
 // The size the answer announced, -1 when it did not (or is no picture).
 std::int64_t AnnouncedSize(const BodySink& sink) {
   curl_off_t total = -1;
-  if (sink.errorAnswer || curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
-                                            &total) != CURLE_OK)
+  if (sink.errorAnswer ||
+      curl_easy_getinfo(sink.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total) != CURLE_OK)
     return -1;
   return total < 0 ? -1 : static_cast<std::int64_t>(total);
 }
@@ -121,8 +121,8 @@ TransferOutcome JudgeTransfer(const net_detail::Transfer& transfer, CURLcode rc,
 
 }  // namespace
 
-PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
-                                std::u16string_view path, const PictureProgress& progress) {
+PictureOutcome FetchPictureFile(Session& session, std::u16string_view url, std::u16string_view path,
+                                const PictureProgress& progress) {
   PictureOutcome outcome;
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return outcome;
   const fs::path target(ToUtf8(path));
@@ -167,12 +167,17 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url,
     DebugLine("picture download failed: " + outcome.transfer.detail + " (" + address + ")");
     return outcome;
   }
-  if (!part.Created()) return outcome;                           // empty answer
-  if (part.Written() == kRefusedAnswerSize) return outcome;      // the site's refusal
+  if (!part.Created()) return outcome;                       // empty answer
+  if (part.Written() == kRefusedAnswerSize) return outcome;  // the site's refusal
   switch (part.Commit()) {
-    case PartFile::Placed::kPlaced: outcome.result = PictureResult::kStored; break;
-    case PartFile::Placed::kTaken: outcome.result = PictureResult::kAlreadyThere; break;
-    case PartFile::Placed::kFailed: return outcome;
+    case PartFile::Placed::kPlaced:
+      outcome.result = PictureResult::kStored;
+      break;
+    case PartFile::Placed::kTaken:
+      outcome.result = PictureResult::kAlreadyThere;
+      break;
+    case PartFile::Placed::kFailed:
+      return outcome;
   }
   DebugLine(target.filename().string());
   return outcome;

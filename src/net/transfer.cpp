@@ -21,8 +21,7 @@ std::unique_ptr<Handles> NewHandles() {
   handles->multi.reset(curl_multi_init());
   handles->easy.reset(curl_easy_init());
   if (!handles->multi || !handles->easy) return nullptr;
-  if (curl_multi_setopt(handles->multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections) !=
-      CURLM_OK)
+  if (curl_multi_setopt(handles->multi.get(), CURLMOPT_MAXCONNECTS, kCachedConnections) != CURLM_OK)
     return nullptr;
   return handles;
 }
@@ -81,9 +80,7 @@ void HandlePool::Clear() {
 // --- Transfer ---
 
 Transfer::Transfer(Session& session, const std::string& url, TransferKind kind)
-    : m_session(session),
-      m_limits(session.Timeouts()),
-      m_handles(session.Internals().pool.Take()) {
+    : m_session(session), m_limits(session.Timeouts()), m_handles(session.Internals().pool.Take()) {
   m_ready = m_handles != nullptr && Setup(url, kind);
 }
 
@@ -213,23 +210,41 @@ TransferOutcome Transfer::Describe(CURLcode code) const {
   }
   outcome.detail = m_error[0] != 0 ? m_error : curl_easy_strerror(code);
   switch (code) {
-    case CURLE_OK: outcome.result = TransferResult::kOk; break;
-    case CURLE_ABORTED_BY_CALLBACK: outcome.result = TransferResult::kCancelled; break;
+    case CURLE_OK:
+      outcome.result = TransferResult::kOk;
+      break;
+    case CURLE_ABORTED_BY_CALLBACK:
+      outcome.result = TransferResult::kCancelled;
+      break;
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT: outcome.result = TransferResult::kConnectFailed; break;
-    case CURLE_OPERATION_TIMEDOUT: outcome.result = TransferResult::kTimedOut; break;
-    case CURLE_HTTP_RETURNED_ERROR: outcome.result = TransferResult::kHttpError; break;
-    case CURLE_FILESIZE_EXCEEDED: outcome.result = TransferResult::kTooLarge; break;
-    case CURLE_WRITE_ERROR: outcome.result = TransferResult::kWriteFailed; break;
+    case CURLE_COULDNT_CONNECT:
+      outcome.result = TransferResult::kConnectFailed;
+      break;
+    case CURLE_OPERATION_TIMEDOUT:
+      outcome.result = TransferResult::kTimedOut;
+      break;
+    case CURLE_HTTP_RETURNED_ERROR:
+      outcome.result = TransferResult::kHttpError;
+      break;
+    case CURLE_FILESIZE_EXCEEDED:
+      outcome.result = TransferResult::kTooLarge;
+      break;
+    case CURLE_WRITE_ERROR:
+      outcome.result = TransferResult::kWriteFailed;
+      break;
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_TOO_MANY_REDIRECTS: outcome.result = TransferResult::kRefused; break;
-    default: outcome.result = TransferResult::kFailed; break;
+    case CURLE_TOO_MANY_REDIRECTS:
+      outcome.result = TransferResult::kRefused;
+      break;
+    default:
+      outcome.result = TransferResult::kFailed;
+      break;
   }
   return outcome;
 }

@@ -3,8 +3,6 @@
 // that the session's switch can abort from any thread. Internal to the network layer.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <curl/curl.h>
 
 #include "net/session.h"
 #include "net/transfer_outcome.h"

@@ -1,10 +1,10 @@
 #include "tasks/comic.h"
 
-#include "tasks/picture_download.h"
-#include "tasks/safe_names.h"
-
 #include <cstdio>
 #include <utility>
+
+#include "tasks/picture_download.h"
+#include "tasks/safe_names.h"
 
 namespace pageloom {
 
@@ -56,13 +56,20 @@ int Comic::GetSiteKind() const { return m_siteKind; }
 
 const char16_t* Comic::StateText(int state) {
   switch (state) {
-    case STATE_PREPARING: return u"准备中";
-    case STATE_WAITING: return u"等待中";
-    case STATE_DOWNLOADING: return u"下载中";
-    case STATE_PAUSED: return u"暂停中";
-    case STATE_FINISHED: return u"已完成";
-    case STATE_INCOMPLETE: return u"未完成";
-    default: return u"未知";
+    case STATE_PREPARING:
+      return u"准备中";
+    case STATE_WAITING:
+      return u"等待中";
+    case STATE_DOWNLOADING:
+      return u"下载中";
+    case STATE_PAUSED:
+      return u"暂停中";
+    case STATE_FINISHED:
+      return u"已完成";
+    case STATE_INCOMPLETE:
+      return u"未完成";
+    default:
+      return u"未知";
   }
 }
 

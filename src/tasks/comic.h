@@ -44,9 +44,9 @@ struct TaskRecord {
   int fileNumber = 0;
   int state = STATE_PREPARING;
   int renameFiles = 1;
-  bool walkDone = false;  // every page (or listed picture) has been gone through once
-  int listVersion = 0;    // changes whenever the picture list is read anew
-  int listTaken = 0;      // pictures of the list as read that have been taken from its front
+  bool walkDone = false;   // every page (or listed picture) has been gone through once
+  int listVersion = 0;     // changes whenever the picture list is read anew
+  int listTaken = 0;       // pictures of the list as read that have been taken from its front
   int missingVersion = 0;  // changes whenever the missing pictures change
   std::vector<std::u16string> pictureUrls;  // still to fetch, front first (when asked for)
   std::vector<MissingPicture> missing;
@@ -69,7 +69,7 @@ class Comic {
   // walk is done, the steps of a later run try the missing pictures again, one a step.
   virtual int DownloadNext(StepContext& context);
 
-  void SetUrl(std::u16string_view url);        // m_startUrl and m_pageUrl
+  void SetUrl(std::u16string_view url);  // m_startUrl and m_pageUrl
   int SetFolder(std::u16string_view folder);
   int SetRow(int row);
   int GetRow() const;

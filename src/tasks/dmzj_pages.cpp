@@ -69,8 +69,7 @@ DmzjChapterParse ParseDmzjChapterPage(char* text, std::size_t length, DmzjChapte
   if (names == npos) return DmzjChapterParse::kNotChapter;
 
   // Comic name: the first double-quoted string behind the marker.
-  const std::size_t comicOpen =
-      FindByte(text, length, names + kDmzjComicNameMarker.size(), '"');
+  const std::size_t comicOpen = FindByte(text, length, names + kDmzjComicNameMarker.size(), '"');
   if (comicOpen == npos) return DmzjChapterParse::kIncomplete;
   std::size_t comicClose = 0;
   page.comicName = CutQuoted(text, length, comicOpen + 1, comicClose);
@@ -100,8 +99,8 @@ DmzjChapterParse ParseDmzjChapterPage(char* text, std::size_t length, DmzjChapte
   std::size_t linkEnd = 0;
   page.nextLink = CutQuoted(text, length, linkStart, linkEnd);
   if (page.nextLink.data() == nullptr) return DmzjChapterParse::kIncomplete;
-  page.next = page.nextLink.size() < kDmzjNextLinkCapacity ? DmzjNextLink::kLink
-                                                           : DmzjNextLink::kTooLong;
+  page.next =
+      page.nextLink.size() < kDmzjNextLinkCapacity ? DmzjNextLink::kLink : DmzjNextLink::kTooLong;
   return DmzjChapterParse::kComplete;
 }
 

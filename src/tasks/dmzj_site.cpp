@@ -159,8 +159,8 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
     stored = context.pictureAhead->Take(PictureJob{entry, std::u16string(GetFolder()), fileName});
   if (!stored) {
     StoreNextPictureAhead(context, entry);
-    stored = DownloadPicture(context.session, entry, fileName, m_folder, context.ui,
-                             context.retry, context.pictureProgress);
+    stored = DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry,
+                             context.pictureProgress);
   }
   if (*stored == kPictureStop) {
     if (context.pictureAhead) context.pictureAhead->Drop();

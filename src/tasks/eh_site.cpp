@@ -81,7 +81,8 @@ std::u16string EhAdapter::TaskTag(std::u16string_view address) const {
   while (!last.empty() && last.back() == u'/') last.remove_suffix(1);
   last = last.substr(last.rfind(u'/') + 1);
   const std::size_t dash = last.rfind(u'-');
-  if (dash != std::u16string_view::npos && dash > 0 && dash <= 20) return std::u16string(last.substr(0, dash));
+  if (dash != std::u16string_view::npos && dash > 0 && dash <= 20)
+    return std::u16string(last.substr(0, dash));
   return SiteAdapter::TaskTag(address);
 }
 
@@ -112,7 +113,8 @@ std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_v
   char16_t nextPage[kUrlCapacity];
   ToWide(nextPage, kUrlCapacity, parsed.nextPageUrl);
   const std::u16string_view next = WideView(nextPage, kUrlCapacity);
-  if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed)) return std::nullopt;
+  if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed))
+    return std::nullopt;
   char16_t picture[kPictureUrlCapacity];
   ToWide(picture, kPictureUrlCapacity, parsed.pictureUrl);
   return EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)), std::u16string(next)};
@@ -154,8 +156,8 @@ int Comic::DownloadNext(StepContext& context) {
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(page->picture);
   ReadNextPageAhead(context, current, page->next, page->picture);
-  const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder,
-                                     context.ui, context.retry, context.pictureProgress);
+  const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder, context.ui,
+                                     context.retry, context.pictureProgress);
   if (stored == kPictureStop) {
     if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);

@@ -21,7 +21,8 @@ char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_
 
 bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
 }
 
 std::u16string_view Trim(std::u16string_view text) {
@@ -31,7 +32,8 @@ std::u16string_view Trim(std::u16string_view text) {
 }
 
 bool Acceptable(std::u16string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char16_t c) { return IsControl(c) || c == u'\\'; });
+  return std::none_of(text.begin(), text.end(),
+                      [](char16_t c) { return IsControl(c) || c == u'\\'; });
 }
 
 bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
@@ -80,7 +82,8 @@ std::u16string RemoveDotSegments(std::u16string_view in) {
 std::u16string Merge(const UrlParts& base, std::u16string_view path) {
   if (base.authority && base.path.empty()) return u"/" + std::u16string(path);
   const std::size_t slash = base.path.rfind(u'/');
-  std::u16string merged(slash == std::u16string_view::npos ? std::u16string_view() : base.path.substr(0, slash + 1));
+  std::u16string merged(slash == std::u16string_view::npos ? std::u16string_view()
+                                                           : base.path.substr(0, slash + 1));
   return merged.append(path);
 }
 
@@ -107,11 +110,13 @@ std::optional<HostPort> WebHost(std::u16string_view url) {
   // The port follows the last ':' that is not inside an IPv6 literal "[...]".
   const std::size_t bracket = authority.rfind(u']');
   const std::size_t colon = authority.rfind(u':');
-  if (colon != std::u16string_view::npos && (bracket == std::u16string_view::npos || colon > bracket)) {
+  if (colon != std::u16string_view::npos &&
+      (bracket == std::u16string_view::npos || colon > bracket)) {
     const std::u16string_view digits = authority.substr(colon + 1);
     authority = authority.substr(0, colon);
     if (!digits.empty()) {
-      if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), IsDigit)) return std::nullopt;
+      if (digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), IsDigit))
+        return std::nullopt;
       port = 0;
       for (char16_t d : digits) port = port * 10 + static_cast<unsigned>(d - u'0');
       if (port > 65535) return std::nullopt;
@@ -127,7 +132,8 @@ UrlParts SplitUrl(std::u16string_view reference) {
   UrlParts parts;
   std::u16string_view rest = reference;
   const std::size_t colon = rest.find(u':');
-  if (colon != std::u16string_view::npos && colon < rest.find_first_of(u"/?#") && IsScheme(rest.substr(0, colon))) {
+  if (colon != std::u16string_view::npos && colon < rest.find_first_of(u"/?#") &&
+      IsScheme(rest.substr(0, colon))) {
     parts.scheme = rest.substr(0, colon);
     rest.remove_prefix(colon + 1);
   }
@@ -189,7 +195,8 @@ std::u16string ResolveReference(std::u16string_view baseText, std::u16string_vie
   if (reference.fragment) result.append(u"#").append(*reference.fragment);
   // Blanks at the end of it, or of what comes before its fragment, would be dropped when
   // the address is read again (as a link, or as the base of one): it would read otherwise.
-  const std::u16string_view beforeFragment = std::u16string_view(result).substr(0, result.find(u'#'));
+  const std::u16string_view beforeFragment =
+      std::u16string_view(result).substr(0, result.find(u'#'));
   if (Trim(result).size() != result.size() || Trim(beforeFragment).size() != beforeFragment.size())
     return {};
   return result;

@@ -23,7 +23,8 @@ void PageAhead::Start(std::u16string url) {
 
 bool PageAhead::Take(std::u16string_view url, PageBuffer& into) {
   m_helper.Wait();
-  const bool wanted = !m_url.empty() && m_url == url && m_fetched && Clock::now() - *m_fetched <= m_freshFor;
+  const bool wanted =
+      !m_url.empty() && m_url == url && m_fetched && Clock::now() - *m_fetched <= m_freshFor;
   m_url.clear();
   if (!wanted) return false;
   // The text and its terminator; the rest of the buffer is never read.

@@ -51,7 +51,7 @@ class PageAhead {
   // Written by the helper while a fetch is in flight, read by the owner after Wait.
   std::unique_ptr<PageBuffer> m_page = std::make_unique<PageBuffer>();
   std::optional<Clock::time_point> m_fetched;  // when the fetch ended; none before
-  HelperThread m_helper;  // last: ends before the rest goes
+  HelperThread m_helper;                       // last: ends before the rest goes
 };
 
 }  // namespace pageloom

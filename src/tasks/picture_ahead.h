@@ -49,8 +49,8 @@ class PictureAhead {
   Session& m_session;
   const RetryPolicy& m_retry;
   std::optional<PictureJob> m_job;  // stored or being stored
-  int m_result = 0;  // written by the helper while a job is in flight
-  HelperThread m_helper;  // last: ends before the rest goes
+  int m_result = 0;                 // written by the helper while a job is in flight
+  HelperThread m_helper;            // last: ends before the rest goes
 };
 
 }  // namespace pageloom

@@ -41,15 +41,18 @@ int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view
     result = outcome.result;
     if (result == PictureResult::kFailed) return outcome.transfer;
     TransferOutcome settled;  // stored, there already or cancelled: nothing to try again
-    settled.result = result == PictureResult::kCancelled ? TransferResult::kCancelled
-                                                          : TransferResult::kOk;
+    settled.result =
+        result == PictureResult::kCancelled ? TransferResult::kCancelled : TransferResult::kOk;
     return settled;
   });
   switch (result) {
     case PictureResult::kStored:
-    case PictureResult::kAlreadyThere: return kPictureStored;
-    case PictureResult::kCancelled: return kPictureStop;
-    case PictureResult::kFailed: break;
+    case PictureResult::kAlreadyThere:
+      return kPictureStored;
+    case PictureResult::kCancelled:
+      return kPictureStop;
+    case PictureResult::kFailed:
+      break;
   }
   return kPictureFailed;
 }

@@ -34,7 +34,8 @@ std::u16string Number(int number) {
 
 std::size_t Utf8Length(std::u16string_view text) {
   std::size_t bytes = 0;
-  for (std::size_t k = 0; k < text.size(); k += CharacterUnits(text, k)) bytes += CharacterBytes(text, k);
+  for (std::size_t k = 0; k < text.size(); k += CharacterUnits(text, k))
+    bytes += CharacterBytes(text, k);
   return bytes;
 }
 
@@ -65,10 +66,12 @@ std::u16string SafePictureFileName(std::u16string_view name, int number) {
   }
   if (Utf8Length(safe) > kMaxComponentBytes) {
     const std::size_t dot = safe.rfind(u'.');
-    const bool shortExtension = dot != std::u16string::npos && dot > 0 && safe.size() - dot <= kMaxExtensionUnits;
+    const bool shortExtension =
+        dot != std::u16string::npos && dot > 0 && safe.size() - dot <= kMaxExtensionUnits;
     const std::u16string extension = shortExtension ? safe.substr(dot) : std::u16string();
     safe = CutToUtf8Bytes(std::u16string_view(safe).substr(0, safe.size() - extension.size()),
-                          kMaxComponentBytes - Utf8Length(extension)) + extension;
+                          kMaxComponentBytes - Utf8Length(extension)) +
+           extension;
   }
   if (safe.empty() || safe == u"." || safe == u"..") return Number(number);
   return safe;

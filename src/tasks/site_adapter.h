@@ -36,9 +36,9 @@ struct TaskDraft {
 
 // What one page gave.
 struct PageReading {
-  std::optional<TaskDraft> task;     // none: the page makes no task
+  std::optional<TaskDraft> task;       // none: the page makes no task
   std::optional<std::u16string> next;  // the next address of a chain, when the page links one
-  std::u16string message;            // for the user, when not empty
+  std::u16string message;              // for the user, when not empty
 };
 
 class SiteAdapter {

@@ -5,10 +5,10 @@
 // functions here are thread-safe and cheap to call often.
 #include "text/encoding.h"
 
-#include <iconv.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include <iconv.h>
 
 namespace pageloom {
 
@@ -89,8 +89,8 @@ std::size_t DecodeAnsi(const char* src, std::size_t n, char16_t* dst, std::size_
     const int error = errno;
     written += (before - outLeft) / sizeof(char16_t);
     if (result != static_cast<std::size_t>(-1)) break;  // everything converted
-    if (error == E2BIG) break;                           // the next character does not fit
-    if (error != EILSEQ && error != EINVAL) break;       // nothing else is expected
+    if (error == E2BIG) break;                          // the next character does not fit
+    if (error != EILSEQ && error != EINVAL) break;      // nothing else is expected
     if (inLeft == 0 || written >= room) break;
     dst[written++] = kReplacement;
     ++in;
@@ -180,7 +180,8 @@ void CodeConverter::Utf8ToAnsi(std::string& out, const char* src, int length) {
 
     const bool overlong = character < kSmallest[len];
     const bool surrogate = character >= 0xD800 && character <= 0xDFFF;
-    const int count = overlong || surrogate || character > 0x10FFFF ? 0 : UnitToAnsi(form, character);
+    const int count =
+        overlong || surrogate || character > 0x10FFFF ? 0 : UnitToAnsi(form, character);
     if (count <= 0) {
       AppendReplacement(out);
     } else {

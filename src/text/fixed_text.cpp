@@ -95,7 +95,8 @@ std::u16string FromUtf8(std::string_view text) {
       min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
       cp = b0 & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
       std::size_t k = 1;
-      for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+      for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k)
+        cp = (cp << 6) | (s[i + k] & 0x3F);
       if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         cp = 0xFFFD;
         len = k;  // skip the lead byte and the continuation bytes seen so far

@@ -8,9 +8,9 @@
 
 namespace pageloom {
 
-constexpr std::size_t kUrlCapacity = 2048;     // addresses
-constexpr std::size_t kPathCapacity = 260;     // folder and file paths
-constexpr std::size_t kRowTextCapacity = 20;   // texts written into table cells
+constexpr std::size_t kUrlCapacity = 2048;    // addresses
+constexpr std::size_t kPathCapacity = 260;    // folder and file paths
+constexpr std::size_t kRowTextCapacity = 20;  // texts written into table cells
 
 // Length of a zero-terminated wide text, never looking past `capacity` units.
 std::size_t WideLength(const char16_t* text, std::size_t capacity);

@@ -18,14 +18,22 @@ namespace {
 // Why an answer gives no text, for the debug line.
 const char* FailureText(ScriptStatus status) {
   switch (status) {
-    case ScriptStatus::kText: return nullptr;
-    case ScriptStatus::kNotText: return "the value is not text";
-    case ScriptStatus::kScriptError: return "script error";
-    case ScriptStatus::kTooLarge: return "the value is too long";
-    case ScriptStatus::kTimedOut: return "stopped by the time-out";
-    case ScriptStatus::kCancelled: return "stopped (closing)";
-    case ScriptStatus::kChildFailed: return "the helper failed";
-    case ScriptStatus::kNoHelper: return "the helper cannot be started";
+    case ScriptStatus::kText:
+      return nullptr;
+    case ScriptStatus::kNotText:
+      return "the value is not text";
+    case ScriptStatus::kScriptError:
+      return "script error";
+    case ScriptStatus::kTooLarge:
+      return "the value is too long";
+    case ScriptStatus::kTimedOut:
+      return "stopped by the time-out";
+    case ScriptStatus::kCancelled:
+      return "stopped (closing)";
+    case ScriptStatus::kChildFailed:
+      return "the helper failed";
+    case ScriptStatus::kNoHelper:
+      return "the helper cannot be started";
   }
   return "unknown failure";
 }
@@ -43,8 +51,8 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
   std::optional<ScriptHost> temporary;
   ScriptHost* host = options.host;
   if (host == nullptr) {
-    host = options.helperPath.empty() ? &temporary.emplace()
-                                      : &temporary.emplace(options.helperPath);
+    host =
+        options.helperPath.empty() ? &temporary.emplace() : &temporary.emplace(options.helperPath);
   }
   const ScriptAnswer answer = host->Evaluate(source, options.timeout, options.cancel);
   if (answer.status != ScriptStatus::kText) {
@@ -54,7 +62,8 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
   }
 
   switch (AppendPictureList(answer.text, options.pictureHost, pictureUrls)) {
-    case PictureListResult::kAppended: return 1;
+    case PictureListResult::kAppended:
+      return 1;
     case PictureListResult::kNoQuote:
       DebugLine(std::string_view("script evaluation: no quoted text in the value"));
       return 0;

@@ -2,6 +2,14 @@
 // (script_protocol.h), waited for with poll against a deadline and a wake-up eventfd.
 #include "text/script_host.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,14 +18,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <optional>
 
 #include "text/debug_line.h"
 #include "text/script_protocol.h"
@@ -207,7 +207,8 @@ bool ScriptHost::EnsureHelper() {
 ScriptAnswer ScriptHost::Evaluate(std::u16string_view source, std::chrono::milliseconds timeout,
                                   const Cancellation* cancel) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  const auto deadline = Clock::now() + std::min(timeout, std::chrono::milliseconds(kLongestTimeout));
+  const auto deadline =
+      Clock::now() + std::min(timeout, std::chrono::milliseconds(kLongestTimeout));
   if (source.size() > kMaxScriptBytes / 2) return {ScriptStatus::kScriptError, u"script too long"};
   if (m_wake < 0) m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (m_wake < 0) return {ScriptStatus::kChildFailed, {}};
@@ -244,21 +245,32 @@ ScriptAnswer ScriptHost::Exchange(std::u16string_view source, Clock::time_point 
     io = ReceiveAll(m_socket, m_wake, payload.data(), payload.size(), deadline);
   }
   switch (io) {
-    case Io::kDone: break;
-    case Io::kTimedOut: StopLocked("time-out"); return {ScriptStatus::kTimedOut, {}};
-    case Io::kCancelled: StopLocked("cancelled"); return {ScriptStatus::kCancelled, {}};
+    case Io::kDone:
+      break;
+    case Io::kTimedOut:
+      StopLocked("time-out");
+      return {ScriptStatus::kTimedOut, {}};
+    case Io::kCancelled:
+      StopLocked("cancelled");
+      return {ScriptStatus::kCancelled, {}};
     case Io::kClosed:
-    case Io::kFailed: StopLocked("no answer"); return {ScriptStatus::kChildFailed, {}};
+    case Io::kFailed:
+      StopLocked("no answer");
+      return {ScriptStatus::kChildFailed, {}};
   }
   if (!parsed) {
     StopLocked("malformed answer");
     return {ScriptStatus::kChildFailed, {}};
   }
   switch (parsed->kind) {
-    case AnswerKind::kText: return {ScriptStatus::kText, Utf16FromBytes(payload)};
-    case AnswerKind::kNotText: return {ScriptStatus::kNotText, {}};
-    case AnswerKind::kScriptError: return {ScriptStatus::kScriptError, Utf16FromBytes(payload)};
-    case AnswerKind::kTooLarge: return {ScriptStatus::kTooLarge, {}};
+    case AnswerKind::kText:
+      return {ScriptStatus::kText, Utf16FromBytes(payload)};
+    case AnswerKind::kNotText:
+      return {ScriptStatus::kNotText, {}};
+    case AnswerKind::kScriptError:
+      return {ScriptStatus::kScriptError, Utf16FromBytes(payload)};
+    case AnswerKind::kTooLarge:
+      return {ScriptStatus::kTooLarge, {}};
   }
   return {ScriptStatus::kChildFailed, {}};
 }

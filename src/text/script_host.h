@@ -3,13 +3,13 @@
 // evaluation, never a held thread or the program.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include <sys/types.h>
 
 #include "text/cancellation.h"
 

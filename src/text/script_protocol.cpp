@@ -42,18 +42,24 @@ std::string EncodeAnswer(AnswerKind kind, std::u16string_view text) {
   return frame;
 }
 
-std::optional<AnswerHeader> ParseAnswerHeader(const unsigned char* header,
-                                              std::uint32_t maxBytes) {
+std::optional<AnswerHeader> ParseAnswerHeader(const unsigned char* header, std::uint32_t maxBytes) {
   if (std::memcmp(header, kAnswerMagic, sizeof kAnswerMagic) != 0) return std::nullopt;
   AnswerHeader result;
   switch (header[4]) {
-    case static_cast<unsigned char>(AnswerKind::kText): result.kind = AnswerKind::kText; break;
-    case static_cast<unsigned char>(AnswerKind::kNotText): result.kind = AnswerKind::kNotText; break;
+    case static_cast<unsigned char>(AnswerKind::kText):
+      result.kind = AnswerKind::kText;
+      break;
+    case static_cast<unsigned char>(AnswerKind::kNotText):
+      result.kind = AnswerKind::kNotText;
+      break;
     case static_cast<unsigned char>(AnswerKind::kScriptError):
       result.kind = AnswerKind::kScriptError;
       break;
-    case static_cast<unsigned char>(AnswerKind::kTooLarge): result.kind = AnswerKind::kTooLarge; break;
-    default: return std::nullopt;
+    case static_cast<unsigned char>(AnswerKind::kTooLarge):
+      result.kind = AnswerKind::kTooLarge;
+      break;
+    default:
+      return std::nullopt;
   }
   result.bytes = ReadCount(header + 5);
   if (result.bytes % 2 != 0 || result.bytes > maxBytes) return std::nullopt;

@@ -46,7 +46,8 @@ TEST_F(AddingTest, ASlowChainFillsTheTableRowByRowWhileTheWindowAnswers) {
   // The click returns while chapter 2's page is held by the server.
   EXPECT_LT(ClickAddForChain(), 1000);
   ASSERT_TRUE(PumpUntil([&] { return Rows() == 1 && pages[2]->Arrived() == 1; }));
-  EXPECT_EQ(Row(0), (std::vector<std::u16string>{u"0", Folder("测试漫画/第1话"), u"0/2", u"准备中"}));
+  EXPECT_EQ(Row(0),
+            (std::vector<std::u16string>{u"0", Folder("测试漫画/第1话"), u"0/2", u"准备中"}));
   EXPECT_TRUE(Box(kIdAddress)->text().isEmpty());
 
   // Meanwhile the window serves the user: Browse opens the picker, a second Add is queued

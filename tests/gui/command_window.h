@@ -4,8 +4,6 @@
 // picker answered by the test.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -23,9 +21,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "app/folder_claims.h"
 #include "app/gui/main_dialog.h"
 #include "app/gui/task_table_model.h"
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
 #include "gui/gui_test_support.h"
 #include "net/page_fetch.h"
@@ -43,7 +43,7 @@ class HeldPicture {
   HeldPicture(TestServer& server, const std::string& path, std::string bytes)
       : m_state(std::make_shared<State>()) {
     server.Handle(path, [state = m_state, body = std::move(bytes)](const httplib::Request&,
-                                                                  httplib::Response& response) {
+                                                                   httplib::Response& response) {
       std::unique_lock<std::mutex> lock(state->mutex);
       ++state->arrived;
       state->changed.notify_all();
@@ -114,10 +114,14 @@ class CommandWindowTest : public ::testing::Test {
   }
 
   // --- controls ---
-  QPushButton* Button(int id) const { return dialog->findChild<QPushButton*>(ControlObjectName(id)); }
+  QPushButton* Button(int id) const {
+    return dialog->findChild<QPushButton*>(ControlObjectName(id));
+  }
   QLineEdit* Box(int id) const { return dialog->findChild<QLineEdit*>(ControlObjectName(id)); }
   QCheckBox* Check(int id) const { return dialog->findChild<QCheckBox*>(ControlObjectName(id)); }
-  QTableView* Table() const { return dialog->findChild<QTableView*>(ControlObjectName(kIdTaskList)); }
+  QTableView* Table() const {
+    return dialog->findChild<QTableView*>(ControlObjectName(kIdTaskList));
+  }
 
   void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
   void Tick(int id) { QTest::mouseClick(Check(id), Qt::LeftButton); }
@@ -142,9 +146,10 @@ class CommandWindowTest : public ::testing::Test {
     bool first = true;
     for (const int row : rows) {
       const QRect cell = Table()->visualRect(Table()->model()->index(row, 1));
-      QTest::mouseClick(Table()->viewport(), Qt::LeftButton,
-                        first ? Qt::KeyboardModifiers() : Qt::KeyboardModifiers(Qt::ControlModifier),
-                        cell.center());
+      QTest::mouseClick(
+          Table()->viewport(), Qt::LeftButton,
+          first ? Qt::KeyboardModifiers() : Qt::KeyboardModifiers(Qt::ControlModifier),
+          cell.center());
       first = false;
     }
   }
@@ -157,7 +162,8 @@ class CommandWindowTest : public ::testing::Test {
   }
   std::vector<std::u16string> Row(int row) const {
     std::vector<std::u16string> texts;
-    for (int column = 0; column < TaskTableModel::kColumnCount; ++column) texts.push_back(Cell(row, column));
+    for (int column = 0; column < TaskTableModel::kColumnCount; ++column)
+      texts.push_back(Cell(row, column));
     return texts;
   }
   // Waits until row `row` shows `progress` (empty: any) and `status`.
@@ -172,7 +178,9 @@ class CommandWindowTest : public ::testing::Test {
   }
   bool Running(int siteKind) { return dialog->Controller().WorkerRunning(siteKind); }
   // Runs the window's events for a while: the time in which something must NOT happen.
-  static void Idle(std::chrono::milliseconds span) { PumpUntil([] { return false; }, span); }
+  static void Idle(std::chrono::milliseconds span) {
+    PumpUntil([] { return false; }, span);
+  }
 
   // --- fixture sites ---
   // Chapter `name` of 测试漫画 with `pictures` pictures under "c<n>/".
@@ -207,8 +215,10 @@ class CommandWindowTest : public ::testing::Test {
   std::set<std::string> Files(const std::string& inside) const {
     std::set<std::string> names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path() / std::filesystem::u8path(inside), error))
-      if (entry.path().filename() != kFolderSourceFile) names.insert(entry.path().filename().u8string());
+    for (const auto& entry :
+         std::filesystem::directory_iterator(dir.Path() / std::filesystem::u8path(inside), error))
+      if (entry.path().filename() != kFolderSourceFile)
+        names.insert(entry.path().filename().u8string());
     return names;
   }
   std::string File(const std::string& inside) const {

@@ -1,10 +1,10 @@
 // Start, Pause, Continue and closing, tried from the window while the two workers
 // download from the local sites; and one whole run from Add to "已完成" for both sites.
-#include <gtest/gtest.h>
-
 #include <QElapsedTimer>
 #include <algorithm>
 #include <filesystem>
+
+#include <gtest/gtest.h>
 
 #include "gui/command_window.h"
 
@@ -128,7 +128,8 @@ TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
   ASSERT_TRUE(WaitForRow(0, u"3/3", u"已完成"));
   // The paused worker went on: no second one read the chapter or its pictures again.
   EXPECT_EQ(dmzj.Hits("/c/s.shtml"), 2);  // Add, and the first step
-  for (const std::string& picture : chapter.pictures) EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
+  for (const std::string& picture : chapter.pictures)
+    EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
   EXPECT_EQ(Files("测试漫画/续"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
 }
 
@@ -259,13 +260,16 @@ TEST_F(CommandWindowTest, GalleryAndSeriesRunFromAddToFinishedInOneWindow) {
   EXPECT_EQ(Files("Whole Gallery"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
   for (int i = 0; i < 3; ++i) {
     const std::string name = "00" + std::to_string(i + 1) + ".jpg";
-    EXPECT_EQ(File("Whole Gallery/" + name), EhSite::PictureBytes(gallery.pictures[i].path)) << name;
+    EXPECT_EQ(File("Whole Gallery/" + name), EhSite::PictureBytes(gallery.pictures[i].path))
+        << name;
   }
-  EXPECT_EQ(Files("测试漫画/第1话"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg", "004.jpg"}));
+  EXPECT_EQ(Files("测试漫画/第1话"),
+            (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg", "004.jpg"}));
   EXPECT_EQ(Files("测试漫画/第2话"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
   EXPECT_EQ(File("测试漫画/第1话/004.jpg"), DmzjSite::PictureBytes(one.pictures[3]));
   EXPECT_EQ(File("测试漫画/第2话/003.jpg"), DmzjSite::PictureBytes(two.pictures[2]));
-  for (const std::string& picture : one.pictures) EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
+  for (const std::string& picture : one.pictures)
+    EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
 }
 
 }  // namespace

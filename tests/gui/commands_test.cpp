@@ -1,11 +1,11 @@
 // The main window's commands tried from the window itself: the messages of Add, Browse,
 // Delete and Start, adding from both sites, the follow and rename options, and Delete with
 // and without a worker running.
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <system_error>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "gui/command_window.h"
 
@@ -80,7 +80,8 @@ TEST_F(CommandWindowTest, DeleteWithNothingSelectedSaysSo) {
 TEST_F(CommandWindowTest, FailedThreadCreationIsReportedPerWorkerAndRetried) {
   int calls = 0;
   dialog->Controller().SetThreadStarter([&calls](std::function<void()> body) {
-    if (++calls <= 3) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    if (++calls <= 3)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return std::thread(std::move(body));
   });
   Click(kIdStart);
@@ -186,10 +187,10 @@ TEST_F(CommandWindowTest, DeleteWhileAWorkerRunsKeepsDownloadingAndPausedRowsSel
   dmzj.AddChapter("/c/next.shtml", Chapter("下一个", "", 1));
   HeldPicture& second = HoldDmzj(slow.pictures[1]);
 
-  Add(EhAddress("done"));                   // 0: finished by the EH worker
-  Add(EhAddress("lim"));                    // 1: paused at the limit picture
-  Add(dmzj.Address("/c/slow.shtml"));       // 2: downloading its second picture
-  Add(dmzj.Address("/c/next.shtml"));       // 3: not reached yet
+  Add(EhAddress("done"));              // 0: finished by the EH worker
+  Add(EhAddress("lim"));               // 1: paused at the limit picture
+  Add(dmzj.Address("/c/slow.shtml"));  // 2: downloading its second picture
+  Add(dmzj.Address("/c/next.shtml"));  // 3: not reached yet
   ASSERT_EQ(Rows(), 4);
   Click(kIdStart);
   ASSERT_TRUE(WaitForRow(0, u"1/1", u"已完成"));

@@ -1,12 +1,6 @@
 // The window as a desktop program: its two languages, its size, the cookie commands of
 // its menu, addresses dropped on it or pasted into it, the bytes of a picture in flight,
 // the tray's messages, and texts from pages that are shown and never interpreted.
-#include <gtest/gtest.h>
-#include <sys/inotify.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include <QClipboard>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -16,6 +10,11 @@
 #include <QMimeData>
 #include <QToolTip>
 #include <QUrl>
+#include <csignal>
+
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "app/gui/about_dialog.h"
 #include "app/gui/dialog_units.h"
@@ -44,14 +43,20 @@ class DesktopTest : public ::testing::Test {
     dialog->SetCookieFilePickerHook([this](std::u16string_view) { return cookieFile; });
   }
   QWidget* Control(const QString& name) const { return dialog->findChild<QWidget*>(name); }
-  QString Text(int id) const { return qobject_cast<QAbstractButton*>(Control(ControlObjectName(id)))->text(); }
-  QString Shown(int row, int column) const { return dialog->TableModel().index(row, column).data().toString(); }
+  QString Text(int id) const {
+    return qobject_cast<QAbstractButton*>(Control(ControlObjectName(id)))->text();
+  }
+  QString Shown(int row, int column) const {
+    return dialog->TableModel().index(row, column).data().toString();
+  }
   void MenuCommand(const char* action) {
     std::unique_ptr<QMenu> menu(dialog->CreateContextMenu());
     menu->findChild<QAction*>(QString::fromLatin1(action))->trigger();
   }
   // Runs the window thread's queue once everything posted before has arrived.
-  static void Settle() { PumpUntil([] { return false; }, 50ms); }
+  static void Settle() {
+    PumpUntil([] { return false; }, 50ms);
+  }
 
   std::unique_ptr<CpageLoomDlg> dialog;
   Messages messages;
@@ -65,7 +70,8 @@ TEST(LanguageChoice, TheVariableDecidesThenTheUsersFirstLanguage) {
   EXPECT_EQ(ChooseLanguage(nullptr, {"zh-TW", "en"}), UiLanguage::kChinese);
   EXPECT_EQ(ChooseLanguage(nullptr, {"de-DE", "zh-CN"}), UiLanguage::kEnglish);
   EXPECT_EQ(ChooseLanguage(nullptr, {}), UiLanguage::kEnglish);
-  EXPECT_EQ(ChooseLanguage("fr", {"zh-CN"}), UiLanguage::kChinese) << "an unknown value leaves it to the locale";
+  EXPECT_EQ(ChooseLanguage("fr", {"zh-CN"}), UiLanguage::kChinese)
+      << "an unknown value leaves it to the locale";
 }
 
 TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtOnce) {
@@ -81,8 +87,10 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
     EXPECT_EQ(Text(kIdAdd), QStringLiteral("Add"));
     EXPECT_EQ(Text(kIdDelete), QStringLiteral("Delete"));
     EXPECT_EQ(Text(kIdFollowNext), QStringLiteral("Also download the later chapters (DMZJ only)"));
-    EXPECT_EQ(qobject_cast<QLabel*>(Control(QStringLiteral("labelSaveFolder")))->text(), QStringLiteral("Save to"));
-    EXPECT_EQ(dialog->TableModel().headerData(1, Qt::Horizontal).toString(), QStringLiteral("Name"));
+    EXPECT_EQ(qobject_cast<QLabel*>(Control(QStringLiteral("labelSaveFolder")))->text(),
+              QStringLiteral("Save to"));
+    EXPECT_EQ(dialog->TableModel().headerData(1, Qt::Horizontal).toString(),
+              QStringLiteral("Name"));
     EXPECT_EQ(Shown(0, 1), QStringLiteral("/home/u/comic/已完成/"));
     EXPECT_EQ(Shown(0, 3), QStringLiteral("Done"));
     EXPECT_EQ(Shown(1, 3), QStringLiteral("3 missing"));
@@ -120,9 +128,12 @@ TEST_F(DesktopTest, WindowGrowsFromItsDialogUnitSizeAndTheNameColumnTakesTheWidt
   dialog->resize(smallest + QSize(300, 150));
   ASSERT_TRUE(PumpUntil([&] { return dialog->size() == smallest + QSize(300, 150); }));
   EXPECT_EQ(table->geometry(), units.Rect(71, 82, 324, 124).adjusted(0, 0, 300, 150));
-  EXPECT_EQ(Control(ControlObjectName(kIdAddress))->geometry(), units.Rect(71, 22, 260, 14).adjusted(0, 0, 300, 0));
-  EXPECT_EQ(Control(ControlObjectName(kIdAdd))->geometry(), units.Rect(345, 21, 50, 16).translated(300, 0));
-  EXPECT_EQ(Control(ControlObjectName(kIdDelete))->geometry(), units.Rect(263, 214, 50, 14).translated(0, 150));
+  EXPECT_EQ(Control(ControlObjectName(kIdAddress))->geometry(),
+            units.Rect(71, 22, 260, 14).adjusted(0, 0, 300, 0));
+  EXPECT_EQ(Control(ControlObjectName(kIdAdd))->geometry(),
+            units.Rect(345, 21, 50, 16).translated(300, 0));
+  EXPECT_EQ(Control(ControlObjectName(kIdDelete))->geometry(),
+            units.Rect(263, 214, 50, 14).translated(0, 150));
   EXPECT_EQ(Control(ControlObjectName(kIdAutoRename))->x(), units.X(70));
   EXPECT_EQ(header->sectionSize(1), 700);
   EXPECT_EQ(header->sectionSize(3), 50);
@@ -200,7 +211,8 @@ TEST_F(DesktopTest, PictureBytesShowBesideTheProgressUntilTheNextRowWrite) {
   dialog->PostPictureProgress(7, 123456789, -1);
   EXPECT_TRUE(PumpUntil([&] { return Shown(0, 2) == QStringLiteral("4/10 (117.7 MB)"); }));
   QHeaderView* header = dialog->TaskTable()->horizontalHeader();
-  EXPECT_GE(header->sectionSize(2), QFontMetrics(dialog->TaskTable()->font()).horizontalAdvance(Shown(0, 2)));
+  EXPECT_GE(header->sectionSize(2),
+            QFontMetrics(dialog->TaskTable()->font()).horizontalAdvance(Shown(0, 2)));
   EXPECT_EQ(header->sectionSize(1) + header->sectionSize(2), 460);
 }
 
@@ -217,14 +229,16 @@ TEST_F(DesktopTest, TheTraySaysWhenTasksEndAndWhenTheQueueIsDone) {
   dialog->PostWorkerEnded(SITE_EH);
   dialog->PostWorkerEnded(SITE_DMZJ);  // nothing ended since the queue was said done
   Settle();
-  EXPECT_EQ(said, (QStringList{QStringLiteral("任务 0 已完成"), QStringLiteral("任务 1 已结束，缺 2 张图片"),
+  EXPECT_EQ(said, (QStringList{QStringLiteral("任务 0 已完成"),
+                               QStringLiteral("任务 1 已结束，缺 2 张图片"),
                                QStringLiteral("下载队列已结束，2 个任务未完成")}));
 }
 
 // Counts the opens and reads of a file from now on.
 class FileWatch {
  public:
-  explicit FileWatch(const std::filesystem::path& file) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  explicit FileWatch(const std::filesystem::path& file)
+      : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     EXPECT_GE(inotify_add_watch(m_fd, file.c_str(), IN_OPEN | IN_ACCESS), 0);
   }
   ~FileWatch() { ::close(m_fd); }
@@ -240,7 +254,8 @@ class FileWatch {
 TEST_F(DesktopTest, MarkupInPageTextIsShownNeverInterpreted) {
   TempDir dir;
   WriteFileBytes(dir.Path() / "picture.png", DistinctBytes("\x89PNG", "picture"));
-  const QString markup = QStringLiteral("<img src=\"%1\">").arg(QString::fromStdU16String(dir.Wide("picture.png")));
+  const QString markup =
+      QStringLiteral("<img src=\"%1\">").arg(QString::fromStdU16String(dir.Wide("picture.png")));
   const FileWatch watch(dir.Path() / "picture.png");
 
   dialog->AppendRow(u"0");
@@ -252,18 +267,20 @@ TEST_F(DesktopTest, MarkupInPageTextIsShownNeverInterpreted) {
   QHelpEvent hover(QEvent::ToolTip, cell.center(), table->viewport()->mapToGlobal(cell.center()));
   QApplication::sendEvent(table->viewport(), &hover);
   EXPECT_TRUE(PumpUntil([] { return QToolTip::isVisible(); }));
-  EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("&lt;img"))) << QToolTip::text().toStdString();
+  EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("&lt;img")))
+      << QToolTip::text().toStdString();
   QToolTip::hideText();
 
   // The real message box, not the test's.
   CpageLoomDlg real;
   Qt::TextFormat format = Qt::AutoText;
-  WhenReady close([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
-                  [&] {
-                    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                    format = box->textFormat();
-                    box->close();
-                  });
+  WhenReady close(
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+      [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        format = box->textFormat();
+        box->close();
+      });
   real.ShowMessage(markup.toStdU16String());
   EXPECT_EQ(format, Qt::PlainText);
   EXPECT_FALSE(watch.Touched()) << "a file named in page text was opened";
@@ -310,7 +327,9 @@ TEST(StopSignalTest, SigtermDismissesTheOpenMessageThenClosesTheWindowAndLeavesN
 TEST_F(CommandWindowTest, DroppedAddressesAreAddedOneTaskEachInOrder) {
   for (const char* name : {"d1", "d2", "d3", "d4"})
     eh.AddGallery(name, Gallery(std::string("Dropped ") + name, name, 1));
-  const auto url = [&](const char* name) { return QUrl(QString::fromStdString(eh.Url(EhSite::GalleryPath(name, false)))); };
+  const auto url = [&](const char* name) {
+    return QUrl(QString::fromStdString(eh.Url(EhSite::GalleryPath(name, false))));
+  };
   const auto drop = [&](QMimeData& mime) {
     const QPoint where = Table()->geometry().center();
     QDragEnterEvent enter(where, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -324,7 +343,8 @@ TEST_F(CommandWindowTest, DroppedAddressesAreAddedOneTaskEachInOrder) {
   links.setUrls({url("d1"), QUrl(QString::fromStdString(server.Url("/other/1"))), url("d2")});
   drop(links);
   QMimeData text;
-  text.setText(url("d3").toString() + QStringLiteral("\n\n  ") + url("d4").toString() + QStringLiteral("\r\n"));
+  text.setText(url("d3").toString() + QStringLiteral("\n\n  ") + url("d4").toString() +
+               QStringLiteral("\r\n"));
   drop(text);
 
   ASSERT_EQ(Rows(), 4);
@@ -336,7 +356,8 @@ TEST_F(CommandWindowTest, DroppedAddressesAreAddedOneTaskEachInOrder) {
 TEST_F(CommandWindowTest, PastedLinesAreAddedEveryOneByAdd) {
   eh.AddGallery("p1", Gallery("Pasted One", "p1", 1));
   eh.AddGallery("p2", Gallery("Pasted Two", "p2", 1));
-  QGuiApplication::clipboard()->setText(QString::fromStdU16String(EhAddress("p1") + u"\n" + EhAddress("p2") + u"\r\n"));
+  QGuiApplication::clipboard()->setText(
+      QString::fromStdU16String(EhAddress("p1") + u"\n" + EhAddress("p2") + u"\r\n"));
   Box(kIdAddress)->setFocus();
   QTest::keySequence(Box(kIdAddress), QKeySequence::Paste);
   Click(kIdAdd);

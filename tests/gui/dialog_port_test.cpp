@@ -1,8 +1,6 @@
 // The main dialog as the logic's window: table writes, row writes from other threads that
 // name their task, messages and pickers asked for from other threads, and closing while
 // a thread waits for the window.
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QTableView>
@@ -13,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/gui/main_dialog.h"
 #include "app/gui/task_table_model.h"
@@ -46,7 +46,8 @@ class DialogPortTest : public ::testing::Test {
   }
 
   bool WaitForPending(int count) {
-    for (int i = 0; i < 3000 && dialog->PendingRequests() != count; ++i) std::this_thread::sleep_for(1ms);
+    for (int i = 0; i < 3000 && dialog->PendingRequests() != count; ++i)
+      std::this_thread::sleep_for(1ms);
     return dialog->PendingRequests() == count;
   }
 
@@ -124,7 +125,8 @@ TEST_F(DialogPortTest, RowWritesFindTheirTaskAfterRenumberingAndDropRemovedTasks
 TEST_F(DialogPortTest, ManyRowWritesFromTwoThreadsAllArriveInOrder) {
   AddRows(2);
   auto writer = [this](int task) {
-    for (int i = 1; i <= 500; ++i) dialog->PostTaskRow(task, std::u16string(u"n/500"), std::u16string(1, u'a' + i % 26));
+    for (int i = 1; i <= 500; ++i)
+      dialog->PostTaskRow(task, std::u16string(u"n/500"), std::u16string(1, u'a' + i % 26));
     dialog->PostTaskRow(task, u"500/500", u"已完成");
   };
   std::thread a(writer, 0);
@@ -154,7 +156,8 @@ TEST_F(DialogPortTest, MessagesAndPickersFromAnotherThreadAreServedOnTheWindowTh
   ASSERT_TRUE(PumpUntil([&] { return message.wait_for(0s) == std::future_status::ready; }));
   EXPECT_EQ(messages, std::vector<std::u16string>{u"请输入网址"});
 
-  auto picked = std::async(std::launch::async, [this] { return dialog->PickFolder(u"请选择漫画下载目录："); });
+  auto picked = std::async(std::launch::async,
+                           [this] { return dialog->PickFolder(u"请选择漫画下载目录："); });
   ASSERT_TRUE(PumpUntil([&] { return picked.wait_for(0s) == std::future_status::ready; }));
   EXPECT_EQ(picked.get(), std::optional<std::u16string>(u"/tmp/选好的"));
   EXPECT_EQ(pickerTitles, std::vector<std::u16string>{u"请选择漫画下载目录："});
@@ -174,7 +177,8 @@ TEST_F(DialogPortTest, MessagesAndPickersFromAnotherThreadAreServedOnTheWindowTh
 }
 
 TEST_F(DialogPortTest, ClosingAnswersWaitingThreadsAndRefusesNewRequests) {
-  auto message = std::async(std::launch::async, [this] { dialog->ShowMessage(u"已到达下载上限。"); });
+  auto message =
+      std::async(std::launch::async, [this] { dialog->ShowMessage(u"已到达下载上限。"); });
   auto picked = std::async(std::launch::async, [this] { return dialog->PickFolder(u"t"); });
   ASSERT_TRUE(WaitForPending(2));  // both wait; the window thread serves nothing meanwhile
   dialog->reject();

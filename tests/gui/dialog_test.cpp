@@ -1,7 +1,5 @@
 // The main window and the About box as the user meets them: controls, texts, ids,
 // layout, defaults, the table's columns, keys, the background menu and start-up.
-#include <gtest/gtest.h>
-
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -16,6 +14,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/gui/about_dialog.h"
 #include "app/gui/application.h"
@@ -34,7 +34,8 @@ class DialogTest : public ::testing::Test {
   void SetUp() override {
     dialog = std::make_unique<CpageLoomDlg>();
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
-    dialog->SetFolderPickerHook([](std::u16string_view) { return std::optional<std::u16string>(); });
+    dialog->SetFolderPickerHook(
+        [](std::u16string_view) { return std::optional<std::u16string>(); });
   }
 
   template <typename W>
@@ -57,7 +58,7 @@ class DialogTest : public ::testing::Test {
 TEST_F(DialogTest, ControlsCarryTheirIdsTextsAndDefaults) {
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("pageLoom"));
   const std::vector<std::pair<int, const char*>> buttons = {
-      {kIdOk, "确定"},    {kIdCancel, "取消"}, {kIdAdd, "添加"},     {kIdBrowse, "浏览"},
+      {kIdOk, "确定"},    {kIdCancel, "取消"}, {kIdAdd, "添加"},      {kIdBrowse, "浏览"},
       {kIdStart, "开始"}, {kIdPause, "暂停"},  {kIdContinue, "继续"}, {kIdDelete, "删除"}};
   for (const auto& [id, text] : buttons) {
     auto* button = Control<QPushButton>(id);
@@ -70,7 +71,8 @@ TEST_F(DialogTest, ControlsCarryTheirIdsTextsAndDefaults) {
 
   EXPECT_EQ(Control<QLineEdit>(kIdAddress)->text(), QString());
   EXPECT_EQ(Control<QLineEdit>(kIdSaveFolder)->text(), QDir::homePath() + QStringLiteral("/comic"));
-  EXPECT_EQ(dialog->SaveFolderText(), (QDir::homePath() + QStringLiteral("/comic")).toStdU16String());
+  EXPECT_EQ(dialog->SaveFolderText(),
+            (QDir::homePath() + QStringLiteral("/comic")).toStdU16String());
   EXPECT_NE(Control<QTableView>(kIdTaskList), nullptr);
 
   auto* rename = Control<QCheckBox>(kIdAutoRename);
@@ -125,11 +127,11 @@ TEST_F(DialogTest, FontAndGeometryFollowDialogUnits) {
 TEST(DialogUnitsTest, RoundsToTheNearestPixel) {
   const DialogUnits units(7, 15);
   EXPECT_EQ(units.X(0), 0);
-  EXPECT_EQ(units.X(1), 2);    // 1.75
-  EXPECT_EQ(units.X(2), 4);    // 3.5 rounds up
+  EXPECT_EQ(units.X(1), 2);  // 1.75
+  EXPECT_EQ(units.X(2), 4);  // 3.5 rounds up
   EXPECT_EQ(units.X(425), 744);
-  EXPECT_EQ(units.Y(1), 2);    // 1.875
-  EXPECT_EQ(units.Y(4), 8);    // 7.5 rounds up
+  EXPECT_EQ(units.Y(1), 2);  // 1.875
+  EXPECT_EQ(units.Y(4), 8);  // 7.5 rounds up
   EXPECT_EQ(units.Y(262), 491);
   EXPECT_EQ(units.Rect(71, 22, 260, 14), QRect(124, 41, 455, 26));
   const DialogUnits degenerate(0, -3);
@@ -163,8 +165,9 @@ TEST_F(DialogTest, TableHasFourLeftAlignedColumnsAndWholeRowSelection) {
   const QModelIndex cell = model->index(0, 1);
   EXPECT_FALSE(model->flags(cell) & Qt::ItemIsEditable);
   EXPECT_TRUE(model->flags(cell) & Qt::ItemIsSelectable);
-  EXPECT_EQ(model->data(cell, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask,
-            Qt::AlignLeft);
+  EXPECT_EQ(
+      model->data(cell, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask,
+      Qt::AlignLeft);
 }
 
 TEST_F(DialogTest, TabOrderFollowsTheTemplate) {
@@ -173,7 +176,8 @@ TEST_F(DialogTest, TabOrderFollowsTheTemplate) {
   for (int guard = 0; guard < 200; ++guard) {
     widget = widget->nextInFocusChain();
     if (widget == dialog.get()) break;
-    if ((widget->focusPolicy() & Qt::TabFocus) && widget->objectName().startsWith(QStringLiteral("ctl")))
+    if ((widget->focusPolicy() & Qt::TabFocus) &&
+        widget->objectName().startsWith(QStringLiteral("ctl")))
       order.push_back(widget->objectName());
   }
   const std::vector<QString> expected = {
@@ -338,14 +342,14 @@ TEST(StartUpTest, OpensMinimisedUnlessAskedToShowNormally) {
     }
     return nullptr;
   };
-  WhenReady watch(
-      [&] { return findDialog() != nullptr; },
-      [&] {
-        CpageLoomDlg* dialog = findDialog();
-        minimised = dialog->isMinimized();
-        save = dialog->findChild<QLineEdit*>(ControlObjectName(kIdSaveFolder))->text();
-        QTest::keyClick(dialog->findChild<QLineEdit*>(ControlObjectName(kIdAddress)), Qt::Key_Escape);
-      });
+  WhenReady watch([&] { return findDialog() != nullptr; },
+                  [&] {
+                    CpageLoomDlg* dialog = findDialog();
+                    minimised = dialog->isMinimized();
+                    save = dialog->findChild<QLineEdit*>(ControlObjectName(kIdSaveFolder))->text();
+                    QTest::keyClick(dialog->findChild<QLineEdit*>(ControlObjectName(kIdAddress)),
+                                    Qt::Key_Escape);
+                  });
   EXPECT_EQ(CpageLoomApp::RunMainDialog(), 0);  // returns once Esc has ended the dialog
   EXPECT_TRUE(minimised);
   EXPECT_EQ(save, QDir::homePath() + QStringLiteral("/comic"));

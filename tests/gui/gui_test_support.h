@@ -2,8 +2,6 @@
 // with a deadline, and a poller that acts on modal boxes and menus while they run.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -11,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "app/gui/application.h"
 #include "app/gui/language.h"

@@ -96,15 +96,24 @@ SiteNames DmzjSite::Names() const {
 std::string DmzjSite::ChapterPage(const DmzjChapterPlan& plan) {
   std::string page =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
-      "<title>" + plan.comicName + " " + plan.chapterName + "</title>\n"
+      "<title>" +
+      plan.comicName + " " + plan.chapterName +
+      "</title>\n"
       "<script type=\"text/javascript\">\n"
-      "var g_comic_name = \"" + plan.comicName + "\";\n"
-      "var g_chapter_name = \"" + plan.chapterName + "\";\n"
+      "var g_comic_name = \"" +
+      plan.comicName +
+      "\";\n"
+      "var g_chapter_name = \"" +
+      plan.chapterName +
+      "\";\n"
       "var g_comic_id = 1033;\n"
-      "var g_max_pic_count = " + plan.countText + ";\n"
+      "var g_max_pic_count = " +
+      plan.countText +
+      ";\n"
       "</script>\n</head><body>\n<div class=\"display_middle\">\n";
   if (!plan.nextLink.empty()) {
-    page += "<a id=\"next_chapter\" href=\"" + plan.nextLink + "\" class=\"btm_chapter_btn\">下一话</a>\n";
+    page += "<a id=\"next_chapter\" href=\"" + plan.nextLink +
+            "\" class=\"btm_chapter_btn\">下一话</a>\n";
   }
   page += "</div>\n<script type=\"text/javascript\">\n" +
           PackScript(PicturesSource(plan.pictures)) + "\n</script>\n</body></html>\n";
@@ -115,7 +124,9 @@ std::string DmzjSite::SeriesPage(const std::string& firstLink) {
   return "<html><head><meta charset=\"utf-8\"><title>series</title></head><body>\n"
          "<div class=\"anim_intro\"><a href=\"/other.shtml\">not this</a></div>\n"
          "<div class=\"cartoon_online_border\">\n<ul>\n"
-         "<li><a title=\"first\" href=\"" + firstLink + "\">第1话</a></li>\n"
+         "<li><a title=\"first\" href=\"" +
+         firstLink +
+         "\">第1话</a></li>\n"
          "<li><a title=\"second\" href=\"/never/used.shtml\">第2话</a></li>\n"
          "</ul></div></body></html>\n";
 }

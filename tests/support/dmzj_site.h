@@ -24,10 +24,10 @@ std::string PackedExpression(std::string_view source);
 std::string PicturesSource(const std::vector<std::string>& paths);
 
 struct DmzjChapterPlan {
-  std::string comicName;    // UTF-8
-  std::string chapterName;  // UTF-8
-  std::string countText;    // what stands between "var g_max_pic_count = " and ';'
-  std::string nextLink;     // empty: no next-chapter anchor
+  std::string comicName;              // UTF-8
+  std::string chapterName;            // UTF-8
+  std::string countText;              // what stands between "var g_max_pic_count = " and ';'
+  std::string nextLink;               // empty: no next-chapter anchor
   std::vector<std::string> pictures;  // paths on the picture server, e.g. "c/1/001.jpg"
 };
 

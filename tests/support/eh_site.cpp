@@ -34,23 +34,31 @@ void EhSite::Apply(SiteNames& names) {
 std::string EhSite::MainGalleryPage(const std::string& firstPageUrl) {
   return "<html><head><title>Gallery - EH</title></head><body><div id=\"gdt\">"
          "<div class=\"gdtm\" style=\"height:170px\"><div style=\"margin:1px auto 0\">"
-         "<a href=\"" + firstPageUrl + "\"><img alt=\"01\" title=\"Page 1\" src=\"t1.jpg\"/>"
-         "</a></div></div><div class=\"gdtm\"><a href=\"" + firstPageUrl +
-         "x\"><img alt=\"02\" src=\"t2.jpg\"/></a></div></div></body></html>";
+         "<a href=\"" +
+         firstPageUrl +
+         "\"><img alt=\"01\" title=\"Page 1\" src=\"t1.jpg\"/>"
+         "</a></div></div><div class=\"gdtm\"><a href=\"" +
+         firstPageUrl + "x\"><img alt=\"02\" src=\"t2.jpg\"/></a></div></div></body></html>";
 }
 
 std::string EhSite::MirrorGalleryPage(const std::string& firstPageUrl) {
   return "<html><head><title>Gallery - Lofi</title></head><body><div id=\"gh\">"
-         "<div class=\"gi\"><a href=\"" + firstPageUrl + "\"><img src=\"t1.jpg\"/></a></div>"
-         "<div class=\"gi\"><a href=\"" + firstPageUrl + "x\"><img src=\"t2.jpg\"/></a></div>"
+         "<div class=\"gi\"><a href=\"" +
+         firstPageUrl +
+         "\"><img src=\"t1.jpg\"/></a></div>"
+         "<div class=\"gi\"><a href=\"" +
+         firstPageUrl +
+         "x\"><img src=\"t2.jpg\"/></a></div>"
          "</div></body></html>";
 }
 
 std::string EhSite::PicturePage(const std::string& title, const std::string& nextPageUrl,
                                 const std::string& id, const std::string& pictureUrl) {
-  return "<html><head><title>" + title + "</title></head><body><div id=\"i3\">"
-         "<a onclick=\"return load_image(2)\" href=\"" + nextPageUrl + "\"><img id=\"" + id +
-         "\" src=\"" + pictureUrl + "\" style=\"height:1200px;width:850px\"/></a></div>"
+  return "<html><head><title>" + title +
+         "</title></head><body><div id=\"i3\">"
+         "<a onclick=\"return load_image(2)\" href=\"" +
+         nextPageUrl + "\"><img id=\"" + id + "\" src=\"" + pictureUrl +
+         "\" style=\"height:1200px;width:850px\"/></a></div>"
          "</body></html>";
 }
 

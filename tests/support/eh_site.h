@@ -17,13 +17,13 @@
 namespace pageloom::test {
 
 struct EhPicturePlan {
-  std::string path;     // as the picture page writes it, e.g. "/eh/pic/ab7/one.jpg"
-  bool served = true;   // false: the picture's address answers 404
+  std::string path;    // as the picture page writes it, e.g. "/eh/pic/ab7/one.jpg"
+  bool served = true;  // false: the picture's address answers 404
 };
 
 struct EhGalleryPlan {
-  std::string title;    // the picture pages' title, e.g. "Abc Page 1"
-  bool mirror = false;  // pages below /eh/lofi/
+  std::string title;                    // the picture pages' title, e.g. "Abc Page 1"
+  bool mirror = false;                  // pages below /eh/lofi/
   std::vector<EhPicturePlan> pictures;  // one picture page each
 };
 

@@ -1,10 +1,10 @@
 #include "support/processes.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <unistd.h>
 
 namespace pageloom::test {
 

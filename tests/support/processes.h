@@ -1,10 +1,10 @@
 // The child processes of the test program, as /proc shows them.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace pageloom::test {
 

@@ -1,13 +1,13 @@
 #include "support/program_run.h"
 
+#include <stdexcept>
+#include <thread>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -47,8 +47,11 @@ ProgramRun::ProgramRun(const std::string& program, const std::vector<std::string
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | (outputTo.empty() ? O_TRUNC : 0), 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_NOCTTY | (outputTo.empty() ? O_TRUNC : 0),
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   // The test program's own signal mask and dispositions stay behind.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -63,7 +66,8 @@ ProgramRun::ProgramRun(const std::string& program, const std::vector<std::string
   argTexts.insert(argTexts.end(), args.begin(), args.end());
   std::vector<std::string> envTexts = Environment(env);
   std::vector<char*> argv = Pointers(argTexts), envp = Pointers(envTexts);
-  const int error = posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  const int error =
+      posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) throw std::runtime_error("cannot start " + program);

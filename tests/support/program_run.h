@@ -3,13 +3,13 @@
 // no test leaves it running.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "support/test_server.h"
 

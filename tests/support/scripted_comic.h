@@ -144,7 +144,8 @@ inline int ThreadCount() {
   }();
   (void)warmed;
   int n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ++n;
   return n;
 }
 

@@ -1,7 +1,5 @@
 #include "support/test_server.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -11,6 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+
+#include <stdlib.h>
 
 #include "support/tls_identity.h"
 #include "text/fixed_text.h"
@@ -92,9 +92,8 @@ TestServer::TestServer(const ServerOptions& options) : m_options(options) {
   m_server->new_task_queue = [this] {
     return new ConnectionQueue(m_accepted, m_options.connectionDelay);
   };
-  m_server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
-    Dispatch(req, res);
-  });
+  m_server->Get(
+      ".*", [this](const httplib::Request& req, httplib::Response& res) { Dispatch(req, res); });
   m_port = m_server->bind_to_any_port("127.0.0.1");
   if (m_port <= 0) throw std::runtime_error("test server: no free port on 127.0.0.1");
   m_thread = std::thread([this] { m_server->listen_after_bind(); });
@@ -114,8 +113,8 @@ TestServer::~TestServer() {
 }
 
 std::string TestServer::Url(std::string_view path) const {
-  std::string url = (m_options.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") +
-                    std::to_string(m_port);
+  std::string url =
+      (m_options.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_port);
   if (path.empty() || path.front() != '/') url += '/';
   url.append(path.data(), path.size());
   return url;
@@ -145,10 +144,10 @@ void TestServer::Redirect(const std::string& path, const std::string& location, 
   });
 }
 
-void TestServer::ServeBroken(const std::string& path, std::string body,
-                             std::size_t announcedLength, bool chunked) {
+void TestServer::ServeBroken(const std::string& path, std::string body, std::size_t announcedLength,
+                             bool chunked) {
   Handle(path, [body = std::move(body), announcedLength, chunked](const httplib::Request&,
-                                                                   httplib::Response& res) {
+                                                                  httplib::Response& res) {
     if (chunked) {
       res.set_chunked_content_provider("application/octet-stream",
                                        [body](std::size_t offset, httplib::DataSink& sink) {
@@ -228,7 +227,7 @@ std::string TestServer::GeneratedBody(std::size_t length) {
 void TestServer::ServeGenerated(const std::string& path, std::uint64_t length,
                                 std::string contentType) {
   Handle(path, [length, contentType = std::move(contentType)](const httplib::Request&,
-                                                             httplib::Response& res) {
+                                                              httplib::Response& res) {
     res.set_content_provider(
         static_cast<std::size_t>(length), contentType,
         [](std::size_t offset, std::size_t remaining, httplib::DataSink& sink) {
@@ -244,8 +243,8 @@ void TestServer::Drip(const std::string& path, std::size_t piece, std::chrono::m
   piece = std::clamp<std::size_t>(piece, 1, kPatternSize);
   Handle(path, [this, piece, every, pieces](const httplib::Request&, httplib::Response& res) {
     res.set_chunked_content_provider(
-        "application/octet-stream", [this, piece, every, pieces](std::size_t offset,
-                                                                  httplib::DataSink& sink) {
+        "application/octet-stream",
+        [this, piece, every, pieces](std::size_t offset, httplib::DataSink& sink) {
           if (pieces > 0 && offset >= piece * static_cast<std::size_t>(pieces)) {
             sink.done();
             return true;
@@ -253,8 +252,7 @@ void TestServer::Drip(const std::string& path, std::size_t piece, std::chrono::m
           {
             std::unique_lock<std::mutex> lock(m_mutex);
             const auto stopping = [this] { return m_stopping; };
-            if (every.count() > 0 ? m_cv.wait_for(lock, every, stopping) : stopping())
-              return false;
+            if (every.count() > 0 ? m_cv.wait_for(lock, every, stopping) : stopping()) return false;
           }
           return sink.write(Pattern().data() + (offset & (kPatternSize - 1)), piece);
         });

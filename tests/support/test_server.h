@@ -4,8 +4,6 @@
 // default every answer closes its connection, so the server stops at once when destroyed.
 #pragma once
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +16,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include <httplib.h>
 
 namespace pageloom::test {
 

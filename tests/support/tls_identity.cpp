@@ -1,14 +1,14 @@
 #include "support/tls_identity.h"
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
-
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 namespace pageloom::test {
 
@@ -50,8 +50,8 @@ std::unique_ptr<X509, CertFree> SelfSigned(EVP_PKEY* key) {
   Require(X509_gmtime_adj(X509_getm_notAfter(c), 7 * 24 * 3600) != nullptr, "not after");
   X509_NAME* name = X509_get_subject_name(c);
   Require(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                     reinterpret_cast<const unsigned char*>("127.0.0.1"), -1,
-                                     -1, 0) == 1,
+                                     reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
+                                     0) == 1,
           "name");
   Require(X509_set_issuer_name(c, name) == 1, "issuer");
   Require(X509_set_pubkey(c, key) == 1, "public key");

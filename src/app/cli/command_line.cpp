@@ -80,9 +80,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       continue;
     }
     if (equals == std::string::npos && SetFlag(name, options)) continue;
-    parsed.error = equals == std::string::npos
-                       ? "unknown option " + arg
-                       : "option " + std::string(name) + " takes no value";
+    parsed.error = equals == std::string::npos ? "unknown option " + arg
+                                               : "option " + std::string(name) + " takes no value";
     return parsed;
   }
   return parsed;

@@ -11,13 +11,13 @@
 namespace pageloom::cli {
 
 struct CliOptions {
-  std::optional<std::string> saveFolder;   // --save; nothing: the window's default
-  bool followNext = false;                 // --follow
-  bool autoRename = true;                  // cleared by --no-rename
-  std::optional<std::string> cookieFile;   // --cookies
-  std::vector<std::string> inputFiles;     // --input, in order; "-" is standard input
-  bool lastingQueue = false;               // --queue
-  std::vector<std::string> addresses;      // the arguments that are no options
+  std::optional<std::string> saveFolder;  // --save; nothing: the window's default
+  bool followNext = false;                // --follow
+  bool autoRename = true;                 // cleared by --no-rename
+  std::optional<std::string> cookieFile;  // --cookies
+  std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
+  bool lastingQueue = false;              // --queue
+  std::vector<std::string> addresses;     // the arguments that are no options
   bool help = false;
   bool version = false;
 };

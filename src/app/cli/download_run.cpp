@@ -1,10 +1,10 @@
 #include "app/cli/download_run.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
+
+#include <poll.h>
 
 #include "app/cli/signal_pipe.h"
 #include "text/fixed_text.h"
@@ -43,8 +43,8 @@ DownloadRun::~DownloadRun() {
 
 // --- what the window hears ---
 
-void DownloadRun::OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
-                             const std::u16string& status) {
+void DownloadRun::OnTaskStep(int taskNo, const std::u16string& before,
+                             const std::u16string& progress, const std::u16string& status) {
   m_stepped.insert(taskNo);
   m_startsWithoutStep = 0;
   const int row = m_window.Table().RowOfTask(taskNo);
@@ -85,9 +85,11 @@ bool DownloadRun::Prepare() {
     return false;
   }
   if (m_request.cookieFile) {
-    const TaskController::CookieImport import = m_controller->ImportCookiesFrom(*m_request.cookieFile);
+    const TaskController::CookieImport import =
+        m_controller->ImportCookiesFrom(*m_request.cookieFile);
     if (import.reading.status != CookieFileStatus::kRead) {
-      m_view.Message(FromUtf8("pageloom-cli: cannot read the cookies file " + *m_request.cookieFile));
+      m_view.Message(
+          FromUtf8("pageloom-cli: cannot read the cookies file " + *m_request.cookieFile));
       return false;
     }
     if (import.reading.skipped > 0)
@@ -179,7 +181,8 @@ int DownloadRun::Run(const SignalPipe& signals) {
     // Read before the events are run: whatever an add or a worker posted before it was
     // seen to have ended is among them.
     const bool addBusy = m_addInFlight && m_controller->AddsPending();
-    const Running running{m_controller->WorkerRunning(SITE_EH), m_controller->WorkerRunning(SITE_DMZJ)};
+    const Running running{m_controller->WorkerRunning(SITE_EH),
+                          m_controller->WorkerRunning(SITE_DMZJ)};
     m_window.RunEvents();
     if (m_addInFlight && !addBusy) FinishAdd();
     QueueNextAdd();
@@ -204,15 +207,15 @@ std::vector<TaskResult> DownloadRun::Results() const {
     result.status = task->StatusText();
     result.progress = task->ProgressText();
     result.finished = task->GetState() == STATE_FINISHED;
-    for (const MissingPicture& missing : task->Missing()) result.missing.push_back(missing.fileName);
+    for (const MissingPicture& missing : task->Missing())
+      result.missing.push_back(missing.fileName);
     results.push_back(std::move(result));
   }
   return results;
 }
 
 int DownloadRun::End(int signal) {
-  if (signal != 0)
-    m_view.Message(u"pageloom-cli: stopping: the downloads in flight are cancelled");
+  if (signal != 0) m_view.Message(u"pageloom-cli: stopping: the downloads in flight are cancelled");
   // As when the window closes: nothing more reaches the table, the transfers end, the
   // threads are joined. What they still had to say is said.
   m_window.BeginClosing();
@@ -224,7 +227,8 @@ int DownloadRun::End(int signal) {
   if (signal == 0 && !m_request.settings.dataFolder.empty()) {
     // A lasting queue keeps what is still to do; finished tasks leave it.
     for (const TaskResult& result : results)
-      if (result.finished) m_controller->RemoveTask(m_window.Table().RowOfTask(result.taskNo), result.taskNo);
+      if (result.finished)
+        m_controller->RemoveTask(m_window.Table().RowOfTask(result.taskNo), result.taskNo);
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
   for (const std::string& line : summary.lines) m_view.Line(line);

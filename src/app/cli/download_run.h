@@ -78,7 +78,7 @@ class DownloadRun final : public RunListener {
   std::set<int> m_stepped;                  // tasks a worker has stepped at least once
   std::map<int, std::u16string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
-  bool m_startGivenUp = false;              // the workers could not be started
+  bool m_startGivenUp = false;  // the workers could not be started
 };
 
 }  // namespace pageloom::cli

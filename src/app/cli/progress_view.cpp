@@ -1,11 +1,11 @@
 #include "app/cli/progress_view.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "app/cli/terminal_text.h"
 #include "text/fixed_text.h"
@@ -53,8 +53,7 @@ void ProgressView::PictureDone(const TaskTable::Row& row) {
   m_ended.erase(taskNo);
   m_bytes.erase(taskNo);
   m_dirty = true;
-  if (!m_live)
-    Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[2])));
+  if (!m_live) Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[2])));
 }
 
 void ProgressView::TaskEnded(const TaskTable::Row& row) {
@@ -116,9 +115,9 @@ std::u16string ProgressView::TotalLine(const TaskTable& table) const {
     done += first;
     total += second;
   }
-  return FromUtf8("total: " + std::to_string(done) + "/" + std::to_string(total) +
-                  " pictures, " + std::to_string(m_ended.size()) + "/" +
-                  std::to_string(table.RowCount()) + " tasks ended");
+  return FromUtf8("total: " + std::to_string(done) + "/" + std::to_string(total) + " pictures, " +
+                  std::to_string(m_ended.size()) + "/" + std::to_string(table.RowCount()) +
+                  " tasks ended");
 }
 
 void ProgressView::Refresh(const TaskTable& table, bool now) {
@@ -143,8 +142,8 @@ void ProgressView::Refresh(const TaskTable& table, bool now) {
   int lines = 0;
   for (int i = 0; i < shown; ++i, ++lines) text += ToUtf8(TaskLine(*inFlight[i], width)) + "\n";
   if (shown < static_cast<int>(inFlight.size())) {
-    text += "  ... " + std::to_string(inFlight.size() - static_cast<std::size_t>(shown)) +
-            " more\n";
+    text +=
+        "  ... " + std::to_string(inFlight.size() - static_cast<std::size_t>(shown)) + " more\n";
     ++lines;
   }
   text += ToUtf8(FitToWidth(TotalLine(table), width)) + "\n";

@@ -64,7 +64,7 @@ class ProgressView {
   const std::u16string m_saveFolder;
   std::set<int> m_ended;  // tasks whose walk has ended (until a step moves them again)
   std::map<int, PictureBytes> m_bytes;
-  int m_blockLines = 0;   // lines of the live block on the screen now
+  int m_blockLines = 0;  // lines of the live block on the screen now
   bool m_dirty = false;
   std::chrono::steady_clock::time_point m_lastDraw;
 };

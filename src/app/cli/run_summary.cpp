@@ -22,8 +22,8 @@ std::string MissingLine(const std::vector<std::u16string>& names) {
 
 }  // namespace
 
-Summary Summarize(const std::vector<TaskResult>& tasks, const std::vector<AddressFailure>& addresses,
-                  bool interrupted) {
+Summary Summarize(const std::vector<TaskResult>& tasks,
+                  const std::vector<AddressFailure>& addresses, bool interrupted) {
   Summary summary;
   std::size_t finished = 0;
   for (const TaskResult& task : tasks) finished += task.finished ? 1 : 0;
@@ -32,7 +32,8 @@ Summary Summarize(const std::vector<TaskResult>& tasks, const std::vector<Addres
   std::string head = interrupted ? "Stopped. " : "";
   head += Count(tasks.size(), "task", "tasks") + ", " + std::to_string(finished) + " finished";
   if (summary.whole) {
-    summary.lines.push_back(head + (tasks.empty() ? ": nothing to do." : ": every picture is there."));
+    summary.lines.push_back(head +
+                            (tasks.empty() ? ": nothing to do." : ": every picture is there."));
     return summary;
   }
   const std::size_t unfinished = tasks.size() - finished;

@@ -11,9 +11,9 @@ struct TaskResult {
   int taskNo = 0;
   std::u16string title;
   std::u16string folder;
-  std::u16string status;    // as its row shows it
+  std::u16string status;  // as its row shows it
   std::u16string progress;
-  bool finished = false;    // every picture is on disk
+  bool finished = false;                // every picture is on disk
   std::vector<std::u16string> missing;  // file names of the pictures that could not be had
 };
 

@@ -1,10 +1,10 @@
 #include "app/cli/signal_pipe.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace pageloom::cli {
 

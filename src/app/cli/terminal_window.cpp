@@ -1,10 +1,10 @@
 #include "app/cli/terminal_window.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <utility>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "text/fixed_text.h"
 

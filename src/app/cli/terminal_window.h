@@ -75,7 +75,9 @@ class TerminalWindow final : public WindowPort {
     m_table.Set(row, column, text);
   }
   void DeleteRow(int row) override { m_table.Delete(row); }
-  std::u16string GetItemText(int row, int column) const override { return m_table.Get(row, column); }
+  std::u16string GetItemText(int row, int column) const override {
+    return m_table.Get(row, column);
+  }
   std::vector<int> SelectedRows() const override { return {}; }
   std::u16string AddressText() const override { return m_address; }
   void SetAddressText(const std::u16string& text) override { m_address = text; }

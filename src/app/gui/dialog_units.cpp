@@ -3,8 +3,8 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QIcon>
-#include <QtGlobal>
 #include <QStringList>
+#include <QtGlobal>
 #include <algorithm>
 
 // The resources live in a static library: register them before their first use.
@@ -44,13 +44,14 @@ QIcon AppIcon() {
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int letters =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   m_baseX = std::max(1, (letters / 26 + 1) / 2);
   m_baseY = std::max(1, metrics.height());
 }
 
-DialogUnits::DialogUnits(int baseX, int baseY) : m_baseX(std::max(1, baseX)), m_baseY(std::max(1, baseY)) {}
+DialogUnits::DialogUnits(int baseX, int baseY)
+    : m_baseX(std::max(1, baseX)), m_baseY(std::max(1, baseY)) {}
 
 int DialogUnits::X(int units) const { return MulDiv(units, m_baseX, 4); }
 

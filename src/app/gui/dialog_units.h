@@ -25,7 +25,7 @@ class DialogUnits {
 
   int BaseX() const { return m_baseX; }
   int BaseY() const { return m_baseY; }
-  int X(int units) const;   // rounded to the nearest pixel
+  int X(int units) const;  // rounded to the nearest pixel
   int Y(int units) const;
   QRect Rect(int left, int top, int width, int height) const;
   QSize Size(int width, int height) const;

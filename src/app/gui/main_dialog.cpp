@@ -54,7 +54,8 @@ constexpr ControlText kControlTexts[] = {
     {"ctl1007", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "继续")},
     {"ctl1008", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "删除")},
     {"ctl1010", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否自动重命名文件")},
-    {"ctl1011", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否下载此话之后的漫画（仅适用于DMZJ）")},
+    {"ctl1011",
+     QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否下载此话之后的漫画（仅适用于DMZJ）")},
     {"labelAddress", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "下载链接")},
     {"labelSaveFolder", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "保存路径")},
     {"labelTaskList", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "漫画列表")},
@@ -174,17 +175,28 @@ void CpageLoomDlg::CreateControls() {
   m_followNext->setChecked(false);
   Placed(m_followNext, 149, 66, 149, 10, kFixed, true);
 
-  const QList<QWidget*> tabOrder{ok,    cancel, m_urlEdit, add,    m_pathEdit,  browse,      start,
-                                 m_taskList, findChild<QWidget*>(ControlObjectName(kIdPause)),
+  const QList<QWidget*> tabOrder{ok,
+                                 cancel,
+                                 m_urlEdit,
+                                 add,
+                                 m_pathEdit,
+                                 browse,
+                                 start,
+                                 m_taskList,
+                                 findChild<QWidget*>(ControlObjectName(kIdPause)),
                                  findChild<QWidget*>(ControlObjectName(kIdContinue)),
-                                 findChild<QWidget*>(ControlObjectName(kIdDelete)), m_autoRename,
+                                 findChild<QWidget*>(ControlObjectName(kIdDelete)),
+                                 m_autoRename,
                                  m_followNext};
   for (int i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   const std::pair<int, void (TaskController::*)()> commands[] = {
-      {kIdAdd, &TaskController::OnBnClickedAdd},       {kIdBrowse, &TaskController::OnBnClickedBrowse},
-      {kIdStart, &TaskController::OnBnClickedStart},   {kIdPause, &TaskController::OnBnClickedPause},
-      {kIdContinue, &TaskController::OnBnClickedContinue}, {kIdDelete, &TaskController::OnBnClickedDelete}};
+      {kIdAdd, &TaskController::OnBnClickedAdd},
+      {kIdBrowse, &TaskController::OnBnClickedBrowse},
+      {kIdStart, &TaskController::OnBnClickedStart},
+      {kIdPause, &TaskController::OnBnClickedPause},
+      {kIdContinue, &TaskController::OnBnClickedContinue},
+      {kIdDelete, &TaskController::OnBnClickedDelete}};
   for (const auto& [id, command] : commands) {
     connect(findChild<QPushButton*>(ControlObjectName(id)), &QPushButton::clicked, this,
             [this, command = command] { RunCommand(command); });

@@ -150,7 +150,13 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   struct Request;
   // How a control follows the window's size: it moves right or down with the window's
   // growth, or grows wider or taller with it.
-  enum Anchor : unsigned { kFixed = 0, kMoveRight = 1, kMoveDown = 2, kGrowWide = 4, kGrowTall = 8 };
+  enum Anchor : unsigned {
+    kFixed = 0,
+    kMoveRight = 1,
+    kMoveDown = 2,
+    kGrowWide = 4,
+    kGrowTall = 8
+  };
   struct Placement {
     QWidget* widget;
     QRect units;  // dialog units at the smallest size
@@ -170,8 +176,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   static std::optional<std::u16string> RunFilePicker(QWidget* parent, std::u16string_view title);
 
   void CreateControls();
-  QWidget* Placed(QWidget* widget, int left, int top, int width, int height, unsigned anchor = kFixed,
-                  bool fitText = false);
+  QWidget* Placed(QWidget* widget, int left, int top, int width, int height,
+                  unsigned anchor = kFixed, bool fitText = false);
   // Sets every text in the language in effect.
   void RetranslateUi();
   // Places the controls for a window of `size`; the name column takes the width gained.
@@ -193,11 +199,11 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void Answer(Request& request, std::optional<std::u16string> answer);
   bool OnWindowThread() const;
 
-  QLineEdit* m_urlEdit = nullptr;      // 1000
-  QLineEdit* m_pathEdit = nullptr;     // 1002
-  QCheckBox* m_autoRename = nullptr;   // 1010
-  QCheckBox* m_followNext = nullptr;   // 1011
-  QTableView* m_taskList = nullptr;    // 1005
+  QLineEdit* m_urlEdit = nullptr;     // 1000
+  QLineEdit* m_pathEdit = nullptr;    // 1002
+  QCheckBox* m_autoRename = nullptr;  // 1010
+  QCheckBox* m_followNext = nullptr;  // 1011
+  QTableView* m_taskList = nullptr;   // 1005
   TaskTableModel* m_model = nullptr;
   TrayNotifier* m_tray = nullptr;
   std::unique_ptr<TaskController> m_controller;
@@ -211,10 +217,10 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   QSize m_laidOut;                      // the size of the last layout
   int m_tasksEndedUnsaid = 0;           // tasks ended since the tray last said the queue was done
 
-  int m_commandDepth = 0;                 // window thread
-  std::optional<int> m_deferredClose;     // window thread
+  int m_commandDepth = 0;              // window thread
+  std::optional<int> m_deferredClose;  // window thread
 
-  mutable std::mutex m_requestMutex;      // guards m_closing and m_pending
+  mutable std::mutex m_requestMutex;  // guards m_closing and m_pending
   bool m_closing = false;
   std::vector<std::shared_ptr<Request>> m_pending;
   // Picture bytes: the latest of each task, shown by one queued call per batch; a row

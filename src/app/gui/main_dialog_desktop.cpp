@@ -49,7 +49,8 @@ void CpageLoomDlg::resizeEvent(QResizeEvent* event) {
 void CpageLoomDlg::LayOut(QSize size) {
   if (m_autoRename == nullptr || m_followNext == nullptr) return;  // not made yet
   const DialogUnits units(font());
-  const QSize laid(std::max(size.width(), m_smallest.width()), std::max(size.height(), m_smallest.height()));
+  const QSize laid(std::max(size.width(), m_smallest.width()),
+                   std::max(size.height(), m_smallest.height()));
   const int dx = laid.width() - m_smallest.width();
   const int dy = laid.height() - m_smallest.height();
   for (const Placement& placement : m_placements) {
@@ -122,7 +123,9 @@ void CpageLoomDlg::ImportCookies() {
     QString text = tr("已导入 %1 条Cookies，跳过 %2 行。")
                        .arg(import.reading.added)
                        .arg(import.reading.skipped);
-    if (!import.saved) text += QLatin1Char('\n') + tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
+    if (!import.saved)
+      text += QLatin1Char('\n') +
+              tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
     ShowText(text);
   });
 }
@@ -134,7 +137,8 @@ void CpageLoomDlg::ClearCookies() {
     if (!clearing.cleared) {
       ShowText(tr("无法清除Cookies"));
     } else if (!clearing.saved) {
-      ShowText(tr("Cookies已清除，但无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile())));
+      ShowText(tr("Cookies已清除，但无法保存Cookies文件：%1")
+                   .arg(ToQString(m_controller->CookieFile())));
     } else {
       ShowText(tr("Cookies已清除"));
     }
@@ -151,7 +155,10 @@ void CpageLoomDlg::FitColumns(int row) {
   QHeaderView* header = m_taskList->horizontalHeader();
   const QFontMetrics metrics(m_taskList->font());
   // The item's text margins and the grid line.
-  const int margins = (m_taskList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_taskList) + 1) * 2 + 2;
+  const int margins =
+      (m_taskList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_taskList) + 1) *
+          2 +
+      2;
   for (const int column : {2, 3}) {
     const QString shown = m_model->index(row, column).data().toString();
     const int needed = metrics.horizontalAdvance(shown) + margins;
@@ -216,7 +223,8 @@ void CpageLoomDlg::ShowPendingBytes(std::uint64_t batch) {
     if (batch == m_bytesBatch) m_bytesBatchQueued = false;
   }
   for (const auto& [taskNo, bytes] : shown) {
-    if (m_model->SetPictureBytes(taskNo, bytes.received, bytes.total)) FitColumns(m_model->RowOfTask(taskNo));
+    if (m_model->SetPictureBytes(taskNo, bytes.received, bytes.total))
+      FitColumns(m_model->RowOfTask(taskNo));
   }
 }
 

@@ -39,7 +39,9 @@ struct CpageLoomDlg::Request {
 
 int CpageLoomDlg::RowCount() const { return m_model->rowCount(); }
 
-void CpageLoomDlg::AppendRow(const std::u16string& number) { m_model->AppendRow(ToQString(number)); }
+void CpageLoomDlg::AppendRow(const std::u16string& number) {
+  m_model->AppendRow(ToQString(number));
+}
 
 void CpageLoomDlg::SetItemText(int row, int column, const std::u16string& text) {
   m_model->SetText(row, column, ToQString(text));
@@ -63,7 +65,9 @@ std::vector<int> CpageLoomDlg::SelectedRows() const {
 
 std::u16string CpageLoomDlg::AddressText() const { return m_urlEdit->text().toStdU16String(); }
 
-void CpageLoomDlg::SetAddressText(const std::u16string& text) { m_urlEdit->setText(ToQString(text)); }
+void CpageLoomDlg::SetAddressText(const std::u16string& text) {
+  m_urlEdit->setText(ToQString(text));
+}
 
 std::u16string CpageLoomDlg::SaveFolderText() const { return m_pathEdit->text().toStdU16String(); }
 
@@ -210,13 +214,14 @@ void CpageLoomDlg::RunMessageBox(QWidget* parent, std::u16string_view text) {
 }
 
 std::optional<std::u16string> CpageLoomDlg::RunFolderPicker(QWidget* parent,
-                                                           std::u16string_view title) {
+                                                            std::u16string_view title) {
   const QString folder = QFileDialog::getExistingDirectory(parent, ToQString(title));
   if (folder.isEmpty()) return std::nullopt;
   return folder.toStdU16String();
 }
 
-std::optional<std::u16string> CpageLoomDlg::RunFilePicker(QWidget* parent, std::u16string_view title) {
+std::optional<std::u16string> CpageLoomDlg::RunFilePicker(QWidget* parent,
+                                                          std::u16string_view title) {
   const QString file = QFileDialog::getOpenFileName(parent, ToQString(title), QString(),
                                                     tr("Cookies文件 (*.txt);;所有文件 (*)"));
   if (file.isEmpty()) return std::nullopt;

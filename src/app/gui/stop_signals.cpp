@@ -1,13 +1,13 @@
 #include "app/gui/stop_signals.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QSocketNotifier>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace pageloom {
 
@@ -41,7 +41,8 @@ StopSignals::StopSignals(std::function<void()> stop)
   action.sa_handler = &OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &m_saved->actions[i]);
+  for (std::size_t i = 0; i < kSignals.size(); ++i)
+    sigaction(kSignals[i], &action, &m_saved->actions[i]);
   m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
   connect(m_notifier, &QSocketNotifier::activated, this, [this] {
     char bytes[64];
@@ -53,7 +54,8 @@ StopSignals::StopSignals(std::function<void()> stop)
 
 StopSignals::~StopSignals() {
   if (m_pipe[0] < 0) return;
-  for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &m_saved->actions[i], nullptr);
+  for (std::size_t i = 0; i < kSignals.size(); ++i)
+    sigaction(kSignals[i], &m_saved->actions[i], nullptr);
   g_signalPipe.store(-1);
   delete m_notifier;
   ::close(m_pipe[0]);

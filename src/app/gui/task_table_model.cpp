@@ -32,7 +32,9 @@ QString TaskTableModel::ColumnHeader(int column) {
   return ValidColumn(column) ? QString::fromUtf8(kColumns[column].header) : QString();
 }
 
-int TaskTableModel::ColumnWidth(int column) { return ValidColumn(column) ? kColumns[column].width : 0; }
+int TaskTableModel::ColumnWidth(int column) {
+  return ValidColumn(column) ? kColumns[column].width : 0;
+}
 
 int TaskTableModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
@@ -118,7 +120,8 @@ bool TaskTableModel::SetTaskProgress(int taskNo, const QString& progress, const 
   target.texts[kProgressColumn] = progress;
   target.texts[kStatusColumn] = status;
   target.inFlight.reset();
-  emit dataChanged(index(row, kProgressColumn), index(row, kStatusColumn), {Qt::DisplayRole, Qt::ToolTipRole});
+  emit dataChanged(index(row, kProgressColumn), index(row, kStatusColumn),
+                   {Qt::DisplayRole, Qt::ToolTipRole});
   return true;
 }
 

@@ -20,9 +20,11 @@ TrayNotifier::TrayNotifier(QWidget& window) : QObject(&window), m_window(window)
   connect(m_menu->addAction(QString()), &QAction::triggered, this, &TrayNotifier::RestoreWindow);
   connect(m_menu->addAction(QString()), &QAction::triggered, &m_window, &QWidget::close);
   m_icon->setContextMenu(m_menu);
-  connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) RestoreWindow();
-  });
+  connect(m_icon, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+              RestoreWindow();
+          });
   connect(m_icon, &QSystemTrayIcon::messageClicked, this, &TrayNotifier::RestoreWindow);
   Retranslate();
   m_icon->show();
@@ -64,7 +66,8 @@ void TrayNotifier::Notify(const QString& text) {
   if (m_hook) {
     m_hook(QStringLiteral("pageLoom"), text);
   } else if (m_icon != nullptr && m_icon->isVisible()) {
-    m_icon->showMessage(QStringLiteral("pageLoom"), text, QSystemTrayIcon::Information, kMessageMilliseconds);
+    m_icon->showMessage(QStringLiteral("pageLoom"), text, QSystemTrayIcon::Information,
+                        kMessageMilliseconds);
   }
 }
 

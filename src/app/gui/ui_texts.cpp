@@ -20,8 +20,9 @@ constexpr const char* kMessages[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建EH下载线程失败"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建DMZJ下载线程失败"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "已到达下载上限。请清空cookie，换IP后重试。"),
-    QT_TRANSLATE_NOOP("pageloom::CoreTexts",
-                      "解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试"),
+    QT_TRANSLATE_NOOP(
+        "pageloom::CoreTexts",
+        "解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "请选择漫画下载目录："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建文件夹失败，请手动选择漫画保存文件夹："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开任务队列文件，本次添加的任务不会被保存。"),
@@ -35,9 +36,12 @@ constexpr const char* kMessageHeads[] = {
 
 // The status words of the table.
 constexpr const char* kStatusWords[] = {
-    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "准备中"), QT_TRANSLATE_NOOP("pageloom::CoreTexts", "等待中"),
-    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "下载中"), QT_TRANSLATE_NOOP("pageloom::CoreTexts", "暂停中"),
-    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "已完成"), QT_TRANSLATE_NOOP("pageloom::CoreTexts", "未知"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "准备中"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "等待中"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "下载中"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "暂停中"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "已完成"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "未知"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "未完成"),
 };
 
@@ -76,7 +80,8 @@ std::optional<int> MissingPictures(const QString& status) {
   static const QString head = QString::fromUtf8("未完成，缺");
   static const QString tail = QString::fromUtf8("张");
   if (!status.startsWith(head) || !status.endsWith(tail)) return std::nullopt;
-  const QStringView digits = QStringView(status).mid(head.size(), status.size() - head.size() - tail.size());
+  const QStringView digits =
+      QStringView(status).mid(head.size(), status.size() - head.size() - tail.size());
   if (digits.isEmpty() || digits.size() > 9) return std::nullopt;
   int value = 0;
   for (const QChar c : digits) {

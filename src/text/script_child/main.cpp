@@ -7,15 +7,14 @@
 #include <QJSValue>
 #include <QString>
 #include <QStringList>
-
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 #include "text/script_child/sandbox.h"
 #include "text/script_protocol.h"
@@ -59,9 +58,9 @@ bool WriteAll(int fd, std::string_view data) {
 AnswerKind Evaluate(const std::u16string& source, std::u16string& text) {
   QJSEngine engine;
   QStringList trace;
-  const QJSValue result = engine.evaluate(
-      QString::fromUtf16(source.data(), static_cast<qsizetype>(source.size())), QString(), 1,
-      &trace);
+  const QJSValue result =
+      engine.evaluate(QString::fromUtf16(source.data(), static_cast<qsizetype>(source.size())),
+                      QString(), 1, &trace);
   if (result.isError() || !trace.isEmpty() || engine.hasError()) {
     text = result.toString().left(kMaxErrorUnits).toStdU16String();
     return AnswerKind::kScriptError;
@@ -79,9 +78,12 @@ int Serve() {
   for (;;) {
     unsigned char header[pageloom::kRequestHeaderBytes];
     switch (ReadAll(STDIN_FILENO, reinterpret_cast<char*>(header), sizeof header)) {
-      case ReadResult::kEnded: return 0;
-      case ReadResult::kFailed: return 2;
-      case ReadResult::kComplete: break;
+      case ReadResult::kEnded:
+        return 0;
+      case ReadResult::kFailed:
+        return 2;
+      case ReadResult::kComplete:
+        break;
     }
     const auto bytes = pageloom::ParseRequestHeader(header);
     if (!bytes) return 2;
@@ -108,7 +110,8 @@ int main(int argc, char** argv) {
                            ? static_cast<pid_t>(std::strtol(argv[2], nullptr, 10))
                            : 0;
   if (parent <= 0) {
-    std::fputs("pageloom-script: evaluates page scripts for pageLoom; not for direct use\n", stderr);
+    std::fputs("pageloom-script: evaluates page scripts for pageLoom; not for direct use\n",
+               stderr);
     return 2;
   }
   if (!pageloom::script_child::RestrictProcess(parent)) {

@@ -1,5 +1,12 @@
 #include "text/script_child/sandbox.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -9,13 +16,6 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstddef>
-#include <cstdint>
-#include <vector>
 
 namespace pageloom::script_child {
 
@@ -113,25 +113,25 @@ bool ForbidNetworkAndFileWrites() {
            long{__NR_openat}}) {
     filter.RefuseWriting(number, number == __NR_openat ? 2 : 1);
   }
-  for (long number : {
-           // network
-           long{__NR_socket}, long{__NR_socketpair}, long{__NR_connect}, long{__NR_bind},
-           long{__NR_listen}, long{__NR_accept}, long{__NR_accept4},
-           // files
-           long{__NR_openat2}, long{__NR_open_by_handle_at}, long{__NR_truncate},
-           long{__NR_ftruncate}, long{__NR_fallocate}, long{__NR_unlinkat}, long{__NR_renameat},
-           long{__NR_renameat2}, long{__NR_mkdirat}, long{__NR_linkat}, long{__NR_symlinkat},
-           long{__NR_fchmod}, long{__NR_fchmodat}, long{__NR_fchown}, long{__NR_fchownat},
-           long{__NR_mknodat}, long{__NR_io_uring_setup},
+  for (long number :
+       {// network
+        long{__NR_socket}, long{__NR_socketpair}, long{__NR_connect}, long{__NR_bind},
+        long{__NR_listen}, long{__NR_accept}, long{__NR_accept4},
+        // files
+        long{__NR_openat2}, long{__NR_open_by_handle_at}, long{__NR_truncate}, long{__NR_ftruncate},
+        long{__NR_fallocate}, long{__NR_unlinkat}, long{__NR_renameat}, long{__NR_renameat2},
+        long{__NR_mkdirat}, long{__NR_linkat}, long{__NR_symlinkat}, long{__NR_fchmod},
+        long{__NR_fchmodat}, long{__NR_fchown}, long{__NR_fchownat}, long{__NR_mknodat},
+        long{__NR_io_uring_setup},
 #ifdef __NR_creat
-           long{__NR_creat}, long{__NR_unlink}, long{__NR_rename}, long{__NR_mkdir},
-           long{__NR_rmdir}, long{__NR_link}, long{__NR_symlink}, long{__NR_chmod},
-           long{__NR_chown}, long{__NR_lchown}, long{__NR_mknod},
+        long{__NR_creat}, long{__NR_unlink}, long{__NR_rename}, long{__NR_mkdir}, long{__NR_rmdir},
+        long{__NR_link}, long{__NR_symlink}, long{__NR_chmod}, long{__NR_chown}, long{__NR_lchown},
+        long{__NR_mknod},
 #endif
-           // other programs and the process's surroundings
-           long{__NR_execve}, long{__NR_execveat}, long{__NR_ptrace},
-           long{__NR_process_vm_writev}, long{__NR_mount}, long{__NR_umount2},
-           long{__NR_pivot_root}, long{__NR_chroot}, long{__NR_unshare}, long{__NR_setns}}) {
+        // other programs and the process's surroundings
+        long{__NR_execve}, long{__NR_execveat}, long{__NR_ptrace}, long{__NR_process_vm_writev},
+        long{__NR_mount}, long{__NR_umount2}, long{__NR_pivot_root}, long{__NR_chroot},
+        long{__NR_unshare}, long{__NR_setns}}) {
     filter.Refuse(number);
   }
   return filter.Install();

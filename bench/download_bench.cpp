@@ -16,13 +16,13 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include "base/fixed_text.h"
+#include "engine/picture_download.h"
+#include "engine/user_prompt.h"
 #include "memory_watch.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "support/test_server.h"
-#include "tasks/picture_download.h"
-#include "tasks/user_prompt.h"
-#include "text/fixed_text.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
 #include "memory_watch.h"
+#include "store/folder_claims.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"

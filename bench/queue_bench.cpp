@@ -5,9 +5,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/queue_store.h"
+#include "engine/comic.h"
+#include "store/queue_store.h"
 #include "support/test_server.h"
-#include "tasks/comic.h"
 
 namespace {
 

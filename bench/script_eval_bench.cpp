@@ -9,10 +9,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/encoding.h"
+#include "script/script_eval.h"
+#include "script/script_host.h"
 #include "support/dmzj_site.h"
-#include "text/encoding.h"
-#include "text/script_eval.h"
-#include "text/script_host.h"
 
 namespace {
 

@@ -1,1 +1,1 @@
-pageloom_fuzzer(dmzj_pages_fuzz SOURCES src/tasks/dmzj_pages.cpp)
+pageloom_fuzzer(dmzj_pages_fuzz SOURCES src/sites/dmzj/dmzj_pages.cpp)

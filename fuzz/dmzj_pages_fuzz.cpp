@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "tasks/dmzj_pages.h"
+#include "sites/dmzj/dmzj_pages.h"
 
 namespace {
 

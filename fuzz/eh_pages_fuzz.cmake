@@ -1,1 +1,1 @@
-pageloom_fuzzer(eh_pages_fuzz SOURCES src/tasks/eh_pages.cpp)
+pageloom_fuzzer(eh_pages_fuzz SOURCES src/sites/eh/eh_pages.cpp)

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tasks/eh_pages.h"
+#include "sites/eh/eh_pages.h"
 
 namespace {
 

@@ -1,2 +1,2 @@
 # Random bytes through the UTF-8 -> ANSI -> wide text conversions.
-pageloom_fuzzer(encoding_fuzz SOURCES src/text/encoding.cpp src/text/fixed_text.cpp)
+pageloom_fuzzer(encoding_fuzz SOURCES src/base/encoding.cpp src/base/fixed_text.cpp)

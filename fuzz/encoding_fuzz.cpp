@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "text/encoding.h"
-#include "text/fixed_text.h"
+#include "base/encoding.h"
+#include "base/fixed_text.h"
 
 namespace {
 

@@ -1,2 +1,2 @@
 # Links from pages resolved against their page, and the same-host test.
-pageloom_fuzzer(links_fuzz SOURCES src/tasks/links.cpp)
+pageloom_fuzzer(links_fuzz SOURCES src/engine/links.cpp)

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tasks/links.h"
+#include "engine/links.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <list>
 #include <string>
 
-#include "text/picture_list.h"
+#include "script/picture_list.h"
 
 namespace {
 

@@ -11,14 +11,14 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "app/cli/command_line.h"
-#include "app/cli/download_run.h"
-#include "app/cli/progress_view.h"
-#include "app/cli/run_settings.h"
-#include "app/cli/signal_pipe.h"
-#include "app/data_folder.h"
 #include "app/task_controller.h"
-#include "text/fixed_text.h"
+#include "base/fixed_text.h"
+#include "cli/command_line.h"
+#include "cli/download_run.h"
+#include "cli/progress_view.h"
+#include "cli/run_settings.h"
+#include "cli/signal_pipe.h"
+#include "store/data_folder.h"
 
 namespace {
 

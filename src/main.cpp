@@ -1,5 +1,5 @@
 // pageLoom: downloads the pictures of online galleries and comic chapters into folders.
-#include "app/gui/application.h"
+#include "gui/application.h"
 
 int main(int argc, char** argv) {
   pageloom::CpageLoomApp app(argc, argv);

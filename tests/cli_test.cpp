@@ -15,13 +15,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/cli/terminal_window.h"
-#include "app/instance_lock.h"
+#include "base/fixed_text.h"
+#include "cli/terminal_window.h"
+#include "store/instance_lock.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
 #include "support/program_run.h"
 #include "support/test_server.h"
-#include "text/fixed_text.h"
 
 namespace pageloom::test {
 namespace {

@@ -8,13 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
+#include "sites/sites.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
-#include "tasks/sites.h"
-#include "text/fixed_text.h"
 
 namespace pageloom::test {
 namespace {

@@ -13,16 +13,16 @@
 
 #include <gtest/gtest.h>
 
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
+#include "script/script_eval.h"
+#include "sites/dmzj/dmzj_pages.h"
+#include "store/folder_claims.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
-#include "tasks/dmzj_pages.h"
-#include "text/fixed_text.h"
-#include "text/script_eval.h"
 
 namespace pageloom::test {
 namespace {

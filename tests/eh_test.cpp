@@ -12,15 +12,15 @@
 
 #include <gtest/gtest.h>
 
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
 #include "net/page_fetch.h"
+#include "sites/eh/eh_pages.h"
+#include "store/folder_claims.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
-#include "tasks/eh_pages.h"
-#include "text/fixed_text.h"
 
 namespace pageloom {
 namespace {

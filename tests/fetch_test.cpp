@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fixed_text.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "support/test_server.h"
-#include "text/fixed_text.h"
 
 namespace pageloom {
 namespace {

@@ -7,15 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
+#include "engine/safe_names.h"
+#include "store/folder_claims.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
-#include "tasks/safe_names.h"
 
 namespace pageloom::test {
 namespace {

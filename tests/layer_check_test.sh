@@ -19,27 +19,35 @@ expect() {  # pass|fail, description
   echo "ok: $2"
 }
 
-plant text/a.h text/b.h
-plant text/b.h text/a.h
-plant net/n.cpp text/a.h
-plant tasks/t.cpp net/n.cpp
-plant app/c.cpp tasks/t.cpp
-plant app/gui/w.cpp app/c.cpp
-plant app/cli/m.cpp app/c.cpp
-plant main.cpp app/gui/w.cpp
+plant base/a.h base/b.h
+plant base/b.h base/a.h
+plant script/s.cpp base/a.h
+plant net/n.cpp script/s.cpp
+plant engine/t.cpp net/n.cpp
+plant sites/x/e.cpp engine/t.cpp
+plant store/q.cpp engine/t.cpp
+plant app/c.cpp sites/x/e.cpp
+plant app/d.cpp store/q.cpp
+plant gui/w.cpp app/c.cpp
+plant cli/m.cpp app/c.cpp
+plant main.cpp gui/w.cpp
 expect pass "includes that point down"
 
-plant net/up.cpp tasks/t.cpp
-expect fail "net including tasks"
+plant net/up.cpp engine/t.cpp
+expect fail "net including the engine"
 rm "$tree/src/net/up.cpp"
 
-plant app/gui/side.cpp app/cli/m.cpp
+plant gui/side.cpp cli/m.cpp
 expect fail "the window including the terminal program"
-rm "$tree/src/app/gui/side.cpp"
+rm "$tree/src/gui/side.cpp"
 
-plant text/up.cpp app/c.cpp
-expect fail "text including app"
-rm "$tree/src/text/up.cpp"
+plant store/side.cpp sites/x/e.cpp
+expect fail "the store including a site"
+rm "$tree/src/store/side.cpp"
 
-plant odd/x.cpp text/a.h
+plant base/up.cpp app/c.cpp
+expect fail "base including app"
+rm "$tree/src/base/up.cpp"
+
+plant odd/x.cpp base/a.h
 expect fail "a folder outside the layers"

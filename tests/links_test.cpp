@@ -1,5 +1,5 @@
 // Links resolved against the page they came from, and kept on the site's own host.
-#include "tasks/links.h"
+#include "engine/links.h"
 
 #include <string>
 #include <utility>

@@ -15,16 +15,16 @@
 
 #include <gtest/gtest.h>
 
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
+#include "engine/page_ahead.h"
+#include "store/folder_claims.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
-#include "tasks/page_ahead.h"
-#include "text/fixed_text.h"
 
 namespace pageloom::test {
 namespace {

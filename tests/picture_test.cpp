@@ -20,13 +20,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/fixed_text.h"
+#include "engine/picture_download.h"
 #include "net/page_fetch.h"
 #include "net/part_file.h"
 #include "net/session.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
-#include "tasks/picture_download.h"
-#include "text/fixed_text.h"
 
 namespace pageloom {
 namespace {

@@ -13,9 +13,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "app/folder_claims.h"
-#include "app/queue_store.h"
 #include "app/task_controller.h"
+#include "store/folder_claims.h"
+#include "store/queue_store.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"

@@ -1,6 +1,6 @@
 // Transfers that fail for a reason that may pass are tried again, with pauses, before
 // they count as failed; other failures are final at once.
-#include "tasks/retry.h"
+#include "engine/retry.h"
 
 #include <array>
 #include <atomic>
@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
+#include "engine/picture_download.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "support/eh_site.h"
@@ -18,8 +20,6 @@
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
 #include "support/test_settings.h"
-#include "tasks/picture_download.h"
-#include "text/fixed_text.h"
 
 namespace pageloom::test {
 namespace {

@@ -1,13 +1,13 @@
 // Names from pages made fit to be one component of a path.
-#include "tasks/safe_names.h"
+#include "engine/safe_names.h"
 
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "base/fixed_text.h"
 #include "support/test_server.h"
-#include "text/fixed_text.h"
 
 namespace pageloom::test {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fixed_text.h"
+#include "engine/save_folder_prompt.h"
 #include "support/fake_window.h"
 #include "support/test_server.h"
-#include "tasks/save_folder_prompt.h"
-#include "text/fixed_text.h"
 
 namespace pageloom {
 namespace {

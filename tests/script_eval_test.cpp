@@ -1,5 +1,5 @@
 // Evaluation of packed page scripts into picture addresses.
-#include "text/script_eval.h"
+#include "script/script_eval.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/encoding.h"
+#include "script/picture_list.h"
+#include "script/script_host.h"
 #include "support/dmzj_site.h"
-#include "text/encoding.h"
-#include "text/picture_list.h"
-#include "text/script_host.h"
 
 namespace pageloom::test {
 namespace {

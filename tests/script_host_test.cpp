@@ -1,6 +1,6 @@
 // The script helper process: hostile scripts, misbehaving helpers, cancellation, and no
 // process left behind.
-#include "text/script_host.h"
+#include "script/script_host.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,10 +19,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "script/script_eval.h"
+#include "script/script_protocol.h"
 #include "support/processes.h"
 #include "support/test_server.h"
-#include "text/script_eval.h"
-#include "text/script_protocol.h"
 
 namespace pageloom::test {
 namespace {

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Fails when a source file includes from a layer above its own. The layers run one way:
-#   src/text  <-  src/net  <-  src/tasks  <-  src/app  <-  src/app/gui, src/app/cli  <-  src/*.cpp
-# (gui and cli are siblings: neither includes the other).
+#   base  <-  script  <-  net  <-  engine  <-  sites, store  <-  app  <-  gui, cli  <-  src/*.cpp
+# base: cancellation, logging, text; script: the script helper and its host; net: transfers;
+# engine: tasks, steps, retries, working ahead; sites: one folder per site and the registry;
+# store: the lasting queue, lock, data folder, folder claims; app: the controller; gui and
+# cli: the two front ends. Siblings (sites and store, gui and cli) include neither other.
 #   check-layers.sh [project-root]
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -10,14 +13,17 @@ cd "$root"
 # Rank and name of the layer a path (relative to src/) belongs to.
 layer_of() {
   case "$1" in
-    app/gui/*) echo "4 gui" ;;
-    app/cli/*) echo "4 cli" ;;
-    app/*)     echo "3 app" ;;
-    tasks/*)   echo "2 tasks" ;;
-    net/*)     echo "1 net" ;;
-    text/*)    echo "0 text" ;;
+    gui/*)     echo "6 gui" ;;
+    cli/*)     echo "6 cli" ;;
+    app/*)     echo "5 app" ;;
+    sites/*)   echo "4 sites" ;;
+    store/*)   echo "4 store" ;;
+    engine/*)  echo "3 engine" ;;
+    net/*)     echo "2 net" ;;
+    script/*)  echo "1 script" ;;
+    base/*)    echo "0 base" ;;
     */*)       echo "9 unknown" ;;
-    *)         echo "5 top" ;;
+    *)         echo "7 top" ;;
   esac
 }
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/folder_claims.h"
 #include "app/task_controller.h"
-#include "tasks/save_folder_prompt.h"
-#include "text/debug_line.h"
-#include "text/fixed_text.h"
+#include "base/debug_line.h"
+#include "base/fixed_text.h"
+#include "engine/save_folder_prompt.h"
+#include "store/folder_claims.h"
 
 namespace pageloom {
 

@@ -5,9 +5,9 @@
 #include <array>
 #include <string>
 
-#include "app/queue_store.h"
 #include "app/task_controller.h"
-#include "text/fixed_text.h"
+#include "base/fixed_text.h"
+#include "store/queue_store.h"
 
 namespace pageloom {
 

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
+#include "engine/retry.h"
 #include "net/session.h"
-#include "tasks/retry.h"
-#include "tasks/sites.h"
+#include "sites/sites.h"
 
 namespace pageloom {
 

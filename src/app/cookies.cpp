@@ -1,7 +1,7 @@
 // The cookies of the controller's session and their file: read at start, written at the
 // end and after every change the user makes, so a login lasts from one run to the next.
 #include "app/task_controller.h"
-#include "text/debug_line.h"
+#include "base/debug_line.h"
 
 namespace pageloom {
 

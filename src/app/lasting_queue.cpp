@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/queue_store.h"
 #include "app/task_controller.h"
-#include "text/debug_line.h"
-#include "text/fixed_text.h"
+#include "base/debug_line.h"
+#include "base/fixed_text.h"
+#include "store/queue_store.h"
 
 namespace pageloom {
 

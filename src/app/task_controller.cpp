@@ -10,11 +10,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "app/queue_store.h"
-#include "tasks/safe_names.h"
-#include "tasks/sites.h"
-#include "text/encoding.h"
-#include "text/fixed_text.h"
+#include "base/encoding.h"
+#include "base/fixed_text.h"
+#include "engine/safe_names.h"
+#include "sites/sites.h"
+#include "store/queue_store.h"
 
 namespace pageloom {
 

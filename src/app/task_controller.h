@@ -23,15 +23,15 @@
 #include <vector>
 
 #include "app/controller_settings.h"
-#include "app/instance_lock.h"
-#include "app/manual_reset_event.h"
 #include "app/window_port.h"
+#include "base/cancellation.h"
+#include "base/manual_reset_event.h"
+#include "engine/comic.h"
+#include "engine/site_adapter.h"
 #include "net/cookie_store.h"
 #include "net/page_buffer.h"
 #include "net/session.h"
-#include "tasks/comic.h"
-#include "tasks/site_adapter.h"
-#include "text/cancellation.h"
+#include "store/instance_lock.h"
 
 namespace pageloom {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tasks/user_prompt.h"
+#include "engine/user_prompt.h"
 
 namespace pageloom {
 

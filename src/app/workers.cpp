@@ -6,14 +6,14 @@
 #include <string>
 #include <system_error>
 
-#include "app/queue_store.h"
 #include "app/task_controller.h"
+#include "base/debug_line.h"
+#include "base/fixed_text.h"
+#include "engine/page_ahead.h"
+#include "engine/picture_ahead.h"
 #include "net/part_file.h"
-#include "tasks/page_ahead.h"
-#include "tasks/picture_ahead.h"
-#include "text/debug_line.h"
-#include "text/fixed_text.h"
-#include "text/script_host.h"
+#include "script/script_host.h"
+#include "store/queue_store.h"
 
 namespace pageloom {
 

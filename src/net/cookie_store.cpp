@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/debug_line.h"
 #include "net/transfer.h"
-#include "text/debug_line.h"
 
 namespace pageloom {
 

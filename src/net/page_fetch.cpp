@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/debug_line.h"
+#include "base/fixed_text.h"
 #include "net/transfer.h"
-#include "text/debug_line.h"
-#include "text/fixed_text.h"
 
 namespace pageloom {
 

@@ -13,11 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/debug_line.h"
+#include "base/fixed_text.h"
 #include "net/page_fetch.h"
 #include "net/part_file.h"
 #include "net/transfer.h"
-#include "text/debug_line.h"
-#include "text/fixed_text.h"
 
 namespace pageloom {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <system_error>
 
-#include "text/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace pageloom {
 

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "text/cancellation.h"
+#include "base/cancellation.h"
 
 namespace pageloom {
 

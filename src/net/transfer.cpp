@@ -4,7 +4,7 @@
 #include <climits>
 #include <iterator>
 
-#include "text/cancellation.h"
+#include "base/cancellation.h"
 
 namespace pageloom::net_detail {
 

@@ -23,12 +23,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/folder_claims.h"
-#include "app/gui/main_dialog.h"
-#include "app/gui/task_table_model.h"
 #include "app/task_controller.h"
 #include "gui/gui_test_support.h"
+#include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
 #include "net/page_fetch.h"
+#include "store/folder_claims.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
 #include "support/test_server.h"

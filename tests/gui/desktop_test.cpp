@@ -16,11 +16,11 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include "app/gui/about_dialog.h"
-#include "app/gui/dialog_units.h"
-#include "app/gui/language.h"
-#include "app/gui/tray_notifier.h"
+#include "gui/about_dialog.h"
 #include "gui/command_window.h"
+#include "gui/dialog_units.h"
+#include "gui/language.h"
+#include "gui/tray_notifier.h"
 
 namespace pageloom::test {
 namespace {

@@ -14,9 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/gui/main_dialog.h"
-#include "app/gui/task_table_model.h"
 #include "gui/gui_test_support.h"
+#include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
 
 namespace pageloom::test {
 namespace {

@@ -17,12 +17,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/gui/about_dialog.h"
-#include "app/gui/application.h"
-#include "app/gui/dialog_units.h"
-#include "app/gui/main_dialog.h"
-#include "app/gui/task_table_model.h"
+#include "gui/about_dialog.h"
+#include "gui/application.h"
+#include "gui/dialog_units.h"
 #include "gui/gui_test_support.h"
+#include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
 
 namespace pageloom::test {
 namespace {

@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/gui/application.h"
-#include "app/gui/language.h"
+#include "gui/application.h"
+#include "gui/language.h"
 
 namespace pageloom::test {
 

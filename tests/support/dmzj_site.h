@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sites/sites.h"
 #include "support/test_server.h"
-#include "tasks/sites.h"
 
 namespace pageloom::test {
 

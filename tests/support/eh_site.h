@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "sites/sites.h"
 #include "support/test_server.h"
-#include "tasks/sites.h"
 
 namespace pageloom::test {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tasks/comic.h"
+#include "engine/comic.h"
 
 namespace pageloom::test {
 

@@ -12,8 +12,8 @@
 
 #include <stdlib.h>
 
+#include "base/fixed_text.h"
 #include "support/tls_identity.h"
-#include "text/fixed_text.h"
 
 namespace pageloom::test {
 

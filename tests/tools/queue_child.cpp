@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/test_settings.h"
-#include "text/fixed_text.h"
 
 int main(int argc, char** argv) {
   using namespace pageloom;

@@ -1,0 +1,124 @@
+#include "cli/command_line.h"
+
+#include <string_view>
+
+#ifndef PAGELOOM_VERSION
+#error "PAGELOOM_VERSION must name the project's version"
+#endif
+
+namespace pageloom::cli {
+
+namespace {
+
+// Options that take a value, and where the value goes.
+std::string* ValueSlot(std::string_view name, CliOptions& options, std::string& scratch) {
+  if (name == "--save") return &options.saveFolder.emplace();
+  if (name == "--cookies") return &options.cookieFile.emplace();
+  if (name == "--input") return &scratch;
+  return nullptr;
+}
+
+// Sets a flag option; false when `name` is none.
+bool SetFlag(std::string_view name, CliOptions& options) {
+  if (name == "--follow") {
+    options.followNext = true;
+  } else if (name == "--no-rename") {
+    options.autoRename = false;
+  } else if (name == "--queue") {
+    options.lastingQueue = true;
+  } else if (name == "--help" || name == "-h") {
+    options.help = true;
+  } else if (name == "--version" || name == "-V") {
+    options.version = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string_view Trimmed(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  ParsedCommandLine parsed;
+  CliOptions& options = parsed.options;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.addresses.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = std::string_view(arg).substr(0, equals);
+    std::string input;
+    if (std::string* slot = ValueSlot(name, options, input)) {
+      if (equals != std::string::npos) {
+        *slot = arg.substr(equals + 1);
+      } else if (i + 1 < args.size()) {
+        *slot = args[++i];
+      } else {
+        parsed.error = "option " + std::string(name) + " needs a value";
+        return parsed;
+      }
+      if (slot->empty()) {
+        parsed.error = "option " + std::string(name) + " needs a value that is not empty";
+        return parsed;
+      }
+      if (slot == &input) options.inputFiles.push_back(input);
+      continue;
+    }
+    if (equals == std::string::npos && SetFlag(name, options)) continue;
+    parsed.error = equals == std::string::npos ? "unknown option " + arg
+                                               : "option " + std::string(name) + " takes no value";
+    return parsed;
+  }
+  return parsed;
+}
+
+std::vector<std::string> ReadAddressList(std::istream& in) {
+  std::vector<std::string> addresses;
+  std::string line;
+  for (bool first = true; std::getline(in, line); first = false) {
+    std::string_view address = Trimmed(line);
+    // A list saved by an editor that marks UTF-8 files.
+    if (first && address.substr(0, 3) == "\xEF\xBB\xBF") address = Trimmed(address.substr(3));
+    if (address.empty() || address.front() == '#') continue;
+    addresses.emplace_back(address);
+  }
+  return addresses;
+}
+
+std::string UsageText() {
+  return "Usage: pageloom-cli [OPTION]... URL...\n"
+         "Downloads the pictures of galleries and comic chapters, as the pageLoom window does.\n"
+         "\n"
+         "  --save DIR      save folder (default: ~/comic, as in the window)\n"
+         "  --follow        with a DMZJ chapter, also download every later chapter\n"
+         "  --no-rename     keep the pictures' own file names instead of 001, 002, ...\n"
+         "  --cookies FILE  use the cookies of FILE (a browser's cookies.txt export)\n"
+         "  --input FILE    also read addresses from FILE, one a line ('-': standard input;\n"
+         "                  empty lines and lines starting with '#' are skipped)\n"
+         "  --queue         keep the tasks in pageloom-cli's own lasting queue: a run that\n"
+         "                  was stopped goes on where it stood on the next --queue run\n"
+         "  -h, --help      show this text\n"
+         "  -V, --version   show the version\n"
+         "\n"
+         "Exit status: 0 every task finished whole; 1 a picture, a task or an address\n"
+         "failed; 2 bad usage; 130 stopped by Ctrl-C; 143 stopped by SIGTERM.\n";
+}
+
+std::string VersionText() { return std::string("pageloom-cli ") + PAGELOOM_VERSION; }
+
+}  // namespace pageloom::cli

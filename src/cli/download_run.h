@@ -1,0 +1,84 @@
+// One run of pageloom-cli: the addresses added one after the other as the window's Add
+// adds them, the workers started whenever a task is waiting for one, and the end once no
+// address is left, no add reads and no worker runs. A signal ends it as closing the
+// window does. The main loop runs on the calling thread, which is the window thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/controller_settings.h"
+#include "app/task_controller.h"
+#include "cli/progress_view.h"
+#include "cli/run_summary.h"
+#include "cli/terminal_window.h"
+
+namespace pageloom::cli {
+
+class SignalPipe;
+
+struct RunRequest {
+  std::vector<std::string> addresses;  // UTF-8, in order
+  std::u16string saveFolder;
+  bool autoRename = true;
+  bool followNext = false;
+  std::optional<std::string> cookieFile;  // imported before the first add
+  ControllerSettings settings;            // a data folder: the queue lasts there
+};
+
+class DownloadRun final : public RunListener {
+ public:
+  DownloadRun(RunRequest request, ProgressView& view);
+  ~DownloadRun() override;
+  DownloadRun(const DownloadRun&) = delete;
+  DownloadRun& operator=(const DownloadRun&) = delete;
+
+  // Runs to the end, or until `signals` reports one; returns the exit status: 0 whole,
+  // 1 something failed, 128 + the signal's number when stopped by one.
+  int Run(const SignalPipe& signals);
+
+ private:
+  // --- RunListener ---
+  void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
+                  const std::u16string& status) override;
+  void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override;
+  void OnWorkerEnded(int siteKind) override;
+  void OnMessage(std::u16string_view text) override;
+
+  [[nodiscard]] bool Prepare();
+  void QueueNextAdd();
+  void FinishAdd();
+  struct Running {
+    bool eh = false;
+    bool dmzj = false;
+  };
+  // Starts the workers when a task waits for one that was not running at `running`.
+  bool StartIfNeeded(Running running);
+  [[nodiscard]] bool TasksWaiting() const;
+  // Waits for events, a signal or the time; returns the signal's number, or 0.
+  int Wait(const SignalPipe& signals, int timeoutMs);
+  [[nodiscard]] std::vector<TaskResult> Results() const;
+  int End(int signal);
+
+  RunRequest m_request;
+  ProgressView& m_view;
+  TerminalWindow m_window;
+  std::unique_ptr<TaskController> m_controller;  // after the window, which it refers to
+
+  std::size_t m_nextAddress = 0;
+  bool m_addInFlight = false;
+  std::string m_addAddress;
+  int m_rowsBeforeAdd = 0;
+  std::vector<AddressFailure> m_failedAddresses;
+
+  std::set<int> m_stepped;                  // tasks a worker has stepped at least once
+  std::map<int, std::u16string> m_endSeen;  // the last end of each task that was shown
+  int m_startsWithoutStep = 0;
+  bool m_startGivenUp = false;  // the workers could not be started
+};
+
+}  // namespace pageloom::cli

@@ -1,0 +1,160 @@
+#include "cli/progress_view.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "base/fixed_text.h"
+#include "cli/terminal_text.h"
+
+namespace pageloom::cli {
+
+namespace {
+
+constexpr auto kRedrawPause = std::chrono::milliseconds(100);
+
+struct ScreenSize {
+  int columns = 80;
+  int rows = 24;
+};
+
+ScreenSize SizeOf(std::FILE* stream) {
+  ScreenSize size;
+  winsize ws{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &ws) == 0) {
+    if (ws.ws_col > 0) size.columns = ws.ws_col;
+    if (ws.ws_row > 0) size.rows = ws.ws_row;
+  }
+  return size;
+}
+
+int TaskNumberOf(const TaskTable::Row& row) { return std::atoi(ToUtf8(row[0]).c_str()); }
+
+}  // namespace
+
+ProgressView::ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder)
+    : m_out(out), m_err(err), m_live(live), m_saveFolder(std::move(saveFolder)) {}
+
+std::u16string ProgressView::TitleOf(std::u16string_view folder) const {
+  while (folder.size() > 1 && folder.back() == u'/') folder.remove_suffix(1);
+  std::u16string_view base = m_saveFolder;
+  while (base.size() > 1 && base.back() == u'/') base.remove_suffix(1);
+  if (!base.empty() && folder.size() > base.size() + 1 && folder.substr(0, base.size()) == base &&
+      (base == u"/" || folder[base.size()] == u'/'))
+    folder.remove_prefix(base == u"/" ? 1 : base.size() + 1);
+  return Printable(folder);
+}
+
+void ProgressView::PictureDone(const TaskTable::Row& row) {
+  const int taskNo = TaskNumberOf(row);
+  m_ended.erase(taskNo);
+  m_bytes.erase(taskNo);
+  m_dirty = true;
+  if (!m_live) Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[2])));
+}
+
+void ProgressView::TaskEnded(const TaskTable::Row& row) {
+  const int taskNo = TaskNumberOf(row);
+  m_ended.insert(taskNo);
+  m_bytes.erase(taskNo);
+  m_dirty = true;
+  Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[3]) + u" (" +
+              Printable(row[2]) + u")"));
+}
+
+void ProgressView::Bytes(int taskNo, std::uint64_t received, std::int64_t total) {
+  m_bytes[taskNo] = PictureBytes{received, total};
+  m_dirty = true;
+}
+
+void ProgressView::Message(std::u16string_view text) {
+  std::string erase = EraseBlock();
+  if (!erase.empty()) Write(m_out, erase);
+  Write(m_err, ToUtf8(Printable(text, true)) + "\n");
+  m_dirty = true;
+}
+
+void ProgressView::Line(const std::string& text) { Write(m_out, EraseBlock() + text + "\n"); }
+
+void ProgressView::Write(std::FILE* stream, const std::string& text) {
+  // A closed standard output (a pipe whose reader went away) is no reason to stop.
+  (void)std::fwrite(text.data(), 1, text.size(), stream);
+  (void)std::fflush(stream);
+}
+
+std::string ProgressView::EraseBlock() {
+  if (m_blockLines == 0) return {};
+  const std::string erase = "\x1b[" + std::to_string(m_blockLines) + "A\r\x1b[J";
+  m_blockLines = 0;
+  m_dirty = true;
+  return erase;
+}
+
+std::u16string ProgressView::TaskLine(const TaskTable::Row& row, int width) const {
+  std::u16string tail = u"  " + Printable(row[2]) + u"  " + Printable(row[3]);
+  const auto bytes = m_bytes.find(TaskNumberOf(row));
+  if (bytes != m_bytes.end()) {
+    std::string size = ByteSize(bytes->second.received);
+    if (bytes->second.total >= 0)
+      size += " / " + ByteSize(static_cast<std::uint64_t>(bytes->second.total));
+    tail += u"  " + FromUtf8(size);
+  }
+  const std::u16string head = u"[" + row[0] + u"] ";
+  const int titleRoom = std::max(8, width - TextWidth(head) - TextWidth(tail));
+  return FitToWidth(head + FitToWidth(TitleOf(row[1]), titleRoom) + tail, width);
+}
+
+std::u16string ProgressView::TotalLine(const TaskTable& table) const {
+  long long done = 0;
+  long long total = 0;
+  for (const TaskTable::Row& row : table.Rows()) {
+    const auto [first, second] = ProgressNumbers(row[2]);
+    done += first;
+    total += second;
+  }
+  return FromUtf8("total: " + std::to_string(done) + "/" + std::to_string(total) + " pictures, " +
+                  std::to_string(m_ended.size()) + "/" + std::to_string(table.RowCount()) +
+                  " tasks ended");
+}
+
+void ProgressView::Refresh(const TaskTable& table, bool now) {
+  if (!m_live || !m_dirty) return;
+  const auto time = std::chrono::steady_clock::now();
+  if (!now && time - m_lastDraw < kRedrawPause) return;
+  m_lastDraw = time;
+  m_dirty = false;
+
+  const ScreenSize screen = SizeOf(m_out);
+  const int width = screen.columns - 1;  // never the last column: no wrapping
+  std::vector<const TaskTable::Row*> inFlight;
+  for (const TaskTable::Row& row : table.Rows())
+    if (m_ended.count(TaskNumberOf(row)) == 0) inFlight.push_back(&row);
+  // The block stays within the screen: the lines it cannot show are counted instead.
+  const int room = std::max(1, screen.rows - 2);
+  const int shown = std::min(static_cast<int>(inFlight.size()),
+                             static_cast<int>(inFlight.size()) > room ? room - 1 : room);
+
+  std::string text = EraseBlock();
+  m_dirty = false;
+  int lines = 0;
+  for (int i = 0; i < shown; ++i, ++lines) text += ToUtf8(TaskLine(*inFlight[i], width)) + "\n";
+  if (shown < static_cast<int>(inFlight.size())) {
+    text +=
+        "  ... " + std::to_string(inFlight.size() - static_cast<std::size_t>(shown)) + " more\n";
+    ++lines;
+  }
+  text += ToUtf8(FitToWidth(TotalLine(table), width)) + "\n";
+  m_blockLines = lines + 1;
+  Write(m_out, text);
+}
+
+void ProgressView::Finish() {
+  const std::string erase = EraseBlock();
+  if (!erase.empty()) Write(m_out, erase);
+  m_dirty = false;
+}
+
+}  // namespace pageloom::cli

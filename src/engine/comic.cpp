@@ -1,0 +1,216 @@
+#include "engine/comic.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "engine/picture_download.h"
+#include "engine/safe_names.h"
+
+namespace pageloom {
+
+Comic::Comic() {
+  m_startUrl[0] = 0;
+  m_pageUrl[0] = 0;
+  m_folder[0] = 0;
+}
+
+Comic::~Comic() = default;
+
+void Comic::SetUrl(std::u16string_view url) {
+  CopyWide(m_startUrl, kUrlCapacity, url);
+  CopyWide(m_pageUrl, kUrlCapacity, url);
+}
+
+int Comic::SetFolder(std::u16string_view folder) {
+  CopyWide(m_folder, kPathCapacity, folder);
+  return 1;
+}
+
+int Comic::SetRow(int row) {
+  m_row = row;
+  return 1;
+}
+
+int Comic::GetRow() const { return m_row; }
+int Comic::GetState() const { return m_state; }
+const char16_t* Comic::GetStateText() const { return StateText(m_state); }
+int Comic::GetFileNumber() const { return m_fileNumber; }
+int Comic::GetPictureCount() const { return m_pictureCount; }
+
+int Comic::SetPictureCount(int count) {
+  m_pictureCount = count;
+  return 1;
+}
+
+int Comic::SetRenameFiles(int rename) {
+  m_renameFiles = rename;
+  return 1;
+}
+
+int Comic::SetSiteKind(int kind) {
+  m_siteKind = kind;
+  return 1;
+}
+
+int Comic::GetSiteKind() const { return m_siteKind; }
+
+const char16_t* Comic::StateText(int state) {
+  switch (state) {
+    case STATE_PREPARING:
+      return u"准备中";
+    case STATE_WAITING:
+      return u"等待中";
+    case STATE_DOWNLOADING:
+      return u"下载中";
+    case STATE_PAUSED:
+      return u"暂停中";
+    case STATE_FINISHED:
+      return u"已完成";
+    case STATE_INCOMPLETE:
+      return u"未完成";
+    default:
+      return u"未知";
+  }
+}
+
+namespace {
+
+std::u16string RowText(std::u16string_view text) {
+  char16_t buf[kRowTextCapacity];
+  CopyWide(buf, kRowTextCapacity, text);
+  return std::u16string(WideView(buf, kRowTextCapacity));
+}
+
+}  // namespace
+
+std::u16string Comic::ProgressText() const {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d/%d", GetFileNumber(), GetPictureCount());
+  const std::string s(text);
+  return RowText(std::u16string(s.begin(), s.end()));
+}
+
+std::u16string Comic::StatusText() const {
+  const int missing = MissingCount();
+  if (GetState() != STATE_INCOMPLETE || missing <= 0) return RowText(GetStateText());
+  return RowText(u"未完成，缺" + WideNumber(missing) + u"张");
+}
+
+std::u16string_view FileExtension(std::u16string_view name) {
+  std::size_t dot = std::u16string_view::npos;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == u'.') {
+      dot = i;
+    } else if (name[i] == u' ' || name[i] == u'\\') {
+      dot = std::u16string_view::npos;
+    }
+  }
+  return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot);
+}
+
+std::u16string Comic::PictureFileName(std::u16string_view pictureUrl) {
+  if (m_renameFiles != 1) return FileNameFor(pictureUrl, 0, PicturePlace());
+  const int number = ++m_fileNumber;
+  return FileNameFor(pictureUrl, number, PicturePlace());
+}
+
+std::u16string Comic::NextPictureFileName(std::u16string_view pictureUrl) const {
+  return FileNameFor(pictureUrl, m_fileNumber + 1, PicturePlace() + 1);
+}
+
+std::u16string Comic::FileNameFor(std::u16string_view pictureUrl, int number, int place) const {
+  const std::size_t slash = pictureUrl.rfind(u'/');
+  const std::u16string_view name =
+      slash == std::u16string_view::npos ? pictureUrl : pictureUrl.substr(slash + 1);
+  if (m_renameFiles != 1) return SafePictureFileName(name, place);
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%03d", number);
+  std::u16string out(digits, digits + std::char_traits<char>::length(digits));
+  out += FileExtension(name);
+  return SafePictureFileName(out, number);
+}
+
+}  // namespace pageloom
+
+namespace pageloom {
+
+TaskRecord Comic::Record(bool withPictureList) const {
+  TaskRecord record;
+  record.siteKind = m_siteKind;
+  record.startUrl = GetStartUrl();
+  record.pageUrl = GetPageUrl();
+  record.folder = GetFolder();
+  record.pictureCount = m_pictureCount;
+  record.fileNumber = m_fileNumber;
+  record.state = m_state;
+  record.renameFiles = m_renameFiles;
+  record.walkDone = m_walkDone;
+  record.listVersion = m_listVersion;
+  record.listTaken = m_listTaken;
+  record.missingVersion = m_missingVersion;
+  if (withPictureList) record.pictureUrls.assign(m_pictureUrls.begin(), m_pictureUrls.end());
+  record.missing.assign(m_missing.begin(), m_missing.end());
+  return record;
+}
+
+void Comic::Restore(const TaskRecord& record) {
+  m_siteKind = record.siteKind;
+  CopyWide(m_startUrl, kUrlCapacity, record.startUrl);
+  CopyWide(m_pageUrl, kUrlCapacity, record.pageUrl);
+  CopyWide(m_folder, kPathCapacity, record.folder);
+  m_pictureCount = record.pictureCount;
+  m_fileNumber = record.fileNumber;
+  // A task that was being downloaded when its program ended waits for the next Start.
+  m_state = record.state == STATE_DOWNLOADING ? STATE_PAUSED : record.state;
+  m_renameFiles = record.renameFiles;
+  m_walkDone = record.walkDone;
+  m_listVersion = record.listVersion;
+  m_listTaken = record.listTaken;
+  m_missingVersion = record.missingVersion;
+  m_pictureUrls.assign(record.pictureUrls.begin(), record.pictureUrls.end());
+  m_missing.assign(record.missing.begin(), record.missing.end());
+  m_missingCount = static_cast<int>(m_missing.size());
+  m_retriesLeft = 0;
+  m_visited.clear();
+}
+
+void Comic::AddMissing(MissingPicture picture) {
+  m_missing.push_back(std::move(picture));
+  MissingChanged();
+}
+
+void Comic::MissingChanged() {
+  m_missingCount = static_cast<int>(m_missing.size());
+  ++m_missingVersion;
+}
+
+int Comic::EndWalk() {
+  m_walkDone = true;
+  m_retriesLeft = 0;
+  m_visited.clear();
+  m_state = m_missing.empty() ? STATE_FINISHED : STATE_INCOMPLETE;
+  return 0;
+}
+
+int Comic::RetryMissingStep(StepContext& context) {
+  // A run that starts here tries every missing picture once, in the order they failed.
+  if (m_state != STATE_DOWNLOADING) {
+    m_retriesLeft = m_missing.size();
+    m_state = STATE_DOWNLOADING;
+  }
+  if (m_retriesLeft == 0 || m_missing.empty()) return EndWalk();
+  MissingPicture picture = std::move(m_missing.front());
+  m_missing.pop_front();
+  --m_retriesLeft;
+  const int result = StoreMissing(context, picture);
+  if (result == kPictureStop) {  // closing, or the site's limit: tried again later
+    m_missing.push_front(std::move(picture));
+    m_state = STATE_PAUSED;
+    return 0;
+  }
+  if (result != kPictureStored) m_missing.push_back(std::move(picture));
+  MissingChanged();
+  return 1;
+}
+
+}  // namespace pageloom

@@ -1,0 +1,181 @@
+// The task record: one download task, one row of the task table.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/fixed_text.h"
+#include "engine/step_context.h"
+
+namespace pageloom {
+
+enum TaskState : int {
+  STATE_PREPARING = 0,    // "准备中": never stepped (DMZJ: its picture list is still to be read)
+  STATE_WAITING = 1,      // "等待中": reserved, never set
+  STATE_DOWNLOADING = 2,  // "下载中"
+  STATE_PAUSED = 3,       // "暂停中"
+  STATE_FINISHED = 4,     // "已完成": every picture is on disk
+  STATE_INCOMPLETE = 5,   // "未完成": the run ended with missing pictures or an unread page
+};
+
+enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
+
+// A picture that could not be stored; the task's next run tries it again.
+struct MissingPicture {
+  std::u16string url;       // the picture's address, when it stays valid (DMZJ)
+  std::u16string page;      // the page that shows the picture, read again for it (EH)
+  std::u16string fileName;  // the name kept for it
+  bool operator==(const MissingPicture& other) const {
+    return url == other.url && page == other.page && fileName == other.fileName;
+  }
+};
+
+// Everything of a task that outlives a run, as plain values.
+struct TaskRecord {
+  int siteKind = SITE_NONE;
+  std::u16string startUrl;
+  std::u16string pageUrl;
+  std::u16string folder;
+  int pictureCount = 0;
+  int fileNumber = 0;
+  int state = STATE_PREPARING;
+  int renameFiles = 1;
+  bool walkDone = false;   // every page (or listed picture) has been gone through once
+  int listVersion = 0;     // changes whenever the picture list is read anew
+  int listTaken = 0;       // pictures of the list as read that have been taken from its front
+  int missingVersion = 0;  // changes whenever the missing pictures change
+  std::vector<std::u16string> pictureUrls;  // still to fetch, front first (when asked for)
+  std::vector<MissingPicture> missing;
+};
+
+class Comic {
+ public:
+  // The most pages one task walks: a gallery whose pages never end stops here.
+  static constexpr int kMaxPages = 20000;
+
+  Comic();
+  virtual ~Comic();
+  Comic(const Comic&) = delete;
+  Comic& operator=(const Comic&) = delete;
+
+  // One download step: fetches what it needs into the context's page buffer (the calling
+  // worker's) and handles at most one picture. Returns non-zero while the worker should
+  // call it again for this task, 0 when the worker should go on to the next task.
+  // Comic implements the EH gallery step; ComicDMZJ the DMZJ chapter step. Once the
+  // walk is done, the steps of a later run try the missing pictures again, one a step.
+  virtual int DownloadNext(StepContext& context);
+
+  void SetUrl(std::u16string_view url);  // m_startUrl and m_pageUrl
+  int SetFolder(std::u16string_view folder);
+  int SetRow(int row);
+  int GetRow() const;
+  int GetState() const;
+  const char16_t* GetStateText() const;
+  int GetFileNumber() const;
+  int GetPictureCount() const;
+  int SetPictureCount(int count);
+  int SetRenameFiles(int rename);
+  int SetSiteKind(int kind);
+  int GetSiteKind() const;
+
+  std::u16string_view GetStartUrl() const { return WideView(m_startUrl, kUrlCapacity); }
+  std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
+  std::u16string_view GetFolder() const { return WideView(m_folder, kPathCapacity); }
+
+  // Pictures that failed and wait for the next run. Any thread.
+  int MissingCount() const { return m_missingCount; }
+  const std::list<MissingPicture>& Missing() const { return m_missing; }
+
+  // "%d/%d" of m_fileNumber and m_pictureCount, cut to the row-text capacity.
+  std::u16string ProgressText() const;
+  // The status text as written into the table, cut to the row-text capacity; an
+  // unfinished task says how many pictures are missing ("未完成，缺3张").
+  std::u16string StatusText() const;
+
+  // The file name a picture gets: the text after the last '/' of its address, or, with
+  // renaming on (m_renameFiles exactly 1), the next sequence number as "%03d" followed
+  // by that name's extension. A number is consumed here, before the download. Either is
+  // made safe for the disk: control characters replaced, cut to 255 bytes, and a name
+  // that is empty, "." or ".." replaced by the picture's place in the task ("007").
+  std::u16string PictureFileName(std::u16string_view pictureUrl);
+  // The name the picture after the one just named will get from PictureFileName: asked
+  // in the step that named that one, it consumes nothing.
+  [[nodiscard]] std::u16string NextPictureFileName(std::u16string_view pictureUrl) const;
+
+  // State text of any code; codes outside 0..5 read "未知".
+  static const char16_t* StateText(int state);
+
+  // The task as plain values (the picture list only when asked for), and back. Restore
+  // is for a task that no worker holds.
+  TaskRecord Record(bool withPictureList) const;
+  virtual void Restore(const TaskRecord& record);
+  int ListVersion() const { return m_listVersion; }
+  int MissingVersion() const { return m_missingVersion; }
+
+ protected:
+  // The place of the picture being named in its task, counting from 1.
+  virtual int PicturePlace() const { return m_pictureCount + 1; }
+  // The file name of a picture with sequence `number` (renaming on) or at `place` (off).
+  std::u16string FileNameFor(std::u16string_view pictureUrl, int number, int place) const;
+  // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
+  int EndWalk();
+  // The step of a run after the walk: the next missing picture, tried once this run.
+  int RetryMissingStep(StepContext& context);
+  // Stores one missing picture under its kept name; a DownloadPicture result.
+  virtual int StoreMissing(StepContext& context, const MissingPicture& picture);
+  void AddMissing(MissingPicture picture);
+  void MissingChanged();
+  // EH: starts fetching `next`, the page the next step reads, while this step downloads
+  // `picture` of page `current` (when the context has a page ahead and the walk goes on).
+  void ReadNextPageAhead(StepContext& context, std::u16string_view current,
+                         const std::u16string& next, std::u16string_view picture) const;
+
+  char16_t m_startUrl[kUrlCapacity];
+  char16_t m_pageUrl[kUrlCapacity];
+  char16_t m_folder[kPathCapacity];
+  std::atomic<int> m_pictureCount{0};
+  std::atomic<int> m_fileNumber{0};
+  std::atomic<int> m_state{STATE_PREPARING};
+  std::list<std::u16string> m_pictureUrls;
+  std::atomic<int> m_row{0};
+  int m_renameFiles = 1;
+  int m_siteKind = SITE_NONE;
+  bool m_walkDone = false;
+  int m_listVersion = 0;
+  int m_listTaken = 0;
+  int m_missingVersion = 0;
+  std::list<MissingPicture> m_missing;
+  std::atomic<int> m_missingCount{0};
+  std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
+  std::set<std::u16string> m_visited;  // pages walked in this run (EH)
+};
+
+class ComicDMZJ : public Comic {
+ public:
+  ComicDMZJ() = default;
+  int DownloadNext(StepContext& context) override;
+  // Fetches the chapter page and builds m_pictureUrls from its packed script. Returns
+  // 1 when the list holds pictures now, 0 otherwise (the list is then empty).
+  int LoadPictureList(StepContext& context);
+
+  const std::list<std::u16string>& PictureUrls() const { return m_pictureUrls; }
+
+ protected:
+  int StoreMissing(StepContext& context, const MissingPicture& picture) override;
+  int PicturePlace() const override { return m_listTaken; }
+
+ private:
+  // Starts storing the next picture of the list under the name it will get, while this
+  // step stores `current` (when the context has a picture ahead and nothing needs asking).
+  void StoreNextPictureAhead(StepContext& context, std::u16string_view current) const;
+};
+
+// The extension of a file name as the desktop's path functions find it: from the last
+// '.' to the end, unless a space or a backslash follows that '.'; empty otherwise.
+std::u16string_view FileExtension(std::u16string_view name);
+
+}  // namespace pageloom

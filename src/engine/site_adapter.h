@@ -1,0 +1,70 @@
+// A site as the rest of the program sees it: which addresses are its own, the first page
+// or chapter an address stands for, and what one of its pages says (the task to create,
+// its title, the next address to follow). An adapter reads pages into plain values; it
+// registers nothing, shows nothing and writes into no caller's buffer. Making the folder,
+// asking the user and registering the task are its caller's.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/comic.h"
+#include "net/page_buffer.h"
+
+namespace pageloom {
+
+class Session;
+struct RetryPolicy;
+
+// What reading a site's pages needs: the session to fetch with (its switch cancels the
+// reading), a page buffer that belongs to the calling thread, and how a fetch that fails
+// for a passing reason is tried again.
+struct PageReader {
+  Session& session;
+  PageBuffer& page;
+  const RetryPolicy& retry;
+};
+
+// A task as its page describes it.
+struct TaskDraft {
+  std::u16string address;  // the address the task starts from
+  std::string title;       // UTF-8 page text; a '\\' nests folders (comic\chapter)
+  int pictureCount = 0;    // as the page announces it (0 when it announces none)
+};
+
+// What one page gave.
+struct PageReading {
+  std::optional<TaskDraft> task;       // none: the page makes no task
+  std::optional<std::u16string> next;  // the next address of a chain, when the page links one
+  std::u16string message;              // for the user, when not empty
+};
+
+class SiteAdapter {
+ public:
+  virtual ~SiteAdapter() = default;
+
+  [[nodiscard]] virtual SiteKind Kind() const = 0;
+  // Whether `address` belongs to this site.
+  [[nodiscard]] virtual bool Recognises(std::u16string_view address) const = 0;
+  // Whether a reading's next address is to be followed when the user asks for chains.
+  [[nodiscard]] virtual bool FollowsChains() const { return false; }
+
+  // The address of the first page (or chapter) that `address` stands for; `address`
+  // itself when it names one already. Nothing when the page it names lacks the link
+  // (the caller then goes on with the address as typed).
+  [[nodiscard]] virtual std::optional<std::u16string> FirstPage(std::u16string_view address,
+                                                                PageReader& reader) const = 0;
+  // Reads the page at `address`.
+  [[nodiscard]] virtual PageReading ReadPage(std::u16string_view address,
+                                             PageReader& reader) const = 0;
+  // A new, empty task of this site, to be filled from a draft (or from a saved queue).
+  [[nodiscard]] virtual std::shared_ptr<Comic> NewTask() const = 0;
+  // A short name of the gallery or chapter at `address`, to tell two tasks of one title
+  // apart: by default the number in the address's last part (without its extension),
+  // or a hash of the address when it holds none.
+  [[nodiscard]] virtual std::u16string TaskTag(std::u16string_view address) const;
+};
+
+}  // namespace pageloom

@@ -1,0 +1,231 @@
+// The main dialog as the logic's window: table and box access on the window thread, and
+// the requests that other threads hand to the window thread.
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QStringView>
+#include <QTableView>
+#include <QThread>
+#include <algorithm>
+#include <future>
+
+#include "app/task_controller.h"
+#include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
+#include "gui/tray_notifier.h"
+#include "gui/ui_texts.h"
+
+namespace pageloom {
+
+namespace {
+
+QString ToQString(std::u16string_view text) {
+  return QStringView(text.data(), static_cast<qsizetype>(text.size())).toString();
+}
+
+}  // namespace
+
+// A message or picker asked for from another thread. `answered` and the promise are
+// guarded by the dialog's request mutex; the promise is kept exactly once.
+struct CpageLoomDlg::Request {
+  bool picker = false;
+  std::u16string text;
+  bool answered = false;
+  std::promise<std::optional<std::u16string>> promise;
+};
+
+int CpageLoomDlg::RowCount() const { return m_model->rowCount(); }
+
+void CpageLoomDlg::AppendRow(const std::u16string& number) {
+  m_model->AppendRow(ToQString(number));
+}
+
+void CpageLoomDlg::SetItemText(int row, int column, const std::u16string& text) {
+  m_model->SetText(row, column, ToQString(text));
+}
+
+void CpageLoomDlg::DeleteRow(int row) { m_model->RemoveRow(row); }
+
+std::u16string CpageLoomDlg::GetItemText(int row, int column) const {
+  return m_model->Text(row, column).toStdU16String();
+}
+
+std::vector<int> CpageLoomDlg::SelectedRows() const {
+  std::vector<int> rows;
+  const QItemSelectionModel* selection = m_taskList->selectionModel();
+  if (selection == nullptr) return rows;
+  for (const QModelIndex& index : selection->selectedRows(0)) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+std::u16string CpageLoomDlg::AddressText() const { return m_urlEdit->text().toStdU16String(); }
+
+void CpageLoomDlg::SetAddressText(const std::u16string& text) {
+  m_urlEdit->setText(ToQString(text));
+}
+
+std::u16string CpageLoomDlg::SaveFolderText() const { return m_pathEdit->text().toStdU16String(); }
+
+void CpageLoomDlg::SetSaveFolderText(const std::u16string& text) {
+  m_pathEdit->setText(ToQString(text));
+}
+
+bool CpageLoomDlg::AutoRenameChecked() const { return m_autoRename->isChecked(); }
+
+bool CpageLoomDlg::FollowNextChecked() const { return m_followNext->isChecked(); }
+
+void CpageLoomDlg::Post(std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(m_requestMutex);
+  if (m_closing) return;
+  // The dialog is the context: work still queued when it goes away is discarded.
+  QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void CpageLoomDlg::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
+  std::lock_guard<std::mutex> lock(m_requestMutex);
+  if (m_closing) return;
+  // The row write supersedes the task's bytes in flight; bytes posted after it belong to
+  // a new batch, shown after it.
+  m_pendingBytes.erase(taskNo);
+  if (m_bytesBatchQueued) {
+    ++m_bytesBatch;
+    m_bytesBatchQueued = false;
+  }
+  // The dialog is the context: a write still queued when it goes away is discarded.
+  QMetaObject::invokeMethod(
+      this,
+      [this, taskNo, progressText = ToQString(progress), statusText = ToQString(status)] {
+        const int row = m_model->RowOfTask(taskNo);
+        const QString before = row < 0 ? QString() : m_model->Text(row, 3);
+        if (!m_model->SetTaskProgress(taskNo, progressText, statusText)) return;
+        FitColumns(row);
+        NoteStatusChange(taskNo, before, statusText);
+      },
+      Qt::QueuedConnection);
+}
+
+void CpageLoomDlg::ShowMessage(std::u16string_view text) {
+  if (!OnWindowThread()) {
+    Ask(false, text);
+    return;
+  }
+  ShowText(CoreMessage(text));
+}
+
+std::optional<std::u16string> CpageLoomDlg::PickFolder(std::u16string_view title) {
+  if (!OnWindowThread()) return Ask(true, title);
+  if (IsClosing()) return std::nullopt;
+  std::optional<std::u16string> answer;
+  const std::u16string shown = CoreMessage(title).toStdU16String();
+  RunGuarded([this, &shown, &answer] { answer = m_folderPicker(shown); });
+  return answer;
+}
+
+void CpageLoomDlg::SetMessageBoxHook(MessageBoxHook hook) { m_messageBox = std::move(hook); }
+
+void CpageLoomDlg::SetFolderPickerHook(FolderPickerHook hook) { m_folderPicker = std::move(hook); }
+
+void CpageLoomDlg::SetCookieFilePickerHook(FilePickerHook hook) { m_filePicker = std::move(hook); }
+
+int CpageLoomDlg::PendingRequests() const {
+  std::lock_guard<std::mutex> lock(m_requestMutex);
+  return static_cast<int>(m_pending.size());
+}
+
+bool CpageLoomDlg::IsClosing() const {
+  std::lock_guard<std::mutex> lock(m_requestMutex);
+  return m_closing;
+}
+
+bool CpageLoomDlg::OnWindowThread() const { return QThread::currentThread() == thread(); }
+
+std::optional<std::u16string> CpageLoomDlg::Ask(bool picker, std::u16string_view text) {
+  auto request = std::make_shared<Request>();
+  request->picker = picker;
+  request->text.assign(text.data(), text.size());
+  std::future<std::optional<std::u16string>> answer = request->promise.get_future();
+  {
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    if (m_closing) return std::nullopt;
+    m_pending.push_back(request);
+    // Posted under the lock: once closing has begun nothing more is posted, so the
+    // dialog is never posted to while it is being destroyed.
+    QMetaObject::invokeMethod(
+        this, [this, request] { ServeRequest(request); }, Qt::QueuedConnection);
+  }
+  return answer.get();
+}
+
+void CpageLoomDlg::ServeRequest(const std::shared_ptr<Request>& request) {
+  {
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    if (request->answered || m_closing) return;
+  }
+  ++m_commandDepth;
+  std::optional<std::u16string> answer;
+  const std::u16string shown = CoreMessage(request->text).toStdU16String();
+  if (request->picker) {
+    answer = m_folderPicker(shown);
+  } else {
+    m_messageBox(shown);
+  }
+  Answer(*request, std::move(answer));
+  --m_commandDepth;
+  RunDeferredClose();
+}
+
+void CpageLoomDlg::Answer(Request& request, std::optional<std::u16string> answer) {
+  std::lock_guard<std::mutex> lock(m_requestMutex);
+  if (request.answered) return;
+  request.answered = true;
+  request.promise.set_value(std::move(answer));
+  m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
+                                 [&request](const std::shared_ptr<Request>& pending) {
+                                   return pending.get() == &request;
+                                 }),
+                  m_pending.end());
+}
+
+void CpageLoomDlg::BeginClosing() {
+  std::vector<std::shared_ptr<Request>> pending;
+  {
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_closing = true;
+    pending = m_pending;
+  }
+  // Whoever waits for the window is answered first: a message counts as read, a picker
+  // as cancelled. Then the workers can be joined without waiting for the window.
+  for (const std::shared_ptr<Request>& request : pending) Answer(*request, std::nullopt);
+  if (m_tray != nullptr) m_tray->Hide();
+  if (m_controller) m_controller->Shutdown();
+}
+
+void CpageLoomDlg::RunMessageBox(QWidget* parent, std::u16string_view text) {
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("pageLoom"), ToQString(text),
+                  QMessageBox::Ok, parent);
+  // Messages may quote what pages and files hold: never take it for markup.
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+std::optional<std::u16string> CpageLoomDlg::RunFolderPicker(QWidget* parent,
+                                                            std::u16string_view title) {
+  const QString folder = QFileDialog::getExistingDirectory(parent, ToQString(title));
+  if (folder.isEmpty()) return std::nullopt;
+  return folder.toStdU16String();
+}
+
+std::optional<std::u16string> CpageLoomDlg::RunFilePicker(QWidget* parent,
+                                                          std::u16string_view title) {
+  const QString file = QFileDialog::getOpenFileName(parent, ToQString(title), QString(),
+                                                    tr("Cookies文件 (*.txt);;所有文件 (*)"));
+  if (file.isEmpty()) return std::nullopt;
+  return file.toStdU16String();
+}
+
+}  // namespace pageloom

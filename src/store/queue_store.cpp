@@ -1,0 +1,328 @@
+#include "store/queue_store.h"
+
+#include <climits>
+#include <ctime>
+#include <system_error>
+
+#include "base/debug_line.h"
+#include "base/fixed_text.h"
+
+namespace pageloom {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kNotAQueue = -1;   // a database, but not one of ours
+constexpr int kNewerQueue = -2;  // a queue of a newer program: left alone
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE tasks (
+  task_no INTEGER PRIMARY KEY,
+  site INTEGER NOT NULL,
+  start_url TEXT NOT NULL,
+  page_url TEXT NOT NULL,
+  folder TEXT NOT NULL,
+  shown_folder TEXT NOT NULL,
+  rename_files INTEGER NOT NULL,
+  state INTEGER NOT NULL,
+  file_number INTEGER NOT NULL,
+  picture_count INTEGER NOT NULL,
+  walk_done INTEGER NOT NULL,
+  list_version INTEGER NOT NULL,
+  list_taken INTEGER NOT NULL,
+  missing_version INTEGER NOT NULL
+);
+CREATE TABLE pictures (
+  task_no INTEGER NOT NULL REFERENCES tasks(task_no) ON DELETE CASCADE,
+  position INTEGER NOT NULL,
+  url TEXT NOT NULL,
+  PRIMARY KEY (task_no, position)
+) WITHOUT ROWID;
+CREATE TABLE missing (
+  task_no INTEGER NOT NULL REFERENCES tasks(task_no) ON DELETE CASCADE,
+  position INTEGER NOT NULL,
+  url TEXT NOT NULL,
+  page TEXT NOT NULL,
+  file_name TEXT NOT NULL,
+  PRIMARY KEY (task_no, position)
+) WITHOUT ROWID;
+CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
+INSERT INTO counters VALUES ('next_task_no', 0);
+PRAGMA user_version = 1;
+)sql";
+
+constexpr const char* kTaskColumns =
+    "site, start_url, page_url, folder, shown_folder, rename_files, state, file_number, "
+    "picture_count, walk_done, list_version, list_taken, missing_version";
+
+int Clamp(long long value, int low, int high) {
+  return static_cast<int>(value < low ? low : value > high ? high : value);
+}
+
+// Binds the task columns in the order of kTaskColumns, from `first` on.
+void BindTask(SqliteStatement& s, int first, const TaskRecord& r, std::u16string_view shown) {
+  s.Bind(first, r.siteKind)
+      .Bind(first + 1, ToUtf8(r.startUrl))
+      .Bind(first + 2, ToUtf8(r.pageUrl))
+      .Bind(first + 3, ToUtf8(r.folder))
+      .Bind(first + 4, ToUtf8(shown))
+      .Bind(first + 5, r.renameFiles)
+      .Bind(first + 6, r.state)
+      .Bind(first + 7, r.fileNumber)
+      .Bind(first + 8, r.pictureCount)
+      .Bind(first + 9, r.walkDone ? 1 : 0)
+      .Bind(first + 10, r.listVersion)
+      .Bind(first + 11, r.listTaken)
+      .Bind(first + 12, r.missingVersion);
+}
+
+// A name beside `file` for a damaged copy: "queue.sqlite.damaged-20261209-101500".
+fs::path SetAsideName(const fs::path& file) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  fs::path aside = file.string() + ".damaged-" + stamp;
+  std::error_code ec;
+  for (int n = 2; fs::exists(aside, ec); ++n)
+    aside = file.string() + ".damaged-" + stamp + "-" + std::to_string(n);
+  return aside;
+}
+
+// Moves the file (and its journal files) aside. False when the file itself stays.
+bool MoveAside(const fs::path& file, const fs::path& aside) {
+  std::error_code ec;
+  fs::rename(file, aside, ec);
+  if (ec) return false;
+  for (const char* suffix : {"-wal", "-shm"}) {
+    std::error_code ignored;
+    const fs::path journal = file.string() + suffix;
+    if (fs::exists(journal, ignored)) fs::rename(journal, aside.string() + suffix, ignored);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, int& error) {
+  auto db = std::make_unique<SqliteDatabase>(file);
+  const auto fail = [&](int code) -> std::unique_ptr<SqliteDatabase> {
+    error = code;
+    return nullptr;
+  };
+  if (!db->Ok()) return fail(db->ErrorCode());
+  (void)db->Execute("PRAGMA busy_timeout = 2000");
+  // The first read of the file: a file that is no database says so here. Nothing is
+  // written before the file is known to be a queue this program understands.
+  long long schema = 0;
+  {
+    SqliteStatement version = db->Prepare("PRAGMA user_version");
+    if (!version || version.Step() != SQLITE_ROW) return fail(db->ErrorCode());
+    schema = version.Integer(0);
+  }  // no statement may be open while the journal mode changes
+  if (schema > kSchemaVersion) return fail(kNewerQueue);
+  if (!db->Execute("PRAGMA journal_mode = WAL")) return fail(db->ErrorCode());
+  if (!db->Execute("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON"))
+    return fail(db->ErrorCode());
+  if (schema == 0) {
+    long long tables = 0;
+    {
+      SqliteStatement count = db->Prepare("SELECT count(*) FROM sqlite_master");
+      if (count.Step() != SQLITE_ROW) return fail(db->ErrorCode());
+      tables = count.Integer(0);
+    }
+    if (tables != 0) return fail(kNotAQueue);
+    if (!db->Execute(std::string("BEGIN;") + kSchema + "COMMIT;")) return fail(db->ErrorCode());
+  }
+  SqliteStatement check = db->Prepare("PRAGMA quick_check");
+  const int code = check.Step();
+  if (code != SQLITE_ROW) return fail(db->ErrorCode());
+  if (check.Text(0) != "ok") return fail(SQLITE_CORRUPT);
+  return db;
+}
+
+QueueStore::OpenResult QueueStore::Open(const fs::path& file) {
+  OpenResult result;
+  int error = SQLITE_OK;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::unique_ptr<SqliteDatabase> db = OpenChecked(file, error);
+    if (db) {
+      std::unique_ptr<QueueStore> store(new QueueStore(std::move(db)));
+      if (store->ReadAll(result.tasks, result.nextTaskNo, error)) {
+        result.store = std::move(store);
+        if (result.how != Opening::kSetAside) result.how = Opening::kOpened;
+        return result;
+      }
+      result.tasks.clear();
+    }
+    DebugLine("queue " + file.string() + ": " + std::to_string(error));
+    if (attempt > 0 || !(IsDamage(error) || error == kNotAQueue)) break;
+    // Damaged: kept aside for whoever wants to look at it, and a new queue begun.
+    const fs::path aside = SetAsideName(file);
+    if (!MoveAside(file, aside)) break;
+    result.how = Opening::kSetAside;
+    result.setAside = aside;
+  }
+  result.how = Opening::kUnavailable;
+  return result;
+}
+
+bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& error) {
+  SqliteStatement rows = m_db->Prepare(std::string("SELECT task_no, ") + kTaskColumns +
+                                       " FROM tasks ORDER BY task_no");
+  SqliteStatement pictures = m_db->Prepare(
+      "SELECT url FROM pictures WHERE task_no = ?1 AND position >= ?2 ORDER BY position");
+  SqliteStatement missing = m_db->Prepare(
+      "SELECT url, page, file_name FROM missing WHERE task_no = ?1 ORDER BY position");
+  SqliteStatement counter = m_db->Prepare("SELECT value FROM counters WHERE name = 'next_task_no'");
+  if (!rows || !pictures || !missing || !counter) {
+    error = m_db->ErrorCode();
+    return false;
+  }
+  int code;
+  while ((code = rows.Step()) == SQLITE_ROW) {
+    StoredTask task;
+    task.taskNo = Clamp(rows.Integer(0), 0, INT_MAX - 1);
+    TaskRecord& r = task.record;
+    r.siteKind = Clamp(rows.Integer(1), SITE_NONE, SITE_DMZJ);
+    r.startUrl = FromUtf8(rows.Text(2));
+    r.pageUrl = FromUtf8(rows.Text(3));
+    r.folder = FromUtf8(rows.Text(4));
+    task.shownFolder = FromUtf8(rows.Text(5));
+    r.renameFiles = Clamp(rows.Integer(6), INT_MIN, INT_MAX);
+    r.state = Clamp(rows.Integer(7), STATE_PREPARING, STATE_INCOMPLETE);
+    r.fileNumber = Clamp(rows.Integer(8), 0, INT_MAX);
+    r.pictureCount = Clamp(rows.Integer(9), INT_MIN, INT_MAX);
+    r.walkDone = rows.Integer(10) != 0;
+    r.listVersion = Clamp(rows.Integer(11), 0, INT_MAX);
+    r.listTaken = Clamp(rows.Integer(12), 0, INT_MAX);
+    r.missingVersion = Clamp(rows.Integer(13), 0, INT_MAX);
+
+    pictures.Reset();
+    pictures.Bind(1, task.taskNo).Bind(2, r.listTaken);
+    while ((code = pictures.Step()) == SQLITE_ROW)
+      r.pictureUrls.push_back(FromUtf8(pictures.Text(0)));
+    if (code != SQLITE_DONE) break;
+    missing.Reset();
+    missing.Bind(1, task.taskNo);
+    while ((code = missing.Step()) == SQLITE_ROW)
+      r.missing.push_back(
+          {FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2))});
+    if (code != SQLITE_DONE) break;
+    code = SQLITE_DONE;
+    m_written[task.taskNo] = Written{r.listVersion, r.missingVersion};
+    tasks.push_back(std::move(task));
+  }
+  if (code != SQLITE_DONE) {
+    error = m_db->ErrorCode();
+    return false;
+  }
+  nextTaskNo = counter.Step() == SQLITE_ROW ? Clamp(counter.Integer(0), 0, INT_MAX - 1) : 0;
+  if (!tasks.empty() && nextTaskNo <= tasks.back().taskNo) nextTaskNo = tasks.back().taskNo + 1;
+  return true;
+}
+
+bool QueueStore::WriteTask(int taskNo, const TaskRecord& record, bool withList, bool withMissing) {
+  if (withList) {
+    SqliteStatement clear = m_db->Prepare("DELETE FROM pictures WHERE task_no = ?1");
+    if (!clear.Bind(1, taskNo).Run()) return false;
+    SqliteStatement add = m_db->Prepare("INSERT INTO pictures VALUES (?1, ?2, ?3)");
+    long long position = record.listTaken;
+    for (const std::u16string& url : record.pictureUrls) {
+      add.Reset();
+      if (!add.Bind(1, taskNo).Bind(2, position++).Bind(3, ToUtf8(url)).Run()) return false;
+    }
+  }
+  if (withMissing) {
+    SqliteStatement clear = m_db->Prepare("DELETE FROM missing WHERE task_no = ?1");
+    if (!clear.Bind(1, taskNo).Run()) return false;
+    SqliteStatement add = m_db->Prepare("INSERT INTO missing VALUES (?1, ?2, ?3, ?4, ?5)");
+    long long position = 0;
+    for (const MissingPicture& picture : record.missing) {
+      add.Reset();
+      add.Bind(1, taskNo).Bind(2, position++).Bind(3, ToUtf8(picture.url));
+      add.Bind(4, ToUtf8(picture.page)).Bind(5, ToUtf8(picture.fileName));
+      if (!add.Run()) return false;
+    }
+  }
+  return true;
+}
+
+bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shownFolder,
+                        int nextTaskNo) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const TaskRecord record = task.Record(true);
+  const bool own = !m_inBatch;
+  if (own && !m_db->Execute("BEGIN IMMEDIATE")) return false;
+  SqliteStatement insert =
+      m_db->Prepare(std::string("INSERT INTO tasks (task_no, ") + kTaskColumns +
+                    ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                    "?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+  insert.Bind(1, taskNo);
+  BindTask(insert, 2, record, shownFolder);
+  SqliteStatement counter =
+      m_db->Prepare("UPDATE counters SET value = ?1 WHERE name = 'next_task_no'");
+  const bool ok = insert.Run() && WriteTask(taskNo, record, true, true) &&
+                  counter.Bind(1, nextTaskNo).Run() && (!own || m_db->Execute("COMMIT"));
+  if (!ok) {
+    if (own) (void)m_db->Execute("ROLLBACK");
+    DebugLine("queue: task " + std::to_string(taskNo) + " not saved: " + m_db->ErrorText());
+    return false;
+  }
+  m_written[taskNo] = Written{record.listVersion, record.missingVersion};
+  return true;
+}
+
+bool QueueStore::SaveStep(int taskNo, const Comic& task) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto written = m_written.find(taskNo);
+  if (written == m_written.end()) return false;  // removed, or never saved
+  const bool withList = written->second.listVersion != task.ListVersion();
+  const bool withMissing = written->second.missingVersion != task.MissingVersion();
+  const TaskRecord record = task.Record(withList);
+  // Inside a batch (a Delete of many rows) the step joins the batch's transaction.
+  const bool own = !m_inBatch;
+  if (own && !m_db->Execute("BEGIN IMMEDIATE")) return false;
+  SqliteStatement update = m_db->Prepare(
+      "UPDATE tasks SET page_url = ?2, folder = ?3, state = ?4, file_number = ?5, "
+      "picture_count = ?6, walk_done = ?7, list_version = ?8, list_taken = ?9, "
+      "missing_version = ?10 WHERE task_no = ?1");
+  update.Bind(1, taskNo).Bind(2, ToUtf8(record.pageUrl)).Bind(3, ToUtf8(record.folder));
+  update.Bind(4, record.state).Bind(5, record.fileNumber).Bind(6, record.pictureCount);
+  update.Bind(7, record.walkDone ? 1 : 0).Bind(8, record.listVersion).Bind(9, record.listTaken);
+  update.Bind(10, record.missingVersion);
+  bool ok = update.Run() && m_db->Changes() == 1;
+  ok = ok && WriteTask(taskNo, record, withList, withMissing) && (!own || m_db->Execute("COMMIT"));
+  if (ok) {
+    written->second = Written{record.listVersion, record.missingVersion};
+  } else {
+    if (own) (void)m_db->Execute("ROLLBACK");
+    DebugLine("queue: step of task " + std::to_string(taskNo) + " not saved: " + m_db->ErrorText());
+  }
+  return ok;
+}
+
+bool QueueStore::Remove(int taskNo) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_written.erase(taskNo);
+  SqliteStatement remove = m_db->Prepare("DELETE FROM tasks WHERE task_no = ?1");
+  return remove.Bind(1, taskNo).Run();
+}
+
+QueueStore::Batch::Batch(QueueStore* store) : m_store(store) {
+  if (m_store == nullptr) return;
+  std::lock_guard<std::mutex> lock(m_store->m_mutex);
+  m_store->m_inBatch = m_store->m_db->Execute("BEGIN IMMEDIATE");
+}
+
+QueueStore::Batch::~Batch() {
+  if (m_store == nullptr) return;
+  std::lock_guard<std::mutex> lock(m_store->m_mutex);
+  if (m_store->m_inBatch && !m_store->m_db->Execute("COMMIT"))
+    (void)m_store->m_db->Execute("ROLLBACK");
+  m_store->m_inBatch = false;
+}
+
+}  // namespace pageloom

@@ -1,0 +1,87 @@
+// The lasting queue: every task of a window in an SQLite file (WAL journal), each step's
+// result committed before its row shows it, so that a crash or a power cut loses at most
+// the picture in flight. The schema carries a version number (PRAGMA user_version).
+//
+// Thread-safe: the window thread registers and removes tasks while the workers save
+// their steps.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/comic.h"
+#include "store/sqlite_db.h"
+
+namespace pageloom {
+
+class QueueStore {
+ public:
+  static constexpr int kSchemaVersion = 1;
+
+  struct StoredTask {
+    int taskNo = 0;
+    TaskRecord record;
+    std::u16string shownFolder;  // what the row's folder column shows
+  };
+
+  enum class Opening {
+    kOpened,      // the file was read (or made new)
+    kSetAside,    // the file was damaged: it was renamed aside and a new one made
+    kUnavailable  // no queue could be opened: nothing will last
+  };
+  struct OpenResult {
+    std::unique_ptr<QueueStore> store;  // null when kUnavailable
+    Opening how = Opening::kUnavailable;
+    std::filesystem::path setAside;  // where a damaged file went
+    std::vector<StoredTask> tasks;   // the queue as it was, in task-number order
+    int nextTaskNo = 0;
+  };
+
+  // Opens `file` (making it, with its schema, when missing) and reads the queue.
+  [[nodiscard]] static OpenResult Open(const std::filesystem::path& file);
+
+  // Registers a new task and the number the next one gets.
+  bool Insert(int taskNo, const Comic& task, std::u16string_view shownFolder, int nextTaskNo);
+  // Saves where a task stands after a step; its picture list and missing pictures only
+  // when they changed. Nothing happens for a task that has been removed.
+  bool SaveStep(int taskNo, const Comic& task);
+  bool Remove(int taskNo);
+
+  // Removals made while a Batch lives are committed together when it goes (one flush for
+  // a Delete of many rows instead of one each).
+  class Batch {
+   public:
+    explicit Batch(QueueStore* store);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    QueueStore* m_store;
+  };
+
+ private:
+  explicit QueueStore(std::unique_ptr<SqliteDatabase> db) : m_db(std::move(db)) {}
+  // Opens and checks the file; false (with the database's error code) when it is damaged.
+  static std::unique_ptr<SqliteDatabase> OpenChecked(const std::filesystem::path& file, int& error);
+  [[nodiscard]] bool ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& error);
+  [[nodiscard]] bool WriteTask(int taskNo, const TaskRecord& record, bool withList,
+                               bool withMissing);
+
+  struct Written {
+    int listVersion = -1;
+    int missingVersion = -1;
+  };
+
+  mutable std::mutex m_mutex;
+  std::unique_ptr<SqliteDatabase> m_db;
+  std::map<int, Written> m_written;  // what of each task's lists the file holds
+  bool m_inBatch = false;
+};
+
+}  // namespace pageloom

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "base/fixed_text.h"
+#include "base/version.h"
 #include "cli/terminal_window.h"
 #include "store/instance_lock.h"
 #include "support/dmzj_site.h"
@@ -173,7 +174,7 @@ TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(last->Out().find("--no-rename"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);
-  EXPECT_EQ(last->Out(), "pageloom-cli 1.0.0.1\n");
+  EXPECT_EQ(last->Out(), std::string("pageloom-cli ") + kVersion + "\n");
 }
 
 TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {

@@ -12,8 +12,8 @@
         <translation>OK</translation>
     </message>
     <message>
-        <source>pageLoom，version 1.1.1.1 Beta</source>
-        <translation>pageLoom, version 1.1.1.1 Beta</translation>
+        <source>pageLoom，version %1</source>
+        <translation>pageLoom, version %1</translation>
     </message>
 </context>
 <context>

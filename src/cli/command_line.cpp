@@ -2,9 +2,7 @@
 
 #include <string_view>
 
-#ifndef PAGELOOM_VERSION
-#error "PAGELOOM_VERSION must name the project's version"
-#endif
+#include "base/version.h"
 
 namespace pageloom::cli {
 
@@ -119,6 +117,6 @@ std::string UsageText() {
          "failed; 2 bad usage; 130 stopped by Ctrl-C; 143 stopped by SIGTERM.\n";
 }
 
-std::string VersionText() { return std::string("pageloom-cli ") + PAGELOOM_VERSION; }
+std::string VersionText() { return std::string("pageloom-cli ") + kVersion; }
 
 }  // namespace pageloom::cli

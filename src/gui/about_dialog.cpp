@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "base/version.h"
 #include "gui/dialog_units.h"
 
 namespace pageloom {
@@ -29,7 +30,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   m_icon->setPixmap(icon.pixmap(kIconPixels, kIconPixels));
   m_icon->setGeometry(units.X(14), units.Y(14), kIconPixels, kIconPixels);
 
-  m_text = new QLabel(tr(kVersionText), this);
+  m_text = new QLabel(tr(kVersionText).arg(QLatin1String(kVersion)), this);
   m_text->setObjectName(QStringLiteral("aboutText"));
   m_text->setTextFormat(Qt::PlainText);
   QRect textRect = units.Rect(42, 14, 114, 8);

@@ -14,8 +14,9 @@ class CAboutDlg : public QDialog {
 
  public:
   // As written; shown in the language in effect.
+  // %1: the program's version.
   static constexpr const char* kVersionText =
-      QT_TRANSLATE_NOOP("pageloom::CAboutDlg", "pageLoom，version 1.1.1.1 Beta");
+      QT_TRANSLATE_NOOP("pageloom::CAboutDlg", "pageLoom，version %1");
 
   explicit CAboutDlg(QWidget* parent = nullptr);
 

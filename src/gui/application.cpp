@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/task_controller.h"
+#include "base/version.h"
 #include "gui/dialog_units.h"
 #include "gui/language.h"
 #include "gui/main_dialog.h"
@@ -23,7 +24,7 @@ CpageLoomApp::~CpageLoomApp() = default;
 
 void CpageLoomApp::Prepare(QApplication& app) {
   QApplication::setApplicationName(QStringLiteral("pageLoom"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
+  QApplication::setApplicationVersion(QLatin1String(kVersion));
   QGuiApplication::setDesktopFileName(QStringLiteral("pageloom"));
   QApplication::setWindowIcon(AppIcon());
   // Message boxes and pickers share the dialogs' font, so the Chinese texts render.

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/version.h"
 #include "gui/about_dialog.h"
 #include "gui/application.h"
 #include "gui/dialog_units.h"
@@ -306,7 +307,7 @@ TEST_F(DialogTest, BackgroundMenuEndsWithTheAboutItemThatOpensTheAboutBox) {
   EXPECT_EQ(menuTexts.back(), QStringLiteral("关于 pageLoom(&A)..."));
   EXPECT_TRUE(separatorBeforeAbout);
   EXPECT_EQ(aboutTitle, QStringLiteral("关于 pageLoom"));
-  EXPECT_EQ(aboutText, QStringLiteral("pageLoom，version 1.1.1.1 Beta"));
+  EXPECT_EQ(aboutText, QStringLiteral("pageLoom，version ") + QLatin1String(kVersion));
   EXPECT_EQ(aboutButton, QStringLiteral("确定"));
   EXPECT_TRUE(aboutModal);
   EXPECT_TRUE(dialog->isVisible());
@@ -315,7 +316,8 @@ TEST_F(DialogTest, BackgroundMenuEndsWithTheAboutItemThatOpensTheAboutBox) {
 TEST(AboutDialogTest, ShowsIconVersionAndClosesWithOk) {
   CAboutDlg about;
   EXPECT_EQ(about.windowTitle(), QStringLiteral("关于 pageLoom"));
-  EXPECT_EQ(about.TextLabel()->text(), QStringLiteral("pageLoom，version 1.1.1.1 Beta"));
+  EXPECT_EQ(about.TextLabel()->text(),
+            QStringLiteral("pageLoom，version ") + QLatin1String(kVersion));
   EXPECT_EQ(about.TextLabel()->textFormat(), Qt::PlainText);
   EXPECT_GE(about.TextLabel()->width(), about.TextLabel()->sizeHint().width());
   EXPECT_LE(about.TextLabel()->geometry().right(), about.width());

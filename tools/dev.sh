@@ -2,7 +2,7 @@
 # One entry point for building, running and testing pageLoom.
 #   tools/dev.sh run         install what is missing, build a release, start pageLoom
 #   tools/dev.sh test        install what is missing, build and run every test:
-#                            the layer check of src/,
+#                            the layer check of src/, the format check (clang-format),
 #                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly
 #   tools/dev.sh bench       build a release and run the benchmarks
@@ -34,8 +34,9 @@ case "${1:-}" in
     tools/install-deps.sh test
     export QT_QPA_PLATFORM=offscreen
     status=0
-    # 0. the layers of src/ include one way only
+    # 0. the layers of src/ include one way only, and every C++ file is formatted
     tools/check-layers.sh || status=1
+    tools/check-format.sh || status=1
     # 1. page parsers fed random bytes (clang + libFuzzer + ASan), a short run each
     configure build/fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
       -DPAGELOOM_FUZZ=ON -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_BUILD_TESTS=OFF

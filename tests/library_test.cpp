@@ -125,6 +125,16 @@ TEST(CbzPacker, StoredFlatInPageOrderAndByteEqual) {
   EXPECT_EQ(PythonListing(archive),
             listing + "ComicInfo.xml 0 " + std::to_string(comicInfo.size()) + "\n");
   EXPECT_EQ(ArchiveSource(archive), "http://h/s/1-1");
+
+  // A folder whose name takes all 255 bytes a name may have still gets its archive.
+  std::string longName;
+  for (int i = 0; i < 85; ++i) longName += "长";
+  const fs::path longFolder = dir.Path() / longName;
+  MakeFolder(longFolder, 2, 10, "http://h/long");
+  const PackResult packedLong = PackFolder(longFolder, "http://h/long", nullptr);
+  ASSERT_EQ(packedLong.status, PackStatus::kPacked) << packedLong.reason;
+  EXPECT_EQ(packedLong.archive.filename().string().size(), 249u + 4u);
+  EXPECT_EQ(ReadArchive(packedLong.archive).size(), 2u);
 }
 
 TEST(CbzPacker, AnArchiveThereIsNeverOverwritten) {

@@ -50,7 +50,7 @@ PackResult Result(PackStatus status, const fs::path& archive, std::string reason
 // Removes part files of this archive whose writers are gone: ".<name>.<pid>-<n>.part"
 // and the library's own temporary files behind them.
 void RemoveStaleParts(const fs::path& archive) {
-  const std::string prefix = "." + archive.filename().string() + ".";
+  const std::string prefix = PartPrefix(archive);
   std::error_code ec;
   for (fs::directory_iterator it(archive.parent_path(), ec), end; !ec && it != end;
        it.increment(ec)) {
@@ -197,7 +197,8 @@ void RemovePacked(const fs::path& folder, const std::vector<PictureFile>& pictur
 fs::path ArchivePathFor(const fs::path& folder) {
   fs::path path = folder;
   if (!path.has_filename()) path = path.parent_path();
-  return path.parent_path() / (path.filename().string() + ".cbz");
+  // A name of 255 bytes still gets its extension: the name gives way.
+  return path.parent_path() / (CutUtf8(path.filename().string(), 251) + ".cbz");
 }
 
 std::optional<std::string> ArchiveSource(const fs::path& archive) {

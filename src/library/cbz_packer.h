@@ -27,7 +27,8 @@ struct PackResult {
   std::string reason;  // for the user, when not packed
 };
 
-// The archive of a task folder: the folder's path with ".cbz" added ("<save>/Title.cbz").
+// The archive of a task folder: the folder's path with ".cbz" added ("<save>/Title.cbz"),
+// its name cut at a character when it would be longer than a file name may be.
 [[nodiscard]] std::filesystem::path ArchivePathFor(const std::filesystem::path& folder);
 
 // The source an archive of this program names; nothing for another archive or none.

@@ -96,10 +96,21 @@ std::optional<std::string> FolderSource(const fs::path& folder) {
   return text;
 }
 
+std::string CutUtf8(const std::string& name, std::size_t bytes) {
+  if (name.size() <= bytes) return name;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
+std::string PartPrefix(const fs::path& target) {
+  return "." + CutUtf8(target.filename().string(), 200) + ".";
+}
+
 fs::path PartNameFor(const fs::path& target) {
   static std::atomic<unsigned> counter{0};
-  const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) +
-                           "-" + std::to_string(++counter) + ".part";
+  const std::string name =
+      PartPrefix(target) + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
   return target.parent_path() / name;
 }
 

@@ -44,7 +44,12 @@ struct PictureFile {
 void SyncFolder(const std::filesystem::path& folder);
 
 // A name for a hidden part file beside `target`: ".<name>.<pid>-<n>.part", n unique in
-// this process.
+// this process; <name> is PartPrefix's.
 [[nodiscard]] std::filesystem::path PartNameFor(const std::filesystem::path& target);
+// ".<name>." of the part files of `target`: its name cut (at a character) so that a part
+// name, and a temporary name made from it, still fit a file name's 255 bytes.
+[[nodiscard]] std::string PartPrefix(const std::filesystem::path& target);
+// The longest start of `name` of at most `bytes` bytes that ends at a character.
+[[nodiscard]] std::string CutUtf8(const std::string& name, std::size_t bytes);
 
 }  // namespace pageloom

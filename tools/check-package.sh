@@ -11,9 +11,14 @@ check=$(realpath "$2")
 failed=0
 fail() { echo "package check: FAIL: $*" >&2; failed=1; }
 work=$(mktemp -d)
-installed=0
+installed=0  # 1 once this script has tried to install the package
+package_state() { dpkg-query -W -f='${Status}' pageloom 2>/dev/null; }
 cleanup() {
-  if [ $installed -eq 1 ]; then dpkg -r pageloom >/dev/null 2>&1 || echo "could not remove pageloom" >&2; fi
+  # Never left installed, nor half installed by a failed dpkg -i.
+  case $installed:$(package_state) in
+    0:* | 1: | 1:*not-installed) ;;
+    *) dpkg --purge pageloom >/dev/null 2>&1 || echo "could not remove pageloom" >&2 ;;
+  esac
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,25 +57,25 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "package check: not root, so installing, using and removing the package is SKIPPED"
   exit $failed
 fi
-if dpkg-query -W -f='${Status}' pageloom 2>/dev/null | grep -q 'ok installed'; then
-  fail "pageloom is installed on this system already; remove it (dpkg -r pageloom) to check the package"
-  exit 1
-fi
+case $(package_state) in
+  "" | *not-installed) ;;
+  *) fail "pageloom is on this system already; remove it (dpkg -r pageloom) to check the package"
+     exit 1 ;;
+esac
 echo "== installed"
 exec 9>/tmp/pageloom-package-check.lock
 flock -w 600 9 || { fail "another package check holds the lock"; exit 1; }
 # Systems that leave out manual pages and documents still get these (dpkg's path filters).
 include=(--path-include='/usr/share/man/man1/pageloom*' --path-include='/usr/share/man/man1/pageLoom*'
          --path-include='/usr/share/doc/pageloom/*')
+installed=1
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
-  installed=1
   dpkg "${include[@]}" -i "$deb" >"$work/dpkg" 2>&1 && break
-  installed=0
-  grep -q 'lock' "$work/dpkg" || break  # wait only for another dpkg to finish
+  # wait only for another dpkg to finish
+  grep -q 'lock' "$work/dpkg" && [ $attempt -lt 10 ] || { cat "$work/dpkg"; fail "dpkg -i"; exit 1; }
   sleep 10
 done
 cat "$work/dpkg"
-[ $installed -eq 1 ] || { fail "dpkg -i"; exit 1; }
 dpkg -L pageloom | sort >"$work/listed"
 missing=$(dpkg-deb -c "$deb" | awk '{sub(/^\./, "", $6); print $6}' | grep -v '/$' | while read -r f; do
   [ -e "$f" ] || echo "$f"; done)
@@ -89,8 +94,7 @@ tests/completion_test.sh /usr/bin/pageloom-cli /usr/share/bash-completion/comple
 
 echo "== removed"
 dpkg -r pageloom || fail "dpkg -r"
-installed=0
-status=$(dpkg-query -W -f='${Status}' pageloom 2>/dev/null)
+status=$(package_state)
 case $status in "" | *not-installed) ;; *) fail "after dpkg -r, pageloom is '$status'" ;; esac
 # Its files and its own folders are gone; the shared folders (/usr/bin, ...) stay.
 while read -r path; do

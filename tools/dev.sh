@@ -116,5 +116,5 @@ case "${1:-}" in
     echo "saved $out"
     ;;
   *)
-    sed -n '2,15p' "$0"; exit 2 ;;
+    sed -n '2,13p' "$0"; exit 2 ;;
 esac

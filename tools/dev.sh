@@ -36,9 +36,9 @@ build_package() {
   configure build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DPAGELOOM_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
     -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
-  cmake --build build/package -j "$jobs" >&2
+  cmake --build build/package -j "$jobs" >&2 || return 1
   rm -f build/package/pageloom_*.deb
-  (cd build/package && cpack >&2)
+  (cd build/package && cpack >&2) || return 1
   ls "$root"/build/package/pageloom_*.deb
 }
 

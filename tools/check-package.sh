@@ -88,7 +88,12 @@ out=$(/usr/bin/pageloom-cli --version)
 echo "$out"
 "$check" /usr/bin/pageloom-cli || fail "the installed pageloom-cli did not download"
 [ "$(man -w pageloom-cli)" = /usr/share/man/man1/pageloom-cli.1.gz ] || fail "man does not find pageloom-cli"
-MANPAGER=cat MANWIDTH=80 man pageloom-cli 2>&1 | grep -q -- '--save' || fail "man pageloom-cli shows no options"
+page=$(MANPAGER=cat MANWIDTH=80 man pageloom-cli 2>&1)
+grep -q -- '--save' <<<"$page" || fail "man pageloom-cli shows no options"
+# The window starts (offscreen, with a home of its own) and runs until it is stopped.
+mkdir "$work/home"
+HOME=$work/home XDG_DATA_HOME=$work/home QT_QPA_PLATFORM=offscreen timeout 3 /usr/bin/pageLoom
+[ $? -eq 124 ] || fail "the installed pageLoom did not keep running"
 tests/completion_test.sh /usr/bin/pageloom-cli /usr/share/bash-completion/completions/pageloom-cli ||
   fail "the installed completion"
 

@@ -221,7 +221,16 @@ TEST_F(CliTest, CbzMetadataAndPackingFoldersMadeBefore) {
   details.tags = {{"artist", {"pen"}}, {"female", {"glasses"}}};
   big.details = EhSite::DetailsMarkup(details);
   eh.AddGallery("big", big);
-  ASSERT_EQ(Run({"--save", save.Str(), "--cbz", GalleryUrl("big")}), 0) << last->Err();
+  dmzj.AddChapter("/c/9.shtml", Chapter(9, "", 2));
+  ASSERT_EQ(
+      Run({"--save", save.Str(), "--cbz", GalleryUrl("big"), ToUtf8(dmzj.Address("/c/9.shtml"))}),
+      0)
+      << last->Err();
+  const std::string chapter = save.Str("中文漫画/第9话.cbz");
+  EXPECT_FALSE(fs::exists(save.Path() / fs::u8path("中文漫画/第9话")));
+  const std::string chapterXml = Shell("unzip -p '" + chapter + "' ComicInfo.xml").first;
+  EXPECT_NE(chapterXml.find("<Series>中文漫画</Series>"), std::string::npos) << chapterXml;
+  EXPECT_NE(chapterXml.find("<Number>9</Number>"), std::string::npos);
   const std::string archive = (save.Path() / "Big.cbz").string();
   EXPECT_FALSE(fs::exists(save.Path() / "Big"));
   EXPECT_TRUE(Shell("unzip -tqq '" + archive + "'").second);

@@ -38,7 +38,7 @@ struct EhGalleryPlan {
   std::string title;                    // the picture pages' title, e.g. "Abc Page 1"
   bool mirror = false;                  // pages below /eh/lofi/
   std::vector<EhPicturePlan> pictures;  // one picture page each
-  std::string details = {};  // markup the main gallery page shows above its thumbnails
+  std::string details = {};             // markup the main gallery page shows above its thumbnails
 };
 
 class EhSite {

@@ -4,7 +4,8 @@
 #   tools/dev.sh test        install what is missing, build and run every test:
 #                            the layer check of src/, the format check (clang-format),
 #                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-#                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly
+#                            the threaded ones and the window's again under ThreadSanitizer,
+#                            the page fuzzers briefly
 #   tools/dev.sh bench       build a release and run the benchmarks
 #   tools/dev.sh screenshot [zh|en] [WIDTHxHEIGHT] [file.png]
 #                            start pageLoom under Xvfb in that language (default zh), restored
@@ -42,9 +43,9 @@ case "${1:-}" in
       -DPAGELOOM_FUZZ=ON -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_BUILD_TESTS=OFF
     cmake --build build/fuzz -j "$jobs"
     ctest --test-dir build/fuzz --output-on-failure || status=1
-    # 2. threaded tests under ThreadSanitizer
+    # 2. the tests that start threads, the window's among them, under ThreadSanitizer
     configure build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_SANITIZE=thread \
-      -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_TSAN_SUBSET=ON
+      -DPAGELOOM_TSAN_SUBSET=ON
     cmake --build build/tsan -j "$jobs"
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
       ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1

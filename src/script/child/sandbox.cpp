@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <vector>
 
-#include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -119,53 +118,26 @@ class FilterBuilder {
 // need besides. No call opens, creates, changes or removes a file, makes a socket, runs
 // or traces a program, or reaches another process.
 void AllowEvaluationCalls(FilterBuilder& filter) {
-  for (long number : {
-           // standard input, output and error
-           long{__NR_read},
-           long{__NR_write},
-           long{__NR_readv},
-           long{__NR_writev},
-           long{__NR_close},
-           long{__NR_fstat},
-           long{__NR_newfstatat},
-           long{__NR_statx},
-           long{__NR_lseek},
-           long{__NR_ppoll},
-           // memory, the garbage collector and the compiled code
-           long{__NR_brk},
-           long{__NR_mmap},
-           long{__NR_munmap},
-           long{__NR_mprotect},
-           long{__NR_mremap},
-           long{__NR_madvise},
-           // signals, threads of this process, time
-           long{__NR_rt_sigaction},
-           long{__NR_rt_sigprocmask},
-           long{__NR_rt_sigreturn},
-           long{__NR_sigaltstack},
-           long{__NR_restart_syscall},
-           long{__NR_futex},
-           long{__NR_set_robust_list},
-           long{__NR_rseq},
-           long{__NR_sched_yield},
-           long{__NR_sched_getaffinity},
-           long{__NR_getpid},
-           long{__NR_gettid},
-           long{__NR_clock_gettime},
-           long{__NR_clock_getres},
-           long{__NR_gettimeofday},
-           long{__NR_nanosleep},
-           long{__NR_clock_nanosleep},
-           long{__NR_getrandom},
-           long{__NR_getrusage},
-           long{__NR_exit},
-           long{__NR_exit_group},
-#ifdef __NR_poll
-           long{__NR_poll},
-#endif
-       }) {
+  for (long number : {// standard input, output and error
+                      long{__NR_read}, long{__NR_write}, long{__NR_readv}, long{__NR_writev},
+                      long{__NR_close}, long{__NR_fstat}, long{__NR_newfstatat}, long{__NR_statx},
+                      long{__NR_lseek}, long{__NR_ppoll},
+                      // memory, the garbage collector and the compiled code
+                      long{__NR_brk}, long{__NR_mmap}, long{__NR_munmap}, long{__NR_mprotect},
+                      long{__NR_mremap}, long{__NR_madvise},
+                      // signals, threads of this process, time
+                      long{__NR_rt_sigaction}, long{__NR_rt_sigprocmask}, long{__NR_rt_sigreturn},
+                      long{__NR_sigaltstack}, long{__NR_restart_syscall}, long{__NR_futex},
+                      long{__NR_set_robust_list}, long{__NR_rseq}, long{__NR_sched_yield},
+                      long{__NR_sched_getaffinity}, long{__NR_getpid}, long{__NR_gettid},
+                      long{__NR_clock_gettime}, long{__NR_clock_getres}, long{__NR_gettimeofday},
+                      long{__NR_nanosleep}, long{__NR_clock_nanosleep}, long{__NR_getrandom},
+                      long{__NR_getrusage}, long{__NR_exit}, long{__NR_exit_group}}) {
     filter.Allow(number);
   }
+#ifdef __NR_poll
+  filter.Allow(__NR_poll);
+#endif
   const auto self = static_cast<std::uint32_t>(getpid());
   // Signals to this process only (raise and abort use tgkill): never to its parent, its
   // process group (0) or every process (-1).

@@ -3,13 +3,16 @@
 #include <QApplication>
 #include <QIcon>
 #include <cstdlib>
+#include <optional>
 
 #include "app/task_controller.h"
+#include "base/debug_line.h"
 #include "base/version.h"
 #include "gui/dialog_units.h"
 #include "gui/language.h"
 #include "gui/main_dialog.h"
 #include "gui/stop_signals.h"
+#include "gui/window_settings.h"
 #include "store/data_folder.h"
 
 namespace pageloom {
@@ -34,7 +37,7 @@ void CpageLoomApp::Prepare(QApplication& app) {
 
 bool CpageLoomApp::StartsMinimised() { return std::getenv(kShowNormalVariable) == nullptr; }
 
-int CpageLoomApp::Run() { return RunMainDialog(ProgramSettings()); }
+int CpageLoomApp::Run() { return RunMainDialog(ProgramSettings(), WindowSettings::DefaultFile()); }
 
 ControllerSettings CpageLoomApp::ProgramSettings() {
   ControllerSettings settings;
@@ -42,7 +45,7 @@ ControllerSettings CpageLoomApp::ProgramSettings() {
   return settings;
 }
 
-int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
+int CpageLoomApp::RunMainDialog(ControllerSettings settings, const QString& settingsFile) {
   CpageLoomDlg dialog(std::move(settings));
   if (dialog.Controller().Queue() == QueueState::kInUse) {
     // Another pageLoom has the queue: two programs never write one queue.
@@ -64,7 +67,11 @@ int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
   } else {
     dialog.show();
   }
+  const std::optional<WindowSettings> kept =
+      settingsFile.isEmpty() ? std::nullopt : std::make_optional<WindowSettings>(settingsFile);
+  if (kept) kept->Restore(dialog);
   dialog.exec();
+  if (kept && !kept->Save(dialog)) DebugLine(u"the window's settings could not be written");
   return 0;
 }
 

@@ -177,6 +177,10 @@
         <translation>Clear Cookies</translation>
     </message>
     <message>
+        <source>添加后自动开始</source>
+        <translation>Start after Add</translation>
+    </message>
+    <message>
         <source>关于 pageLoom(&amp;A)...</source>
         <translation>&amp;About pageLoom...</translation>
     </message>

@@ -25,6 +25,7 @@ struct KeptOption {
 constexpr KeptOption kKeptOptions[] = {
     {"options/autoRename", "ctl1010"},
     {"options/followNext", "ctl1011"},
+    {"options/startAfterAdd", "startAfterAddAction"},
 };
 
 constexpr char kSaveFolderKey[] = "window/saveFolder";

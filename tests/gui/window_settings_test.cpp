@@ -2,6 +2,7 @@
 // one as it shows, and a missing or damaged settings file that changes nothing.
 #include "gui/window_settings.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -31,6 +32,10 @@ std::unique_ptr<CpageLoomDlg> ShownWindow() {
 
 QCheckBox* Check(CpageLoomDlg& dialog, int id) {
   return dialog.findChild<QCheckBox*>(ControlObjectName(id));
+}
+
+QAction* StartAfterAdd(CpageLoomDlg& dialog) {
+  return dialog.findChild<QAction*>(QStringLiteral("startAfterAddAction"));
 }
 
 // What the settings cover, as the window shows it.
@@ -64,6 +69,7 @@ TEST(WindowSettings, WhatOneWindowKeepsTheNextOneShowsAndItsLogicFollows) {
     first->SetSaveFolderText(u"/srv/漫画");
     QTest::mouseClick(Check(*first, kIdAutoRename), Qt::LeftButton);
     QTest::mouseClick(Check(*first, kIdFollowNext), Qt::LeftButton);
+    StartAfterAdd(*first)->trigger();
     first->resize(first->width() + 150, first->height() + 90);
     QHeaderView* header = first->TaskTable()->horizontalHeader();
     header->resizeSection(0, 55);
@@ -77,6 +83,7 @@ TEST(WindowSettings, WhatOneWindowKeepsTheNextOneShowsAndItsLogicFollows) {
   EXPECT_TRUE(Look(*next) == before);
   EXPECT_EQ(next->Controller().AutoRename(), 0) << "the logic learns the kept options";
   EXPECT_EQ(next->Controller().FollowNext(), 1);
+  EXPECT_TRUE(StartAfterAdd(*next)->isChecked());
 }
 
 TEST(WindowSettings, NoFileOrAnUnusableOneLeavesTheWindowAsMade) {

@@ -1,0 +1,61 @@
+// Control of the window beyond its buttons, against the local EH site: "添加后自动开始".
+#include <QAction>
+#include <QMenu>
+
+#include <gtest/gtest.h>
+
+#include "gui/command_window.h"
+#include "gui/language.h"
+
+namespace pageloom::test {
+namespace {
+
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+using namespace std::chrono_literals;
+
+class WindowControlTest : public CommandWindowTest {
+ protected:
+  QAction* StartAfterAddEntry() const {
+    return dialog->findChild<QAction*>(QStringLiteral("startAfterAddAction"));
+  }
+};
+
+TEST_F(WindowControlTest, StartAfterAddIsOffByDefaultAndOnItStartsAddedTasksUnlessPaused) {
+  for (const char* name : {"a", "b", "c"})
+    eh.AddGallery(name, Gallery(std::string("Gallery ") + name, name, 2));
+  ASSERT_NE(StartAfterAddEntry(), nullptr);
+  EXPECT_FALSE(StartAfterAddEntry()->isChecked());
+  std::unique_ptr<QMenu> menu(dialog->CreateContextMenu());
+  EXPECT_TRUE(menu->actions().contains(StartAfterAddEntry())) << "an entry of the menu";
+  EXPECT_EQ(StartAfterAddEntry()->text(), QStringLiteral("添加后自动开始"));
+  {
+    LanguageScope english(UiLanguage::kEnglish);
+    Idle(50ms);
+    EXPECT_EQ(StartAfterAddEntry()->text(), QStringLiteral("Start after Add"));
+  }
+  Idle(50ms);
+  EXPECT_EQ(StartAfterAddEntry()->text(), QStringLiteral("添加后自动开始"));
+
+  Add(EhAddress("a"));
+  Idle(300ms);
+  EXPECT_EQ(Cell(0, 3), u"准备中") << "without the option an added task waits for Start";
+  EXPECT_EQ(server.Hits("/eh/pic/a/img1.jpg"), 0);
+
+  StartAfterAddEntry()->trigger();
+  Add(EhAddress("b"));
+  EXPECT_TRUE(WaitForRow(1, u"2/2", u"已完成"));
+  EXPECT_TRUE(WaitForRow(0, u"2/2", u"已完成")) << "Start takes every waiting task";
+  ASSERT_TRUE(WaitForWorkersToEnd());
+
+  Click(kIdPause);
+  Add(EhAddress("c"));
+  Idle(300ms);
+  EXPECT_EQ(Cell(2, 3), u"准备中") << "a paused window stays paused";
+  Click(kIdStart);
+  EXPECT_TRUE(WaitForRow(2, u"2/2", u"已完成"));
+  EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+}  // namespace pageloom::test

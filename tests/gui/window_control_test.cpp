@@ -1,5 +1,7 @@
-// Control of the window beyond its buttons, against the local EH site: "添加后自动开始".
+// Control of the window beyond its buttons, against the local EH site: "添加后自动开始",
+// and the folder picker that opens at the save folder.
 #include <QAction>
+#include <QFileDialog>
 #include <QMenu>
 
 #include <gtest/gtest.h>
@@ -55,6 +57,30 @@ TEST_F(WindowControlTest, StartAfterAddIsOffByDefaultAndOnItStartsAddedTasksUnle
   Click(kIdStart);
   EXPECT_TRUE(WaitForRow(2, u"2/2", u"已完成"));
   EXPECT_TRUE(messages.empty());
+}
+
+TEST(FolderPicker, OpensAtTheSaveFolderOrTheNearestFolderAboveIt) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "saved");
+  CpageLoomDlg dialog;
+  std::vector<std::u16string> messages;
+  dialog.SetMessageBoxHook([&](std::u16string_view text) { messages.emplace_back(text); });
+  auto openedAt = [&](const std::string& box) {
+    dialog.SetSaveFolderText(QString::fromStdString(box).toStdU16String());
+    QString shown;
+    WhenReady watch([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },
+                    [&] {
+                      auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                      shown = picker->directory().absolutePath();
+                      picker->reject();
+                    });
+    QTest::mouseClick(dialog.findChild<QPushButton*>(ControlObjectName(kIdBrowse)), Qt::LeftButton);
+    return shown.toStdString();
+  };
+  EXPECT_EQ(openedAt(dir.Str("saved")), dir.Str("saved"));
+  EXPECT_EQ(openedAt(dir.Str("saved/not/yet")), dir.Str("saved"));
+  EXPECT_EQ(openedAt(""), QDir::homePath().toStdString());
+  EXPECT_EQ(messages.size(), 3u) << "each cancelled pick is said, as before";
 }
 
 }  // namespace

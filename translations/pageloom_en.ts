@@ -31,6 +31,10 @@
         <translation>The task queue file was damaged. It has been kept as: </translation>
     </message>
     <message>
+        <source>无法打开文件夹：</source>
+        <translation>Cannot open the folder: </translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>

@@ -17,6 +17,7 @@
 #include "gui/about_dialog.h"
 #include "gui/dialog_units.h"
 #include "gui/start_after_add.h"
+#include "gui/table_shortcuts.h"
 #include "gui/task_table_model.h"
 #include "gui/tray_notifier.h"
 
@@ -83,6 +84,7 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
   CreateControls();
   m_tray = new TrayNotifier(*this);
   m_controller = std::make_unique<TaskController>(*this, std::move(settings));
+  new TableShortcuts(*this);
   new StartAfterAdd(*this);
 }
 

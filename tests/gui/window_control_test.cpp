@@ -1,5 +1,6 @@
 // Control of the window beyond its buttons, against the local EH site: "添加后自动开始",
-// and the folder picker that opens at the save folder.
+// the Delete key, a double-click that opens a task's folder, and the folder picker that
+// opens at the save folder.
 #include <QAction>
 #include <QFileDialog>
 #include <QMenu>
@@ -8,6 +9,7 @@
 
 #include "gui/command_window.h"
 #include "gui/language.h"
+#include "gui/table_shortcuts.h"
 
 namespace pageloom::test {
 namespace {
@@ -20,6 +22,17 @@ class WindowControlTest : public CommandWindowTest {
  protected:
   QAction* StartAfterAddEntry() const {
     return dialog->findChild<QAction*>(QStringLiteral("startAfterAddAction"));
+  }
+  TableShortcuts* Shortcuts() const { return dialog->findChild<TableShortcuts*>(); }
+  void PressKey(Qt::Key key) {
+    Table()->setFocus();
+    QTest::keyClick(Table(), key);
+  }
+  void DoubleClick(int row) {
+    const QRect cell = Table()->visualRect(Table()->model()->index(row, 1));
+    // As a hand does it: a click, then the second click of the double-click.
+    QTest::mouseClick(Table()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(Table()->viewport(), Qt::LeftButton, {}, cell.center());
   }
 };
 
@@ -57,6 +70,40 @@ TEST_F(WindowControlTest, StartAfterAddIsOffByDefaultAndOnItStartsAddedTasksUnle
   Click(kIdStart);
   EXPECT_TRUE(WaitForRow(2, u"2/2", u"已完成"));
   EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowControlTest, DeleteKeyDeletesAsTheButtonAndDoubleClickOpensTheFolder) {
+  eh.AddGallery("a", Gallery("Kept", "a", 1));
+  eh.AddGallery("b", Gallery("Gone", "b", 1));
+  Add(EhAddress("a"));
+  Add(EhAddress("b"));
+  ASSERT_EQ(Rows(), 2);
+
+  std::vector<QString> opened;
+  bool opens = true;
+  Shortcuts()->SetFolderOpener([&](const QString& folder) {
+    opened.push_back(folder);
+    return opens;
+  });
+  DoubleClick(0);
+  EXPECT_EQ(opened, std::vector<QString>{QString::fromStdU16String(Folder("Kept"))});
+  opens = false;  // the desktop could not open it
+  DoubleClick(0);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages.back(), u"无法打开文件夹：" + Folder("Kept"));
+  std::filesystem::remove_all(dir.Path() / "Gone");
+  DoubleClick(1);
+  EXPECT_EQ(opened.size(), 2u) << "a folder that is not there is not handed on";
+  EXPECT_EQ(messages.back(), u"无法打开文件夹：" + Folder("Gone"));
+
+  messages.clear();
+  Table()->clearSelection();
+  PressKey(Qt::Key_Delete);
+  EXPECT_EQ(messages, std::vector<std::u16string>{u"请选择至少一行数据"});
+  SelectRows({1});
+  PressKey(Qt::Key_Delete);
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Row(0), (std::vector<std::u16string>{u"0", Folder("Kept"), u"0/0", u"准备中"}));
 }
 
 TEST(FolderPicker, OpensAtTheSaveFolderOrTheNearestFolderAboveIt) {

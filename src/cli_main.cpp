@@ -29,7 +29,7 @@ using namespace pageloom::cli;
 constexpr int kUsageError = 2;
 
 int UsageError(const std::string& problem) {
-  std::cerr << "pageloom-cli: " << problem << "\n\n" << UsageText();
+  std::cerr << UsageErrorLine(problem);
   return kUsageError;
 }
 
@@ -109,6 +109,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Before anything writes a diagnostic: whether they are written is read once.
+  if (options.verbose) setenv("PAGELOOM_DEBUG", "1", 1);
+
   if (options.pack) {
     if (options.addresses.empty() || !options.inputFiles.empty())
       return UsageError("--pack takes folders, and nothing else");
@@ -139,12 +142,15 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   request.settings = std::move(settings.settings);
+  request.settings.range = options.range;
 
   const char* term = std::getenv("TERM");
-  const bool live = isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");
+  const bool live = !options.quiet && isatty(STDOUT_FILENO) == 1 &&
+                    !(term != nullptr && std::string(term) == "dumb");
   std::cout.flush();
   const SignalPipe signals;  // before any thread: the handlers are in place for all of them
   ProgressView view(stdout, stderr, live, request.saveFolder);
+  view.SetQuiet(options.quiet);
   DownloadRun run(std::move(request), view);
   return run.Run(signals);
 }

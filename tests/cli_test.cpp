@@ -160,23 +160,60 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
       << last->Err();
 }
 
-TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {
+TEST_F(CliTest, BadUsageEndsWithStatusTwoAndOneLinePointingToHelp) {
   const std::vector<std::vector<std::string>> bad{{},
                                                   {"--bogus", "x"},
                                                   {"--save"},
                                                   {"--save="},
+                                                  {"-d"},
+                                                  {"-qx", "x"},
+                                                  {"-q", "-v", "x"},
+                                                  {"--range", "5-2", "x"},
+                                                  {"--range=1,,2", "x"},
                                                   {"--follow=yes", "x"},
                                                   {"--input", home.Str("no-such-list")},
+                                                  {"-i", home.Str("no-such-list")},
                                                   {"--cookies", home.Str("no-such-cookies"), "x"}};
   for (const auto& args : bad) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
-    EXPECT_NE(last->Err().find("Usage: pageloom-cli"), std::string::npos);
+    const std::string said = last->Err();
+    EXPECT_EQ(said.find("Usage:"), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+    EXPECT_EQ(said.rfind("pageloom-cli: ", 0), 0u) << said;
+    EXPECT_NE(said.find("(try 'pageloom-cli --help')"), std::string::npos) << said;
     EXPECT_EQ(last->Out(), "");
   }
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(last->Out().find("--no-rename"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);
   EXPECT_EQ(last->Out(), std::string("pageloom-cli ") + kVersion + "\n");
+}
+
+TEST_F(CliTest, ShortFormsAndARangeStoreOnlyTheChosenPictures) {
+  eh.AddGallery("r1", GalleryPlan("Ranged", "r1", 6));
+  dmzj.AddChapter("/c/9.shtml", Chapter(9, "", 4));
+  WriteFileBytes(home.Path() / "list", ToUtf8(dmzj.Address("/c/9.shtml")) + "\n");
+  EXPECT_EQ(
+      Run({"-d", save.Str(), "-q", "--range", "2-3,5", "-i" + home.Str("list"), GalleryUrl("r1")}),
+      0)
+      << last->Err();
+  EXPECT_EQ(Files(save.Path() / "Ranged"),
+            (std::set<std::string>{"002.jpg", "003.jpg", "005.jpg"}));
+  EXPECT_EQ(ReadFileBytes(save.Path() / "Ranged" / "005.jpg"),
+            EhSite::PictureBytes("/eh/pic/r1/5.jpg"));
+  for (const int page : {1, 4, 6})
+    EXPECT_EQ(eh.Hits("/eh/pic/r1/" + std::to_string(page) + ".jpg"), 0) << page;
+  EXPECT_EQ(eh.Hits(EhSite::PagePath("r1", false, 6)), 0) << "no page is read past the range";
+  const fs::path chapter = save.Path() / fs::u8path("中文漫画") / fs::u8path("第9话");
+  EXPECT_EQ(Files(chapter), (std::set<std::string>{"002.png", "003.png"}));
+  EXPECT_EQ(server.Hits("/dmzjpic/c/9/p4.png"), 0);
+  EXPECT_EQ(last->Out().find("[0]"), std::string::npos) << "quiet: " << last->Out();
+  EXPECT_EQ(last->Err().find("pageLoom: "), std::string::npos) << last->Err();
+
+  eh.AddGallery("r2", GalleryPlan("Told", "r2", 1));
+  EXPECT_EQ(Run({"-v", "-d" + save.Str(), GalleryUrl("r2")}), 0) << last->Err();
+  EXPECT_NE(last->Err().find("pageLoom: 001.jpg"), std::string::npos) << last->Err();
+  EXPECT_NE(last->Out().find("[0] Told: "), std::string::npos) << last->Out();
 }
 
 TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {

@@ -35,6 +35,10 @@
         <translation>The task queue file was damaged. It has been kept as: </translation>
     </message>
     <message>
+        <source>无法打开文件夹：</source>
+        <translation>Cannot open the folder: </translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>
@@ -183,6 +187,10 @@
     <message>
         <source>清除Cookies</source>
         <translation>Clear Cookies</translation>
+    </message>
+    <message>
+        <source>添加后自动开始</source>
+        <translation>Start after Add</translation>
     </message>
     <message>
         <source>关于 pageLoom(&amp;A)...</source>

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
+#include "engine/picture_range.h"
 #include "engine/retry.h"
 #include "net/session.h"
 #include "sites/sites.h"
@@ -25,6 +27,8 @@ struct ControllerSettings {
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.
   std::filesystem::path dataFolder;
+  // Only these pictures of each task are stored this run; nothing: all.
+  std::optional<PictureRange> range;
 };
 
 }  // namespace pageloom

@@ -38,6 +38,7 @@ void TaskController::DownloadThread(int siteKind) {
     std::optional<PictureAhead> pictureAhead;
     StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry,
                         &scripts,   {},    nullptr,  nullptr};
+    if (m_settings.range) context.range = &*m_settings.range;
     if (m_settings.overlap && siteKind == SITE_EH)
       context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
     if (m_settings.overlap && siteKind == SITE_DMZJ)

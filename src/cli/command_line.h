@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/picture_range.h"
+
 namespace pageloom::cli {
 
 struct CliOptions {
@@ -20,6 +22,9 @@ struct CliOptions {
   bool saveCbz = false;                   // --cbz
   bool writeMetadata = true;              // --write-metadata, cleared by --no-metadata
   bool pack = false;                      // --pack: the arguments are folders to pack
+  std::optional<PictureRange> range;      // --range: only these pictures of each task
+  bool quiet = false;                     // -q: no progress and no line per task
+  bool verbose = false;                   // -v: diagnostics on standard error
   std::vector<std::string> addresses;     // the arguments that are no options
   bool help = false;
   bool version = false;
@@ -32,7 +37,8 @@ struct ParsedCommandLine {
 };
 
 // Reads the arguments after the program name. "--opt VALUE" and "--opt=VALUE" are both
-// understood; "--" ends the options. Addresses may be missing here (--input, --queue).
+// understood, as are the short forms "-d DIR" and "-dDIR"; "--" ends the options.
+// Addresses may be missing here (--input, --queue).
 [[nodiscard]] ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // `text` without the blanks (spaces, tabs, CR, LF, VT, FF) around it.
@@ -42,8 +48,10 @@ struct ParsedCommandLine {
 // and lines starting with '#' are skipped.
 [[nodiscard]] std::vector<std::string> ReadAddressList(std::istream& in);
 
-// "Usage: ..." with every option, for --help and after a usage error.
+// "Usage: ..." with every option, for --help.
 [[nodiscard]] std::string UsageText();
+// The one line a usage error writes: the problem and where help is.
+[[nodiscard]] std::string UsageErrorLine(const std::string& problem);
 // "pageloom-cli X.Y.Z.W".
 [[nodiscard]] std::string VersionText();
 

@@ -53,7 +53,8 @@ void ProgressView::PictureDone(const TaskTable::Row& row) {
   m_ended.erase(taskNo);
   m_bytes.erase(taskNo);
   m_dirty = true;
-  if (!m_live) Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[2])));
+  if (!m_live && !m_quiet)
+    Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[2])));
 }
 
 void ProgressView::TaskEnded(const TaskTable::Row& row) {
@@ -61,6 +62,7 @@ void ProgressView::TaskEnded(const TaskTable::Row& row) {
   m_ended.insert(taskNo);
   m_bytes.erase(taskNo);
   m_dirty = true;
+  if (m_quiet) return;
   Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[3]) + u" (" +
               Printable(row[2]) + u")"));
 }

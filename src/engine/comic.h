@@ -189,6 +189,9 @@ class ComicDMZJ : public Comic {
   // Starts storing the next picture of the list under the name it will get, while this
   // step stores `current` (when the context has a picture ahead and nothing needs asking).
   void StoreNextPictureAhead(StepContext& context, std::u16string_view current) const;
+  // The step of a picture outside `range`: named and counted without a transfer; past the
+  // range's end, the rest of the list with it.
+  int SkipOutOfRange(const PictureRange& range);
 };
 
 // The extension of a file name as the desktop's path functions find it: from the last

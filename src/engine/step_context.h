@@ -13,6 +13,7 @@
 namespace pageloom {
 
 class PageAhead;
+class PictureRange;
 class PictureAhead;
 class ScriptHost;
 class Session;
@@ -33,6 +34,9 @@ struct StepContext {
   PageAhead* pageAhead = nullptr;
   // DMZJ: the next picture of the list is stored while the step's picture is.
   PictureAhead* pictureAhead = nullptr;
+  // The pictures to store, by their number in their task; none: all. The others are
+  // named and counted as pictures on disk are, without a transfer.
+  const PictureRange* range = nullptr;
 };
 
 }  // namespace pageloom

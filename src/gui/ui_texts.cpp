@@ -35,6 +35,7 @@ constexpr const char* kMessages[] = {
 // Messages that begin with a fixed text and go on with a path.
 constexpr const char* kMessageHeads[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务队列文件已损坏，已另存为："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开文件夹："),
 };
 
 // The status words of the table.

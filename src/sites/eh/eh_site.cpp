@@ -8,6 +8,7 @@
 #include "base/fixed_text.h"
 #include "engine/page_ahead.h"
 #include "engine/picture_download.h"
+#include "engine/picture_range.h"
 #include "engine/plain_text.h"
 #include "engine/retry.h"
 #include "net/page_fetch.h"
@@ -38,6 +39,13 @@ std::string_view PageView(const PageBuffer& page) {
       page.data(), zero == nullptr
                        ? page.size()
                        : static_cast<std::size_t>(static_cast<const char*>(zero) - page.data()));
+}
+
+// True when the range of the step ends before picture `number`.
+bool PastRange(const StepContext& context, int number) {
+  if (context.range == nullptr) return false;
+  const std::optional<int> last = context.range->Last();
+  return last && number > *last;
 }
 
 bool Contains(std::u16string_view text, const std::u16string& marker) {
@@ -151,7 +159,8 @@ void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
   // Only the page the next step will read: not when the walk ends there (a page linking
   // to itself, a page walked before, the cap), nor when this picture stops the task.
   if (!context.pageAhead || next == current || m_visited.count(next) != 0 ||
-      m_pictureCount + 1 >= kMaxPages || IsLimitPicture(picture) || context.session.Aborted())
+      m_pictureCount + 1 >= kMaxPages || PastRange(context, m_pictureCount + 2) ||
+      IsLimitPicture(picture) || context.session.Aborted())
     return;
   context.pageAhead->Start(next);
 }
@@ -166,7 +175,9 @@ int Comic::DownloadNext(StepContext& context) {
   const std::u16string current(GetPageUrl());
   // A page walked before in this run closes a circle: the gallery ends as at a page that
   // links to itself. So does a gallery longer than any real one.
-  if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages) return EndWalk();
+  if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages ||
+      PastRange(context, m_pictureCount + 1))
+    return EndWalk();
 
   const std::optional<EhStepPage> page = ReadPicturePage(context, current);
   if (!page) {
@@ -179,6 +190,13 @@ int Comic::DownloadNext(StepContext& context) {
 
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(page->picture);
+  if (context.range && !context.range->Contains(m_pictureCount + 1)) {
+    // A page outside the range: its picture is named and counted, never fetched.
+    ++m_pictureCount;
+    if (page->next == current) return EndWalk();
+    CopyWide(m_pageUrl, kUrlCapacity, page->next);
+    return 1;
+  }
   ReadNextPageAhead(context, current, page->next, page->picture);
   const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder, context.ui,
                                      context.retry, context.pictureProgress);

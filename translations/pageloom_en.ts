@@ -31,6 +31,10 @@
         <translation>The task queue file was damaged. It has been kept as: </translation>
     </message>
     <message>
+        <source>无法创建任务文件夹，任务未添加：</source>
+        <translation>The task&apos;s folder could not be made; the task was not added: </translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>

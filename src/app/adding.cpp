@@ -17,6 +17,8 @@ namespace pageloom {
 
 namespace {
 
+constexpr char16_t kNoTaskFolder[] = u"无法创建任务文件夹，任务未添加：";
+
 bool IsLineBreak(char16_t unit) {
   return unit == u'\n' || unit == u'\r' || unit == 0x2028 || unit == 0x2029;
 }
@@ -139,9 +141,13 @@ void TaskController::RunAdd(const AddRequest& request) {
   // Addresses of this chain so far: a chain that leads back to one of them stops there,
   // and so does one longer than any real series.
   std::set<std::u16string> visited;
+  // A folder names the address the user added. A chain's first page is a chapter with an
+  // address of its own; another site's first page lies inside the gallery added.
+  std::u16string source = adapter->FollowsChains() ? std::u16string() : request.address;
   while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
          visited.insert(address).second) {
-    PageAdded added = AddFromPage(*adapter, address, request, reader);
+    PageAdded added = AddFromPage(*adapter, address, request, reader, source);
+    source.clear();
     if (!follow || !added.next) break;
     address = std::move(*added.next);
   }
@@ -149,8 +155,8 @@ void TaskController::RunAdd(const AddRequest& request) {
 
 TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter,
                                                       std::u16string_view address,
-                                                      const AddRequest& options,
-                                                      PageReader& reader) {
+                                                      const AddRequest& options, PageReader& reader,
+                                                      std::u16string_view sourceAddress) {
   PageReading reading = adapter.ReadPage(address, reader);
   if (m_cancel.Cancelled()) return {};  // half a reading makes no task
   if (!reading.message.empty()) m_window.ShowMessage(reading.message);
@@ -160,14 +166,21 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   std::string title = draft.title;
   char16_t folder[kPathCapacity];
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
-  // Another gallery or chapter of the same title has a folder of its own.
-  CopyWide(folder, kPathCapacity,
-           DistinctTaskFolder(WideView(folder, kPathCapacity), draft.address,
-                              adapter.TaskTag(draft.address)));
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
   if (m_cancel.Cancelled()) return {};
-  ClaimTaskFolder(WideView(folder, kPathCapacity), draft.address);
+  // Another gallery or chapter of the same title has a folder of its own. A folder that
+  // names the task's first page is its own from an earlier version.
+  const std::u16string source =
+      sourceAddress.empty() ? draft.address : std::u16string(sourceAddress);
+  const std::u16string claimed =
+      ClaimTaskFolder(WideView(folder, kPathCapacity), {source, draft.address},
+                      adapter.TaskTag(draft.address), 0, m_settings.beforeFolderClaim);
+  if (claimed.empty()) {
+    m_window.ShowMessage(kNoTaskFolder + std::u16string(WideView(folder, kPathCapacity)));
+    return {};
+  }
+  CopyWide(folder, kPathCapacity, claimed);
 
   std::shared_ptr<Comic> task = adapter.NewTask();
   task->SetUrl(draft.address);

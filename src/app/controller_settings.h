@@ -5,6 +5,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <string_view>
 
 #include "engine/retry.h"
 #include "net/session.h"
@@ -25,6 +27,9 @@ struct ControllerSettings {
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.
   std::filesystem::path dataFolder;
+  // Runs on the add thread with each task folder name just before it is claimed (tests
+  // line up two programs' claims with it).
+  std::function<void(std::u16string_view folder)> beforeFolderClaim;
 };
 
 }  // namespace pageloom

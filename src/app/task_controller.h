@@ -203,14 +203,16 @@ class TaskController {
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
   const SiteAdapter* AdapterOfKind(SiteKind kind) const;
-  // Reads the page at `address` and registers the task it gives. Runs on the calling
+  // Reads the page at `address` and registers the task it gives; its folder is claimed for
+  // `sourceAddress` (by default the task's own address). Runs on the calling
   // thread; registration hops to the window thread.
   struct PageAdded {
     bool taskMade = false;
     std::optional<std::u16string> next;  // the page's next address
   };
   PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
-                        const AddRequest& options, PageReader& reader);
+                        const AddRequest& options, PageReader& reader,
+                        std::u16string_view sourceAddress = {});
   void RunAdd(const AddRequest& request);
   // The first page of `address` on `site`'s adapter, written back into `address`.
   int FindFirstPage(SiteKind site, char16_t* address);

@@ -32,6 +32,7 @@ constexpr const char* kMessages[] = {
 // Messages that begin with a fixed text and go on with a path.
 constexpr const char* kMessageHeads[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务队列文件已损坏，已另存为："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法创建任务文件夹，任务未添加："),
 };
 
 // The status words of the table.

@@ -35,6 +35,10 @@
         <translation>The task&apos;s folder could not be made; the task was not added: </translation>
     </message>
     <message>
+        <source>文件路径过长，图片未保存：</source>
+        <translation>The file&apos;s path is too long; the picture was not saved: </translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>

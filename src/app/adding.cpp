@@ -10,6 +10,7 @@
 #include "app/task_controller.h"
 #include "base/debug_line.h"
 #include "base/fixed_text.h"
+#include "engine/safe_names.h"
 #include "engine/save_folder_prompt.h"
 #include "store/folder_claims.h"
 
@@ -173,9 +174,9 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   // names the task's first page is its own from an earlier version.
   const std::u16string source =
       sourceAddress.empty() ? draft.address : std::u16string(sourceAddress);
-  const std::u16string claimed =
-      ClaimTaskFolder(WideView(folder, kPathCapacity), {source, draft.address},
-                      adapter.TaskTag(draft.address), 0, m_settings.beforeFolderClaim);
+  const std::u16string claimed = ClaimTaskFolder(
+      WideView(folder, kPathCapacity), {source, draft.address}, adapter.TaskTag(draft.address),
+      kPictureNameRoom, m_settings.beforeFolderClaim);
   if (claimed.empty()) {
     m_window.ShowMessage(kNoTaskFolder + std::u16string(WideView(folder, kPathCapacity)));
     return {};

@@ -167,7 +167,9 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
     boxLength = FitUnits(std::u16string_view(output, boxLength), kRoom - 2);
     output[boxLength] = 0;
   }
-  const std::size_t titleRoom = kRoom - boxLength - 2;
+  // A title that has to be cut leaves room for the pictures' names after it.
+  const std::size_t titleRoom =
+      boxLength + 2 + kPictureNameRoom < kRoom ? kRoom - boxLength - 2 - kPictureNameRoom : 0;
   // Confined again after shortening: a cut may leave a component reading "..".
   wideTitle = ConfineComponents(ShortenTitle(ConfineComponents(wideTitle), titleRoom));
 

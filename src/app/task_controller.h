@@ -111,9 +111,9 @@ class TaskController {
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
   // A backslash in the title counts as '/', so a comic and chapter joined by one nest;
   // a component of the title that reads "." or ".." becomes "_", so the folder stays
-  // inside the save folder. A path longer than kPathCapacity - 1 units loses the end of
-  // its title (the final '/' stays); only a box too long for even an empty title is
-  // cut itself.
+  // inside the save folder. A path that would leave fewer than kPictureNameRoom of the
+  // kPathCapacity - 1 units for a picture's name loses the end of its title (the final
+  // '/' stays); only a box too long for even an empty title is cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
   // The same with the save folder given (any thread).
   static char16_t* MakeTaskFolderPath(char16_t* output, char* title,

@@ -11,6 +11,10 @@ namespace pageloom {
 // The most bytes one path component may take in UTF-8 on common file systems.
 constexpr std::size_t kMaxComponentBytes = 255;
 
+// The units a task folder's path leaves free for the names of its pictures when a long
+// title is cut to fit ("0001.jpeg" and the like, with room to spare).
+constexpr std::size_t kPictureNameRoom = 16;
+
 // The number of bytes `text` takes in UTF-8; a lone surrogate counts as the three bytes
 // of the replacement character it becomes.
 [[nodiscard]] std::size_t Utf8Length(std::u16string_view text);

@@ -33,6 +33,7 @@ constexpr const char* kMessages[] = {
 constexpr const char* kMessageHeads[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务队列文件已损坏，已另存为："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法创建任务文件夹，任务未添加："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "文件路径过长，图片未保存："),
 };
 
 // The status words of the table.

@@ -39,6 +39,14 @@
         <translation>The file&apos;s path is too long; the picture was not saved: </translation>
     </message>
     <message>
+        <source>任务进度无法保存到任务队列文件，将在下一步重试：</source>
+        <translation>The tasks&apos; progress cannot be saved to the task queue file; it will be tried again at the next step: </translation>
+    </message>
+    <message>
+        <source>任务进度又能保存到任务队列文件了。</source>
+        <translation>The tasks&apos; progress is being saved to the task queue file again.</translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>

@@ -14,6 +14,8 @@ namespace {
 
 constexpr char16_t kQueueSetAside[] = u"任务队列文件已损坏，已另存为：";
 constexpr char16_t kQueueUnavailable[] = u"无法打开任务队列文件，本次添加的任务不会被保存。";
+constexpr char16_t kQueueSaveFailing[] = u"任务进度无法保存到任务队列文件，将在下一步重试：";
+constexpr char16_t kQueueSavingAgain[] = u"任务进度又能保存到任务队列文件了。";
 
 }  // namespace
 
@@ -30,6 +32,14 @@ void TaskController::OpenQueue() {
   }
   QueueStore::OpenResult opened = QueueStore::Open(folder / "queue.sqlite");
   m_store = std::move(opened.store);
+  if (m_store) {
+    // Said once when saving begins to fail, and once when it works again.
+    m_store->SetHealthListener([this](bool failing, const std::string& reason) {
+      const std::u16string text =
+          failing ? kQueueSaveFailing + FromUtf8(reason) : std::u16string(kQueueSavingAgain);
+      m_window.Post([this, text] { m_window.ShowMessage(text); });
+    });
+  }
   switch (opened.how) {
     case QueueStore::Opening::kOpened:
       m_queueState = QueueState::kOpened;

@@ -47,6 +47,10 @@
         <translation>The tasks&apos; progress is being saved to the task queue file again.</translation>
     </message>
     <message>
+        <source>无法创建数据文件夹或锁文件，本次添加的任务不会被保存：</source>
+        <translation>The data folder or its lock file cannot be made; the tasks added in this run will not be kept: </translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>

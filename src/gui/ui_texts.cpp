@@ -36,6 +36,8 @@ constexpr const char* kMessageHeads[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法创建任务文件夹，任务未添加："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "文件路径过长，图片未保存："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务进度无法保存到任务队列文件，将在下一步重试："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts",
+                      "无法创建数据文件夹或锁文件，本次添加的任务不会被保存："),
 };
 
 // The status words of the table.

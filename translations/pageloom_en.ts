@@ -213,6 +213,10 @@
         <translation>Cookies imported: %1. Lines skipped: %2.</translation>
     </message>
     <message>
+        <source>超出数量上限（每个域名%1条，共%2条），舍弃了 %3 条较旧的Cookies。</source>
+        <translation>Over the limits (%1 a domain, %2 in all): %3 older cookies were dropped.</translation>
+    </message>
+    <message>
         <source>无法保存Cookies文件：%1</source>
         <translation>Cannot save the cookies file: %1</translation>
     </message>

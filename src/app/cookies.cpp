@@ -13,6 +13,7 @@ std::filesystem::path TaskController::CookieFile() const {
 }
 
 void TaskController::LoadCookieFile() {
+  std::lock_guard<std::mutex> lock(m_cookieMutex);
   const std::filesystem::path file = CookieFile();
   if (file.empty()) return;
   const CookieFileReading reading = LoadCookies(*m_session, file);
@@ -24,27 +25,34 @@ void TaskController::LoadCookieFile() {
 }
 
 bool TaskController::SaveCookieFile() {
+  std::lock_guard<std::mutex> lock(m_cookieMutex);
+  return SaveCookieFileLocked();
+}
+
+bool TaskController::SaveCookieFileLocked() {
   const std::filesystem::path file = CookieFile();
   if (file.empty() || !m_cookieFileWritable) return true;
   return SaveCookies(*m_session, file);
 }
 
 TaskController::CookieImport TaskController::ImportCookiesFrom(const std::filesystem::path& file) {
+  std::lock_guard<std::mutex> lock(m_cookieMutex);
   CookieImport import;
   import.reading = LoadCookies(*m_session, file);
   if (import.reading.status == CookieFileStatus::kRead) {
     m_cookieFileWritable = true;  // what the user imports now outweighs an unreadable old file
-    import.saved = SaveCookieFile();
+    import.saved = SaveCookieFileLocked();
   }
   return import;
 }
 
 TaskController::CookieClearing TaskController::ClearCookieStore() {
+  std::lock_guard<std::mutex> lock(m_cookieMutex);
   CookieClearing clearing;
   clearing.cleared = ClearCookies(*m_session);
   if (!clearing.cleared) return clearing;
   m_cookieFileWritable = true;
-  clearing.saved = SaveCookieFile();
+  clearing.saved = SaveCookieFileLocked();
   return clearing;
 }
 

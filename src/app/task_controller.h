@@ -134,7 +134,7 @@ class TaskController {
   int AddDMZJTask(char16_t* address);
   int AddDMZJTaskChain(char16_t* address);
 
-  // --- cookies (window thread; cookies.cpp) ---
+  // --- cookies (any thread, one operation at a time; cookies.cpp) ---
   // The file that keeps the session's cookies between runs: cookies.txt in the data
   // folder, read when the controller is made and written when it goes. Empty when the
   // controller keeps nothing.
@@ -199,6 +199,7 @@ class TaskController {
 
   void LoadCookieFile();
   bool SaveCookieFile();
+  bool SaveCookieFileLocked();  // with m_cookieMutex held
 
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
@@ -226,6 +227,7 @@ class TaskController {
   std::optional<InstanceLock> m_queueLock;  // held while the queue is open
   std::unique_ptr<QueueStore> m_store;      // null: nothing lasts
   QueueState m_queueState = QueueState::kNone;
+  std::mutex m_cookieMutex;          // one cookie file operation at a time (any thread)
   bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;              // check box 1010
   int m_followNext = 0;              // check box 1011

@@ -120,15 +120,17 @@ TEST_F(ControllerTest, FolderPathStaysInsideTheSaveFolder) {
   const std::u16string box = u"/home/u/comic";
   std::string title = "..";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/_/");
-  title = "../../etc";
-  EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/_/_/etc/");
+  title = "../../etc";  // a '/' of a title is a character of its one folder's name
+  EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/.._.._etc/");
   title = "a\\..\\..\\b";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/a/_/_/b/");
   title = ".";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/_/");
-  title = "x/./y/...";
+  title = "x\\.\\y\\...";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/x/_/y/.../");
-  title = "..hidden../ ..";
+  title = "Fate/Grand Order";
+  EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/Fate_Grand Order/");
+  title = "..hidden..\\ ..";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/..hidden../ ../");
 }
 
@@ -161,7 +163,7 @@ TEST_F(ControllerTest, OverlongFolderPathLosesTheEndOfItsTitle) {
 
   // The cut may leave ".." behind: it is confined too.
   const std::u16string longBox(kRoom - 2 - 4, u'b');
-  title = "a/..zzz";
+  title = "a\\..zzz";
   EXPECT_EQ(FolderFor(longBox, title), longBox + u"/a/_/");
 
   // A box too long for any title keeps room for both separators.

@@ -252,5 +252,18 @@ TEST(ControllerCookies, KeptInTheDataFolderFromOneRunToTheNext) {
   EXPECT_FALSE(std::filesystem::exists(settings.dataFolder));
 }
 
+TEST(ControllerCookies, ACookieFileLeftHalfSavedIsRemovedAtStart) {
+  TempDir dir;
+  test::FakeWindow window;
+  ControllerSettings settings;
+  settings.dataFolder = dir.Path();
+  // A kill between writing and renaming left the temporary file, cookies and all.
+  test::WriteFileBytes(dir.Path() / "cookies.txt.a1B2c3", "127.0.0.1\tFALSE\t/\tFALSE\t0\ts\t1\n");
+  test::WriteFileBytes(dir.Path() / "cookies.txt.keep", "not one of ours");
+  { TaskController controller(window, settings); }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "cookies.txt.a1B2c3"));
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "cookies.txt.keep"));
+}
+
 }  // namespace
 }  // namespace pageloom

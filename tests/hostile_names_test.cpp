@@ -139,6 +139,20 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
   EXPECT_EQ(window.RowAt(0)[3], u"已完成");
 }
 
+TEST_F(HostileNamesTest, ASlashAndHiddenControlsInATitleMakeOneFolderOfPlainCharacters) {
+  EhSite site(server);
+  TaskController controller(window, TestSettings(site.Names()));
+  // A right-to-left override would show "Order exe.jpg" as something else; C1 controls.
+  site.AddGallery("f", {"Fate/Grand Order\xE2\x80\xAEgpj.exe\xC2\x9B"
+                        "1m Page 1",
+                        false,
+                        {{"/eh/pic/f/1.jpg"}}});
+  AddAndRun(controller, site.Address(EhSite::GalleryPath("f", false)));
+  EXPECT_EQ(window.RowAt(0)[1], dir.Wide("Fate_Grand Order_gpj.exe_1m") + u"/");
+  EXPECT_EQ(Tree(), (std::set<std::string>{"Fate_Grand Order_gpj.exe_1m",
+                                           "Fate_Grand Order_gpj.exe_1m/001.jpg"}));
+}
+
 TEST(PictureNames, EmptyAndDotNamesTakeThePicturesPlace) {
   ScriptedComic task(SITE_EH, 0, nullptr, ScriptedComic::Pictures(1));
   task.SetRenameFiles(0);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "app/task_controller.h"
@@ -224,6 +225,20 @@ TEST_F(QueueTest, ADataFolderThatCannotBeMadeIsSaidAsSuchAndTheProgramRunsWithou
     controller.OnBnClickedAdd();
     ASSERT_TRUE(controller.WaitForAdds(10s));
     EXPECT_EQ(on.RowCount(), 1) << "tasks are added all the same";
+  }
+}
+
+TEST_F(QueueTest, TheQueueAndItsJournalFilesAreTheUsersAlone) {
+  site.AddGallery("a", Pictures("Alpha", "a", 1));
+  // Also a file an earlier version left readable by everyone.
+  { auto first = Open(window); }
+  fs::permissions(data.Path() / "queue.sqlite", fs::perms(0644));
+  auto controller = Open(window);
+  Add(*controller, "a");  // a write: the journal files are there
+  for (const char* name : {"queue.sqlite", "queue.sqlite-wal", "queue.sqlite-shm"}) {
+    struct stat info {};
+    ASSERT_EQ(::stat((data.Path() / name).c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
   }
 }
 

@@ -3,6 +3,7 @@
 // off the window thread; each task is registered on the window thread as soon as its
 // page has been read, so a chain fills the table row by row while the window answers.
 #include <array>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -170,6 +171,12 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
   if (m_cancel.Cancelled()) return {};
+  // No folder, no task: nothing is queued (nor kept) that would ask again at Start.
+  std::error_code noFolder;
+  if (!std::filesystem::is_directory(ToUtf8(WideView(folder, kPathCapacity)), noFolder)) {
+    m_window.ShowMessage(kNoTaskFolder + std::u16string(WideView(folder, kPathCapacity)));
+    return {};
+  }
   // Another gallery or chapter of the same title has a folder of its own. A folder that
   // names the task's first page is its own from an earlier version.
   const std::u16string source =

@@ -16,6 +16,7 @@ void TaskController::LoadCookieFile() {
   std::lock_guard<std::mutex> lock(m_cookieMutex);
   const std::filesystem::path file = CookieFile();
   if (file.empty()) return;
+  RemoveStaleCookieFiles(file);  // the lock is this program's: nobody else is saving
   const CookieFileReading reading = LoadCookies(*m_session, file);
   // A file that is there but cannot be read is never overwritten with what little the
   // session holds.

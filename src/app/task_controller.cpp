@@ -157,8 +157,13 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
     ToWide(converted, kPathCapacity, ansi.c_str());
     wideTitle = WideView(converted, kPathCapacity);
   }
-  for (char16_t& unit : wideTitle)
-    if (unit == u'\\') unit = u'/';
+  // A '/' of the title is a character of its name; a backslash joins a comic and its chapter.
+  for (char16_t& unit : wideTitle) {
+    if (unit == u'/')
+      unit = u'_';
+    else if (unit == u'\\')
+      unit = u'/';
+  }
 
   // The whole path must fit: box, '/', title, '/'. The title gives way first; the box
   // only when not even an empty title would fit.

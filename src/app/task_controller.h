@@ -109,7 +109,8 @@ class TaskController {
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
-  // A backslash in the title counts as '/', so a comic and chapter joined by one nest;
+  // A '/' in the title becomes '_' (one folder); a backslash counts as '/', so a comic
+  // and chapter joined by one nest;
   // a component of the title that reads "." or ".." becomes "_", so the folder stays
   // inside the save folder. A path that would leave fewer than kPictureNameRoom of the
   // kPathCapacity - 1 units for a picture's name loses the end of its title (the final

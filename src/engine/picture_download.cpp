@@ -77,6 +77,8 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
   if (folder) {
     PrepareSaveFolder(folder, ui);
     folderText = WideView(folder, kPathCapacity);
+    // A task's picture goes into its folder or nowhere, never beside the program.
+    if (folderText.empty()) return kPictureFailed;
   }
   if (!PictureFits(folderText, fileName)) {
     // Said, not only counted: the picture would fail this way at every Start.

@@ -1,6 +1,7 @@
 #include "net/cookie_store.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <ctime>
 #include <optional>
@@ -344,6 +345,24 @@ bool SaveCookies(Session& session, const fs::path& file) {
     DebugLine("cookies could not be saved to " + file.string());
   }
   return ok;
+}
+
+void RemoveStaleCookieFiles(const fs::path& file) {
+  // The names mkostemp gives: the file's name, '.', six letters or digits.
+  const std::string prefix = file.filename().string() + ".";
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(file.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+      continue;
+    std::error_code ignored;
+    if (entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
+      fs::remove(entry.path(), ignored);
+      DebugLine("removed a cookie file left half saved: " + entry.path().string());
+    }
+  }
 }
 
 bool ClearCookies(Session& session) {

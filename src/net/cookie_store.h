@@ -50,6 +50,10 @@ constexpr std::uintmax_t kMaxCookieFileSize = 16u << 20;
 // file as it was. Makes the folder when it is missing. False when it could not.
 [[nodiscard]] bool SaveCookies(Session& session, const std::filesystem::path& file);
 
+// Removes what a SaveCookies cut short (killed between writing and renaming) left beside
+// `file`: its temporary files, which hold cookies. Only while no other program saves there.
+void RemoveStaleCookieFiles(const std::filesystem::path& file);
+
 // Forgets every cookie of the session at once. False when the store is unusable.
 [[nodiscard]] bool ClearCookies(Session& session);
 

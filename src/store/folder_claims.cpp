@@ -75,6 +75,11 @@ Claim PlaceSourceFile(std::u16string_view folder, const std::string& text) {
   return linked == 0 ? Claim::kOurs : Claim::kImpossible;
 }
 
+bool IsFolder(std::u16string_view path) {
+  struct stat info {};
+  return ::stat(ToUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // `parent` (ending in '/') + `name` + suffix + '/', the name cut so that it all fits the
@@ -156,7 +161,8 @@ std::u16string ClaimTaskFolder(std::u16string_view made, const std::vector<std::
       case Claim::kImpossible:
         // Nothing can be written here: a folder of no other source is used as it is (its
         // pictures will fail with their reason), another's is left to it.
-        if (OwnerOf(candidate, sources) != FolderOwner::kOther) return candidate;
+        if (IsFolder(candidate) && OwnerOf(candidate, sources) != FolderOwner::kOther)
+          return candidate;
         break;
     }
   }

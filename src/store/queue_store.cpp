@@ -4,6 +4,10 @@
 #include <ctime>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "base/debug_line.h"
 #include "base/fixed_text.h"
 
@@ -143,10 +147,27 @@ std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, in
   return db;
 }
 
+// The queue lists every address: it and its journal files are the user's alone, also a
+// file an earlier version made readable by all.
+static void MakePrivate(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    (void)::fchmod(fd, 0600);
+    ::close(fd);
+  }
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const fs::path journal = file.string() + suffix;
+    std::error_code ignored;
+    if (fs::is_regular_file(fs::symlink_status(journal, ignored)))
+      fs::permissions(journal, fs::perms::owner_read | fs::perms::owner_write, ignored);
+  }
+}
+
 QueueStore::OpenResult QueueStore::Open(const fs::path& file) {
   OpenResult result;
   int error = SQLITE_OK;
   for (int attempt = 0; attempt < 2; ++attempt) {
+    MakePrivate(file);  // SQLite gives the journal files the mode of the file
     std::unique_ptr<SqliteDatabase> db = OpenChecked(file, error);
     if (db) {
       std::unique_ptr<QueueStore> store(new QueueStore(std::move(db)));

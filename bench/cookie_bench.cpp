@@ -46,7 +46,12 @@ void ImportCookies(benchmark::State& state, int domains) {
 void BM_ImportOneDomain(benchmark::State& state) { ImportCookies(state, 1); }
 void BM_ImportManyDomains(benchmark::State& state) { ImportCookies(state, 1000); }
 
-BENCHMARK(BM_ImportOneDomain)->Arg(2000)->Arg(8000)->Arg(32000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImportOneDomain)
+    ->Arg(2000)
+    ->Arg(8000)
+    ->Arg(32000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImportManyDomains)->Arg(8000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "base/fixed_text.h"
 #include "engine/safe_names.h"
 #include "engine/save_folder_prompt.h"
+#include "library/cbz_packer.h"
+#include "library/task_finish.h"
 #include "store/folder_claims.h"
 
 namespace pageloom {
@@ -143,13 +145,9 @@ void TaskController::RunAdd(const AddRequest& request) {
   // Addresses of this chain so far: a chain that leads back to one of them stops there,
   // and so does one longer than any real series.
   std::set<std::u16string> visited;
-  // A folder names the address the user added. A chain's first page is a chapter with an
-  // address of its own; another site's first page lies inside the gallery added.
-  std::u16string source = adapter->FollowsChains() ? std::u16string() : request.address;
   while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
          visited.insert(address).second) {
-    PageAdded added = AddFromPage(*adapter, address, request, reader, source);
-    source.clear();
+    PageAdded added = AddFromPage(*adapter, address, request, reader);
     if (!follow || !added.next) break;
     address = std::move(*added.next);
   }
@@ -181,19 +179,29 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   // names the task's first page is its own from an earlier version.
   const std::u16string source =
       sourceAddress.empty() ? draft.address : std::u16string(sourceAddress);
+  // So does one whose archive stands where this folder would be packed.
+  const auto archiveTaken = [&](std::u16string_view candidate) {
+    const std::filesystem::path path(ToUtf8(candidate));
+    return ArchiveOfOtherSource(path, ToUtf8(source)) &&
+           ArchiveOfOtherSource(path, ToUtf8(draft.address));
+  };
   const std::u16string claimed = ClaimTaskFolder(
       WideView(folder, kPathCapacity), {source, draft.address}, adapter.TaskTag(draft.address),
-      kPictureNameRoom, m_settings.beforeFolderClaim);
+      kPictureNameRoom, archiveTaken, m_settings.beforeFolderClaim);
   if (claimed.empty()) {
     m_window.ShowMessage(kNoTaskFolder + std::u16string(WideView(folder, kPathCapacity)));
     return {};
   }
   CopyWide(folder, kPathCapacity, claimed);
+  if (m_writeMetadata.load())
+    (void)WriteAddedInfo(std::filesystem::path(ToUtf8(WideView(folder, kPathCapacity))),
+                         draft.metadata, ToUtf8(draft.address));
 
   std::shared_ptr<Comic> task = adapter.NewTask();
   task->SetUrl(draft.address);
   task->SetFolder(WideView(folder, kPathCapacity));
   task->SetPictureCount(draft.pictureCount);
+  task->SetKnownTotal(draft.metadata.length);
   task->SetRenameFiles(options.autoRename ? 1 : 0);
   m_window.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
     if (!m_stopping.load()) RegisterTask(task, shown);

@@ -126,7 +126,9 @@ FolderOwner OwnerOf(std::u16string_view folder, const std::vector<std::u16string
 }
 
 std::u16string ClaimTaskFolder(std::u16string_view made, const std::vector<std::u16string>& sources,
-                               std::u16string_view tag, std::size_t room, const ClaimHook& hook) {
+                               std::u16string_view tag, std::size_t room,
+                               const std::function<bool(std::u16string_view)>& takenElsewhere,
+                               const ClaimHook& hook) {
   if (sources.empty()) return {};
   std::u16string_view inner = made;
   while (!inner.empty() && inner.back() == u'/') inner.remove_suffix(1);
@@ -150,6 +152,11 @@ std::u16string ClaimTaskFolder(std::u16string_view made, const std::vector<std::
       if (!emptyName) suffix = u" (" + suffix + u")";
       candidate = Compose(parent, name, suffix, room);
       if (candidate.empty() || EnsureFolder(candidate) == FolderState::kFailed) break;
+    }
+    // An archive of another source where this folder would be packed: its name is taken.
+    if (takenElsewhere && takenElsewhere(candidate)) {
+      if (OwnerOf(candidate, sources) == FolderOwner::kSame) return candidate;
+      continue;
     }
     if (hook) hook(candidate);
     switch (PlaceSourceFile(candidate, text)) {

@@ -40,11 +40,12 @@ using ClaimHook = std::function<void(std::u16string_view folder)>;
 // same task counts as its own); otherwise the last part of the path followed by " (tag)"
 // (then " (tag-2)", ...), made and claimed. An empty last part becomes the tag alone, so
 // a task never lands in the save folder itself. A name fits kPathCapacity - 1 units with
-// `room` units to spare for a file name: the title gives way for the tag. Empty when no
-// folder could be made or claimed.
-[[nodiscard]] std::u16string ClaimTaskFolder(std::u16string_view made,
-                                             const std::vector<std::u16string>& sources,
-                                             std::u16string_view tag, std::size_t room = 0,
-                                             const ClaimHook& hook = {});
+// `room` units to spare for a file name: the title gives way for the tag. A name for which
+// `takenElsewhere` says yes (an archive of another source made from a folder of that
+// name, say) is another source's too. Empty when no folder could be made or claimed.
+[[nodiscard]] std::u16string ClaimTaskFolder(
+    std::u16string_view made, const std::vector<std::u16string>& sources, std::u16string_view tag,
+    std::size_t room = 0, const std::function<bool(std::u16string_view)>& takenElsewhere = {},
+    const ClaimHook& hook = {});
 
 }  // namespace pageloom

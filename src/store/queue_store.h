@@ -23,7 +23,7 @@ namespace pageloom {
 
 class QueueStore {
  public:
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   struct StoredTask {
     int taskNo = 0;
@@ -55,6 +55,9 @@ class QueueStore {
   // been removed.
   bool SaveStep(int taskNo, const Comic& task);
   bool Remove(int taskNo);
+  // A setting kept with the queue (0 when it was never set), and its change.
+  [[nodiscard]] long long Setting(const std::string& name);
+  bool SetSetting(const std::string& name, long long value);
 
   // Told (under the store's lock, on the thread that saved) each time saving begins to
   // fail, with the database's reason, and each time it works again, with an empty one.

@@ -19,6 +19,7 @@
 #include "cli/run_settings.h"
 #include "cli/signal_pipe.h"
 #include "library/task_finish.h"
+#include "net/save_folder.h"
 #include "store/data_folder.h"
 
 namespace {
@@ -127,6 +128,12 @@ int main(int argc, char** argv) {
   if (problem.empty() && options.cookieFile && !Readable(*options.cookieFile))
     problem = "cannot read the cookies file " + *options.cookieFile;
   if (!problem.empty()) return UsageError(problem);
+  // Before any download: a save folder that cannot take pictures is said once, here.
+  if (const std::string why = PrepareWritableFolder(ToUtf8(request.saveFolder)); !why.empty()) {
+    std::cerr << "pageloom-cli: cannot save pictures in " << ToUtf8(request.saveFolder) << ": "
+              << why << "\n";
+    return kUsageError;
+  }
   request.autoRename = options.autoRename;
   request.followNext = options.followNext;
   request.saveCbz = options.saveCbz;

@@ -1,6 +1,7 @@
 // pageloom-cli run as a process against the local fixture sites: whole downloads, the
 // failures it reports, its usage errors, a stop by signal, and addresses read from
 // standard input.
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -13,10 +14,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include "base/fixed_text.h"
 #include "base/version.h"
+#include "cli/progress_view.h"
+#include "cli/terminal_text.h"
 #include "cli/terminal_window.h"
 #include "store/instance_lock.h"
 #include "support/dmzj_site.h"
@@ -214,6 +218,24 @@ TEST_F(CliTest, ShortFormsAndARangeStoreOnlyTheChosenPictures) {
   EXPECT_EQ(Run({"-v", "-d" + save.Str(), GalleryUrl("r2")}), 0) << last->Err();
   EXPECT_NE(last->Err().find("pageLoom: 001.jpg"), std::string::npos) << last->Err();
   EXPECT_NE(last->Out().find("[0] Told: "), std::string::npos) << last->Out();
+}
+
+TEST_F(CliTest, ASaveFolderThatCannotTakePicturesIsSaidInOneLineBeforeAnyDownload) {
+  eh.AddGallery("g", GalleryPlan("Abc", "g", 1));
+  WriteFileBytes(home.Path() / "plain", "a file, not a folder");
+  std::vector<std::string> folders{home.Str("plain") + "/sub"};
+  TempDir readOnly;
+  const bool mounted =
+      ::mount("tmpfs", readOnly.Str().c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+  if (mounted) folders.push_back(readOnly.Str());
+  for (const std::string& folder : folders) {
+    EXPECT_EQ(Run({"--save", folder, GalleryUrl("g")}), 2) << folder;
+    const std::string err = last->Err();
+    EXPECT_EQ(err.rfind("pageloom-cli: cannot save pictures in " + folder + ": ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+  if (mounted) ::umount2(readOnly.Str().c_str(), MNT_DETACH);
+  EXPECT_EQ(eh.Hits(EhSite::GalleryPath("g", false)), 0) << "nothing was downloaded";
 }
 
 TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {
@@ -420,6 +442,16 @@ class Heard : public cli::RunListener {
   void OnMessage(std::u16string_view text) override { log.push_back("message " + ToUtf8(text)); }
   std::vector<std::string> log;
 };
+
+TEST(TerminalText, HiddenControlsAreShownEscapedAndFoldersElsewhereByTheirName) {
+  EXPECT_EQ(cli::Printable(u"a\u202Eb\x1B[2J\u0085\u200Fc\nd"),
+            u"a\\u202Eb\\u001B[2J\\u0085\\u200Fc d");
+  EXPECT_EQ(cli::Printable(u"x\ny", true), u"x\ny");
+  cli::ProgressView view(stdout, stderr, false, u"/home/u/comic");
+  EXPECT_EQ(view.TitleOf(u"/home/u/comic/漫画/第1话/"), u"漫画/第1话");
+  // A task kept in the queue from a run with another save folder.
+  EXPECT_EQ(view.TitleOf(u"/srv/other/Abc/"), u"Abc");
+}
 
 TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
   Heard heard;

@@ -37,6 +37,24 @@
     <message>
         <source>无法打开文件夹：</source>
         <translation>Cannot open the folder: </translation>
+        <source>无法创建任务文件夹，任务未添加：</source>
+        <translation>The task&apos;s folder could not be made; the task was not added: </translation>
+    </message>
+    <message>
+        <source>文件路径过长，图片未保存：</source>
+        <translation>The file&apos;s path is too long; the picture was not saved: </translation>
+    </message>
+    <message>
+        <source>任务进度无法保存到任务队列文件，将在下一步重试：</source>
+        <translation>The tasks&apos; progress cannot be saved to the task queue file; it will be tried again at the next step: </translation>
+    </message>
+    <message>
+        <source>任务进度又能保存到任务队列文件了。</source>
+        <translation>The tasks&apos; progress is being saved to the task queue file again.</translation>
+    </message>
+    <message>
+        <source>无法创建数据文件夹或锁文件，本次添加的任务不会被保存：</source>
+        <translation>The data folder or its lock file cannot be made; the tasks added in this run will not be kept: </translation>
     </message>
     <message>
         <source>未完成</source>
@@ -207,6 +225,10 @@
     <message>
         <source>已导入 %1 条Cookies，跳过 %2 行。</source>
         <translation>Cookies imported: %1. Lines skipped: %2.</translation>
+    </message>
+    <message>
+        <source>超出数量上限（每个域名%1条，共%2条），舍弃了 %3 条较旧的Cookies。</source>
+        <translation>Over the limits (%1 a domain, %2 in all): %3 older cookies were dropped.</translation>
     </message>
     <message>
         <source>无法保存Cookies文件：%1</source>

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string_view>
 
 #include "engine/picture_range.h"
 #include "engine/retry.h"
@@ -29,6 +31,9 @@ struct ControllerSettings {
   std::filesystem::path dataFolder;
   // Only these pictures of each task are stored this run; nothing: all.
   std::optional<PictureRange> range;
+  // Runs on the add thread with each task folder name just before it is claimed (tests
+  // line up two programs' claims with it).
+  std::function<void(std::u16string_view folder)> beforeFolderClaim;
 };
 
 }  // namespace pageloom

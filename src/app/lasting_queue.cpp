@@ -14,6 +14,9 @@ namespace {
 
 constexpr char16_t kQueueSetAside[] = u"任务队列文件已损坏，已另存为：";
 constexpr char16_t kQueueUnavailable[] = u"无法打开任务队列文件，本次添加的任务不会被保存。";
+constexpr char16_t kNoDataFolder[] = u"无法创建数据文件夹或锁文件，本次添加的任务不会被保存：";
+constexpr char16_t kQueueSaveFailing[] = u"任务进度无法保存到任务队列文件，将在下一步重试：";
+constexpr char16_t kQueueSavingAgain[] = u"任务进度又能保存到任务队列文件了。";
 
 }  // namespace
 
@@ -22,14 +25,38 @@ void TaskController::OpenQueue() {
   const fs::path& folder = m_settings.dataFolder;
   std::error_code ec;
   fs::create_directories(folder, ec);
-  m_queueLock = InstanceLock::Acquire(folder / "lock");
-  if (!m_queueLock) {
+  LockAttempt attempt;
+  if (ec) {
+    attempt.failure = LockAttempt::Failure::kUnusable;
+    attempt.reason = ec.message();
+  } else {
+    attempt = InstanceLock::Take(folder / "lock");
+  }
+  if (attempt.failure == LockAttempt::Failure::kHeld) {
     // Another program (or another window of this one) has the queue: leave it alone.
     m_queueState = QueueState::kInUse;
     return;
   }
+  if (attempt.failure == LockAttempt::Failure::kUnusable) {
+    // Not another program: this one runs on, with nothing lasting (said once).
+    m_queueState = QueueState::kUnavailable;
+    const std::u16string text = kNoDataFolder + FromUtf8((ec ? folder : folder / "lock").string()) +
+                                u" (" + FromUtf8(attempt.reason) + u")";
+    DebugLine(text);
+    m_window.Post([this, text] { m_window.ShowMessage(text); });
+    return;
+  }
+  m_queueLock = std::move(attempt.lock);
   QueueStore::OpenResult opened = QueueStore::Open(folder / "queue.sqlite");
   m_store = std::move(opened.store);
+  if (m_store) {
+    // Said once when saving begins to fail, and once when it works again.
+    m_store->SetHealthListener([this](bool failing, const std::string& reason) {
+      const std::u16string text =
+          failing ? kQueueSaveFailing + FromUtf8(reason) : std::u16string(kQueueSavingAgain);
+      m_window.Post([this, text] { m_window.ShowMessage(text); });
+    });
+  }
   switch (opened.how) {
     case QueueStore::Opening::kOpened:
       m_queueState = QueueState::kOpened;

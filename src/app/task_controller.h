@@ -110,11 +110,12 @@ class TaskController {
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
-  // A backslash in the title counts as '/', so a comic and chapter joined by one nest;
+  // A '/' in the title becomes '_' (one folder); a backslash counts as '/', so a comic
+  // and chapter joined by one nest;
   // a component of the title that reads "." or ".." becomes "_", so the folder stays
-  // inside the save folder. A path longer than kPathCapacity - 1 units loses the end of
-  // its title (the final '/' stays); only a box too long for even an empty title is
-  // cut itself.
+  // inside the save folder. A path that would leave fewer than kPictureNameRoom of the
+  // kPathCapacity - 1 units for a picture's name loses the end of its title (the final
+  // '/' stays); only a box too long for even an empty title is cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
   // The same with the save folder given (any thread).
   static char16_t* MakeTaskFolderPath(char16_t* output, char* title,
@@ -135,7 +136,7 @@ class TaskController {
   int AddDMZJTask(char16_t* address);
   int AddDMZJTaskChain(char16_t* address);
 
-  // --- cookies (window thread; cookies.cpp) ---
+  // --- cookies (any thread, one operation at a time; cookies.cpp) ---
   // The file that keeps the session's cookies between runs: cookies.txt in the data
   // folder, read when the controller is made and written when it goes. Empty when the
   // controller keeps nothing.
@@ -216,18 +217,21 @@ class TaskController {
 
   void LoadCookieFile();
   bool SaveCookieFile();
+  bool SaveCookieFileLocked();  // with m_cookieMutex held
 
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
   const SiteAdapter* AdapterOfKind(SiteKind kind) const;
-  // Reads the page at `address` and registers the task it gives. Runs on the calling
+  // Reads the page at `address` and registers the task it gives; its folder is claimed for
+  // `sourceAddress` (by default the task's own address). Runs on the calling
   // thread; registration hops to the window thread.
   struct PageAdded {
     bool taskMade = false;
     std::optional<std::u16string> next;  // the page's next address
   };
   PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
-                        const AddRequest& options, PageReader& reader);
+                        const AddRequest& options, PageReader& reader,
+                        std::u16string_view sourceAddress = {});
   void RunAdd(const AddRequest& request);
   // The first page of `address` on `site`'s adapter, written back into `address`.
   int FindFirstPage(SiteKind site, char16_t* address);
@@ -241,6 +245,7 @@ class TaskController {
   std::optional<InstanceLock> m_queueLock;  // held while the queue is open
   std::unique_ptr<QueueStore> m_store;      // null: nothing lasts
   QueueState m_queueState = QueueState::kNone;
+  std::mutex m_cookieMutex;          // one cookie file operation at a time (any thread)
   bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;              // check box 1010
   int m_followNext = 0;              // check box 1011

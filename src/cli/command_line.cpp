@@ -158,7 +158,8 @@ std::string UsageText() {
          "  -V, --version       show the version\n"
          "\n"
          "Exit status: 0 every task finished whole; 1 a picture, a task or an address\n"
-         "failed; 2 bad usage; 130 stopped by Ctrl-C; 143 stopped by SIGTERM.\n";
+         "failed; 2 bad usage, or a --save folder that cannot take pictures; 130 stopped\n"
+         "by Ctrl-C; 143 stopped by SIGTERM.\n";
 }
 
 std::string UsageErrorLine(const std::string& problem) {

@@ -99,6 +99,11 @@ bool DownloadRun::Prepare() {
       m_view.Message(FromUtf8("pageloom-cli: " + std::to_string(import.reading.added) +
                               " cookies read, " + std::to_string(import.reading.skipped) +
                               " lines of " + *m_request.cookieFile + " skipped"));
+    if (import.reading.dropped > 0)
+      m_view.Message(FromUtf8("pageloom-cli: " + std::to_string(import.reading.dropped) +
+                              " older cookies dropped over the limits (" +
+                              std::to_string(kMaxCookiesPerDomain) + " a domain, " +
+                              std::to_string(kMaxCookies) + " in all)"));
   }
   return true;
 }

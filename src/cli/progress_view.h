@@ -46,7 +46,8 @@ class ProgressView {
   // Live: takes the tasks in flight off the screen, for the summary to follow.
   void Finish();
 
-  // The title of a task: its folder below the save folder, without the final '/'.
+  // The title of a task: its folder below the save folder, without the final '/'; the
+  // folder's own name when it lies elsewhere.
   [[nodiscard]] std::u16string TitleOf(std::u16string_view folder) const;
 
  private:

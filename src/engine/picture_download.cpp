@@ -17,6 +17,7 @@ constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie�
 // The name a site gives the picture it shows instead of the real one once the
 // visitor's download limit is used up.
 constexpr char16_t kLimitPictureName[] = u"509.gif";
+constexpr char16_t kPathTooLong[] = u"文件路径过长，图片未保存：";
 
 // The last segment of an address: the text after its last '/'.
 std::u16string_view LastSegment(std::u16string_view url) {
@@ -29,9 +30,7 @@ std::u16string_view LastSegment(std::u16string_view url) {
 int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view fileName,
                   std::u16string_view folder, const RetryPolicy& retry,
                   const std::function<void(std::uint64_t, std::int64_t)>& progress) {
-  if (folder.size() + fileName.size() > kPathCapacity - 1 ||
-      fileName.find(u'\0') != std::u16string_view::npos)
-    return kPictureFailed;
+  if (!PictureFits(folder, fileName)) return kPictureFailed;
   std::u16string fullPath(folder);
   fullPath.append(fileName);
 
@@ -78,6 +77,13 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
   if (folder) {
     PrepareSaveFolder(folder, ui);
     folderText = WideView(folder, kPathCapacity);
+    // A task's picture goes into its folder or nowhere, never beside the program.
+    if (folderText.empty()) return kPictureFailed;
+  }
+  if (!PictureFits(folderText, fileName)) {
+    // Said, not only counted: the picture would fail this way at every Start.
+    ui.ShowMessage(kPathTooLong + std::u16string(folderText) + std::u16string(fileName));
+    return kPictureFailed;
   }
   return StoreInFolder(session, url, fileName, folderText, retry, progress);
 }
@@ -86,6 +92,11 @@ int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16st
                            std::u16string_view folder, const RetryPolicy& retry) {
   if (!session.Valid() || IsLimitPicture(url)) return kPictureStop;
   return StoreInFolder(session, url, fileName, folder, retry, {});
+}
+
+bool PictureFits(std::u16string_view folder, std::u16string_view fileName) {
+  return folder.size() + fileName.size() <= kPathCapacity - 1 &&
+         fileName.find(u'\0') == std::u16string_view::npos;
 }
 
 bool IsLimitPicture(std::u16string_view url) { return LastSegment(url) == kLimitPictureName; }

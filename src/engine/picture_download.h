@@ -37,6 +37,9 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
 int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
                            std::u16string_view folder, const RetryPolicy& retry);
 
+// True when `folder` + `fileName` makes a path this program can store a picture under.
+[[nodiscard]] bool PictureFits(std::u16string_view folder, std::u16string_view fileName);
+
 // True when `url` names the site's limit picture, which a site shows instead of the real
 // one once the visitor's download limit is used up.
 [[nodiscard]] bool IsLimitPicture(std::u16string_view url);

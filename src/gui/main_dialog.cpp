@@ -92,6 +92,7 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
 
 CpageLoomDlg::~CpageLoomDlg() {
   BeginClosing();
+  JoinCookieImport();
   m_controller.reset();
 }
 

@@ -29,10 +29,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/controller_settings.h"
 #include "app/window_port.h"
+#include "net/cookie_store.h"
 
 class QCheckBox;
 class QLabel;
@@ -127,8 +129,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   QMenu* CreateContextMenu();
   // Opens the About box modally.
   void ShowAbout();
-  // "导入Cookies…": picks a cookies.txt, adds its cookies, says how many lines were taken
-  // and skipped. "清除Cookies": forgets every cookie now.
+  // "导入Cookies…": picks a cookies.txt, adds its cookies off the window thread, then says
+  // how many lines were taken, skipped and dropped. "清除Cookies": forgets every cookie now.
   void ImportCookies();
   void ClearCookies();
   // The menu of a task row: "打包为CBZ" packs the finished task's folder of `row` (a
@@ -190,6 +192,9 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Places the controls for a window of `size`; the name column takes the width gained.
   void LayOut(QSize size);
   void ShowText(const QString& text);
+  void ShowCookieImport(const QString& name, const CookieFileReading& reading, bool saved);
+  // Waits for the cookie import in flight, if any.
+  void JoinCookieImport();
   void NoteStatusChange(int taskNo, const QString& before, const QString& after);
   // Widens the progress and status columns, once for all, when what `row` shows there
   // does not fit; the name column gives the width.
@@ -215,6 +220,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   TaskTableModel* m_model = nullptr;
   TrayNotifier* m_tray = nullptr;
   std::unique_ptr<TaskController> m_controller;
+  std::thread m_cookieImport;  // reads a cookies.txt into the controller's session
 
   MessageBoxHook m_messageBox;
   FolderPickerHook m_folderPicker;

@@ -119,19 +119,39 @@ void CpageLoomDlg::ImportCookies() {
     const std::optional<std::u16string> picked = m_filePicker(tr("导入Cookies").toStdU16String());
     if (!picked || picked->empty() || IsClosing()) return;
     const QString name = QString::fromStdU16String(*picked);
-    const TaskController::CookieImport import = m_controller->ImportCookiesFrom(ToPath(name));
-    if (import.reading.status != CookieFileStatus::kRead) {
-      ShowText(tr("无法读取Cookies文件：%1").arg(name));
-      return;
-    }
-    QString text = tr("已导入 %1 条Cookies，跳过 %2 行。")
-                       .arg(import.reading.added)
-                       .arg(import.reading.skipped);
-    if (!import.saved)
-      text += QLatin1Char('\n') +
-              tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
-    ShowText(text);
+    // A large export takes a moment: it is read beside the window, which says the result.
+    JoinCookieImport();
+    m_cookieImport = std::thread([this, name] {
+      const TaskController::CookieImport import = m_controller->ImportCookiesFrom(ToPath(name));
+      QMetaObject::invokeMethod(
+          this, [this, name, import] { ShowCookieImport(name, import.reading, import.saved); },
+          Qt::QueuedConnection);
+    });
   });
+}
+
+void CpageLoomDlg::JoinCookieImport() {
+  if (m_cookieImport.joinable()) m_cookieImport.join();
+}
+
+void CpageLoomDlg::ShowCookieImport(const QString& name, const CookieFileReading& reading,
+                                    bool saved) {
+  JoinCookieImport();  // it has ended: this call was its last act
+  if (reading.status != CookieFileStatus::kRead) {
+    ShowText(tr("无法读取Cookies文件：%1").arg(name));
+    return;
+  }
+  QString text = tr("已导入 %1 条Cookies，跳过 %2 行。").arg(reading.added).arg(reading.skipped);
+  if (reading.dropped > 0)
+    text +=
+        QLatin1Char('\n') + tr("超出数量上限（每个域名%1条，共%2条），舍弃了 %3 条较旧的Cookies。")
+                                .arg(kMaxCookiesPerDomain)
+                                .arg(kMaxCookies)
+                                .arg(reading.dropped);
+  if (!saved)
+    text += QLatin1Char('\n') +
+            tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
+  ShowText(text);
 }
 
 void CpageLoomDlg::ClearCookies() {

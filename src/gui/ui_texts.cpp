@@ -27,6 +27,7 @@ constexpr const char* kMessages[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建文件夹失败，请手动选择漫画保存文件夹："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开任务队列文件，本次添加的任务不会被保存。"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "pageLoom 已在运行。"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务进度又能保存到任务队列文件了。"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts",
                       "本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章"
                       "节将保持“准备中”。"),
@@ -36,6 +37,11 @@ constexpr const char* kMessages[] = {
 constexpr const char* kMessageHeads[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务队列文件已损坏，已另存为："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开文件夹："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法创建任务文件夹，任务未添加："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "文件路径过长，图片未保存："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务进度无法保存到任务队列文件，将在下一步重试："),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts",
+                      "无法创建数据文件夹或锁文件，本次添加的任务不会被保存："),
 };
 
 // The status words of the table.

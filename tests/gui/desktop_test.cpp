@@ -168,7 +168,8 @@ TEST_F(DesktopTest, CookiesAreImportedAndClearedFromTheMenuAndKeptInTheDataFolde
   MenuCommand("importCookiesAction");  // the picker cancelled: nothing happens
   EXPECT_TRUE(messages.empty());
   cookieFile = dir.Wide("export.txt");
-  MenuCommand("importCookiesAction");
+  MenuCommand("importCookiesAction");  // read beside the window, which says the result
+  ASSERT_TRUE(PumpUntil([&] { return !messages.empty(); }));
   EXPECT_EQ(messages, Messages{u"已导入 2 条Cookies，跳过 3 行。"});
   const std::string sent = sentCookies();
   EXPECT_NE(sent.find("ipb_member_id=42"), std::string::npos) << sent;
@@ -176,6 +177,7 @@ TEST_F(DesktopTest, CookiesAreImportedAndClearedFromTheMenuAndKeptInTheDataFolde
 
   cookieFile = dir.Wide("missing.txt");
   MenuCommand("importCookiesAction");
+  ASSERT_TRUE(PumpUntil([&] { return messages.size() == 2; }));
   EXPECT_EQ(messages.back(), u"无法读取Cookies文件：" + dir.Wide("missing.txt"));
 
   MenuCommand("clearCookiesAction");

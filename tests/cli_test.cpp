@@ -145,7 +145,7 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;
-  EXPECT_NE(out.find("      missing: 002.jpg\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("      missing: 002.jpg (answered 404)\n"), std::string::npos) << out;
   EXPECT_NE(
       out.find(
           "2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),

@@ -208,7 +208,9 @@ std::vector<TaskResult> DownloadRun::Results() const {
     result.progress = task->ProgressText();
     result.finished = task->GetState() == STATE_FINISHED;
     for (const MissingPicture& missing : task->Missing())
-      result.missing.push_back(missing.fileName);
+      result.missing.push_back(missing.reason.empty()
+                                   ? missing.fileName
+                                   : missing.fileName + u" (" + missing.reason + u")");
     results.push_back(std::move(result));
   }
   return results;

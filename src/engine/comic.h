@@ -29,6 +29,7 @@ struct MissingPicture {
   std::u16string url;       // the picture's address, when it stays valid (DMZJ)
   std::u16string page;      // the page that shows the picture, read again for it (EH)
   std::u16string fileName;  // the name kept for it
+  std::u16string reason;    // why it failed, as this run saw it (not kept)
   bool operator==(const MissingPicture& other) const {
     return url == other.url && page == other.page && fileName == other.fileName;
   }

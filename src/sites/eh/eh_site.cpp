@@ -10,6 +10,7 @@
 #include "engine/retry.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
+#include "sites/eh/eh_answers.h"
 #include "sites/eh/eh_pages.h"
 
 namespace pageloom {
@@ -120,6 +121,27 @@ std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_v
   return EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)), std::u16string(next)};
 }
 
+// What the site's answers instead of a picture mean: its limit page.
+AnswerReading ReadEhAnswer(std::string_view text) {
+  AnswerReading reading;
+  if (IsEhLimitText(text)) reading.kind = AnswerReading::Kind::kLimit;
+  return reading;
+}
+
+// The picture of a page, into the task's folder, as the step and a later run store it.
+// `reason` tells why it failed.
+int DownloadEhPicture(StepContext& context, std::u16string_view picture,
+                      std::u16string_view fileName, char16_t* folder, std::u16string& reason) {
+  PictureRequest request;
+  request.retry = &context.retry;
+  request.progress = context.pictureProgress;
+  request.readAnswer = &ReadEhAnswer;
+  const int result =
+      DownloadPicture(context.session, picture, fileName, folder, context.ui, request);
+  if (result == kPictureFailed) reason = FailureReason(request.last);
+  return result;
+}
+
 }  // namespace
 
 void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
@@ -156,18 +178,18 @@ int Comic::DownloadNext(StepContext& context) {
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(page->picture);
   ReadNextPageAhead(context, current, page->next, page->picture);
-  const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder, context.ui,
-                                     context.retry, context.pictureProgress);
+  std::u16string reason;
+  const int stored = DownloadEhPicture(context, page->picture, fileName, m_folder, reason);
   if (stored == kPictureStop) {
     if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);
-    // Closing gives the number back, so that the picture keeps it when the page is read
-    // again; the site's limit keeps the number used.
-    if (context.session.Aborted()) m_fileNumber = numberBefore;
+    // Closing and the site's limit give the number back: the picture gets it when the
+    // page is read again, and numbering goes on without a gap.
+    m_fileNumber = numberBefore;
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName});
+  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName, reason});
   ++m_pictureCount;
 
   if (page->next == current) return EndWalk();
@@ -179,8 +201,8 @@ int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
   // Picture addresses of this site do not last: the page is read again for a fresh one.
   const std::optional<EhStepPage> page = ReadPicturePage(context, picture.page);
   if (!page) return context.session.Aborted() ? kPictureStop : kPictureFailed;
-  return DownloadPicture(context.session, page->picture, picture.fileName, m_folder, context.ui,
-                         context.retry, context.pictureProgress);
+  std::u16string reason;
+  return DownloadEhPicture(context, page->picture, picture.fileName, m_folder, reason);
 }
 
 }  // namespace pageloom

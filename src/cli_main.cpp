@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   request.settings = std::move(settings.settings);
+  if (options.userAgent) request.settings.userAgent = *options.userAgent;
 
   const char* term = std::getenv("TERM");
   const bool live = isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");

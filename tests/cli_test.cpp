@@ -139,9 +139,10 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   plan.pictures[1].served = false;
   eh.AddGallery("g2", plan);
 
-  EXPECT_EQ(Run({"--save=" + save.Str(), GalleryUrl("g2"), "http://elsewhere.invalid/x",
-                 eh.Url("/eh/g-gone/token/")}),
+  EXPECT_EQ(Run({"--save=" + save.Str(), "--user-agent", "Cli/3 (x)", GalleryUrl("g2"),
+                 "http://elsewhere.invalid/x", eh.Url("/eh/g-gone/token/")}),
             1);
+  EXPECT_EQ(server.LastHeader("User-Agent"), "Cli/3 (x)");
   EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;

@@ -84,10 +84,28 @@ TEST_F(PictureTest, PictureIsStoredFreshIntoAPreparedFolder) {
   EXPECT_EQ(Entries(file.parent_path()), std::set<std::string>{"001.jpg"});
   EXPECT_EQ(server.LastHeader("Cache-Control"), "no-cache");
   EXPECT_EQ(server.LastHeader("Pragma"), "no-cache");
-  bool agent = true;
-  server.LastHeader("User-Agent", &agent);
-  EXPECT_FALSE(agent);
+  EXPECT_EQ(server.LastHeader("User-Agent"), "pageLoom");
   EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(PictureTest, PagesAndPicturesCarryTheSessionsOneUserAgent) {
+  server.Serve("/page", "<html></html>");
+  server.Serve("/p.jpg", test::Jpeg("p"));
+  auto page = std::make_unique<PageBuffer>();
+  Folder folder(tmp.Wide());
+  setenv("PAGELOOM_USER_AGENT", "Agent/1.0 (test)", 1);
+  Session fromEnvironment(cancel, Short());
+  unsetenv("PAGELOOM_USER_AGENT");
+  for (Session* s : {&fromEnvironment, &session}) {
+    if (s == &session) session.SetUserAgent("Set/2");
+    const std::string agent = s == &session ? "Set/2" : "Agent/1.0 (test)";
+    ASSERT_EQ(FetchPage(*s, server.WideUrl("/page"), *page), 1);
+    EXPECT_EQ(server.LastHeader("User-Agent"), agent);
+    std::filesystem::remove(tmp.Path() / "p.jpg");
+    EXPECT_EQ(DownloadPicture(*s, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), window),
+              kPictureStored);
+    EXPECT_EQ(server.LastHeader("User-Agent"), agent);
+  }
 }
 
 TEST_F(PictureTest, ExistingFileIsNeverFetchedAgain) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "engine/retry.h"
 #include "net/session.h"
@@ -21,6 +22,9 @@ struct ControllerSettings {
   // while a picture downloads, the DMZJ worker the next picture while one is stored. At
   // most two requests of one site are then in flight; rows and files are as without.
   bool overlap = true;
+  // The User-Agent of every request; empty: the session's own (PAGELOOM_USER_AGENT, or
+  // "pageLoom").
+  std::string userAgent;
   // The most chapters one Add follows along next-chapter links.
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.

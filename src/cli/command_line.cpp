@@ -12,6 +12,7 @@ namespace {
 std::string* ValueSlot(std::string_view name, CliOptions& options, std::string& scratch) {
   if (name == "--save") return &options.saveFolder.emplace();
   if (name == "--cookies") return &options.cookieFile.emplace();
+  if (name == "--user-agent") return &options.userAgent.emplace();
   if (name == "--input") return &scratch;
   return nullptr;
 }
@@ -106,6 +107,9 @@ std::string UsageText() {
          "  --follow        with a DMZJ chapter, also download every later chapter\n"
          "  --no-rename     keep the pictures' own file names instead of 001, 002, ...\n"
          "  --cookies FILE  use the cookies of FILE (a browser's cookies.txt export)\n"
+         "  --user-agent AGENT\n"
+         "                  send AGENT as the User-Agent of every request (default:\n"
+         "                  $PAGELOOM_USER_AGENT, else pageLoom)\n"
          "  --input FILE    also read addresses from FILE, one a line ('-': standard input;\n"
          "                  empty lines and lines starting with '#' are skipped)\n"
          "  --queue         keep the tasks in pageloom-cli's own lasting queue: a run that\n"

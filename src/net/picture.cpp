@@ -218,7 +218,7 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url, std::
 
   const std::string address = EncodeUrl(url);
   net_detail::SlistPtr headers;  // outlives the transfer that sends it
-  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent:"}) {
+  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
     curl_slist* more = curl_slist_append(headers.get(), header);
     if (!more) return outcome;
     headers.release();

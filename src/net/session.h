@@ -51,6 +51,12 @@ class Session {
   [[nodiscard]] std::string CertificateFile() const;
   void SetCertificateFile(std::string pemFile);
 
+  // The User-Agent of every request, pages and pictures alike. A new session takes
+  // PAGELOOM_USER_AGENT when it is set and not empty, else kDefaultUserAgent.
+  static constexpr char kDefaultUserAgent[] = "pageLoom";
+  [[nodiscard]] std::string UserAgent() const;
+  void SetUserAgent(std::string agent);
+
   const Cancellation& Cancel() const { return m_cancel; }
   [[nodiscard]] bool Aborted() const { return m_cancel.Cancelled(); }
 
@@ -62,6 +68,7 @@ class Session {
   mutable std::mutex m_settingsMutex;  // guards the two below
   NetTimeouts m_timeouts;
   std::string m_certificateFile;
+  std::string m_userAgent;
   std::unique_ptr<Shared> m_shared;
 };
 

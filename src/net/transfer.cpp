@@ -80,7 +80,10 @@ void HandlePool::Clear() {
 // --- Transfer ---
 
 Transfer::Transfer(Session& session, const std::string& url, TransferKind kind)
-    : m_session(session), m_limits(session.Timeouts()), m_handles(session.Internals().pool.Take()) {
+    : m_session(session),
+      m_limits(session.Timeouts()),
+      m_userAgent(session.UserAgent()),
+      m_handles(session.Internals().pool.Take()) {
   m_ready = m_handles != nullptr && Setup(url, kind);
 }
 
@@ -101,6 +104,7 @@ bool Transfer::Setup(const std::string& url, TransferKind kind) {
   };
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_USERAGENT, m_userAgent.c_str());
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   set(CURLOPT_FOLLOWLOCATION, 1L);

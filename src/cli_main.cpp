@@ -1,4 +1,5 @@
 // pageloom-cli: the downloads of the pageLoom window from a terminal or a script.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   request.settings = std::move(settings.settings);
+  // A short ban is waited out; a longer one ends the run.
+  request.settings.longestBanWait = std::chrono::minutes(10);
   if (options.userAgent) request.settings.userAgent = *options.userAgent;
 
   const char* term = std::getenv("TERM");

@@ -1,8 +1,11 @@
 // pageloom-cli run as a process against the local fixture sites: whole downloads, the
 // failures it reports, its usage errors, a stop by signal, and addresses read from
 // standard input.
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -157,6 +160,35 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")),
             std::string::npos)
       << last->Err();
+}
+
+TEST_F(CliTest, AShortBanIsWaitedOutAndALongOneEndsTheRunWithStatusOne) {
+  const std::string ban =
+      "Your IP address has been temporarily banned for excessive pageloads. The ban expires in ";
+  eh.AddGallery("g5", GalleryPlan("Short", "g5", 2));
+  const std::string picture = EhSite::PictureBytes("/eh/pic/g5/1.jpg");
+  auto asked = std::make_shared<std::atomic<int>>(0);
+  server.Handle("/eh/pic/g5/1.jpg", [=](const httplib::Request&, httplib::Response& res) {
+    if (++*asked == 1)
+      res.set_content(ban + "1 second", "text/html");
+    else
+      res.set_content(picture, "image/jpeg");
+  });
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("g5")}), 0) << last->Err();
+  EXPECT_NE(last->Err().find("pageloom-cli: banned by EH, retry in 1 min: waiting for the ban"),
+            std::string::npos)
+      << last->Err();
+  ExpectGallery("Short", "g5", 2);
+
+  eh.AddGallery("g6", GalleryPlan("Long", "g6", 2));
+  server.Serve("/eh/pic/g6/1.jpg", ban + "5 hours and 1 minute", "text/html");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("g6")}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(last->Err().find("pageloom-cli: banned by EH until "), std::string::npos)
+      << last->Err();
+  EXPECT_NE(last->Err().find(" (301 min): the run ends"), std::string::npos) << last->Err();
+  EXPECT_TRUE(Files(save.Path() / "Long").empty());
 }
 
 TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {

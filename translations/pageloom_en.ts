@@ -105,6 +105,13 @@
             <numerusform>%n missing</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>被封禁，%n分钟后重试</source>
+        <translation>
+            <numerusform>banned, retry in %n min</numerusform>
+            <numerusform>banned, retry in %n min</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>pageloom::CpageLoomDlg</name>

@@ -4,7 +4,9 @@
 // nothing (or keep it in a temporary folder).
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "engine/retry.h"
@@ -25,6 +27,9 @@ struct ControllerSettings {
   // The User-Agent of every request; empty: the session's own (PAGELOOM_USER_AGENT, or
   // "pageLoom").
   std::string userAgent;
+  // A worker banned by its site waits until the ban ends and goes on by itself; a ban
+  // longer than this ends its walk instead (none: every ban is waited out).
+  std::optional<std::chrono::seconds> longestBanWait;
   // The most chapters one Add follows along next-chapter links.
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.

@@ -26,6 +26,7 @@
 #include "app/window_port.h"
 #include "base/cancellation.h"
 #include "base/manual_reset_event.h"
+#include "engine/ban_clock.h"
 #include "engine/comic.h"
 #include "engine/site_adapter.h"
 #include "net/cookie_store.h"
@@ -183,7 +184,13 @@ class TaskController {
     std::thread thread;
     std::atomic<bool> running{false};  // changed under m_workerMutex
     bool again = false;                // a Start came while the walk ran: walk once more
+    BanClock ban;                      // the site's ban, consulted before every step
   };
+  // After a walk that a ban ended: tells the user, and waits it out unless it is longer
+  // than the settings allow. True when the worker is to walk again.
+  bool WaitOutBan(int siteKind, Worker& worker);
+  // Start of a banned site says how long is left and starts nothing. True when banned.
+  bool SayBanned(int siteKind);
   Worker& WorkerFor(int siteKind);
   void StartWorker(int siteKind, const char16_t* failureMessage);
   // One walk of the map for tasks of `siteKind`.

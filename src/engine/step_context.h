@@ -12,6 +12,7 @@
 
 namespace pageloom {
 
+class BanClock;
 class PageAhead;
 class PictureAhead;
 class ScriptHost;
@@ -33,6 +34,8 @@ struct StepContext {
   PageAhead* pageAhead = nullptr;
   // DMZJ: the next picture of the list is stored while the step's picture is.
   PictureAhead* pictureAhead = nullptr;
+  // The ban of the worker's site: a step that meets one sets it (none: not kept).
+  BanClock* ban = nullptr;
 };
 
 }  // namespace pageloom

@@ -1,10 +1,14 @@
 #include "sites/eh/eh_site.h"
 
+#include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/encoding.h"
 #include "base/fixed_text.h"
+#include "engine/ban_clock.h"
 #include "engine/page_ahead.h"
 #include "engine/picture_download.h"
 #include "engine/retry.h"
@@ -102,43 +106,82 @@ struct EhStepPage {
   std::u16string next;
 };
 
+// What reading a picture page came to: the page, or the ban the site answered with, or
+// neither (the page could not be had or lacks its shape).
+struct PageRead {
+  std::optional<EhStepPage> page;
+  std::optional<std::chrono::seconds> ban;
+};
+
+std::string_view PageText(const PageBuffer& page) {
+  return std::string_view(page.data(), strnlen(page.data(), page.size()));
+}
+
+// Fetches a page of the site into `page`, tried again as `retry` says; a ban page ends
+// the tries. The ban's length, when the site answered with one.
+std::optional<std::chrono::seconds> FetchEhPage(Session& session, const RetryPolicy& retry,
+                                                std::u16string_view url, PageBuffer& page) {
+  std::optional<std::chrono::seconds> ban;
+  WithRetries(retry, session.Cancel(), [&] {
+    const TransferOutcome outcome = FetchPageText(session, url, page);
+    ban = ParseEhBan(PageText(page));
+    return ban ? TransferOutcome{TransferResult::kOk} : outcome;
+  });
+  return ban;
+}
+
 // Fetches and reads the picture page `url` (or takes it from the worker's page read
-// ahead). Nothing when the page cannot be had or lacks its shape.
-std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_view url) {
-  if (!context.pageAhead || !context.pageAhead->Take(url, context.page))
-    (void)FetchPageRetrying(context.session, url, context.page, context.retry);
+// ahead).
+PageRead ReadPicturePage(StepContext& context, std::u16string_view url) {
+  PageRead read;
+  if (context.pageAhead && context.pageAhead->Take(url, context.page))
+    read.ban = ParseEhBan(PageText(context.page));
+  else
+    read.ban = FetchEhPage(context.session, context.retry, url, context.page);
   EHPicturePage parsed;
-  if (!ParseEHPicturePage(context.page, parsed)) return std::nullopt;
+  if (read.ban || !ParseEHPicturePage(context.page, parsed)) return read;
   // The next page decides whether this is the mirror, whose pictures come from the
   // smaller copy.
   char16_t nextPage[kUrlCapacity];
   ToWide(nextPage, kUrlCapacity, parsed.nextPageUrl);
   const std::u16string_view next = WideView(nextPage, kUrlCapacity);
-  if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed))
-    return std::nullopt;
+  if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed)) return read;
   char16_t picture[kPictureUrlCapacity];
   ToWide(picture, kPictureUrlCapacity, parsed.pictureUrl);
-  return EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)), std::u16string(next)};
+  read.page =
+      EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)), std::u16string(next)};
+  return read;
 }
 
-// What the site's answers instead of a picture mean: its limit page.
+// What the site's answers instead of a picture mean: its ban, its limit page.
 AnswerReading ReadEhAnswer(std::string_view text) {
   AnswerReading reading;
-  if (IsEhLimitText(text)) reading.kind = AnswerReading::Kind::kLimit;
+  if (const std::optional<std::chrono::seconds> ban = ParseEhBan(text)) {
+    reading.kind = AnswerReading::Kind::kBan;
+    reading.banFor = *ban;
+  } else if (IsEhLimitText(text)) {
+    reading.kind = AnswerReading::Kind::kLimit;
+  }
   return reading;
 }
 
+// How a picture's download ended, beyond its result: why it failed, how long a ban lasts.
+struct PictureEnd {
+  std::u16string reason;
+  std::chrono::seconds banFor{0};
+};
+
 // The picture of a page, into the task's folder, as the step and a later run store it.
-// `reason` tells why it failed.
 int DownloadEhPicture(StepContext& context, std::u16string_view picture,
-                      std::u16string_view fileName, char16_t* folder, std::u16string& reason) {
+                      std::u16string_view fileName, char16_t* folder, PictureEnd& end) {
   PictureRequest request;
   request.retry = &context.retry;
   request.progress = context.pictureProgress;
   request.readAnswer = &ReadEhAnswer;
   const int result =
       DownloadPicture(context.session, picture, fileName, folder, context.ui, request);
-  if (result == kPictureFailed) reason = FailureReason(request.last);
+  if (result == kPictureFailed) end.reason = FailureReason(request.last);
+  end.banFor = request.banFor;
   return result;
 }
 
@@ -151,7 +194,10 @@ void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
   if (!context.pageAhead || next == current || m_visited.count(next) != 0 ||
       m_pictureCount + 1 >= kMaxPages || IsLimitPicture(picture) || context.session.Aborted())
     return;
-  context.pageAhead->Start(next);
+  context.pageAhead->Start(next, [&session = context.session, &retry = context.retry](
+                                     std::u16string_view url, PageBuffer& page) {
+    (void)FetchEhPage(session, retry, url, page);
+  });
 }
 
 // The EH step: one picture page per call, until a page links to itself (or to a page
@@ -166,7 +212,12 @@ int Comic::DownloadNext(StepContext& context) {
   // links to itself. So does a gallery longer than any real one.
   if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages) return EndWalk();
 
-  const std::optional<EhStepPage> page = ReadPicturePage(context, current);
+  const PageRead read = ReadPicturePage(context, current);
+  if (read.ban) {
+    m_visited.erase(current);
+    return Banned(context, *read.ban);
+  }
+  const std::optional<EhStepPage>& page = read.page;
   if (!page) {
     m_visited.erase(current);
     // The page could not be read: the task stands there until the next run. Closing is
@@ -178,18 +229,19 @@ int Comic::DownloadNext(StepContext& context) {
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(page->picture);
   ReadNextPageAhead(context, current, page->next, page->picture);
-  std::u16string reason;
-  const int stored = DownloadEhPicture(context, page->picture, fileName, m_folder, reason);
-  if (stored == kPictureStop) {
+  PictureEnd end;
+  const int stored = DownloadEhPicture(context, page->picture, fileName, m_folder, end);
+  if (stored == kPictureStop || stored == kPictureBanned) {
     if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);
-    // Closing and the site's limit give the number back: the picture gets it when the
-    // page is read again, and numbering goes on without a gap.
+    // Closing, the site's limit and its ban give the number back: the picture gets it
+    // when the page is read again, and numbering goes on without a gap.
     m_fileNumber = numberBefore;
+    if (stored == kPictureBanned) return Banned(context, end.banFor);
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName, reason});
+  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName, end.reason});
   ++m_pictureCount;
 
   if (page->next == current) return EndWalk();
@@ -199,10 +251,19 @@ int Comic::DownloadNext(StepContext& context) {
 
 int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
   // Picture addresses of this site do not last: the page is read again for a fresh one.
-  const std::optional<EhStepPage> page = ReadPicturePage(context, picture.page);
-  if (!page) return context.session.Aborted() ? kPictureStop : kPictureFailed;
-  std::u16string reason;
-  return DownloadEhPicture(context, page->picture, picture.fileName, m_folder, reason);
+  const PageRead read = ReadPicturePage(context, picture.page);
+  PictureEnd end;
+  int result;
+  if (read.ban) {
+    end.banFor = *read.ban;
+    result = kPictureBanned;
+  } else if (!read.page) {
+    return context.session.Aborted() ? kPictureStop : kPictureFailed;
+  } else {
+    result = DownloadEhPicture(context, read.page->picture, picture.fileName, m_folder, end);
+  }
+  if (result == kPictureBanned && context.ban) context.ban->Ban(end.banFor);
+  return result;
 }
 
 }  // namespace pageloom

@@ -175,5 +175,47 @@ TEST_F(BanTest, ClosingEndsTheWaitForALongBanAtOnce) {
   EXPECT_FALSE(fs::exists(dir.Path() / "Banned" / "001.jpg"));
 }
 
+// Page 2 shows a picture that fails and a link to its second server; asked with nl=KEY it
+// names the picture `second` (a later reload asks with the key that page gives).
+void ServeReloadablePage(test::TestServer& server, test::EhSite& site, const std::string& second) {
+  const std::string page = test::EhSite::PagePath("77", false, 2);
+  const std::string next = site.Url(test::EhSite::PagePath("77", false, 3));
+  const std::string firstUrl = site.Url("/eh/pic/b/2.jpg");
+  const std::string secondUrl = site.Url(second);
+  server.Handle(page, [=](const httplib::Request& req, httplib::Response& res) {
+    const std::string key = req.has_param("nl") ? req.get_param_value("nl") : "";
+    res.set_content(
+        test::EhSite::PicturePage("Banned", next, "sm", key.empty() ? firstUrl : secondUrl) +
+            "<a href=\"#\" id=\"loadfail\" onclick=\"return nl('" + key +
+            "k-1')\">Reload broken image</a>",
+        "text/html");
+  });
+}
+
+TEST_F(BanTest, FailingPictureIsTakenFromTheSecondServerUnderItsOwnName) {
+  ServeReloadablePage(server, site, "/eh/pic2/b/2.jpg");
+  server.Serve("/eh/pic/b/2.jpg", "busy", "text/plain", 503);
+  const std::string second = test::EhSite::PictureBytes("/eh/pic2/b/2.jpg");
+  server.Serve("/eh/pic2/b/2.jpg", second, "image/jpeg");
+  AddAndStart();
+  ASSERT_TRUE(RowReads(u"3/3", u"已完成"));
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "Banned" / "002.jpg"), second);
+  EXPECT_EQ(server.Hits("/eh/pic/b/2.jpg"), 1) << "the first server is tried once";
+  EXPECT_EQ(server.Hits("/eh/pic2/b/2.jpg"), 1);
+}
+
+TEST_F(BanTest, PictureThatFailsOnBothReloadsIsMissingAndKeepsItsNumber) {
+  ServeReloadablePage(server, site, "/eh/pic2/b/2.jpg");
+  server.Serve("/eh/pic/b/2.jpg", "<html>login</html>");
+  server.Serve("/eh/pic2/b/2.jpg", "busy", "text/plain", 503);
+  AddAndStart();
+  ASSERT_TRUE(RowReads(u"3/3", u"未完成，缺1张"));
+  EXPECT_EQ(Files(), (std::set<std::string>{"001.jpg", "003.jpg"}));
+  EXPECT_EQ(server.Hits("/eh/pic/b/2.jpg"), 1);
+  // The first reload once, the second as the retry policy says (three retries).
+  EXPECT_EQ(server.Hits("/eh/pic2/b/2.jpg"), 1 + 4);
+  EXPECT_EQ(server.Hits(test::EhSite::PagePath("77", false, 2)), 1 + 2);
+}
+
 }  // namespace
 }  // namespace pageloom

@@ -104,6 +104,7 @@ namespace {
 struct EhStepPage {
   std::u16string picture;
   std::u16string next;
+  std::string reloadKey;  // of its link to the picture's second server; empty: none
 };
 
 // What reading a picture page came to: the page, or the ban the site answered with, or
@@ -131,15 +132,17 @@ std::optional<std::chrono::seconds> FetchEhPage(Session& session, const RetryPol
 }
 
 // Fetches and reads the picture page `url` (or takes it from the worker's page read
-// ahead).
-PageRead ReadPicturePage(StepContext& context, std::u16string_view url) {
+// ahead, unless `fresh`).
+PageRead ReadPicturePage(StepContext& context, std::u16string_view url, bool fresh = false) {
   PageRead read;
-  if (context.pageAhead && context.pageAhead->Take(url, context.page))
+  if (!fresh && context.pageAhead && context.pageAhead->Take(url, context.page))
     read.ban = ParseEhBan(PageText(context.page));
   else
     read.ban = FetchEhPage(context.session, context.retry, url, context.page);
+  if (read.ban) return read;
+  std::optional<std::string> reloadKey = ParseEhReloadKey(PageText(context.page));
   EHPicturePage parsed;
-  if (read.ban || !ParseEHPicturePage(context.page, parsed)) return read;
+  if (!ParseEHPicturePage(context.page, parsed)) return read;
   // The next page decides whether this is the mirror, whose pictures come from the
   // smaller copy.
   char16_t nextPage[kUrlCapacity];
@@ -148,8 +151,8 @@ PageRead ReadPicturePage(StepContext& context, std::u16string_view url) {
   if (Contains(next, context.sites.ehMirrorMarker) && !ApplyEHMirrorRule(parsed)) return read;
   char16_t picture[kPictureUrlCapacity];
   ToWide(picture, kPictureUrlCapacity, parsed.pictureUrl);
-  read.page =
-      EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)), std::u16string(next)};
+  read.page = EhStepPage{std::u16string(WideView(picture, kPictureUrlCapacity)),
+                         std::u16string(next), reloadKey.value_or(std::string())};
   return read;
 }
 
@@ -165,24 +168,70 @@ AnswerReading ReadEhAnswer(std::string_view text) {
   return reading;
 }
 
-// How a picture's download ended, beyond its result: why it failed, how long a ban lasts.
+// How a picture's download ended, beyond its result: why it failed, how long a ban lasts,
+// whether its second server may serve it.
 struct PictureEnd {
   std::u16string reason;
   std::chrono::seconds banFor{0};
+  bool worthReload = false;
+  bool mayPass = false;  // it failed for a reason that may pass
 };
 
-// The picture of a page, into the task's folder, as the step and a later run store it.
+// The picture page's second server is asked when the first failed in a way that another
+// server may not: no connection, a broken or stalled transfer, an answer 5xx, 403 or 404,
+// an answer that is no picture (the limit has stopped the download before).
+bool WorthReload(const PictureOutcome& last) {
+  if (last.result == PictureResult::kNotPicture) return true;
+  const TransferOutcome& transfer = last.transfer;
+  if ((transfer.status >= 500 && transfer.status <= 599) || transfer.status == 403 ||
+      transfer.status == 404)
+    return true;
+  return transfer.result == TransferResult::kConnectFailed ||
+         transfer.result == TransferResult::kTimedOut ||
+         (transfer.result == TransferResult::kFailed && transfer.status < 400);
+}
+
+// The reloads of one picture from the second server, before the retry policy applies.
+constexpr int kMostReloads = 2;
+
+// The picture of a page, into the task's folder, as the step and a later run store it;
+// tried once when `once`, else as the retry policy says.
 int DownloadEhPicture(StepContext& context, std::u16string_view picture,
-                      std::u16string_view fileName, char16_t* folder, PictureEnd& end) {
+                      std::u16string_view fileName, char16_t* folder, PictureEnd& end,
+                      bool once = false) {
   PictureRequest request;
-  request.retry = &context.retry;
+  request.retry = once ? nullptr : &context.retry;
   request.progress = context.pictureProgress;
   request.readAnswer = &ReadEhAnswer;
   const int result =
       DownloadPicture(context.session, picture, fileName, folder, context.ui, request);
   if (result == kPictureFailed) end.reason = FailureReason(request.last);
   end.banFor = request.banFor;
+  end.worthReload = result == kPictureFailed && WorthReload(request.last);
+  end.mayPass = result == kPictureFailed && request.last.transfer.MayPass();
   return result;
+}
+
+// The picture of `page` (read from `pageUrl`), and when it fails the picture the page
+// names when asked for its second server, at most kMostReloads times; the file keeps its
+// name. The last try goes as the retry policy says.
+int DownloadFromPage(StepContext& context, std::u16string_view pageUrl, EhStepPage page,
+                     std::u16string_view fileName, char16_t* folder, PictureEnd& end) {
+  for (int reload = 0;; ++reload) {
+    const bool mayReload = reload < kMostReloads && !page.reloadKey.empty();
+    const int result = DownloadEhPicture(context, page.picture, fileName, folder, end, mayReload);
+    if (!mayReload || context.session.Aborted()) return result;
+    // A failure the second server would not mend goes as the retry policy says.
+    if (!end.worthReload)
+      return end.mayPass ? DownloadEhPicture(context, page.picture, fileName, folder, end) : result;
+    const PageRead read = ReadPicturePage(context, EhReloadAddress(pageUrl, page.reloadKey), true);
+    if (read.ban) {
+      end.banFor = *read.ban;
+      return kPictureBanned;
+    }
+    if (!read.page) return result;
+    page = *read.page;
+  }
 }
 
 }  // namespace
@@ -230,7 +279,7 @@ int Comic::DownloadNext(StepContext& context) {
   const std::u16string fileName = PictureFileName(page->picture);
   ReadNextPageAhead(context, current, page->next, page->picture);
   PictureEnd end;
-  const int stored = DownloadEhPicture(context, page->picture, fileName, m_folder, end);
+  const int stored = DownloadFromPage(context, current, *page, fileName, m_folder, end);
   if (stored == kPictureStop || stored == kPictureBanned) {
     if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);
@@ -260,7 +309,7 @@ int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
   } else if (!read.page) {
     return context.session.Aborted() ? kPictureStop : kPictureFailed;
   } else {
-    result = DownloadEhPicture(context, read.page->picture, picture.fileName, m_folder, end);
+    result = DownloadFromPage(context, picture.page, *read.page, picture.fileName, m_folder, end);
   }
   if (result == kPictureBanned && context.ban) context.ban->Ban(end.banFor);
   return result;

@@ -164,6 +164,16 @@ TEST_F(BanTest, BanOnAPageWithAnErrorStatusIsNotTriedAgainAndEndsTheSameWay) {
   EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"被封禁，1分钟后重试"});
 }
 
+TEST_F(BanTest, AddOfABannedGalleryMakesNoTaskAndSaysHowLong) {
+  server.Serve(test::EhSite::GalleryPath("77", false),
+               kBanHead + "The ban expires in 59 minutes and 30 seconds.");
+  window.SetAddressText(site.Address(test::EhSite::GalleryPath("77", false)));
+  controller.OnBnClickedAdd();
+  ASSERT_TRUE(controller.WaitForAdds(10s));
+  EXPECT_EQ(window.RowCount(), 0);
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"被封禁，60分钟后重试"});
+}
+
 TEST_F(BanTest, ClosingEndsTheWaitForALongBanAtOnce) {
   AnswerFirst(server, "/eh/pic/b/1.jpg", 1, kBanHead + "The ban expires in 5 hours", "", "");
   AddAndStart();

@@ -68,6 +68,12 @@ PageReading EhAdapter::ReadPage(std::u16string_view address, PageReader& reader)
     if (!reader.session.Aborted()) reading.message = kLoginMessage;
     return reading;
   }
+  // A ban page makes no task; the user hears how long it lasts.
+  const std::string_view text(reader.page.data(), strnlen(reader.page.data(), reader.page.size()));
+  if (const std::optional<std::chrono::seconds> ban = ParseEhBan(text)) {
+    reading.message = BannedText(static_cast<int>((ban->count() + 59) / 60));
+    return reading;
+  }
   const char* title = ParseEHTitle(reader.page);
   if (title == nullptr) return reading;
   reading.task = TaskDraft{std::u16string(address), title, 0};

@@ -119,6 +119,12 @@ int main(int argc, char** argv) {
   // A short ban is waited out; a longer one ends the run.
   request.settings.longestBanWait = std::chrono::minutes(10);
   if (options.userAgent) request.settings.userAgent = *options.userAgent;
+  if (options.sleep) {
+    const std::optional<Pacing> pacing = ParsePacing(*options.sleep);
+    if (!pacing)
+      return UsageError("--sleep takes seconds, or two of them as A-B: " + *options.sleep);
+    request.settings.pacing = *pacing;
+  }
 
   const char* term = std::getenv("TERM");
   const bool live = isatty(STDOUT_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");

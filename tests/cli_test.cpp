@@ -198,7 +198,9 @@ TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {
                                                   {"--save="},
                                                   {"--follow=yes", "x"},
                                                   {"--input", home.Str("no-such-list")},
-                                                  {"--cookies", home.Str("no-such-cookies"), "x"}};
+                                                  {"--cookies", home.Str("no-such-cookies"), "x"},
+                                                  {"--sleep", "5-2", "x"},
+                                                  {"--sleep=soon", "x"}};
   for (const auto& args : bad) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
     EXPECT_NE(last->Err().find("Usage: pageloom-cli"), std::string::npos);

@@ -30,6 +30,9 @@ struct ControllerSettings {
   // A worker banned by its site waits until the ban ends and goes on by itself; a ban
   // longer than this ends its walk instead (none: every ban is waited out).
   std::optional<std::chrono::seconds> longestBanWait;
+  // The least interval between two requests to one site, with its random part; off by
+  // default. With a data folder, the one the window set last is taken instead of none.
+  Pacing pacing;
   // The most chapters one Add follows along next-chapter links.
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.

@@ -79,6 +79,7 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   m_nextTaskNo = 0;
   m_pauseEvent.Set();
   if (!m_settings.userAgent.empty()) m_session->SetUserAgent(m_settings.userAgent);
+  LoadPacing();
   if (!m_settings.dataFolder.empty()) OpenQueue();
   LoadCookieFile();
 }

@@ -171,6 +171,12 @@ class TaskController {
   // whether to end. Tests use it to press Start at that moment. Set before Start.
   void SetWalkEndHook(std::function<void(int siteKind)> hook) { m_walkEndHook = std::move(hook); }
 
+  // --- pacing (window thread; pacing.cpp) ---
+  // The interval between two requests to one site: applied at once and, with a data
+  // folder, kept for the next run (false when it could not be written).
+  bool SetPacing(Pacing pacing);
+  [[nodiscard]] Pacing GetPacing() const { return m_session->GetPacing(); }
+
   QueueState Queue() const { return m_queueState; }
 
   WindowPort& Window() { return m_window; }
@@ -204,6 +210,7 @@ class TaskController {
   // Appends the row of task `taskNo`.
   void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
+  void LoadPacing();
   void LoadCookieFile();
   bool SaveCookieFile();
 

@@ -178,6 +178,7 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
 }
 
 void TaskController::OnBnClickedStart() {
+  m_session->HoldPacedRequests(false);
   m_pauseEvent.Set();
   if (m_stopping.load()) return;
   if (!SayBanned(SITE_EH)) StartWorker(SITE_EH, u"创建EH下载线程失败");
@@ -185,6 +186,7 @@ void TaskController::OnBnClickedStart() {
 }
 
 void TaskController::StartSite(int siteKind) {
+  m_session->HoldPacedRequests(false);
   m_pauseEvent.Set();
   if (m_stopping.load()) return;
   if (SayBanned(siteKind)) return;
@@ -195,9 +197,16 @@ void TaskController::StartSite(int siteKind) {
   }
 }
 
-void TaskController::OnBnClickedPause() { m_pauseEvent.Reset(); }
+void TaskController::OnBnClickedPause() {
+  m_pauseEvent.Reset();
+  // A request still waiting for its paced turn is not sent until Continue.
+  m_session->HoldPacedRequests(true);
+}
 
-void TaskController::OnBnClickedContinue() { m_pauseEvent.Set(); }
+void TaskController::OnBnClickedContinue() {
+  m_session->HoldPacedRequests(false);
+  m_pauseEvent.Set();
+}
 
 void TaskController::Shutdown() {
   {

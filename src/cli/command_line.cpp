@@ -13,6 +13,7 @@ std::string* ValueSlot(std::string_view name, CliOptions& options, std::string& 
   if (name == "--save") return &options.saveFolder.emplace();
   if (name == "--cookies") return &options.cookieFile.emplace();
   if (name == "--user-agent") return &options.userAgent.emplace();
+  if (name == "--sleep") return &options.sleep.emplace();
   if (name == "--input") return &scratch;
   return nullptr;
 }
@@ -110,6 +111,8 @@ std::string UsageText() {
          "  --user-agent AGENT\n"
          "                  send AGENT as the User-Agent of every request (default:\n"
          "                  $PAGELOOM_USER_AGENT, else pageLoom)\n"
+         "  --sleep S       wait S seconds between two requests to one site, or a random\n"
+         "                  time between A and B seconds with A-B (default: no wait)\n"
          "  --input FILE    also read addresses from FILE, one a line ('-': standard input;\n"
          "                  empty lines and lines starting with '#' are skipped)\n"
          "  --queue         keep the tasks in pageloom-cli's own lasting queue: a run that\n"

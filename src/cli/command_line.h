@@ -16,6 +16,7 @@ struct CliOptions {
   bool autoRename = true;                 // cleared by --no-rename
   std::optional<std::string> cookieFile;  // --cookies
   std::optional<std::string> userAgent;   // --user-agent
+  std::optional<std::string> sleep;       // --sleep, as given
   std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
   bool lastingQueue = false;              // --queue
   std::vector<std::string> addresses;     // the arguments that are no options

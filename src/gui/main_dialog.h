@@ -130,6 +130,11 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // and skipped. "清除Cookies": forgets every cookie now.
   void ImportCookies();
   void ClearCookies();
+  // "请求间隔…": asks for the least interval between two requests to one site ("2",
+  // "2-5", "0" for none) and applies it; kept for the next run.
+  void AskPacing();
+  // Applies such a text; false (and a message) when it is none.
+  bool ApplyPacingText(const QString& text);
   // Queues every address of `text` (one a line), as a drop does.
   void AddDroppedAddresses(const QString& text);
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/cancellation.h"
+#include "net/pacer.h"
 
 namespace pageloom {
 
@@ -57,6 +58,14 @@ class Session {
   [[nodiscard]] std::string UserAgent() const;
   void SetUserAgent(std::string agent);
 
+  // Polite pacing between two requests to one host (off by default). While held, a
+  // request waiting for its turn is not sent; the switch ends the wait.
+  [[nodiscard]] Pacing GetPacing() const { return m_pacer.Get(); }
+  void SetPacing(Pacing pacing) { m_pacer.Set(pacing); }
+  void HoldPacedRequests(bool held) { m_pacer.Hold(held); }
+  // Waits for the turn of a request to `host`; false when the switch ended the wait.
+  [[nodiscard]] bool WaitTurn(const std::string& host) { return m_pacer.WaitTurn(host, m_cancel); }
+
   const Cancellation& Cancel() const { return m_cancel; }
   [[nodiscard]] bool Aborted() const { return m_cancel.Cancelled(); }
 
@@ -70,6 +79,7 @@ class Session {
   std::string m_certificateFile;
   std::string m_userAgent;
   std::unique_ptr<Shared> m_shared;
+  Pacer m_pacer;
 };
 
 // The session of a window, by the names its start-up and tear-down use: OpenInternet

@@ -123,6 +123,7 @@ class Transfer {
   Session& m_session;
   NetTimeouts m_limits;
   std::string m_userAgent;  // set on the handle: must live as long as the transfer
+  std::string m_host;       // whose turn the request waits for
   std::unique_ptr<Handles> m_handles;
   bool m_ready = false;
   Watch m_watch;

@@ -129,6 +129,12 @@ TEST_F(PacedGallery, PauseHoldsTheRequestWaitingForItsTurnAndClosingEndsTheWait)
   const int held = server.TotalHits();
   std::this_thread::sleep_for(1000ms);
   EXPECT_EQ(server.TotalHits(), held) << "nothing is sent while paused";
+  // An address added meanwhile is read all the same.
+  site.AddGallery("r", {"Added", false, {{"/eh/pic/r/1.jpg"}}});
+  window.SetAddressText(site.Address(test::EhSite::GalleryPath("r", false)));
+  controller->OnBnClickedAdd();
+  ASSERT_TRUE(controller->WaitForAdds(10s));
+  EXPECT_EQ(window.RowCount(), 2);
   controller->OnBnClickedContinue();
   ASSERT_TRUE(window.WaitFor([](const test::FakeWindow& w) {
     const auto row = w.TaskRow(0);

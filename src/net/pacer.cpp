@@ -85,6 +85,17 @@ void Pacer::Hold(bool held) {
   m_changed.notify_all();
 }
 
+void Pacer::ExemptFromHold(std::thread::id thread, bool exempt) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (exempt)
+      m_exempt.insert(thread);
+    else
+      m_exempt.erase(thread);
+  }
+  m_changed.notify_all();
+}
+
 Pacer::Clock::duration Pacer::NextInterval() {
   const long long least = m_pacing.least.count();
   const long long most = std::max(least, static_cast<long long>(m_pacing.most.count()));
@@ -108,11 +119,13 @@ bool Pacer::WaitTurn(const std::string& host, const Cancellation& cancel) {
   (void)fresh;
   const Clock::time_point turn = std::max(now, slot->second);
   slot->second = turn + NextInterval();
+  const std::thread::id self = std::this_thread::get_id();
   for (;;) {
     if (stopped) return false;
     if (m_pacing.Off()) return true;
-    if (!m_held && Clock::now() >= turn) return true;
-    if (m_held)
+    const bool held = m_held && m_exempt.count(self) == 0;
+    if (!held && Clock::now() >= turn) return true;
+    if (held)
       m_changed.wait(lock);
     else
       m_changed.wait_until(lock, turn);

@@ -8,8 +8,10 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace pageloom {
 
@@ -41,6 +43,9 @@ class Pacer {
   // While held, a request waiting for its turn keeps waiting (nothing is sent); when let
   // go, it goes as its turn allows.
   void Hold(bool held);
+  // Requests of `thread` are never held while it is exempt (a thread that reads pages for
+  // Add, not for a worker).
+  void ExemptFromHold(std::thread::id thread, bool exempt);
   // Waits for the turn of a request to `host` and takes it: the pacing's interval after
   // the turn taken before for that host. False when `cancel` ended the wait.
   bool WaitTurn(const std::string& host, const Cancellation& cancel);
@@ -53,6 +58,7 @@ class Pacer {
   std::condition_variable m_changed;
   Pacing m_pacing;
   bool m_held = false;
+  std::set<std::thread::id> m_exempt;
   std::map<std::string, Clock::time_point, std::less<>> m_next;  // each host's next turn
   std::minstd_rand m_random;
 };

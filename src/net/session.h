@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "base/cancellation.h"
 #include "net/pacer.h"
@@ -63,6 +64,10 @@ class Session {
   [[nodiscard]] Pacing GetPacing() const { return m_pacer.Get(); }
   void SetPacing(Pacing pacing) { m_pacer.Set(pacing); }
   void HoldPacedRequests(bool held) { m_pacer.Hold(held); }
+  // The calling thread's requests are never held while it is exempt.
+  void ExemptThisThreadFromHold(bool exempt) {
+    m_pacer.ExemptFromHold(std::this_thread::get_id(), exempt);
+  }
   // Waits for the turn of a request to `host`; false when the switch ended the wait.
   [[nodiscard]] bool WaitTurn(const std::string& host) { return m_pacer.WaitTurn(host, m_cancel); }
 

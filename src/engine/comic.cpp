@@ -97,6 +97,7 @@ std::u16string Comic::ProgressText() const {
 std::u16string Comic::StatusText() const {
   if (GetState() == STATE_BANNED) return RowText(BannedText(m_banMinutes));
   const int missing = MissingCount();
+  if (GetState() == STATE_PREPARING && m_scriptsUnsafe.load()) return RowText(kScriptsUnsafeStatus);
   if (GetState() != STATE_INCOMPLETE || missing <= 0) return RowText(GetStateText());
   return RowText(u"未完成，缺" + WideNumber(missing) + u"张");
 }

@@ -24,6 +24,13 @@ enum TaskState : int {
   STATE_BANNED = 6,  // "被封禁，X分钟后重试": the site banned the visitor; goes on by itself
 };
 
+// The status of a DMZJ chapter while page scripts cannot run on this system, and the
+// message that tells the user why, once.
+inline constexpr char16_t kScriptsUnsafeStatus[] = u"准备中（无法安全运行页面脚本）";
+inline constexpr char16_t kScriptsUnsafeMessage[] =
+    u"本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“准备中”"
+    u"。";
+
 enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
 
 // A picture that could not be stored; the task's next run tries it again.
@@ -96,7 +103,8 @@ class Comic {
   // "%d/%d" of m_fileNumber and m_pictureCount, cut to the row-text capacity.
   std::u16string ProgressText() const;
   // The status text as written into the table, cut to the row-text capacity; an
-  // unfinished task says how many pictures are missing ("未完成，缺3张").
+  // unfinished task says how many pictures are missing ("未完成，缺3张"), a chapter
+  // whose picture list cannot be read on this system says why (kScriptsUnsafeStatus).
   std::u16string StatusText() const;
 
   // The file name a picture gets: the text after the last '/' of its address, or, with
@@ -156,7 +164,9 @@ class Comic {
   int m_missingVersion = 0;
   std::list<MissingPicture> m_missing;
   std::atomic<int> m_missingCount{0};
-  std::atomic<int> m_banMinutes{0};    // STATE_BANNED: the minutes its status shows
+  std::atomic<int> m_banMinutes{0};  // STATE_BANNED: the minutes its status shows
+  // DMZJ: the last list reading failed because page scripts cannot run on this system.
+  std::atomic<bool> m_scriptsUnsafe{false};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
   std::set<std::u16string> m_visited;  // pages walked in this run (EH)
 };

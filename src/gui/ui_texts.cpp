@@ -27,6 +27,9 @@ constexpr const char* kMessages[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建文件夹失败，请手动选择漫画保存文件夹："),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开任务队列文件，本次添加的任务不会被保存。"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "pageLoom 已在运行。"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts",
+                      "本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章"
+                      "节将保持“准备中”。"),
 };
 
 // Messages that begin with a fixed text and go on with a path.
@@ -37,6 +40,7 @@ constexpr const char* kMessageHeads[] = {
 // The status words of the table.
 constexpr const char* kStatusWords[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "准备中"),
+    QT_TRANSLATE_NOOP("pageloom::CoreTexts", "准备中（无法安全运行页面脚本）"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "等待中"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "下载中"),
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "暂停中"),

@@ -247,6 +247,26 @@
         <source>Cookies文件 (*.txt);;所有文件 (*)</source>
         <translation>Cookies files (*.txt);;All files (*)</translation>
     </message>
+    <message>
+        <source>保存为CBZ</source>
+        <translation>Save as CBZ</translation>
+    </message>
+    <message>
+        <source>打包为CBZ</source>
+        <translation>Pack as CBZ</translation>
+    </message>
+    <message>
+        <source>已打包为CBZ：</source>
+        <translation>Packed as CBZ: </translation>
+    </message>
+    <message>
+        <source>CBZ已存在：</source>
+        <translation>The CBZ is there already: </translation>
+    </message>
+    <message>
+        <source>无法打包为CBZ：</source>
+        <translation>Cannot pack as CBZ: </translation>
+    </message>
 </context>
 <context>
     <name>pageloom::TaskTableModel</name>

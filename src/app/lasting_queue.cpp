@@ -49,6 +49,8 @@ void TaskController::OpenQueue() {
     m_window.Post([this] { m_window.ShowMessage(kQueueUnavailable); });
   }
 
+  if (m_store) m_saveCbz.store(m_store->Setting("save_cbz") != 0);
+
   for (QueueStore::StoredTask& stored : opened.tasks) {
     const SiteAdapter* adapter = AdapterOfKind(static_cast<SiteKind>(stored.record.siteKind));
     if (adapter == nullptr) {

@@ -29,6 +29,7 @@
 #include "engine/ban_clock.h"
 #include "engine/comic.h"
 #include "engine/site_adapter.h"
+#include "library/cbz_packer.h"
 #include "net/cookie_store.h"
 #include "net/page_buffer.h"
 #include "net/session.h"
@@ -177,6 +178,18 @@ class TaskController {
   bool SetPacing(Pacing pacing);
   [[nodiscard]] Pacing GetPacing() const { return m_session->GetPacing(); }
 
+  // --- the reader's library (finishing.cpp) ---
+  // Whether a task that ends complete is packed as a CBZ ("保存为CBZ"); kept with the
+  // lasting queue between runs. Any thread.
+  void SetSaveCbz(bool on);
+  bool SaveCbz() const { return m_saveCbz.load(); }
+  // Whether ComicInfo.xml and info.json are written with the pictures (off until set: the
+  // window and the terminal program turn it on).
+  void SetWriteMetadata(bool on) { m_writeMetadata.store(on); }
+  bool WriteMetadata() const { return m_writeMetadata.load(); }
+  // "打包为CBZ": packs the folder of task `taskNo`, which must be finished. Window thread.
+  [[nodiscard]] PackResult PackTask(int taskNo);
+
   QueueState Queue() const { return m_queueState; }
 
   WindowPort& Window() { return m_window; }
@@ -211,6 +224,10 @@ class TaskController {
   void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
   void LoadPacing();
+  // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
+  // once it is complete (also for a task finished before whose packing was cut short).
+  void FinishTask(const Comic& task, bool ranNow);
+
   void LoadCookieFile();
   bool SaveCookieFile();
 
@@ -250,6 +267,8 @@ class TaskController {
   Worker m_threadDMZJ;
   std::function<void(int)> m_walkEndHook;
   std::atomic<bool> m_stopping{false};
+  std::atomic<bool> m_saveCbz{false};
+  std::atomic<bool> m_writeMetadata{false};  // the programs turn it on
   ThreadStarter m_threadStarter;
 
   // The add thread and its queue.

@@ -111,6 +111,7 @@ void TaskController::Walk(int siteKind, StepContext& context) {
       m_window.PostPictureProgress(taskNo, received, total);
     };
 
+    const bool finishedBefore = task->GetState() == STATE_FINISHED;
     int result;
     do {
       m_pauseEvent.Wait();
@@ -123,8 +124,9 @@ void TaskController::Walk(int siteKind, StepContext& context) {
         if (it == m_tasks.end() || it->second != task) break;
       }
       result = task->DownloadNext(context);
-      // Saved before its row shows it.
+      // Saved before its row shows it; a task's end is written to its folder before too.
       if (m_store) (void)m_store->SaveStep(taskNo, *task);
+      if (result == 0 && !m_stopping.load()) FinishTask(*task, !finishedBefore);
       m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
     } while (result != 0 && !m_stopping.load());
     // Nothing worked ahead for this task outlives its turn.

@@ -35,7 +35,10 @@ DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
       m_view(view),
       m_window(*this, TerminalWindow::Boxes{m_request.saveFolder, m_request.autoRename,
                                             m_request.followNext}),
-      m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {}
+      m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
+  m_controller->SetSaveCbz(m_request.saveCbz);
+  m_controller->SetWriteMetadata(m_request.writeMetadata);
+}
 
 DownloadRun::~DownloadRun() {
   m_window.BeginClosing();

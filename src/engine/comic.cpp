@@ -89,7 +89,9 @@ std::u16string RowText(std::u16string_view text) {
 
 std::u16string Comic::ProgressText() const {
   char text[32];
-  std::snprintf(text, sizeof text, "%d/%d", GetFileNumber(), GetPictureCount());
+  const int count = GetPictureCount();
+  const int total = GetKnownTotal() > count ? GetKnownTotal() : count;
+  std::snprintf(text, sizeof text, "%d/%d", GetFileNumber(), total);
   const std::string s(text);
   return RowText(std::u16string(s.begin(), s.end()));
 }
@@ -156,6 +158,7 @@ TaskRecord Comic::Record(bool withPictureList) const {
   record.missingVersion = m_missingVersion;
   if (withPictureList) record.pictureUrls.assign(m_pictureUrls.begin(), m_pictureUrls.end());
   record.missing.assign(m_missing.begin(), m_missing.end());
+  record.knownTotal = m_knownTotal;
   return record;
 }
 
@@ -178,6 +181,7 @@ void Comic::Restore(const TaskRecord& record) {
   m_pictureUrls.assign(record.pictureUrls.begin(), record.pictureUrls.end());
   m_missing.assign(record.missing.begin(), record.missing.end());
   m_missingCount = static_cast<int>(m_missing.size());
+  SetKnownTotal(record.knownTotal);
   m_retriesLeft = 0;
   m_visited.clear();
 }

@@ -60,6 +60,7 @@ struct TaskRecord {
   int missingVersion = 0;  // changes whenever the missing pictures change
   std::vector<std::u16string> pictureUrls;  // still to fetch, front first (when asked for)
   std::vector<MissingPicture> missing;
+  int knownTotal = 0;  // pictures the site announced for the whole task; 0: none
 };
 
 class Comic {
@@ -91,6 +92,10 @@ class Comic {
   int SetRenameFiles(int rename);
   int SetSiteKind(int kind);
   int GetSiteKind() const;
+  // The number of pictures the site announced for the whole task (0: none announced).
+  // The progress shows it as its second number; the walk never ends by it.
+  void SetKnownTotal(int total) { m_knownTotal = total > 0 ? total : 0; }
+  int GetKnownTotal() const { return m_knownTotal; }
 
   std::u16string_view GetStartUrl() const { return WideView(m_startUrl, kUrlCapacity); }
   std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
@@ -100,7 +105,8 @@ class Comic {
   int MissingCount() const { return m_missingCount; }
   const std::list<MissingPicture>& Missing() const { return m_missing; }
 
-  // "%d/%d" of m_fileNumber and m_pictureCount, cut to the row-text capacity.
+  // "%d/%d" of m_fileNumber and m_pictureCount (or the known total, when larger), cut to the
+  // row-text capacity.
   std::u16string ProgressText() const;
   // The status text as written into the table, cut to the row-text capacity; an
   // unfinished task says how many pictures are missing ("未完成，缺3张"), a chapter
@@ -165,6 +171,7 @@ class Comic {
   std::list<MissingPicture> m_missing;
   std::atomic<int> m_missingCount{0};
   std::atomic<int> m_banMinutes{0};  // STATE_BANNED: the minutes its status shows
+  std::atomic<int> m_knownTotal{0};
   // DMZJ: the last list reading failed because page scripts cannot run on this system.
   std::atomic<bool> m_scriptsUnsafe{false};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run

@@ -18,6 +18,7 @@
 #include "net/session.h"
 #include "script/script_eval.h"
 #include "script/script_host.h"
+#include "sites/dmzj/dmzj_metadata.h"
 #include "sites/dmzj/dmzj_pages.h"
 
 namespace pageloom {
@@ -120,6 +121,8 @@ PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reade
   char title[kDmzjTitleCapacity];
   JoinDmzjTitle(title, chapter.comicName, chapter.chapterName);
   reading.task = TaskDraft{std::u16string(address), title, chapter.pictureCount};
+  reading.task->metadata =
+      DmzjChapterMetadata(chapter.comicName, chapter.chapterName, ToUtf8(address));
   if (chapter.next == DmzjNextLink::kTooLong)
     DebugLine(std::string_view("DMZJ next-chapter link too long; chain ends"));
   if (chapter.next == DmzjNextLink::kLink)

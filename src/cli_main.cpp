@@ -1,4 +1,5 @@
 // pageloom-cli: the downloads of the pageLoom window from a terminal or a script.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -150,6 +151,15 @@ int main(int argc, char** argv) {
   }
   request.settings = std::move(settings.settings);
   request.settings.range = options.range;
+  // A short ban is waited out; a longer one ends the run.
+  request.settings.longestBanWait = std::chrono::minutes(10);
+  if (options.userAgent) request.settings.userAgent = *options.userAgent;
+  if (options.sleep) {
+    const std::optional<Pacing> pacing = ParsePacing(*options.sleep);
+    if (!pacing)
+      return UsageError("--sleep takes seconds, or two of them as A-B: " + *options.sleep);
+    request.settings.pacing = *pacing;
+  }
 
   const char* term = std::getenv("TERM");
   const bool live = !options.quiet && isatty(STDOUT_FILENO) == 1 &&

@@ -2,8 +2,11 @@
 // failures it reports, its usage errors, a stop by signal, and addresses read from
 // standard input.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -145,13 +148,14 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   plan.pictures[1].served = false;
   eh.AddGallery("g2", plan);
 
-  EXPECT_EQ(Run({"--save=" + save.Str(), GalleryUrl("g2"), "http://elsewhere.invalid/x",
-                 eh.Url("/eh/g-gone/token/")}),
+  EXPECT_EQ(Run({"--save=" + save.Str(), "--user-agent", "Cli/3 (x)", GalleryUrl("g2"),
+                 "http://elsewhere.invalid/x", eh.Url("/eh/g-gone/token/")}),
             1);
+  EXPECT_EQ(server.LastHeader("User-Agent"), "Cli/3 (x)");
   EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;
-  EXPECT_NE(out.find("      missing: 002.jpg\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("      missing: 002.jpg (answered 404)\n"), std::string::npos) << out;
   EXPECT_NE(
       out.find(
           "2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),
@@ -162,6 +166,35 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")),
             std::string::npos)
       << last->Err();
+}
+
+TEST_F(CliTest, AShortBanIsWaitedOutAndALongOneEndsTheRunWithStatusOne) {
+  const std::string ban =
+      "Your IP address has been temporarily banned for excessive pageloads. The ban expires in ";
+  eh.AddGallery("g5", GalleryPlan("Short", "g5", 2));
+  const std::string picture = EhSite::PictureBytes("/eh/pic/g5/1.jpg");
+  auto asked = std::make_shared<std::atomic<int>>(0);
+  server.Handle("/eh/pic/g5/1.jpg", [=](const httplib::Request&, httplib::Response& res) {
+    if (++*asked == 1)
+      res.set_content(ban + "1 second", "text/html");
+    else
+      res.set_content(picture, "image/jpeg");
+  });
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("g5")}), 0) << last->Err();
+  EXPECT_NE(last->Err().find("pageloom-cli: banned by EH, retry in 1 min: waiting for the ban"),
+            std::string::npos)
+      << last->Err();
+  ExpectGallery("Short", "g5", 2);
+
+  eh.AddGallery("g6", GalleryPlan("Long", "g6", 2));
+  server.Serve("/eh/pic/g6/1.jpg", ban + "5 hours and 1 minute", "text/html");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("g6")}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(last->Err().find("pageloom-cli: banned by EH until "), std::string::npos)
+      << last->Err();
+  EXPECT_NE(last->Err().find(" (301 min): the run ends"), std::string::npos) << last->Err();
+  EXPECT_TRUE(Files(save.Path() / "Long").empty());
 }
 
 TEST_F(CliTest, BadUsageEndsWithStatusTwoAndOneLinePointingToHelp) {
@@ -177,7 +210,9 @@ TEST_F(CliTest, BadUsageEndsWithStatusTwoAndOneLinePointingToHelp) {
                                                   {"--follow=yes", "x"},
                                                   {"--input", home.Str("no-such-list")},
                                                   {"-i", home.Str("no-such-list")},
-                                                  {"--cookies", home.Str("no-such-cookies"), "x"}};
+                                                  {"--cookies", home.Str("no-such-cookies"), "x"},
+                                                  {"--sleep", "5-2", "x"},
+                                                  {"--sleep=soon", "x"}};
   for (const auto& args : bad) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
     const std::string said = last->Err();

@@ -126,7 +126,7 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
                         "z.jpg",
                         "p/ok.jpg"}};
   site.AddPage("/c/1.shtml", DmzjSite::ChapterPage(plan));
-  server.Serve("/dmzjpic/p/a/", "first");
+  server.Serve("/dmzjpic/p/a/", test::Jpeg("first"));
   site.AddPicture(
       "p/b\x02"
       "z.jpg");
@@ -135,7 +135,7 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
   EXPECT_EQ(window.RowAt(0)[1], dir.Wide(u8"漫_画_/_") + u"/");
   EXPECT_EQ(Tree(), (std::set<std::string>{u8"漫_画_", u8"漫_画_/_", u8"漫_画_/_/001",
                                            u8"漫_画_/_/b_z.jpg", u8"漫_画_/_/ok.jpg"}));
-  EXPECT_EQ(ReadFileBytes(dir.Path() / u8"漫_画_/_/001"), "first");
+  EXPECT_EQ(ReadFileBytes(dir.Path() / u8"漫_画_/_/001"), test::Jpeg("first"));
   EXPECT_EQ(window.RowAt(0)[3], u"已完成");
 }
 

@@ -135,6 +135,13 @@
             <numerusform>%n missing</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>被封禁，%n分钟后重试</source>
+        <translation>
+            <numerusform>banned, retry in %n min</numerusform>
+            <numerusform>banned, retry in %n min</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>pageloom::CpageLoomDlg</name>
@@ -209,6 +216,26 @@
     <message>
         <source>添加后自动开始</source>
         <translation>Start after Add</translation>
+    </message>
+    <message>
+        <source>请求间隔…</source>
+        <translation>Request Interval…</translation>
+    </message>
+    <message>
+        <source>请求间隔</source>
+        <translation>Request Interval</translation>
+    </message>
+    <message>
+        <source>同一网站两次请求之间等待的秒数（如 2，或 2-5 取其间随机值；0 为不等待）：</source>
+        <translation>Seconds to wait between two requests to one site (e.g. 2, or 2-5 for a random time between them; 0 for no wait):</translation>
+    </message>
+    <message>
+        <source>无效的请求间隔：%1</source>
+        <translation>Not a valid request interval: %1</translation>
+    </message>
+    <message>
+        <source>无法保存请求间隔设置</source>
+        <translation>The request interval could not be saved for the next run.</translation>
     </message>
     <message>
         <source>关于 pageLoom(&amp;A)...</source>

@@ -117,6 +117,12 @@ bool TaskController::WaitForAdds(std::chrono::milliseconds timeout) const {
 }
 
 void TaskController::AddThread() {
+  // Pause holds the workers' requests, not the reading of added addresses.
+  m_session->ExemptThisThreadFromHold(true);
+  struct Unexempt {
+    Session& session;
+    ~Unexempt() { session.ExemptThisThreadFromHold(false); }
+  } unexempt{*m_session};
   std::unique_lock<std::mutex> lock(m_addMutex);
   for (;;) {
     m_addChanged.wait(lock, [this] { return m_stopping.load() || !m_addQueue.empty(); });

@@ -4,9 +4,11 @@
 // nothing (or keep it in a temporary folder).
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "engine/picture_range.h"
@@ -25,6 +27,15 @@ struct ControllerSettings {
   // while a picture downloads, the DMZJ worker the next picture while one is stored. At
   // most two requests of one site are then in flight; rows and files are as without.
   bool overlap = true;
+  // The User-Agent of every request; empty: the session's own (PAGELOOM_USER_AGENT, or
+  // "pageLoom").
+  std::string userAgent;
+  // A worker banned by its site waits until the ban ends and goes on by itself; a ban
+  // longer than this ends its walk instead (none: every ban is waited out).
+  std::optional<std::chrono::seconds> longestBanWait;
+  // The least interval between two requests to one site, with its random part; off by
+  // default. With a data folder, the one the window set last is taken instead of none.
+  Pacing pacing;
   // The most chapters one Add follows along next-chapter links.
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.

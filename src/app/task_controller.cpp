@@ -78,6 +78,8 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   // make_unique value-initialises the buffer: it starts zeroed.
   m_nextTaskNo = 0;
   m_pauseEvent.Set();
+  if (!m_settings.userAgent.empty()) m_session->SetUserAgent(m_settings.userAgent);
+  LoadPacing();
   if (!m_settings.dataFolder.empty()) OpenQueue();
   LoadCookieFile();
 }

@@ -26,6 +26,7 @@
 #include "app/window_port.h"
 #include "base/cancellation.h"
 #include "base/manual_reset_event.h"
+#include "engine/ban_clock.h"
 #include "engine/comic.h"
 #include "engine/site_adapter.h"
 #include "library/cbz_packer.h"
@@ -172,6 +173,12 @@ class TaskController {
   // whether to end. Tests use it to press Start at that moment. Set before Start.
   void SetWalkEndHook(std::function<void(int siteKind)> hook) { m_walkEndHook = std::move(hook); }
 
+  // --- pacing (window thread; pacing.cpp) ---
+  // The interval between two requests to one site: applied at once and, with a data
+  // folder, kept for the next run (false when it could not be written).
+  bool SetPacing(Pacing pacing);
+  [[nodiscard]] Pacing GetPacing() const { return m_session->GetPacing(); }
+
   // --- the reader's library (finishing.cpp) ---
   // Whether a task that ends complete is packed as a CBZ ("保存为CBZ"); kept with the
   // lasting queue between runs. Any thread.
@@ -197,7 +204,13 @@ class TaskController {
     std::thread thread;
     std::atomic<bool> running{false};  // changed under m_workerMutex
     bool again = false;                // a Start came while the walk ran: walk once more
+    BanClock ban;                      // the site's ban, consulted before every step
   };
+  // After a walk that a ban ended: tells the user, and waits it out unless it is longer
+  // than the settings allow. True when the worker is to walk again.
+  bool WaitOutBan(int siteKind, Worker& worker);
+  // Start of a banned site says how long is left and starts nothing. True when banned.
+  bool SayBanned(int siteKind);
   Worker& WorkerFor(int siteKind);
   void StartWorker(int siteKind, const char16_t* failureMessage);
   // One walk of the map for tasks of `siteKind`.
@@ -211,6 +224,7 @@ class TaskController {
   // Appends the row of task `taskNo`.
   void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
+  void LoadPacing();
   // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
   // once it is complete (also for a task finished before whose packing was cut short).
   void FinishTask(const Comic& task, bool ranNow);

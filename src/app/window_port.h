@@ -3,11 +3,13 @@
 // only; PostTaskRow and the UserPrompt operations may be called from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/ban_clock.h"
 #include "engine/user_prompt.h"
 
 namespace pageloom {
@@ -48,6 +50,13 @@ class WindowPort : public UserPrompt {
     (void)taskNo;
     (void)received;
     (void)total;
+  }
+  // The worker of `siteKind` stops for the site's ban, which lasts `left` more; said once
+  // a ban, on the worker's thread. May block like ShowMessage. The default shows
+  // "被封禁，X分钟后重试".
+  virtual void ShowBan(int siteKind, std::chrono::seconds left) {
+    (void)siteKind;
+    ShowMessage(BannedText(static_cast<int>((left.count() + 59) / 60)));
   }
   // The worker of `siteKind` has ended its walk (WorkerRunning reads false already).
   // Never blocks. The default does nothing.

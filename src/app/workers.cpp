@@ -43,15 +43,37 @@ void TaskController::DownloadThread(int siteKind) {
       context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
     if (m_settings.overlap && siteKind == SITE_DMZJ)
       context.pictureAhead = &pictureAhead.emplace(*m_session, m_settings.retry);
-    do {
+    context.ban = &worker.ban;
+    for (;;) {
       Walk(siteKind, context);
       if (m_walkEndHook) m_walkEndHook(siteKind);
-    } while (!m_stopping.load() && WalkAgain(worker));
+      if (m_stopping.load()) break;
+      if (worker.ban.Left()) {
+        if (WaitOutBan(siteKind, worker)) continue;
+        break;
+      }
+      if (!WalkAgain(worker)) break;
+    }
   } catch (const std::exception& error) {
     DebugLine(std::string("download worker ended by an error: ") + error.what());
   }
   std::lock_guard<std::mutex> lock(m_workerMutex);
   worker.running.store(false);
+}
+
+bool TaskController::WaitOutBan(int siteKind, Worker& worker) {
+  const std::optional<std::chrono::seconds> left = worker.ban.Left();
+  if (!left) return true;
+  m_window.ShowBan(siteKind, *left);
+  if (m_settings.longestBanWait && *left > *m_settings.longestBanWait) return false;
+  return worker.ban.WaitOut(m_cancel) && !m_stopping.load();
+}
+
+bool TaskController::SayBanned(int siteKind) {
+  const int minutes = WorkerFor(siteKind).ban.MinutesLeft();
+  if (minutes == 0) return false;
+  m_window.ShowMessage(BannedText(minutes));
+  return true;
 }
 
 bool TaskController::WalkAgain(Worker& worker) {
@@ -94,7 +116,8 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     int result;
     do {
       m_pauseEvent.Wait();
-      if (m_stopping.load()) return;
+      // Nothing goes to a site that has banned the visitor.
+      if (m_stopping.load() || (context.ban && context.ban->Left())) return;
       {
         // A task deleted while this worker held it is left alone from then on.
         std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -158,15 +181,18 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
 }
 
 void TaskController::OnBnClickedStart() {
+  m_session->HoldPacedRequests(false);
   m_pauseEvent.Set();
   if (m_stopping.load()) return;
-  StartWorker(SITE_EH, u"创建EH下载线程失败");
-  StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
+  if (!SayBanned(SITE_EH)) StartWorker(SITE_EH, u"创建EH下载线程失败");
+  if (!SayBanned(SITE_DMZJ)) StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
 }
 
 void TaskController::StartSite(int siteKind) {
+  m_session->HoldPacedRequests(false);
   m_pauseEvent.Set();
   if (m_stopping.load()) return;
+  if (SayBanned(siteKind)) return;
   if (siteKind == SITE_DMZJ) {
     StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
   } else {
@@ -174,9 +200,16 @@ void TaskController::StartSite(int siteKind) {
   }
 }
 
-void TaskController::OnBnClickedPause() { m_pauseEvent.Reset(); }
+void TaskController::OnBnClickedPause() {
+  m_pauseEvent.Reset();
+  // A request still waiting for its paced turn is not sent until Continue.
+  m_session->HoldPacedRequests(true);
+}
 
-void TaskController::OnBnClickedContinue() { m_pauseEvent.Set(); }
+void TaskController::OnBnClickedContinue() {
+  m_session->HoldPacedRequests(false);
+  m_pauseEvent.Set();
+}
 
 void TaskController::Shutdown() {
   {

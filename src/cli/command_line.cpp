@@ -13,6 +13,8 @@ namespace {
 std::string* ValueSlot(std::string_view name, CliOptions& options, std::string& scratch) {
   if (name == "--save" || name == "-d") return &options.saveFolder.emplace();
   if (name == "--cookies") return &options.cookieFile.emplace();
+  if (name == "--user-agent") return &options.userAgent.emplace();
+  if (name == "--sleep") return &options.sleep.emplace();
   if (name == "--input" || name == "-i" || name == "--range") return &scratch;
   return nullptr;
 }
@@ -141,6 +143,10 @@ std::string UsageText() {
          "  --range RANGE       only these pictures of each task, by their number: EH pages,\n"
          "                      DMZJ pictures (e.g. 10-20,25; 30- from 30 on); the others\n"
          "                      are skipped like pictures on disk\n"
+         "  --user-agent AGENT  send AGENT as the User-Agent of every request (default:\n"
+         "                      $PAGELOOM_USER_AGENT, else pageLoom)\n"
+         "  --sleep S           wait S seconds between two requests to one site, or a random\n"
+         "                      time between A and B seconds with A-B (default: no wait)\n"
          "  --queue             keep the tasks in pageloom-cli's own lasting queue: a run\n"
          "                      that was stopped goes on where it stood on the next --queue\n"
          "                      run\n"

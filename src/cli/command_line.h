@@ -17,6 +17,8 @@ struct CliOptions {
   bool followNext = false;                // --follow
   bool autoRename = true;                 // cleared by --no-rename
   std::optional<std::string> cookieFile;  // --cookies
+  std::optional<std::string> userAgent;   // --user-agent
+  std::optional<std::string> sleep;       // --sleep, as given
   std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
   bool lastingQueue = false;              // --queue
   bool saveCbz = false;                   // --cbz

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 #include <poll.h>
@@ -78,6 +79,25 @@ void DownloadRun::OnWorkerEnded(int siteKind) {
 }
 
 void DownloadRun::OnMessage(std::u16string_view text) { m_view.Message(text); }
+
+void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
+  const char* site = siteKind == SITE_DMZJ ? "DMZJ" : "EH";
+  const long long minutes = (left.count() + 59) / 60;
+  const std::optional<std::chrono::seconds> wait = m_request.settings.longestBanWait;
+  if (!wait || left <= *wait) {
+    m_view.Message(FromUtf8("pageloom-cli: banned by " + std::string(site) + ", retry in " +
+                            std::to_string(minutes) + " min: waiting for the ban to end"));
+    return;
+  }
+  const std::time_t ends = std::time(nullptr) + static_cast<std::time_t>(left.count());
+  std::tm local{};
+  char when[32] = "?";
+  if (localtime_r(&ends, &local) != nullptr)
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &local);
+  m_view.Message(FromUtf8("pageloom-cli: banned by " + std::string(site) + " until " + when + " (" +
+                          std::to_string(minutes) + " min): the run ends"));
+  m_bannedTooLong = true;
+}
 
 // --- the run ---
 
@@ -196,6 +216,7 @@ int DownloadRun::Run(const SignalPipe& signals) {
     QueueNextAdd();
     const bool started = StartIfNeeded(running);
     m_view.Refresh(m_window.Table());
+    if (m_bannedTooLong) break;
     if (!m_addInFlight && !running.eh && !running.dmzj && !started && !TasksWaiting()) break;
     const int timeoutMs = m_addInFlight ? 50 : m_view.Live() ? 100 : 1000;
     if (const int signal = Wait(signals, timeoutMs)) return End(signal);
@@ -216,7 +237,9 @@ std::vector<TaskResult> DownloadRun::Results() const {
     result.progress = task->ProgressText();
     result.finished = task->GetState() == STATE_FINISHED;
     for (const MissingPicture& missing : task->Missing())
-      result.missing.push_back(missing.fileName);
+      result.missing.push_back(missing.reason.empty()
+                                   ? missing.fileName
+                                   : missing.fileName + u" (" + missing.reason + u")");
     results.push_back(std::move(result));
   }
   return results;
@@ -241,7 +264,7 @@ int DownloadRun::End(int signal) {
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
   for (const std::string& line : summary.lines) m_view.Line(line);
   if (signal != 0) return SignalPipe::ExitStatusFor(signal);
-  return summary.whole ? 0 : 1;
+  return summary.whole && !m_bannedTooLong ? 0 : 1;
 }
 
 }  // namespace pageloom::cli

@@ -50,6 +50,7 @@ class DownloadRun final : public RunListener {
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override;
   void OnWorkerEnded(int siteKind) override;
   void OnMessage(std::u16string_view text) override;
+  void OnBan(int siteKind, std::chrono::seconds left) override;
 
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
@@ -80,7 +81,8 @@ class DownloadRun final : public RunListener {
   std::set<int> m_stepped;                  // tasks a worker has stepped at least once
   std::map<int, std::u16string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
-  bool m_startGivenUp = false;  // the workers could not be started
+  bool m_startGivenUp = false;   // the workers could not be started
+  bool m_bannedTooLong = false;  // a ban longer than the run waits: it ends, failed
 };
 
 }  // namespace pageloom::cli

@@ -99,6 +99,10 @@ void TerminalWindow::ShowMessage(std::u16string_view text) {
   Enqueue(Event{[this, message = std::u16string(text)] { m_listener.OnMessage(message); }, true});
 }
 
+void TerminalWindow::ShowBan(int siteKind, std::chrono::seconds left) {
+  Enqueue(Event{[this, siteKind, left] { m_listener.OnBan(siteKind, left); }, true});
+}
+
 std::optional<std::u16string> TerminalWindow::PickFolder(std::u16string_view title) {
   (void)title;
   return std::nullopt;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -51,6 +52,11 @@ class RunListener {
   virtual void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) = 0;
   virtual void OnWorkerEnded(int siteKind) = 0;
   virtual void OnMessage(std::u16string_view text) = 0;
+  // The worker of `siteKind` stops for the site's ban, which lasts `left` more.
+  virtual void OnBan(int siteKind, std::chrono::seconds left) {
+    (void)siteKind;
+    (void)left;
+  }
 };
 
 class TerminalWindow final : public WindowPort {
@@ -95,6 +101,8 @@ class TerminalWindow final : public WindowPort {
   void ShowMessage(std::u16string_view text) override;
   // A terminal has no folder picker: always cancelled.
   std::optional<std::u16string> PickFolder(std::u16string_view title) override;
+  // Heard by the run on the main thread; never blocks.
+  void ShowBan(int siteKind, std::chrono::seconds left) override;
 
   // --- main thread ---
   // Readable while events wait (an eventfd); -1 when it could not be made, and the main

@@ -1,8 +1,10 @@
 #include "engine/comic.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
+#include "engine/ban_clock.h"
 #include "engine/picture_download.h"
 #include "engine/safe_names.h"
 
@@ -68,6 +70,8 @@ const char16_t* Comic::StateText(int state) {
       return u"已完成";
     case STATE_INCOMPLETE:
       return u"未完成";
+    case STATE_BANNED:
+      return u"被封禁";
     default:
       return u"未知";
   }
@@ -93,6 +97,7 @@ std::u16string Comic::ProgressText() const {
 }
 
 std::u16string Comic::StatusText() const {
+  if (GetState() == STATE_BANNED) return RowText(BannedText(m_banMinutes));
   const int missing = MissingCount();
   if (GetState() == STATE_PREPARING && m_scriptsUnsafe.load()) return RowText(kScriptsUnsafeStatus);
   if (GetState() != STATE_INCOMPLETE || missing <= 0) return RowText(GetStateText());
@@ -165,7 +170,9 @@ void Comic::Restore(const TaskRecord& record) {
   m_pictureCount = record.pictureCount;
   m_fileNumber = record.fileNumber;
   // A task that was being downloaded when its program ended waits for the next Start.
-  m_state = record.state == STATE_DOWNLOADING ? STATE_PAUSED : record.state;
+  // So does one that was banned: the ban's clock does not outlive the program.
+  m_state = record.state == STATE_DOWNLOADING || record.state == STATE_BANNED ? STATE_PAUSED
+                                                                              : record.state;
   m_renameFiles = record.renameFiles;
   m_walkDone = record.walkDone;
   m_listVersion = record.listVersion;
@@ -189,6 +196,15 @@ void Comic::MissingChanged() {
   ++m_missingVersion;
 }
 
+int Comic::Banned(StepContext& context, std::chrono::seconds length) {
+  if (context.ban) context.ban->Ban(length);
+  const int minutes =
+      context.ban ? context.ban->MinutesLeft() : static_cast<int>((length.count() + 59) / 60);
+  m_banMinutes = std::max(1, minutes);
+  m_state = STATE_BANNED;
+  return 0;
+}
+
 int Comic::EndWalk() {
   m_walkDone = true;
   m_retriesLeft = 0;
@@ -208,8 +224,10 @@ int Comic::RetryMissingStep(StepContext& context) {
   m_missing.pop_front();
   --m_retriesLeft;
   const int result = StoreMissing(context, picture);
-  if (result == kPictureStop) {  // closing, or the site's limit: tried again later
+  if (result == kPictureStop || result == kPictureBanned) {
+    // Closing, the site's limit or its ban (on the clock already): tried again later.
     m_missing.push_front(std::move(picture));
+    if (result == kPictureBanned) return Banned(context, std::chrono::seconds(0));
     m_state = STATE_PAUSED;
     return 0;
   }

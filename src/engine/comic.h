@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <set>
 #include <string>
@@ -20,6 +21,7 @@ enum TaskState : int {
   STATE_PAUSED = 3,       // "暂停中"
   STATE_FINISHED = 4,     // "已完成": every picture is on disk
   STATE_INCOMPLETE = 5,   // "未完成": the run ended with missing pictures or an unread page
+  STATE_BANNED = 6,  // "被封禁，X分钟后重试": the site banned the visitor; goes on by itself
 };
 
 // The status of a DMZJ chapter while page scripts cannot run on this system, and the
@@ -36,6 +38,7 @@ struct MissingPicture {
   std::u16string url;       // the picture's address, when it stays valid (DMZJ)
   std::u16string page;      // the page that shows the picture, read again for it (EH)
   std::u16string fileName;  // the name kept for it
+  std::u16string reason;    // why it failed, as this run saw it (not kept)
   bool operator==(const MissingPicture& other) const {
     return url == other.url && page == other.page && fileName == other.fileName;
   }
@@ -135,6 +138,9 @@ class Comic {
   virtual int PicturePlace() const { return m_pictureCount + 1; }
   // The file name of a picture with sequence `number` (renaming on) or at `place` (off).
   std::u16string FileNameFor(std::u16string_view pictureUrl, int number, int place) const;
+  // The site has banned the visitor for `length`: kept on the context's ban clock, and
+  // the task shows it. Returns 0.
+  int Banned(StepContext& context, std::chrono::seconds length);
   // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
   int EndWalk();
   // The step of a run after the walk: the next missing picture, tried once this run.
@@ -164,6 +170,7 @@ class Comic {
   int m_missingVersion = 0;
   std::list<MissingPicture> m_missing;
   std::atomic<int> m_missingCount{0};
+  std::atomic<int> m_banMinutes{0};  // STATE_BANNED: the minutes its status shows
   std::atomic<int> m_knownTotal{0};
   // DMZJ: the last list reading failed because page scripts cannot run on this system.
   std::atomic<bool> m_scriptsUnsafe{false};

@@ -12,6 +12,7 @@
 
 namespace pageloom {
 
+class BanClock;
 class PageAhead;
 class PictureRange;
 class PictureAhead;
@@ -37,6 +38,8 @@ struct StepContext {
   // The pictures to store, by their number in their task; none: all. The others are
   // named and counted as pictures on disk are, without a transfer.
   const PictureRange* range = nullptr;
+  // The ban of the worker's site: a step that meets one sets it (none: not kept).
+  BanClock* ban = nullptr;
 };
 
 }  // namespace pageloom

@@ -299,6 +299,9 @@ QMenu* CpageLoomDlg::CreateContextMenu() {
   QAction* clear = menu->addAction(tr("清除Cookies"));
   clear->setObjectName(QStringLiteral("clearCookiesAction"));
   connect(clear, &QAction::triggered, this, &CpageLoomDlg::ClearCookies);
+  QAction* pacing = menu->addAction(tr("请求间隔…"));
+  pacing->setObjectName(QStringLiteral("pacingAction"));
+  connect(pacing, &QAction::triggered, this, &CpageLoomDlg::AskPacing);
   menu->addSeparator();
   QAction* about = menu->addAction(tr("关于 pageLoom(&A)..."));
   about->setObjectName(QStringLiteral("aboutAction"));

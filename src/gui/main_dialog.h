@@ -133,6 +133,11 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // how many lines were taken, skipped and dropped. "清除Cookies": forgets every cookie now.
   void ImportCookies();
   void ClearCookies();
+  // "请求间隔…": asks for the least interval between two requests to one site ("2",
+  // "2-5", "0" for none) and applies it; kept for the next run.
+  void AskPacing();
+  // Applies such a text; false (and a message) when it is none.
+  bool ApplyPacingText(const QString& text);
   // The menu of a task row: "打包为CBZ" packs the finished task's folder of `row` (a
   // refusal says why). The caller owns the menu. (main_dialog_library.cpp)
   QMenu* CreateRowMenu(int row);

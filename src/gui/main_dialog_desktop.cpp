@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QStyle>
@@ -167,6 +168,30 @@ void CpageLoomDlg::ClearCookies() {
       ShowText(tr("Cookies已清除"));
     }
   });
+}
+
+void CpageLoomDlg::AskPacing() {
+  RunGuarded([this] {
+    if (!m_controller || IsClosing()) return;
+    const QString current = QString::fromStdString(PacingText(m_controller->GetPacing()));
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, tr("请求间隔"),
+        tr("同一网站两次请求之间等待的秒数（如 2，或 2-5 取其间随机值；0 为不等待）："),
+        QLineEdit::Normal, current.isEmpty() ? QStringLiteral("0") : current, &ok);
+    if (ok) (void)ApplyPacingText(text);
+  });
+}
+
+bool CpageLoomDlg::ApplyPacingText(const QString& text) {
+  if (!m_controller) return false;
+  const std::optional<Pacing> pacing = ParsePacing(text.trimmed().toStdString());
+  if (!pacing) {
+    ShowText(tr("无效的请求间隔：%1").arg(text));
+    return false;
+  }
+  if (!m_controller->SetPacing(*pacing)) ShowText(tr("无法保存请求间隔设置"));
+  return true;
 }
 
 void CpageLoomDlg::ShowText(const QString& text) {

@@ -56,6 +56,30 @@ constexpr const char* kStatusWords[] = {
     QT_TRANSLATE_NOOP("pageloom::CoreTexts", "未完成"),
 };
 
+// The number between `head` and `tail` that make up `text`, if they do.
+std::optional<int> NumberBetween(QStringView text, const QString& head, const QString& tail) {
+  if (!text.startsWith(head) || !text.endsWith(tail)) return std::nullopt;
+  const QStringView digits = text.mid(head.size(), text.size() - head.size() - tail.size());
+  if (digits.isEmpty() || digits.size() > 9) return std::nullopt;
+  int value = 0;
+  for (const QChar c : digits) {
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+    value = value * 10 + (c.unicode() - u'0');
+  }
+  return value;
+}
+
+// "被封禁，X分钟后重试": a banned task's status, and what the user is told of the ban.
+std::optional<int> BanMinutes(QStringView text) {
+  static const QString head = QString::fromUtf8("被封禁，");
+  static const QString tail = QString::fromUtf8("分钟后重试");
+  return NumberBetween(text, head, tail);
+}
+
+QString BannedText(int minutes) {
+  return QCoreApplication::translate(kContext, "被封禁，%n分钟后重试", nullptr, minutes);
+}
+
 const QString& FinishedWord() {
   static const QString word = QString::fromUtf8("已完成");
   return word;
@@ -78,28 +102,21 @@ QString CoreMessage(std::u16string_view text) {
     if (view.startsWith(source))
       return QCoreApplication::translate(kContext, head) + view.mid(source.size()).toString();
   }
+  if (const std::optional<int> minutes = BanMinutes(view)) return BannedText(*minutes);
   return TranslateKnown(kMessages, view).value_or(view.toString());
 }
 
 QString StatusText(const QString& status) {
   if (const std::optional<int> missing = MissingPictures(status))
     return QCoreApplication::translate("pageloom::CoreTexts", "未完成，缺%n张", nullptr, *missing);
+  if (const std::optional<int> minutes = BanMinutes(status)) return BannedText(*minutes);
   return TranslateKnown(kStatusWords, status).value_or(status);
 }
 
 std::optional<int> MissingPictures(const QString& status) {
   static const QString head = QString::fromUtf8("未完成，缺");
   static const QString tail = QString::fromUtf8("张");
-  if (!status.startsWith(head) || !status.endsWith(tail)) return std::nullopt;
-  const QStringView digits =
-      QStringView(status).mid(head.size(), status.size() - head.size() - tail.size());
-  if (digits.isEmpty() || digits.size() > 9) return std::nullopt;
-  int value = 0;
-  for (const QChar c : digits) {
-    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
-    value = value * 10 + (c.unicode() - u'0');
-  }
-  return value;
+  return NumberBetween(status, head, tail);
 }
 
 bool IsFinishedStatus(const QString& status) { return status == FinishedWord(); }

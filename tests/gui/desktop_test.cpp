@@ -80,6 +80,8 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
   dialog->SetItemText(0, 3, u"已完成");
   dialog->AppendRow(u"1");
   dialog->SetItemText(1, 3, u"未完成，缺3张");
+  dialog->AppendRow(u"2");
+  dialog->SetItemText(2, 3, u"被封禁，42分钟后重试");
   {
     LanguageScope english(UiLanguage::kEnglish);
     ASSERT_TRUE(english.CatalogueLoaded());
@@ -94,6 +96,7 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
     EXPECT_EQ(Shown(0, 1), QStringLiteral("/home/u/comic/已完成/"));
     EXPECT_EQ(Shown(0, 3), QStringLiteral("Done"));
     EXPECT_EQ(Shown(1, 3), QStringLiteral("3 missing"));
+    EXPECT_EQ(Shown(2, 3), QStringLiteral("banned, retry in 42 min"));
     EXPECT_EQ(dialog->GetItemText(0, 3), u"已完成") << "the logic reads what it wrote";
     // Longer texts push the second option along instead of covering it.
     EXPECT_GT(Control(ControlObjectName(kIdFollowNext))->x(),
@@ -101,7 +104,9 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
 
     dialog->ShowMessage(u"请输入网址");
     dialog->ShowMessage(u"<b>not a known text</b>");
-    EXPECT_EQ(messages, (Messages{u"Please enter an address.", u"<b>not a known text</b>"}));
+    dialog->ShowMessage(u"被封禁，1分钟后重试");
+    EXPECT_EQ(messages, (Messages{u"Please enter an address.", u"<b>not a known text</b>",
+                                  u"banned, retry in 1 min"}));
     EXPECT_FALSE(dialog->PickFolder(u"请选择漫画下载目录：").has_value());
     EXPECT_EQ(pickerTitles, Messages{u"Choose the folder to download comics into:"});
     std::unique_ptr<QMenu> menu(dialog->CreateContextMenu());

@@ -18,6 +18,8 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Paths below the project are hashed relative to it, so any clone reuses the cache.
+export CCACHE_BASEDIR="$root"
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 

@@ -44,10 +44,10 @@ bool SomethingAt(const fs::path& path) {
 
 // Where the write callback puts the body, and what it finds on the way.
 struct BodySink {
-  PartFile* file;
-  CURL* easy;
-  std::uint64_t maxBytes;
-  const PictureProgress* progress;
+  PartFile* file = nullptr;
+  CURL* easy = nullptr;
+  std::uint64_t maxBytes = 0;
+  const PictureProgress* progress = nullptr;
   std::chrono::steady_clock::time_point lastReport;
   bool statusSeen = false;
   bool errorAnswer = false;    // the answer's status says it is no picture
@@ -214,7 +214,10 @@ PictureOutcome FetchPictureFile(Session& session, std::u16string_view url, std::
 
   PartFile part(target);
   // Outlives the transfer that writes to it.
-  BodySink sink{&part, nullptr, 0, &progress, std::chrono::steady_clock::now()};
+  BodySink sink;
+  sink.file = &part;
+  sink.progress = &progress;
+  sink.lastReport = std::chrono::steady_clock::now();
 
   const std::string address = EncodeUrl(url);
   net_detail::SlistPtr headers;  // outlives the transfer that sends it

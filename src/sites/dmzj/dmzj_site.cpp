@@ -179,7 +179,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName});
+  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName, {}});
   return 1;
 }
 

@@ -163,7 +163,10 @@ std::optional<std::chrono::seconds> FetchEhPage(Session& session, const RetryPol
   WithRetries(retry, session.Cancel(), [&] {
     const TransferOutcome outcome = FetchPageText(session, url, page);
     ban = ParseEhBan(PageText(page));
-    return ban ? TransferOutcome{TransferResult::kOk} : outcome;
+    if (!ban) return outcome;
+    TransferOutcome settled;  // a ban is not tried again
+    settled.result = TransferResult::kOk;
+    return settled;
   });
   return ban;
 }

@@ -79,15 +79,17 @@ TEST(Pacing, RequestsToOneHostComeApartFromEveryThread) {
   for (std::thread& thread : threads) thread.join();
   const std::vector<milliseconds> gaps = arrivals.Gaps();
   ASSERT_EQ(gaps.size(), 5u);
-  for (const milliseconds gap : gaps) EXPECT_GE(gap, 190ms);
-  EXPECT_LT(*std::min_element(gaps.begin(), gaps.end()), 400ms + 150ms);
+  // The server sees arrivals: a request's own set-up time (longer under a sanitizer on a
+  // loaded machine) moves them a little against the moments the pacer let them go.
+  for (const milliseconds gap : gaps) EXPECT_GE(gap, 150ms);
+  EXPECT_LT(*std::min_element(gaps.begin(), gaps.end()), 400ms + 400ms);
 
   // Off again: no pause.
   session.SetPacing(Pacing{});
   const auto start = Clock::now();
   auto page = std::make_unique<PageBuffer>();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(FetchPage(session, server.WideUrl("/p"), *page), 1);
-  EXPECT_LT(Clock::now() - start, 150ms);
+  EXPECT_LT(Clock::now() - start, 400ms) << "three requests paced would take 400 ms at least";
 }
 
 class PacedGallery : public ::testing::Test {

@@ -17,10 +17,12 @@
 
 #include "base/fixed_text.h"
 #include "base/version.h"
+#include "cli/cli_texts.h"
 #include "cli/terminal_window.h"
 #include "store/instance_lock.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
+#include "support/fake_window.h"
 #include "support/program_run.h"
 #include "support/test_server.h"
 
@@ -127,8 +129,8 @@ TEST_F(CliTest, GalleryAndChapterChainEndWholeWithPlainLines) {
   }
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Abc: 2/2\n"), std::string::npos) << out;  // one line per picture
-  EXPECT_NE(out.find("[0] Abc: 已完成 (3/3)\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("[2] 中文漫画/第2话: 已完成 (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[0] Abc: finished (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[2] 中文漫画/第2话: finished (3/3)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("3 tasks, 3 finished"), std::string::npos) << out;
   EXPECT_EQ(last->Err(), "");
   EXPECT_FALSE(fs::exists(home.Path() / "data" / "pageLoom")) << "no queue, no cookies kept";
@@ -144,15 +146,19 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
             1);
   EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
   const std::string out = last->Out();
-  EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;
-  EXPECT_NE(out.find("      missing: 002.jpg\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[0] Holes: 1 missing (3/3)"), std::string::npos) << out;
+  EXPECT_NE(out.find("      002.jpg: HTTP 404\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("2 addresses gave no task:\n  http://elsewhere.invalid/x: addresses of this "
+                     "site are not supported\n"),
+            std::string::npos)
+      << out;
   EXPECT_NE(
-      out.find(
-          "2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),
+      out.find("  " + eh.Url("/eh/g-gone/token/") + ": cannot read the gallery page: HTTP 404\n"),
       std::string::npos)
       << out;
-  EXPECT_NE(last->Err().find("暂时不支持该网站漫画下载: http://elsewhere.invalid/x\n"),
-            std::string::npos);
+  EXPECT_NE(
+      last->Err().find("addresses of this site are not supported: http://elsewhere.invalid/x\n"),
+      std::string::npos);
   EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")),
             std::string::npos)
       << last->Err();
@@ -264,7 +270,7 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
       if (got <= 0) break;
       screen.append(buffer, static_cast<std::size_t>(got));
     }
-    if (!released && screen.find("2/2  下载中") != std::string::npos) {
+    if (!released && screen.find("2/2  downloading") != std::string::npos) {
       server.Serve(lastPicture, EhSite::PictureBytes(lastPicture),
                    "image/jpeg");  // its retry gets it
       server.ReleaseStalls();
@@ -284,7 +290,7 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
     std::string line = screen.substr(start, end - start);
     line = line.substr(
         line.rfind('\x1b') == std::string::npos ? 0 : line.find('J', line.rfind('\x1b')) + 1);
-    if (line.find("下载中") == std::string::npos && line.find("准备中") == std::string::npos)
+    if (line.find("downloading") == std::string::npos && line.find("queued") == std::string::npos)
       continue;
     ++live;
     EXPECT_LE(Columns(line), 60) << line;  // the '\r' of the terminal's line end included
@@ -297,51 +303,63 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
 // messages still come through.
 class Heard : public cli::RunListener {
  public:
-  void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
-                  const std::u16string& status) override {
-    log.push_back("step " + std::to_string(taskNo) + " " + ToUtf8(before) + ">" + ToUtf8(progress) +
-                  " " + ToUtf8(status));
+  void OnTaskAdded(const cli::TaskTable::Row& row) override {
+    log.push_back("added " + std::to_string(row.taskNo));
+  }
+  void OnTaskChanged(const TaskSnapshot& before, const cli::TaskTable::Row& row) override {
+    log.push_back("step " + std::to_string(row.taskNo) + " " + cli::ProgressText(before) + ">" +
+                  cli::ProgressText(row.snapshot) + " " + cli::StatusWord(row.snapshot));
+  }
+  void OnAddEnded(const std::u16string& address, int tasksMade,
+                  const std::optional<FailureReason>& failure) override {
+    log.push_back("add " + ToUtf8(address) + " " + std::to_string(tasksMade) +
+                  (failure ? " " + cli::ReasonText(*failure) : ""));
   }
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override {
     log.push_back("bytes " + std::to_string(taskNo) + " " + std::to_string(received) + "/" +
                   std::to_string(total));
   }
   void OnWorkerEnded(int siteKind) override { log.push_back("ended " + std::to_string(siteKind)); }
-  void OnMessage(std::u16string_view text) override { log.push_back("message " + ToUtf8(text)); }
+  void OnMessage(const Message& message) override {
+    log.push_back("message " + cli::MessageText(message));
+  }
   std::vector<std::string> log;
 };
 
 TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
   Heard heard;
   cli::TerminalWindow window(heard, {u"/save", true, false});
-  window.AppendRow(u"4");
-  window.SetItemText(0, 2, u"0/3");
+  window.Publish(TaskAdded{4, u"/save/t/", MakeSnapshot(TaskStatus::kPreparing, 0, 3)});
   std::thread worker([&window] {
     for (std::uint64_t bytes = 1; bytes <= 1000; ++bytes)
       window.PostPictureProgress(4, bytes, 1000);
-    window.PostTaskRow(4, u"1/3", u"下载中");
-    window.PostTaskRow(9, u"1/1", u"下载中");  // no such row: dropped
-    window.ShowMessage(u"一条消息");
+    window.Publish(TaskChanged{4, MakeSnapshot(TaskStatus::kDownloading, 1, 3)});
+    window.Publish(TaskChanged{9, MakeSnapshot(TaskStatus::kDownloading, 1, 1)});  // dropped
+    window.ShowMessage(Message{MessageKind::kSelectRows, {}});
+    window.PostAddEnded(u"http://x/g/", 0, FailureReason{FailureKind::kHttpStatus, 404});
     window.PostWorkerEnded(1);
   });
   worker.join();
   pollfd ready{window.WakeFd(), POLLIN, 0};
   EXPECT_EQ(poll(&ready, 1, 0), 1) << "the main loop is woken";
   window.RunEvents();
-  EXPECT_EQ(heard.log, (std::vector<std::string>{"bytes 4 1000/1000", "step 4 0/3>1/3 下载中",
-                                                 "message 一条消息", "ended 1"}));
-  EXPECT_EQ(window.GetItemText(0, 3), u"下载中");
+  EXPECT_EQ(heard.log, (std::vector<std::string>{
+                           "added 4", "bytes 4 1000/1000", "step 4 0/3>1/3 downloading",
+                           "message no task chosen", "add http://x/g/ 0 HTTP 404", "ended 1"}));
+  ASSERT_NE(window.Table().Find(4), nullptr);
+  EXPECT_EQ(window.Table().Find(4)->snapshot.status, TaskStatus::kDownloading);
 
   heard.log.clear();
   window.BeginClosing();
   std::thread([&window] {
-    window.PostTaskRow(4, u"2/3", u"暂停中");
+    window.Publish(TaskChanged{4, MakeSnapshot(TaskStatus::kPaused, 2, 3)});
     window.Post([] { ADD_FAILURE() << "work after closing"; });
-    window.ShowMessage(u"still said");
+    window.ShowMessage(Message{MessageKind::kEnterAddress, {}});
   }).join();
   window.RunEvents();
-  EXPECT_EQ(heard.log, std::vector<std::string>{"message still said"});
-  EXPECT_FALSE(window.PickFolder(u"title")) << "no picker on a terminal";
+  EXPECT_EQ(heard.log, std::vector<std::string>{"message no address given"});
+  EXPECT_FALSE(window.PickFolder(Message{MessageKind::kPickSaveFolder, {}}))
+      << "no picker on a terminal";
 }
 
 }  // namespace

@@ -420,11 +420,11 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   ASSERT_TRUE(task);
   for (int i = 1; i <= 12; ++i) {
     ASSERT_EQ(task->DownloadNext(context), 1) << i;
-    EXPECT_EQ(std::u16string(task->GetStateText()), u"下载中");
+    EXPECT_EQ(task->GetState(), STATE_DOWNLOADING);
     EXPECT_EQ(task->GetFileNumber(), i);
   }
   EXPECT_EQ(task->DownloadNext(context), 0);
-  EXPECT_EQ(std::u16string(task->GetStateText()), u"已完成");
+  EXPECT_EQ(task->GetState(), STATE_FINISHED);
   const int hits = server.TotalHits();
   EXPECT_EQ(task->DownloadNext(context), 0);
   EXPECT_EQ(server.TotalHits(), hits) << "a finished task fetches nothing";

@@ -357,7 +357,8 @@ TEST_P(EhDownload, MainGalleryWithRenamingOn) {
   EXPECT_EQ(File("EH Main", "003.gif"), EhSite::PictureBytes("/eh/pic/ab7/three.gif"));
   EXPECT_EQ(server.Hits("/eh/pic/ab3/one.jpg"), 0);
   // Add read the gallery and the first page; every step read its page once. One after
-  // the other, the row shows each step's result by the time the next page is asked for.
+  // the other, the row shows each step's result by the time the next page is asked for,
+  // and shows the task downloading from the moment its worker takes it.
   const std::string p1 = EhSite::PagePath("101", false, 1);
   const std::string p2 = EhSite::PagePath("101", false, 2);
   const std::string p3 = EhSite::PagePath("101", false, 3);
@@ -365,7 +366,7 @@ TEST_P(EhDownload, MainGalleryWithRenamingOn) {
             (std::vector<std::string>{EhSite::GalleryPath("101", false), p1, p1, p2, p3}));
   if (!Overlapped()) {
     EXPECT_EQ(Seen(), (std::vector<std::string>{EhSite::GalleryPath("101", false) + " -", p1 + " -",
-                                                p1 + " 0/0 准备中", p2 + " 1/1 下载中",
+                                                p1 + " 0/0 下载中", p2 + " 1/1 下载中",
                                                 p3 + " 2/2 下载中"}));
   }
 

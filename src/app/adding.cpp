@@ -45,7 +45,7 @@ std::vector<std::u16string_view> AddressLines(std::u16string_view text) {
 void TaskController::OnBnClickedAdd() {
   const std::u16string typed = m_window.AddressText();
   if (typed.empty()) {
-    m_window.ShowMessage(u"请输入网址");
+    m_window.ShowMessage(Message{MessageKind::kEnterAddress, {}});
     return;
   }
   m_window.SetAddressText(std::u16string());
@@ -66,7 +66,7 @@ int TaskController::AddAddresses(std::u16string_view text) {
     else
       refused = refused || AdapterFor(WideView(address.data(), kUrlCapacity)) == nullptr;
   }
-  if (refused) m_window.ShowMessage(u"暂时不支持该网站漫画下载");
+  if (refused) m_window.ShowMessage(Message{MessageKind::kUnsupportedSite, {}});
   return queued;
 }
 
@@ -139,12 +139,18 @@ void TaskController::RunAdd(const AddRequest& request) {
   // Addresses of this chain so far: a chain that leads back to one of them stops there,
   // and so does one longer than any real series.
   std::set<std::u16string> visited;
+  int made = 0;
+  std::optional<FailureReason> failure;
   while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
          visited.insert(address).second) {
     PageAdded added = AddFromPage(*adapter, address, request, reader);
+    if (added.taskMade) ++made;
+    if (added.failure) failure = added.failure;
     if (!follow || !added.next) break;
     address = std::move(*added.next);
   }
+  if (m_cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
+  m_window.PostAddEnded(request.address, made, failure);
 }
 
 TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter,
@@ -153,8 +159,12 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
                                                       PageReader& reader) {
   PageReading reading = adapter.ReadPage(address, reader);
   if (m_cancel.Cancelled()) return {};  // half a reading makes no task
-  if (!reading.message.empty()) m_window.ShowMessage(reading.message);
-  if (!reading.task) return {};
+  if (reading.message) m_window.ShowMessage(*reading.message);
+  if (!reading.task) {
+    PageAdded none;
+    none.failure = reading.failure.value_or(FailureReason{FailureKind::kUnreadablePage, 0});
+    return none;
+  }
   const TaskDraft& draft = *reading.task;
 
   std::string title = draft.title;
@@ -177,7 +187,10 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   m_window.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
     if (!m_stopping.load()) RegisterTask(task, shown);
   });
-  return PageAdded{true, std::move(reading.next)};
+  PageAdded made;
+  made.taskMade = true;
+  made.next = std::move(reading.next);
+  return made;
 }
 
 // --- the site operations under their own names ---

@@ -10,13 +10,6 @@
 
 namespace pageloom {
 
-namespace {
-
-constexpr char16_t kQueueSetAside[] = u"任务队列文件已损坏，已另存为：";
-constexpr char16_t kQueueUnavailable[] = u"无法打开任务队列文件，本次添加的任务不会被保存。";
-
-}  // namespace
-
 void TaskController::OpenQueue() {
   namespace fs = std::filesystem;
   const fs::path& folder = m_settings.dataFolder;
@@ -43,10 +36,10 @@ void TaskController::OpenQueue() {
   }
   // Said once, when the window is up.
   if (m_queueState == QueueState::kSetAside) {
-    const std::u16string text = kQueueSetAside + FromUtf8(opened.setAside.string());
-    m_window.Post([this, text] { m_window.ShowMessage(text); });
+    const Message message{MessageKind::kQueueSetAside, {FromUtf8(opened.setAside.string())}};
+    m_window.Post([this, message] { m_window.ShowMessage(message); });
   } else if (m_queueState == QueueState::kUnavailable) {
-    m_window.Post([this] { m_window.ShowMessage(kQueueUnavailable); });
+    m_window.Post([this] { m_window.ShowMessage(Message{MessageKind::kQueueUnavailable, {}}); });
   }
 
   for (QueueStore::StoredTask& stored : opened.tasks) {
@@ -65,13 +58,14 @@ void TaskController::OpenQueue() {
 
 void TaskController::RestoreTask(int taskNo, std::shared_ptr<Comic> task,
                                  std::u16string_view folderShown) {
-  task->SetRow(m_window.RowCount());
+  TaskAdded added{taskNo, std::u16string(folderShown), task->Snapshot()};
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
+    task->SetRow(static_cast<int>(m_tasks.size()));
     m_tasks.emplace(taskNo, task);
     m_nextTaskNo = std::max(m_nextTaskNo, taskNo + 1);
   }
-  AppendTaskRow(taskNo, *task, folderShown);
+  m_window.Publish(std::move(added));
 }
 
 }  // namespace pageloom

@@ -114,25 +114,20 @@ int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_vie
     n = m_nextTaskNo;
     m_nextTaskNo = n + 1;
   }
-  task->SetRow(m_window.RowCount());
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    task->SetRow(static_cast<int>(m_tasks.size()));
+  }
   // In the queue before a worker can see it and before its row shows it.
   if (m_store) (void)m_store->Insert(n, *task, folderShown, n + 1);
+  // Its snapshot is taken before a worker can see it.
+  TaskAdded added{n, std::u16string(folderShown), task->Snapshot()};
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.emplace(n, task);
   }
-  AppendTaskRow(n, *task, folderShown);
+  m_window.Publish(std::move(added));
   return n;
-}
-
-void TaskController::AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown) {
-  const int row = m_window.RowCount();
-  char16_t number[kRowTextCapacity];
-  CopyWide(number, kRowTextCapacity, WideNumber(taskNo));
-  m_window.AppendRow(std::u16string(WideView(number, kRowTextCapacity)));
-  m_window.SetItemText(row, 1, std::u16string(folderShown));
-  m_window.SetItemText(row, 2, task.ProgressText());
-  m_window.SetItemText(row, 3, task.StatusText());
 }
 
 char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title) {
@@ -178,7 +173,7 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
   return output;
 }
 
-void TaskController::RemoveTask(int row, int taskNo) {
+void TaskController::RemoveTask(int taskNo) {
   std::shared_ptr<Comic> removed;  // freed outside the lock (or by the worker holding it)
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -189,7 +184,7 @@ void TaskController::RemoveTask(int row, int taskNo) {
     }
   }
   if (m_store) (void)m_store->Remove(taskNo);
-  m_window.DeleteRow(row);
+  m_window.Publish(TaskRemoved{taskNo});
 }
 
 void TaskController::RenumberRows() {

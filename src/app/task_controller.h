@@ -104,8 +104,8 @@ class TaskController {
   bool WaitForAdds(std::chrono::milliseconds timeout) const;
 
   // --- task table and registration (window thread) ---
-  // Registers a filled-in task: number, map entry, a new last row showing the number,
-  // `folderShown`, the progress and the status. Returns the task number.
+  // Registers a filled-in task: number, map entry, and TaskAdded with `folderShown` and
+  // its snapshot. Returns the task number.
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
@@ -118,8 +118,8 @@ class TaskController {
   // The same with the save folder given (any thread).
   static char16_t* MakeTaskFolderPath(char16_t* output, char* title,
                                       std::u16string_view saveFolder);
-  // Removes the task `taskNo` whose row is `row`: map entry and row.
-  void RemoveTask(int row, int taskNo);
+  // Removes the task `taskNo`: map entry, lasting queue, and TaskRemoved.
+  void RemoveTask(int taskNo);
   // Sets every task's row to its position in the map.
   void RenumberRows();
 
@@ -183,9 +183,13 @@ class TaskController {
     std::thread thread;
     std::atomic<bool> running{false};  // changed under m_workerMutex
     bool again = false;                // a Start came while the walk ran: walk once more
+    // The task the worker holds and what was last published of it; under m_heldMutex.
+    std::optional<TaskChanged> held;
   };
+  // Publishes `shown` as what task `taskNo` looks like now, and keeps it as the worker's.
+  void PublishHeld(Worker& worker, TaskChanged shown);
   Worker& WorkerFor(int siteKind);
-  void StartWorker(int siteKind, const char16_t* failureMessage);
+  void StartWorker(int siteKind, const char16_t* siteName);
   // One walk of the map for tasks of `siteKind`.
   void Walk(int siteKind, StepContext& context);
   // At the end of a walk: whether to walk again; if not, the worker is no longer running.
@@ -194,8 +198,6 @@ class TaskController {
   void OpenQueue();
   // Puts a task read back from the queue into the map and the table.
   void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown);
-  // Appends the row of task `taskNo`.
-  void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
   void LoadCookieFile();
   bool SaveCookieFile();
@@ -207,7 +209,8 @@ class TaskController {
   // thread; registration hops to the window thread.
   struct PageAdded {
     bool taskMade = false;
-    std::optional<std::u16string> next;  // the page's next address
+    std::optional<std::u16string> next;    // the page's next address
+    std::optional<FailureReason> failure;  // why no task was made
   };
   PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
                         const AddRequest& options, PageReader& reader);
@@ -232,6 +235,7 @@ class TaskController {
   int m_nextTaskNo = 0;
   ManualResetEvent m_pauseEvent{true};
   std::mutex m_workerMutex;  // guards Worker::running changes and Worker::again
+  std::mutex m_heldMutex;    // guards Worker::held and orders its publishing
   Worker m_threadEH;
   Worker m_threadDMZJ;
   std::function<void(int)> m_walkEndHook;

@@ -66,6 +66,7 @@ bool TaskController::WalkAgain(Worker& worker) {
 }
 
 void TaskController::Walk(int siteKind, StepContext& context) {
+  Worker& worker = WorkerFor(siteKind);
   bool first = true;
   int lastNo = 0;
   while (!m_stopping.load()) {
@@ -92,28 +93,54 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     int result;
     do {
       m_pauseEvent.Wait();
-      if (m_stopping.load()) return;
+      if (m_stopping.load()) break;
       {
         // A task deleted while this worker held it is left alone from then on.
         std::lock_guard<std::mutex> lock(m_tasksMutex);
         auto it = m_tasks.find(taskNo);
         if (it == m_tasks.end() || it->second != task) break;
       }
+      // Taken: shown as downloading from now on, not only once its first step is over.
+      TaskSnapshot taken = task->Snapshot();
+      if (taken.status != TaskStatus::kFinished) {
+        taken.status = TaskStatus::kDownloading;
+        const bool shownAlready = [&] {
+          std::lock_guard<std::mutex> lock(m_heldMutex);
+          return worker.held && worker.held->no == taskNo &&
+                 worker.held->snapshot.status == TaskStatus::kDownloading;
+        }();
+        if (!shownAlready) PublishHeld(worker, TaskChanged{taskNo, std::move(taken)});
+      }
       result = task->DownloadNext(context);
       // Saved before its row shows it.
       if (m_store) (void)m_store->SaveStep(taskNo, *task);
-      m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
+      TaskSnapshot after = task->Snapshot();
+      // A task that waits at a closed gate is paused, whatever its last step said.
+      if (result != 0 && after.status == TaskStatus::kDownloading && !m_pauseEvent.IsSet())
+        after.status = TaskStatus::kPaused;
+      PublishHeld(worker, TaskChanged{taskNo, std::move(after)});
     } while (result != 0 && !m_stopping.load());
+    {
+      std::lock_guard<std::mutex> lock(m_heldMutex);
+      worker.held.reset();
+    }
     // Nothing worked ahead for this task outlives its turn.
     if (context.pageAhead) context.pageAhead->Drop();
     if (context.pictureAhead) context.pictureAhead->Drop();
+    if (m_stopping.load()) return;
   }
+}
+
+void TaskController::PublishHeld(Worker& worker, TaskChanged shown) {
+  std::lock_guard<std::mutex> lock(m_heldMutex);
+  worker.held = shown;
+  m_window.Publish(std::move(shown));
 }
 
 void DownloadThreadEH(TaskController* controller) { controller->DownloadThread(SITE_EH); }
 void DownloadThreadDMZJ(TaskController* controller) { controller->DownloadThread(SITE_DMZJ); }
 
-void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
+void TaskController::StartWorker(int siteKind, const char16_t* siteName) {
   Worker& worker = WorkerFor(siteKind);
   {
     std::lock_guard<std::mutex> lock(m_workerMutex);
@@ -150,28 +177,38 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
       std::lock_guard<std::mutex> lock(m_workerMutex);
       worker.running.store(false);
     }
-    m_window.ShowMessage(failureMessage);
+    m_window.ShowMessage(Message{MessageKind::kWorkerNotStarted, {siteName}});
   }
 }
 
 void TaskController::OnBnClickedStart() {
   m_pauseEvent.Set();
   if (m_stopping.load()) return;
-  StartWorker(SITE_EH, u"创建EH下载线程失败");
-  StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
+  StartWorker(SITE_EH, u"EH");
+  StartWorker(SITE_DMZJ, u"DMZJ");
 }
 
 void TaskController::StartSite(int siteKind) {
   m_pauseEvent.Set();
   if (m_stopping.load()) return;
   if (siteKind == SITE_DMZJ) {
-    StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
+    StartWorker(SITE_DMZJ, u"DMZJ");
   } else {
-    StartWorker(SITE_EH, u"创建EH下载线程失败");
+    StartWorker(SITE_EH, u"EH");
   }
 }
 
-void TaskController::OnBnClickedPause() { m_pauseEvent.Reset(); }
+void TaskController::OnBnClickedPause() {
+  m_pauseEvent.Reset();
+  // The tasks held now show as paused at once, while their pictures in flight end; the
+  // news goes behind what their workers said before.
+  std::lock_guard<std::mutex> lock(m_heldMutex);
+  for (Worker* worker : {&m_threadEH, &m_threadDMZJ}) {
+    if (!worker->held || worker->held->snapshot.status != TaskStatus::kDownloading) continue;
+    worker->held->snapshot.status = TaskStatus::kPaused;
+    m_window.Post([this, shown = *worker->held] { m_window.Publish(shown); });
+  }
+}
 
 void TaskController::OnBnClickedContinue() { m_pauseEvent.Set(); }
 

@@ -43,11 +43,13 @@ class DownloadRun final : public RunListener {
 
  private:
   // --- RunListener ---
-  void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
-                  const std::u16string& status) override;
+  void OnTaskAdded(const TaskTable::Row& row) override;
+  void OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row& row) override;
+  void OnAddEnded(const std::u16string& address, int tasksMade,
+                  const std::optional<FailureReason>& failure) override;
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override;
   void OnWorkerEnded(int siteKind) override;
-  void OnMessage(std::u16string_view text) override;
+  void OnMessage(const Message& message) override;
 
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
@@ -72,11 +74,15 @@ class DownloadRun final : public RunListener {
   std::size_t m_nextAddress = 0;
   bool m_addInFlight = false;
   std::string m_addAddress;
-  int m_rowsBeforeAdd = 0;
+  struct AddResult {
+    int tasksMade = 0;
+    std::optional<FailureReason> failure;
+  };
+  std::optional<AddResult> m_addResult;  // the end of the add in flight, once heard
   std::vector<AddressFailure> m_failedAddresses;
 
-  std::set<int> m_stepped;                  // tasks a worker has stepped at least once
-  std::map<int, std::u16string> m_endSeen;  // the last end of each task that was shown
+  std::set<int> m_stepped;               // tasks a worker has stepped at least once
+  std::map<int, std::string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
   bool m_startGivenUp = false;  // the workers could not be started
 };

@@ -33,7 +33,6 @@ int Comic::SetRow(int row) {
 
 int Comic::GetRow() const { return m_row; }
 int Comic::GetState() const { return m_state; }
-const char16_t* Comic::GetStateText() const { return StateText(m_state); }
 int Comic::GetFileNumber() const { return m_fileNumber; }
 int Comic::GetPictureCount() const { return m_pictureCount; }
 
@@ -54,46 +53,37 @@ int Comic::SetSiteKind(int kind) {
 
 int Comic::GetSiteKind() const { return m_siteKind; }
 
-const char16_t* Comic::StateText(int state) {
+TaskStatus Comic::StatusOf(int state) {
   switch (state) {
     case STATE_PREPARING:
-      return u"准备中";
+      return TaskStatus::kPreparing;
     case STATE_WAITING:
-      return u"等待中";
+      return TaskStatus::kWaiting;
     case STATE_DOWNLOADING:
-      return u"下载中";
+      return TaskStatus::kDownloading;
     case STATE_PAUSED:
-      return u"暂停中";
+      return TaskStatus::kPaused;
     case STATE_FINISHED:
-      return u"已完成";
+      return TaskStatus::kFinished;
     case STATE_INCOMPLETE:
-      return u"未完成";
+      return TaskStatus::kIncomplete;
     default:
-      return u"未知";
+      return TaskStatus::kUnknown;
   }
 }
 
-namespace {
-
-std::u16string RowText(std::u16string_view text) {
-  char16_t buf[kRowTextCapacity];
-  CopyWide(buf, kRowTextCapacity, text);
-  return std::u16string(WideView(buf, kRowTextCapacity));
-}
-
-}  // namespace
-
-std::u16string Comic::ProgressText() const {
-  char text[32];
-  std::snprintf(text, sizeof text, "%d/%d", GetFileNumber(), GetPictureCount());
-  const std::string s(text);
-  return RowText(std::u16string(s.begin(), s.end()));
-}
-
-std::u16string Comic::StatusText() const {
-  const int missing = MissingCount();
-  if (GetState() != STATE_INCOMPLETE || missing <= 0) return RowText(GetStateText());
-  return RowText(u"未完成，缺" + WideNumber(missing) + u"张");
+TaskSnapshot Comic::Snapshot() const {
+  TaskSnapshot snapshot;
+  snapshot.siteKind = m_siteKind;
+  snapshot.status = StatusOf(m_state);
+  snapshot.fileNumber = m_fileNumber;
+  snapshot.pictureCount = m_pictureCount;
+  if (CountAnnounced()) snapshot.total = m_pictureCount.load();
+  snapshot.missing.reserve(m_missing.size());
+  for (const MissingPicture& picture : m_missing)
+    snapshot.missing.push_back(MissingFile{picture.fileName, picture.reason});
+  snapshot.lastError = m_lastError;
+  return snapshot;
 }
 
 std::u16string_view FileExtension(std::u16string_view name) {
@@ -175,6 +165,7 @@ void Comic::Restore(const TaskRecord& record) {
 }
 
 void Comic::AddMissing(MissingPicture picture) {
+  m_lastError = picture.reason;
   m_missing.push_back(std::move(picture));
   MissingChanged();
 }
@@ -202,13 +193,18 @@ int Comic::RetryMissingStep(StepContext& context) {
   MissingPicture picture = std::move(m_missing.front());
   m_missing.pop_front();
   --m_retriesLeft;
-  const int result = StoreMissing(context, picture);
+  FailureReason failure;
+  const int result = StoreMissing(context, picture, failure);
   if (result == kPictureStop) {  // closing, or the site's limit: tried again later
     m_missing.push_front(std::move(picture));
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (result != kPictureStored) m_missing.push_back(std::move(picture));
+  if (result != kPictureStored) {
+    picture.reason = failure;
+    m_lastError = failure;
+    m_missing.push_back(std::move(picture));
+  }
   MissingChanged();
   return 1;
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <list>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 
 #include "base/fixed_text.h"
 #include "engine/step_context.h"
+#include "engine/task_snapshot.h"
+#include "net/failure_reason.h"
 
 namespace pageloom {
 
@@ -29,6 +32,7 @@ struct MissingPicture {
   std::u16string url;       // the picture's address, when it stays valid (DMZJ)
   std::u16string page;      // the page that shows the picture, read again for it (EH)
   std::u16string fileName;  // the name kept for it
+  FailureReason reason;     // why it could not be had (not kept in the queue)
   bool operator==(const MissingPicture& other) const {
     return url == other.url && page == other.page && fileName == other.fileName;
   }
@@ -74,7 +78,6 @@ class Comic {
   int SetRow(int row);
   int GetRow() const;
   int GetState() const;
-  const char16_t* GetStateText() const;
   int GetFileNumber() const;
   int GetPictureCount() const;
   int SetPictureCount(int count);
@@ -90,11 +93,9 @@ class Comic {
   int MissingCount() const { return m_missingCount; }
   const std::list<MissingPicture>& Missing() const { return m_missing; }
 
-  // "%d/%d" of m_fileNumber and m_pictureCount, cut to the row-text capacity.
-  std::u16string ProgressText() const;
-  // The status text as written into the table, cut to the row-text capacity; an
-  // unfinished task says how many pictures are missing ("未完成，缺3张").
-  std::u16string StatusText() const;
+  // The task as the front ends see it. Called by the thread that steps the task, or by
+  // any thread while no worker holds it.
+  [[nodiscard]] TaskSnapshot Snapshot() const;
 
   // The file name a picture gets: the text after the last '/' of its address, or, with
   // renaming on (m_renameFiles exactly 1), the next sequence number as "%03d" followed
@@ -106,8 +107,8 @@ class Comic {
   // in the step that named that one, it consumes nothing.
   [[nodiscard]] std::u16string NextPictureFileName(std::u16string_view pictureUrl) const;
 
-  // State text of any code; codes outside 0..5 read "未知".
-  static const char16_t* StateText(int state);
+  // The status of any state code; codes outside 0..5 are kUnknown.
+  [[nodiscard]] static TaskStatus StatusOf(int state);
 
   // The task as plain values (the picture list only when asked for), and back. Restore
   // is for a task that no worker holds.
@@ -117,6 +118,10 @@ class Comic {
   int MissingVersion() const { return m_missingVersion; }
 
  protected:
+  // Whether m_pictureCount is the number the site announced (rather than a count so far).
+  [[nodiscard]] virtual bool CountAnnounced() const { return false; }
+  // Records what failed last, for the snapshot.
+  void NoteFailure(const FailureReason& reason) { m_lastError = reason; }
   // The place of the picture being named in its task, counting from 1.
   virtual int PicturePlace() const { return m_pictureCount + 1; }
   // The file name of a picture with sequence `number` (renaming on) or at `place` (off).
@@ -125,8 +130,10 @@ class Comic {
   int EndWalk();
   // The step of a run after the walk: the next missing picture, tried once this run.
   int RetryMissingStep(StepContext& context);
-  // Stores one missing picture under its kept name; a DownloadPicture result.
-  virtual int StoreMissing(StepContext& context, const MissingPicture& picture);
+  // Stores one missing picture under its kept name; a DownloadPicture result. `failure`
+  // learns why it failed.
+  virtual int StoreMissing(StepContext& context, const MissingPicture& picture,
+                           FailureReason& failure);
   void AddMissing(MissingPicture picture);
   void MissingChanged();
   // EH: starts fetching `next`, the page the next step reads, while this step downloads
@@ -152,6 +159,7 @@ class Comic {
   std::atomic<int> m_missingCount{0};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
   std::set<std::u16string> m_visited;  // pages walked in this run (EH)
+  std::optional<FailureReason> m_lastError;
 };
 
 class ComicDMZJ : public Comic {
@@ -165,8 +173,10 @@ class ComicDMZJ : public Comic {
   const std::list<std::u16string>& PictureUrls() const { return m_pictureUrls; }
 
  protected:
-  int StoreMissing(StepContext& context, const MissingPicture& picture) override;
+  int StoreMissing(StepContext& context, const MissingPicture& picture,
+                   FailureReason& failure) override;
   int PicturePlace() const override { return m_listTaken; }
+  bool CountAnnounced() const override { return true; }
 
  private:
   // Starts storing the next picture of the list under the name it will get, while this

@@ -13,7 +13,6 @@ namespace pageloom {
 
 namespace {
 
-constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie，换IP后重试。";
 // The name a site gives the picture it shows instead of the real one once the
 // visitor's download limit is used up.
 constexpr char16_t kLimitPictureName[] = u"509.gif";
@@ -25,20 +24,25 @@ std::u16string_view LastSegment(std::u16string_view url) {
 }
 
 // `folder` + `fileName` from `url`, with the transfer tried again by `retry`; a
-// DownloadPicture result.
+// DownloadPicture result. `failure`, when given, learns why a picture failed.
 int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view fileName,
                   std::u16string_view folder, const RetryPolicy& retry,
-                  const std::function<void(std::uint64_t, std::int64_t)>& progress) {
+                  const std::function<void(std::uint64_t, std::int64_t)>& progress,
+                  FailureReason* failure) {
   if (folder.size() + fileName.size() > kPathCapacity - 1 ||
-      fileName.find(u'\0') != std::u16string_view::npos)
+      fileName.find(u'\0') != std::u16string_view::npos) {
+    if (failure) *failure = FailureReason{FailureKind::kDiskFull, 0};  // no file can have it
     return kPictureFailed;
+  }
   std::u16string fullPath(folder);
   fullPath.append(fileName);
 
   PictureResult result = PictureResult::kFailed;
+  TransferOutcome last;
   WithRetries(retry, session.Cancel(), [&] {
     const PictureOutcome outcome = FetchPictureFile(session, url, fullPath, progress);
     result = outcome.result;
+    last = outcome.transfer;
     if (result == PictureResult::kFailed) return outcome.transfer;
     TransferOutcome settled;  // stored, there already or cancelled: nothing to try again
     settled.result =
@@ -54,6 +58,7 @@ int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view
     case PictureResult::kFailed:
       break;
   }
+  if (failure) *failure = ReasonOf(last);
   return kPictureFailed;
 }
 
@@ -66,12 +71,13 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
 
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
-                    const std::function<void(std::uint64_t, std::int64_t)>& progress) {
+                    const std::function<void(std::uint64_t, std::int64_t)>& progress,
+                    FailureReason* failure) {
   if (!session.Valid()) return kPictureStop;
   // The site's limit picture, recognised by the name in its address (what the caller
   // names the file after its own renaming is irrelevant), before any file or network work.
   if (IsLimitPicture(url)) {
-    ui.ShowMessage(kLimitReached);
+    ui.ShowMessage(Message{MessageKind::kLimitReached, {}});
     return kPictureStop;
   }
   std::u16string_view folderText;
@@ -79,13 +85,14 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
     PrepareSaveFolder(folder, ui);
     folderText = WideView(folder, kPathCapacity);
   }
-  return StoreInFolder(session, url, fileName, folderText, retry, progress);
+  return StoreInFolder(session, url, fileName, folderText, retry, progress, failure);
 }
 
 int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
-                           std::u16string_view folder, const RetryPolicy& retry) {
+                           std::u16string_view folder, const RetryPolicy& retry,
+                           FailureReason* failure) {
   if (!session.Valid() || IsLimitPicture(url)) return kPictureStop;
-  return StoreInFolder(session, url, fileName, folder, retry, {});
+  return StoreInFolder(session, url, fileName, folder, retry, {}, failure);
 }
 
 bool IsLimitPicture(std::u16string_view url) { return LastSegment(url) == kLimitPictureName; }

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "engine/comic.h"
+#include "engine/user_prompt.h"
+#include "net/failure_reason.h"
 #include "net/page_buffer.h"
 
 namespace pageloom {
@@ -36,9 +38,10 @@ struct TaskDraft {
 
 // What one page gave.
 struct PageReading {
-  std::optional<TaskDraft> task;       // none: the page makes no task
-  std::optional<std::u16string> next;  // the next address of a chain, when the page links one
-  std::u16string message;              // for the user, when not empty
+  std::optional<TaskDraft> task;         // none: the page makes no task
+  std::optional<std::u16string> next;    // the next address of a chain, when the page links one
+  std::optional<Message> message;        // for the user
+  std::optional<FailureReason> failure;  // why the page made no task
 };
 
 class SiteAdapter {

@@ -46,7 +46,7 @@ int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
   CpageLoomDlg dialog(std::move(settings));
   if (dialog.Controller().Queue() == QueueState::kInUse) {
     // Another pageLoom has the queue: two programs never write one queue.
-    dialog.ShowMessage(u"pageLoom 已在运行。");
+    dialog.ShowAlreadyRunning();
     return 1;
   }
   // Asked to stop from outside: whatever box is open goes, then the window closes (after

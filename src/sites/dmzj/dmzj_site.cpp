@@ -102,7 +102,8 @@ std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address
 
 PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
   PageReading reading;
-  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
+  const TransferOutcome fetched =
+      FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   const std::size_t length = TerminatedLength(reader.page);
 
   // The whole page is read before anything is made, so that a page lacking a piece
@@ -110,6 +111,7 @@ PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reade
   DmzjChapterPage chapter;
   const DmzjChapterParse parsed = ParseDmzjChapterPage(reader.page.data(), length, chapter);
   if (parsed != DmzjChapterParse::kComplete) {
+    reading.failure = ReasonOfPage(fetched);
     if (parsed == DmzjChapterParse::kIncomplete)
       DebugLine(u"DMZJ chapter page incomplete, no task: " + std::u16string(address));
     return reading;
@@ -155,12 +157,14 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
   const std::u16string fileName = PictureFileName(entry);
   // Stored ahead by the step before, or now, with the next one stored ahead meanwhile.
   std::optional<int> stored;
+  FailureReason failure;
   if (context.pictureAhead)
-    stored = context.pictureAhead->Take(PictureJob{entry, std::u16string(GetFolder()), fileName});
+    stored = context.pictureAhead->Take(PictureJob{entry, std::u16string(GetFolder()), fileName},
+                                        &failure);
   if (!stored) {
     StoreNextPictureAhead(context, entry);
     stored = DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry,
-                             context.pictureProgress);
+                             context.pictureProgress, &failure);
   }
   if (*stored == kPictureStop) {
     if (context.pictureAhead) context.pictureAhead->Drop();
@@ -172,7 +176,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName});
+  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName, failure});
   return 1;
 }
 
@@ -188,19 +192,24 @@ void ComicDMZJ::StoreNextPictureAhead(StepContext& context, std::u16string_view 
   context.pictureAhead->Start(PictureJob{next, folder, NextPictureFileName(next)});
 }
 
-int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture) {
+int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture,
+                            FailureReason& failure) {
   return DownloadPicture(context.session, picture.url, picture.fileName, m_folder, context.ui,
-                         context.retry, context.pictureProgress);
+                         context.retry, context.pictureProgress, &failure);
 }
 
 int ComicDMZJ::LoadPictureList(StepContext& context) {
   m_pictureUrls.clear();
   ++m_listVersion;
   m_listTaken = 0;
-  (void)FetchPageRetrying(context.session, GetStartUrl(), context.page, context.retry);
+  const TransferOutcome fetched =
+      FetchPageRetrying(context.session, GetStartUrl(), context.page, context.retry);
   const std::size_t length = TerminatedLength(context.page);
   const char* script = FindDmzjScript(context.page.data(), length);
-  if (script == nullptr) return 0;
+  if (script == nullptr) {
+    NoteFailure(ReasonOfPage(fetched));
+    return 0;
+  }
   ScriptOptions options;
   options.pictureHost = context.sites.dmzjPictureHost;
   options.cancel = &context.session.Cancel();

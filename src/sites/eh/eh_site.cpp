@@ -16,8 +16,6 @@ namespace pageloom {
 
 namespace {
 
-constexpr char16_t kLoginMessage[] =
-    u"解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试";
 constexpr std::size_t kPictureUrlCapacity = 1024;
 
 // The address names a picture page already when its last '-' stands among its last
@@ -56,15 +54,20 @@ std::optional<std::u16string> EhAdapter::FirstPage(std::u16string_view address,
 
 PageReading EhAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
   PageReading reading;
-  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
+  const TransferOutcome fetched =
+      FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   if (reader.page[0] == 0) {
     // Nothing came (or nothing could be fetched): the site wants a login. Not said when
     // the reading was cancelled.
-    if (!reader.session.Aborted()) reading.message = kLoginMessage;
+    reading.failure = ReasonOfPage(fetched);
+    if (!reader.session.Aborted()) reading.message = Message{MessageKind::kLoginNeeded, {}};
     return reading;
   }
   const char* title = ParseEHTitle(reader.page);
-  if (title == nullptr) return reading;
+  if (title == nullptr) {
+    reading.failure = ReasonOfPage(fetched);
+    return reading;
+  }
   reading.task = TaskDraft{std::u16string(address), title, 0};
   return reading;
 }
@@ -102,10 +105,14 @@ struct EhStepPage {
 };
 
 // Fetches and reads the picture page `url` (or takes it from the worker's page read
-// ahead). Nothing when the page cannot be had or lacks its shape.
-std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_view url) {
+// ahead). Nothing when the page cannot be had or lacks its shape; `failure` then says why.
+std::optional<EhStepPage> ReadPicturePage(StepContext& context, std::u16string_view url,
+                                          FailureReason& failure) {
+  TransferOutcome fetched;
+  fetched.result = TransferResult::kOk;
   if (!context.pageAhead || !context.pageAhead->Take(url, context.page))
-    (void)FetchPageRetrying(context.session, url, context.page, context.retry);
+    fetched = FetchPageRetrying(context.session, url, context.page, context.retry);
+  failure = ReasonOfPage(fetched);
   EHPicturePage parsed;
   if (!ParseEHPicturePage(context.page, parsed)) return std::nullopt;
   // The next page decides whether this is the mirror, whose pictures come from the
@@ -144,8 +151,10 @@ int Comic::DownloadNext(StepContext& context) {
   // links to itself. So does a gallery longer than any real one.
   if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages) return EndWalk();
 
-  const std::optional<EhStepPage> page = ReadPicturePage(context, current);
+  FailureReason failure;
+  const std::optional<EhStepPage> page = ReadPicturePage(context, current, failure);
   if (!page) {
+    NoteFailure(failure);
     m_visited.erase(current);
     // The page could not be read: the task stands there until the next run. Closing is
     // no failure of the page.
@@ -157,7 +166,7 @@ int Comic::DownloadNext(StepContext& context) {
   const std::u16string fileName = PictureFileName(page->picture);
   ReadNextPageAhead(context, current, page->next, page->picture);
   const int stored = DownloadPicture(context.session, page->picture, fileName, m_folder, context.ui,
-                                     context.retry, context.pictureProgress);
+                                     context.retry, context.pictureProgress, &failure);
   if (stored == kPictureStop) {
     if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);
@@ -167,7 +176,7 @@ int Comic::DownloadNext(StepContext& context) {
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName});
+  if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName, failure});
   ++m_pictureCount;
 
   if (page->next == current) return EndWalk();
@@ -175,12 +184,13 @@ int Comic::DownloadNext(StepContext& context) {
   return 1;
 }
 
-int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
+int Comic::StoreMissing(StepContext& context, const MissingPicture& picture,
+                        FailureReason& failure) {
   // Picture addresses of this site do not last: the page is read again for a fresh one.
-  const std::optional<EhStepPage> page = ReadPicturePage(context, picture.page);
+  const std::optional<EhStepPage> page = ReadPicturePage(context, picture.page, failure);
   if (!page) return context.session.Aborted() ? kPictureStop : kPictureFailed;
   return DownloadPicture(context.session, page->picture, picture.fileName, m_folder, context.ui,
-                         context.retry, context.pictureProgress);
+                         context.retry, context.pictureProgress, &failure);
 }
 
 }  // namespace pageloom

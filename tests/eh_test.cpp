@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -403,6 +404,53 @@ TEST_P(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
     EXPECT_EQ(seenPages[3], EhSite::PagePath("202", true, 2) + " 0/1 下载中");
     EXPECT_EQ(seenPages[4], EhSite::PagePath("202", true, 3) + " 0/2 下载中");
   }
+}
+
+// One line per event: what it is, the task, its numbers, status and missing pictures.
+std::vector<std::string> EventLines(const std::vector<TaskEvent>& events) {
+  std::vector<std::string> lines;
+  for (const TaskEvent& event : events) {
+    const TaskSnapshot* shot = nullptr;
+    std::string line;
+    if (const auto* added = std::get_if<TaskAdded>(&event)) {
+      line = "added " + std::to_string(added->no);
+      shot = &added->snapshot;
+    } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
+      line = "changed " + std::to_string(changed->no);
+      shot = &changed->snapshot;
+    } else {
+      line = "removed " + std::to_string(std::get<TaskRemoved>(event).no);
+    }
+    if (shot != nullptr) {
+      line += " " + ToUtf8(FakeWindow::ProgressText(*shot) + u" " + FakeWindow::StatusText(*shot));
+      for (const MissingFile& file : shot->missing)
+        line +=
+            " " + ToUtf8(file.fileName) + ":" +
+            (file.reason.kind == FailureKind::kHttpStatus ? std::to_string(file.reason.httpStatus)
+                                                          : "other");
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_P(EhDownload, ARunTellsItsTasksEventsInOrderWithTheReasonOfAMissingPicture) {
+  EhGalleryPlan plan = ThreePictures("Told", false);
+  plan.pictures[1].served = false;  // 404
+  site.AddGallery("404", plan);
+  Add(site.Address(EhSite::PagePath("404", false, 1)));
+  Add(site.Address("/eh/g-gone/token/"));
+  RunToEnd();
+  EXPECT_EQ(EventLines(window.Events()),
+            (std::vector<std::string>{"added 0 0/0 准备中", "changed 0 0/0 下载中",
+                                      "changed 0 1/1 下载中", "changed 0 2/2 下载中 002.png:404",
+                                      "changed 0 3/3 未完成，缺1张 002.png:404"}));
+  const std::vector<FakeWindow::AddEnd> ends = window.AddEnds();
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0].tasksMade, 1);
+  EXPECT_EQ(ends[1].tasksMade, 0);
+  ASSERT_TRUE(ends[1].failure);
+  EXPECT_EQ(*ends[1].failure, (FailureReason{FailureKind::kHttpStatus, 404}));
 }
 
 TEST_P(EhDownload, FailedPictureIsShownMissingAndTheNextStartStoresItUnderItsNumber) {

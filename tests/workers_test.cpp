@@ -131,6 +131,8 @@ TEST_F(WorkersTest, PauseLetsTheStepInFlightFinishAndHoldsTheNext) {
   m_controller->OnBnClickedStart();
   ASSERT_TRUE(inStep.Wait());
   m_controller->OnBnClickedPause();
+  // Paused at once, while the picture in flight still downloads.
+  EXPECT_TRUE(RowReads(0, u"0/3", u"暂停中"));
   release.Open();
   EXPECT_TRUE(RowReads(0, u"1/3", u"暂停中"));  // the step finished: paused at the gate
   std::this_thread::sleep_for(100ms);

@@ -220,6 +220,25 @@ TEST_F(DesktopTest, PictureBytesShowBesideTheProgressUntilTheNextRowWrite) {
   EXPECT_EQ(header->sectionSize(1) + header->sectionSize(2), 460);
 }
 
+TEST_F(DesktopTest, TheStatusTooltipNamesTheMissingPicturesWithTheirReasons) {
+  TaskSnapshot snapshot = MakeSnapshot(TaskStatus::kIncomplete, 3, 3, 2);
+  snapshot.missing[1].reason = FailureReason{FailureKind::kTimedOut, 0};
+  dialog->Publish(TaskAdded{0, u"/save/t/", snapshot});
+  TaskSnapshot stalled = MakeSnapshot(TaskStatus::kIncomplete, 1, 1);
+  stalled.lastError = FailureReason{FailureKind::kHttpStatus, 503};
+  dialog->Publish(TaskAdded{1, u"/save/u/", stalled});
+  const auto tip = [&](int row) {
+    return dialog->TableModel().index(row, 3).data(Qt::ToolTipRole).toString();
+  };
+  EXPECT_TRUE(tip(0).contains(QStringLiteral("1.jpg: HTTP 404"))) << tip(0).toStdString();
+  EXPECT_TRUE(tip(0).contains(QStringLiteral("2.jpg: 超时"))) << tip(0).toStdString();
+  EXPECT_TRUE(tip(1).contains(QStringLiteral("HTTP 503"))) << tip(1).toStdString();
+  LanguageScope english(UiLanguage::kEnglish);
+  Settle();
+  EXPECT_TRUE(tip(0).contains(QStringLiteral("2.jpg: timed out"))) << tip(0).toStdString();
+  EXPECT_EQ(Shown(0, 3), QStringLiteral("2 missing"));
+}
+
 TEST_F(DesktopTest, TheTraySaysWhenTasksEndAndWhenTheQueueIsDone) {
   EXPECT_EQ(dialog->Tray().Icon(), nullptr) << "the offscreen desktop has no tray";
   QStringList said;

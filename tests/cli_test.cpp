@@ -1,6 +1,11 @@
 // pageloom-cli run as a process against the local fixture sites: whole downloads, the
 // failures it reports, its usage errors, a stop by signal, and addresses read from
 // standard input.
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -296,6 +301,60 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
     EXPECT_LE(Columns(line), 60) << line;  // the '\r' of the terminal's line end included
   }
   EXPECT_GE(live, 1);
+}
+
+// Each line of `out` read as a JSON object: its "event", then its other members in a
+// fixed order (name=value), as one string per line.
+std::vector<std::string> JsonEventsOf(const std::string& out) {
+  std::vector<std::string> events;
+  for (const QByteArray& line : QByteArray::fromStdString(out).split('\n')) {
+    if (line.isEmpty()) continue;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+    const QJsonObject object = document.object();
+    std::string text = object.value("event").toString().toStdString();
+    for (const char* key :
+         {"task", "file", "state", "file_number", "picture_count", "missing", "reason",
+          "http_status", "reason_text", "exit_status", "tasks", "finished", "failed_addresses"}) {
+      if (!object.contains(key)) continue;
+      const QJsonValue value = object.value(key);
+      text +=
+          std::string(" ") + key + "=" +
+          (value.isString() ? value.toString().toStdString() : std::to_string(value.toInteger()));
+    }
+    events.push_back(text);
+  }
+  return events;
+}
+
+TEST_F(CliTest, JsonLinesTellEveryEventAndParseBack) {
+  EhGalleryPlan plan = GalleryPlan("Holes", "g2", 3);
+  plan.pictures[1].served = false;
+  eh.AddGallery("g2", plan);
+  const std::string gone = eh.Url("/eh/g-gone/token/");
+  EXPECT_EQ(Run({"--json", "--save=" + save.Str(), GalleryUrl("g2"), gone}), 1);
+  const std::string folder = save.Str() + "/Holes/";
+  // The address that gave no task is told when its reading ends, among the task's events.
+  std::vector<std::string> events = JsonEventsOf(last->Out());
+  const auto failed = std::find(events.begin(), events.end(),
+                                "address_failed reason=http http_status=404 reason_text=HTTP 404");
+  ASSERT_NE(failed, events.end()) << last->Out();
+  events.erase(failed);
+  EXPECT_EQ(events, (std::vector<std::string>{
+                        "task_added task=0 state=preparing file_number=0 picture_count=0",
+                        "task_state task=0 state=downloading file_number=0 picture_count=0 "
+                        "missing=0",
+                        "picture_stored task=0 file_number=1 picture_count=1",
+                        "picture_failed task=0 file=002.jpg file_number=2 picture_count=2 "
+                        "reason=http http_status=404 reason_text=HTTP 404",
+                        "picture_stored task=0 file_number=3 picture_count=3",
+                        "task_state task=0 state=incomplete file_number=3 picture_count=3 "
+                        "missing=1",
+                        "run_end exit_status=1 tasks=1 finished=0 failed_addresses=1"}))
+      << last->Out();
+  EXPECT_NE(last->Out().find("\"folder\":\"" + folder + "\""), std::string::npos);
+  EXPECT_NE(last->Out().find("\"address\":\"" + gone + "\""), std::string::npos);
 }
 
 // The terminal's window seen from inside: what other threads hand over runs on the main

@@ -24,6 +24,8 @@ bool SetFlag(std::string_view name, CliOptions& options) {
     options.autoRename = false;
   } else if (name == "--queue") {
     options.lastingQueue = true;
+  } else if (name == "--json") {
+    options.json = true;
   } else if (name == "--help" || name == "-h") {
     options.help = true;
   } else if (name == "--version" || name == "-V") {
@@ -110,6 +112,8 @@ std::string UsageText() {
          "                  empty lines and lines starting with '#' are skipped)\n"
          "  --queue         keep the tasks in pageloom-cli's own lasting queue: a run that\n"
          "                  was stopped goes on where it stood on the next --queue run\n"
+         "  --json          write one JSON object a line on standard output for every event\n"
+         "                  (task added, picture stored or failed, task state, run end)\n"
          "  -h, --help      show this text\n"
          "  -V, --version   show the version\n"
          "\n"

@@ -17,6 +17,7 @@ struct CliOptions {
   std::optional<std::string> cookieFile;  // --cookies
   std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
   bool lastingQueue = false;              // --queue
+  bool json = false;                      // --json
   std::vector<std::string> addresses;     // the arguments that are no options
   bool help = false;
   bool version = false;

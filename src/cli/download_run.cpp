@@ -29,7 +29,9 @@ DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
       m_view(view),
       m_window(*this, TerminalWindow::Boxes{m_request.saveFolder, m_request.autoRename,
                                             m_request.followNext}),
-      m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {}
+      m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
+  if (m_request.jsonOut != nullptr) m_json.emplace(m_request.jsonOut);
+}
 
 DownloadRun::~DownloadRun() {
   m_window.BeginClosing();
@@ -39,10 +41,11 @@ DownloadRun::~DownloadRun() {
 // --- what the window hears ---
 
 void DownloadRun::OnTaskAdded(const TaskTable::Row& row) {
-  (void)row;  // shown once a worker takes it
+  if (m_json) m_json->TaskAdded(row);  // the human display shows it once a worker takes it
 }
 
 void DownloadRun::OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row& row) {
+  if (m_json) m_json->TaskChanged(before, row);
   m_stepped.insert(row.taskNo);
   m_startsWithoutStep = 0;
   const TaskSnapshot& now = row.snapshot;
@@ -80,6 +83,7 @@ void DownloadRun::OnWorkerEnded(int siteKind) {
 
 void DownloadRun::OnMessage(const Message& message) {
   m_view.Message(FromUtf8("pageloom-cli: " + MessageText(message)));
+  if (m_json) m_json->Message(MessageText(message));
 }
 
 // --- the run ---
@@ -117,19 +121,19 @@ void DownloadRun::QueueNextAdd() {
     if (request.address.size() > kUrlCapacity - 1) {
       m_view.Message(FromUtf8("pageloom-cli: an address longer than " +
                               std::to_string(kUrlCapacity - 1) + " characters is no address"));
-      m_failedAddresses.push_back({address.substr(0, 80) + "...", "too long"});
+      AddressFailed({address.substr(0, 80) + "...", "too long"}, std::nullopt);
       continue;
     }
     if (m_controller->AdapterFor(request.address) == nullptr) {
       const std::string text = MessageText(Message{MessageKind::kUnsupportedSite, {}});
       m_view.Message(FromUtf8("pageloom-cli: " + text + ": " + address));
-      m_failedAddresses.push_back({address, text});
+      AddressFailed({address, text}, std::nullopt);
       continue;
     }
     m_addResult.reset();
     m_addAddress = address;
     m_addInFlight = m_controller->QueueAdd(std::move(request));
-    if (!m_addInFlight) m_failedAddresses.push_back({address, "not added"});
+    if (!m_addInFlight) AddressFailed({address, "not added"}, std::nullopt);
   }
 }
 
@@ -141,8 +145,13 @@ void DownloadRun::FinishAdd() {
                                    ? *m_addResult->failure
                                    : FailureReason{FailureKind::kUnreadablePage, 0};
   m_view.Message(FromUtf8("pageloom-cli: no task was added for " + m_addAddress));
-  m_failedAddresses.push_back(
-      {m_addAddress, "cannot read the gallery page: " + ReasonText(reason)});
+  AddressFailed({m_addAddress, "cannot read the gallery page: " + ReasonText(reason)}, reason);
+}
+
+void DownloadRun::AddressFailed(AddressFailure failure,
+                                const std::optional<FailureReason>& reason) {
+  if (m_json) m_json->AddressFailed(failure.address, reason, failure.reason);
+  m_failedAddresses.push_back(std::move(failure));
 }
 
 bool DownloadRun::TasksWaiting() const {
@@ -243,8 +252,14 @@ int DownloadRun::End(int signal) {
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
   for (const std::string& line : summary.lines) m_view.Line(line);
-  if (signal != 0) return SignalPipe::ExitStatusFor(signal);
-  return summary.whole ? 0 : 1;
+  const int status = signal != 0 ? SignalPipe::ExitStatusFor(signal) : summary.whole ? 0 : 1;
+  if (m_json) {
+    int finished = 0;
+    for (const TaskResult& result : results) finished += result.finished ? 1 : 0;
+    m_json->RunEnded(status, static_cast<int>(results.size()), finished,
+                     static_cast<int>(m_failedAddresses.size()), signal != 0);
+  }
+  return status;
 }
 
 }  // namespace pageloom::cli

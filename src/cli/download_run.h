@@ -4,6 +4,7 @@
 // window does. The main loop runs on the calling thread, which is the window thread.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "app/controller_settings.h"
 #include "app/task_controller.h"
+#include "cli/json_events.h"
 #include "cli/progress_view.h"
 #include "cli/run_summary.h"
 #include "cli/terminal_window.h"
@@ -28,6 +30,7 @@ struct RunRequest {
   bool followNext = false;
   std::optional<std::string> cookieFile;  // imported before the first add
   ControllerSettings settings;            // a data folder: the queue lasts there
+  std::FILE* jsonOut = nullptr;           // --json: every event as a JSON line here
 };
 
 class DownloadRun final : public RunListener {
@@ -61,6 +64,7 @@ class DownloadRun final : public RunListener {
   // Starts the workers when a task waits for one that was not running at `running`.
   bool StartIfNeeded(Running running);
   [[nodiscard]] bool TasksWaiting() const;
+  void AddressFailed(AddressFailure failure, const std::optional<FailureReason>& reason);
   // Waits for events, a signal or the time; returns the signal's number, or 0.
   int Wait(const SignalPipe& signals, int timeoutMs);
   [[nodiscard]] std::vector<TaskResult> Results() const;
@@ -70,6 +74,7 @@ class DownloadRun final : public RunListener {
   ProgressView& m_view;
   TerminalWindow m_window;
   std::unique_ptr<TaskController> m_controller;  // after the window, which it refers to
+  std::optional<JsonEvents> m_json;
 
   std::size_t m_nextAddress = 0;
   bool m_addInFlight = false;

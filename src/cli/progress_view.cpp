@@ -83,6 +83,7 @@ void ProgressView::Message(std::u16string_view text) {
 void ProgressView::Line(const std::string& text) { Write(m_out, EraseBlock() + text + "\n"); }
 
 void ProgressView::Write(std::FILE* stream, const std::string& text) {
+  if (stream == nullptr) return;
   // A closed standard output (a pipe whose reader went away) is no reason to stop.
   (void)std::fwrite(text.data(), 1, text.size(), stream);
   (void)std::fflush(stream);

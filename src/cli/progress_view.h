@@ -20,7 +20,8 @@ namespace pageloom::cli {
 
 class ProgressView {
  public:
-  // `saveFolder` is left out of the titles of the tasks below it.
+  // `saveFolder` is left out of the titles of the tasks below it. A null `out` writes
+  // nothing there (standard output carries something else).
   ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder);
   ProgressView(const ProgressView&) = delete;
   ProgressView& operator=(const ProgressView&) = delete;

@@ -4,7 +4,9 @@
 #   tools/dev.sh test        install what is missing, build and run every test:
 #                            the layer check of src/, the format check (clang-format),
 #                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-#                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly
+#                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly,
+#                            and the Debian package: built, checked, installed, used, removed
+#   tools/dev.sh package     build the Debian package build/package/pageloom_<version>_<arch>.deb
 #   tools/dev.sh bench       build a release and run the benchmarks
 #   tools/dev.sh screenshot [zh|en] [WIDTHxHEIGHT] [file.png]
 #                            start pageLoom under Xvfb in that language (default zh), restored
@@ -23,7 +25,27 @@ configure() { # dir, extra cmake args...
   cmake -S "$root" -B "$dir" -G Ninja -DPAGELOOM_WERROR=$werror "${launcher[@]}" "$@" >/dev/null
 }
 
+# Builds the release that the Debian package holds (the distribution's hardening flags,
+# installed under /usr) and makes the package; prints its path.
+build_package() {
+  tools/install-deps.sh package >&2
+  local cxxflags ldflags
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS | sed 's/\(^\| \)-g\( \|$\)/ /')"
+  ldflags=$(dpkg-buildflags --get LDFLAGS)
+  configure build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DPAGELOOM_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
+  cmake --build build/package -j "$jobs" >&2 || return 1
+  rm -f build/package/pageloom_*.deb
+  (cd build/package && cpack >&2) || return 1
+  ls "$root"/build/package/pageloom_*.deb
+}
+
 case "${1:-}" in
+  package)
+    build_package
+    ;;
   run)
     tools/install-deps.sh run
     configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_BUILD_TESTS=OFF
@@ -53,6 +75,15 @@ case "${1:-}" in
     cmake --build build/asan -j "$jobs"
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
       ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1
+    # 4. the Debian package: built, checked (lintian, the desktop files, the manual pages);
+    #    as root also installed, used against the local test site, and removed
+    start=$SECONDS
+    if deb=$(build_package); then
+      tools/check-package.sh "$deb" build/asan/tests/installed_cli_check || status=1
+    else
+      echo "package stage: the package could not be built" >&2; status=1
+    fi
+    echo "package stage: $((SECONDS - start)) s"
     exit $status
     ;;
   bench)
@@ -85,5 +116,5 @@ case "${1:-}" in
     echo "saved $out"
     ;;
   *)
-    sed -n '2,12p' "$0"; exit 2 ;;
+    sed -n '2,13p' "$0"; exit 2 ;;
 esac

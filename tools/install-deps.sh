@@ -3,6 +3,8 @@
 #   install-deps.sh run    what building and running the program needs
 #   install-deps.sh test   the above, plus what the tests, benchmarks and fuzzers need
 #   install-deps.sh shot   the above, plus a virtual X server for screenshots
+#   install-deps.sh package  what building the program needs, plus the Debian package's
+#                          tools and checkers (the test command's package stage uses them)
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-declarative-dev libgl-dev
@@ -11,13 +13,15 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-declarative-dev li
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev clang
            libclang-rt-14-dev clang-format ccache)
 shot_pkgs=(xvfb xauth imagemagick)
+package_pkgs=(dpkg-dev lintian desktop-file-utils appstream mandoc groff-base man-db)
 
 want=("${build_pkgs[@]}")
 case "${1:-run}" in
   run) ;;
-  test) want+=("${test_pkgs[@]}") ;;
+  test) want+=("${test_pkgs[@]}" "${package_pkgs[@]}") ;;
   shot) want+=("${test_pkgs[@]}" "${shot_pkgs[@]}") ;;
-  *) echo "usage: $0 [run|test|shot]" >&2; exit 2 ;;
+  package) want+=("${package_pkgs[@]}") ;;
+  *) echo "usage: $0 [run|test|shot|package]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -22,6 +22,10 @@
 #include "base/debug_line.h"
 #include "script/script_protocol.h"
 
+#ifndef PAGELOOM_HELPER_FROM_PROGRAM
+#define PAGELOOM_HELPER_FROM_PROGRAM "../lib/pageloom"
+#endif
+
 namespace pageloom {
 
 namespace {
@@ -149,14 +153,20 @@ pid_t Spawn(const std::string& path, int& ourEnd) {
 
 }  // namespace
 
-std::string ScriptHelperBesideProgram() {
+std::string ScriptHelperOfProgram() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return {};
-  return (self.parent_path() / kScriptHelperName).string();
+  const std::filesystem::path beside = self.parent_path() / kScriptHelperName;
+  const std::filesystem::path installed =
+      (self.parent_path() / PAGELOOM_HELPER_FROM_PROGRAM / kScriptHelperName).lexically_normal();
+  if (!std::filesystem::is_regular_file(beside, error) &&
+      std::filesystem::is_regular_file(installed, error))
+    return installed.string();
+  return beside.string();
 }
 
-ScriptHost::ScriptHost() : ScriptHost(ScriptHelperBesideProgram()) {}
+ScriptHost::ScriptHost() : ScriptHost(ScriptHelperOfProgram()) {}
 
 ScriptHost::ScriptHost(std::string helperPath) : m_helperPath(std::move(helperPath)) {}
 

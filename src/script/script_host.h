@@ -15,12 +15,13 @@
 
 namespace pageloom {
 
-// File name of the helper program, looked for next to the running program.
+// File name of the helper program.
 inline constexpr char kScriptHelperName[] = "pageloom-script";
 
-// The helper's path next to the running program ("" when the program's own path is
-// unknown).
-[[nodiscard]] std::string ScriptHelperBesideProgram();
+// The helper of the running program: next to it (as in the build folder), else where the
+// installation puts it, PAGELOOM_HELPER_FROM_PROGRAM relative to the program's folder
+// (e.g. /usr/bin/../lib/pageloom). "" when the program's own path is unknown.
+[[nodiscard]] std::string ScriptHelperOfProgram();
 
 enum class ScriptStatus {
   kText,         // the value is text: `text` holds it

@@ -84,7 +84,7 @@ const SiteAdapter* TaskController::AdapterFor(std::u16string_view address) const
   return nullptr;
 }
 
-const SiteAdapter* TaskController::AdapterOfKind(SiteKind kind) const {
+const SiteAdapter* TaskController::AdapterOfKind(int kind) const {
   for (const auto& adapter : m_adapters)
     if (adapter->Kind() == kind) return adapter.get();
   return nullptr;
@@ -195,8 +195,9 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
 
 // --- the site operations under their own names ---
 
-int TaskController::FindFirstPage(SiteKind site, char16_t* address) {
+int TaskController::FindFirstPage(int site, char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(site);
+  if (adapter == nullptr) return 0;
   std::lock_guard<std::mutex> reading(m_readMutex);
   PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   const std::optional<std::u16string> first =

@@ -30,7 +30,7 @@ void TaskController::OnBnClickedDelete() {
     return;
   }
   // Decided once: the answer holds for the whole command.
-  const bool workerRuns = WorkerRunning(SITE_EH) || WorkerRunning(SITE_DMZJ);
+  const bool workerRuns = AnyWorkerRunning();
   const QueueStore::Batch batch(m_store.get());  // the removals go to disk together
   for (const int taskNo : selected) {
     const std::shared_ptr<Comic> task = FindTask(taskNo);

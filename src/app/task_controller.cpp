@@ -71,13 +71,14 @@ std::u16string ConfineComponents(std::u16string_view title) {
 TaskController::TaskController(WindowPort& window, ControllerSettings settings)
     : m_window(window),
       m_settings(std::move(settings)),
-      m_adapters(MakeSiteAdapters(m_settings.sites)),
+      m_adapters(m_settings.registry(m_settings.sites)),
       // A session that cannot be made stays invalid: its downloads then stop at once.
       m_session(std::make_unique<Session>(m_cancel, m_settings.timeouts)),
       m_pageBuffer(std::make_unique<PageBuffer>()) {
   // make_unique value-initialises the buffer: it starts zeroed.
   m_nextTaskNo = 0;
-  m_pauseEvent.Set();
+  for (const auto& adapter : m_adapters)
+    m_workers.emplace(adapter->Kind(), std::make_unique<Worker>());
   if (!m_settings.dataFolder.empty()) OpenQueue();
   LoadCookieFile();
 }

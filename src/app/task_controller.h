@@ -159,6 +159,10 @@ class TaskController {
   void StartSite(int siteKind);
   // True while the worker of that site kind is running its walk.
   bool WorkerRunning(int siteKind) const;
+  // True while any site's worker is.
+  bool AnyWorkerRunning() const;
+  // The registered sites, in the order in which an address is offered to them.
+  const std::vector<std::unique_ptr<SiteAdapter>>& Sites() const { return m_adapters; }
   // The worker procedure: walks the map for tasks of `siteKind`.
   void DownloadThread(int siteKind);
 
@@ -180,6 +184,7 @@ class TaskController {
 
  private:
   struct Worker {
+    ManualResetEvent gate{true};  // the site's pause gate
     std::thread thread;
     std::atomic<bool> running{false};  // changed under m_workerMutex
     bool again = false;                // a Start came while the walk ran: walk once more
@@ -188,8 +193,9 @@ class TaskController {
   };
   // Publishes `shown` as what task `taskNo` looks like now, and keeps it as the worker's.
   void PublishHeld(Worker& worker, TaskChanged shown);
-  Worker& WorkerFor(int siteKind);
-  void StartWorker(int siteKind, const char16_t* siteName);
+  // The worker of a registered site, or null.
+  Worker* WorkerFor(int siteKind) const;
+  void StartWorker(int siteKind);
   // One walk of the map for tasks of `siteKind`.
   void Walk(int siteKind, StepContext& context);
   // At the end of a walk: whether to walk again; if not, the worker is no longer running.
@@ -204,7 +210,7 @@ class TaskController {
 
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
-  const SiteAdapter* AdapterOfKind(SiteKind kind) const;
+  const SiteAdapter* AdapterOfKind(int kind) const;
   // Reads the page at `address` and registers the task it gives. Runs on the calling
   // thread; registration hops to the window thread.
   struct PageAdded {
@@ -216,7 +222,7 @@ class TaskController {
                         const AddRequest& options, PageReader& reader);
   void RunAdd(const AddRequest& request);
   // The first page of `address` on `site`'s adapter, written back into `address`.
-  int FindFirstPage(SiteKind site, char16_t* address);
+  int FindFirstPage(int site, char16_t* address);
   void AddThread();
 
   WindowPort& m_window;
@@ -233,11 +239,9 @@ class TaskController {
   mutable std::mutex m_tasksMutex;   // guards m_tasks and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
   int m_nextTaskNo = 0;
-  ManualResetEvent m_pauseEvent{true};
   std::mutex m_workerMutex;  // guards Worker::running changes and Worker::again
   std::mutex m_heldMutex;    // guards Worker::held and orders its publishing
-  Worker m_threadEH;
-  Worker m_threadDMZJ;
+  std::map<int, std::unique_ptr<Worker>> m_workers;  // one per registered site, by kind
   std::function<void(int)> m_walkEndHook;
   std::atomic<bool> m_stopping{false};
   ThreadStarter m_threadStarter;

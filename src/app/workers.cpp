@@ -17,17 +17,27 @@
 
 namespace pageloom {
 
-TaskController::Worker& TaskController::WorkerFor(int siteKind) {
-  return siteKind == SITE_DMZJ ? m_threadDMZJ : m_threadEH;
+TaskController::Worker* TaskController::WorkerFor(int siteKind) const {
+  const auto it = m_workers.find(siteKind);
+  return it == m_workers.end() ? nullptr : it->second.get();
 }
 
 bool TaskController::WorkerRunning(int siteKind) const {
-  const Worker& worker = siteKind == SITE_DMZJ ? m_threadDMZJ : m_threadEH;
-  return worker.running.load();
+  const Worker* worker = WorkerFor(siteKind);
+  return worker != nullptr && worker->running.load();
+}
+
+bool TaskController::AnyWorkerRunning() const {
+  for (const auto& entry : m_workers)
+    if (entry.second->running.load()) return true;
+  return false;
 }
 
 void TaskController::DownloadThread(int siteKind) {
-  Worker& worker = WorkerFor(siteKind);
+  Worker* found = WorkerFor(siteKind);
+  const SiteAdapter* adapter = AdapterOfKind(siteKind);
+  if (found == nullptr || adapter == nullptr) return;
+  Worker& worker = *found;
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
@@ -38,9 +48,9 @@ void TaskController::DownloadThread(int siteKind) {
     std::optional<PictureAhead> pictureAhead;
     StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry,
                         &scripts,   {},    nullptr,  nullptr};
-    if (m_settings.overlap && siteKind == SITE_EH)
+    if (m_settings.overlap && adapter->WorksAhead() == SiteAdapter::Ahead::kNextPage)
       context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
-    if (m_settings.overlap && siteKind == SITE_DMZJ)
+    if (m_settings.overlap && adapter->WorksAhead() == SiteAdapter::Ahead::kNextPicture)
       context.pictureAhead = &pictureAhead.emplace(*m_session, m_settings.retry);
     do {
       Walk(siteKind, context);
@@ -66,7 +76,7 @@ bool TaskController::WalkAgain(Worker& worker) {
 }
 
 void TaskController::Walk(int siteKind, StepContext& context) {
-  Worker& worker = WorkerFor(siteKind);
+  Worker& worker = *WorkerFor(siteKind);
   bool first = true;
   int lastNo = 0;
   while (!m_stopping.load()) {
@@ -92,7 +102,7 @@ void TaskController::Walk(int siteKind, StepContext& context) {
 
     int result;
     do {
-      m_pauseEvent.Wait();
+      worker.gate.Wait();
       if (m_stopping.load()) break;
       {
         // A task deleted while this worker held it is left alone from then on.
@@ -116,7 +126,7 @@ void TaskController::Walk(int siteKind, StepContext& context) {
       if (m_store) (void)m_store->SaveStep(taskNo, *task);
       TaskSnapshot after = task->Snapshot();
       // A task that waits at a closed gate is paused, whatever its last step said.
-      if (result != 0 && after.status == TaskStatus::kDownloading && !m_pauseEvent.IsSet())
+      if (result != 0 && after.status == TaskStatus::kDownloading && !worker.gate.IsSet())
         after.status = TaskStatus::kPaused;
       PublishHeld(worker, TaskChanged{taskNo, std::move(after)});
     } while (result != 0 && !m_stopping.load());
@@ -140,8 +150,11 @@ void TaskController::PublishHeld(Worker& worker, TaskChanged shown) {
 void DownloadThreadEH(TaskController* controller) { controller->DownloadThread(SITE_EH); }
 void DownloadThreadDMZJ(TaskController* controller) { controller->DownloadThread(SITE_DMZJ); }
 
-void TaskController::StartWorker(int siteKind, const char16_t* siteName) {
-  Worker& worker = WorkerFor(siteKind);
+void TaskController::StartWorker(int siteKind) {
+  Worker* found = WorkerFor(siteKind);
+  const SiteAdapter* adapter = AdapterOfKind(siteKind);
+  if (found == nullptr || adapter == nullptr) return;
+  Worker& worker = *found;
   {
     std::lock_guard<std::mutex> lock(m_workerMutex);
     if (worker.running.load()) {
@@ -158,8 +171,10 @@ void TaskController::StartWorker(int siteKind, const char16_t* siteName) {
   std::function<void()> body = [this, siteKind] {
     if (siteKind == SITE_DMZJ)
       DownloadThreadDMZJ(this);
-    else
+    else if (siteKind == SITE_EH)
       DownloadThreadEH(this);
+    else
+      DownloadThread(siteKind);
     m_window.PostWorkerEnded(siteKind);  // the running flag is down by now
   };
   {
@@ -177,40 +192,39 @@ void TaskController::StartWorker(int siteKind, const char16_t* siteName) {
       std::lock_guard<std::mutex> lock(m_workerMutex);
       worker.running.store(false);
     }
-    m_window.ShowMessage(Message{MessageKind::kWorkerNotStarted, {siteName}});
+    m_window.ShowMessage(Message{MessageKind::kWorkerNotStarted, {adapter->Name()}});
   }
 }
 
 void TaskController::OnBnClickedStart() {
-  m_pauseEvent.Set();
+  for (auto& entry : m_workers) entry.second->gate.Set();
   if (m_stopping.load()) return;
-  StartWorker(SITE_EH, u"EH");
-  StartWorker(SITE_DMZJ, u"DMZJ");
+  // In the order of the sites: EH first, as the window always did.
+  for (auto it = m_adapters.rbegin(); it != m_adapters.rend(); ++it) StartWorker((*it)->Kind());
 }
 
 void TaskController::StartSite(int siteKind) {
-  m_pauseEvent.Set();
+  if (Worker* worker = WorkerFor(siteKind)) worker->gate.Set();
   if (m_stopping.load()) return;
-  if (siteKind == SITE_DMZJ) {
-    StartWorker(SITE_DMZJ, u"DMZJ");
-  } else {
-    StartWorker(SITE_EH, u"EH");
-  }
+  StartWorker(siteKind);
 }
 
 void TaskController::OnBnClickedPause() {
-  m_pauseEvent.Reset();
+  for (auto& entry : m_workers) entry.second->gate.Reset();
   // The tasks held now show as paused at once, while their pictures in flight end; the
   // news goes behind what their workers said before.
   std::lock_guard<std::mutex> lock(m_heldMutex);
-  for (Worker* worker : {&m_threadEH, &m_threadDMZJ}) {
+  for (auto& entry : m_workers) {
+    Worker* worker = entry.second.get();
     if (!worker->held || worker->held->snapshot.status != TaskStatus::kDownloading) continue;
     worker->held->snapshot.status = TaskStatus::kPaused;
     m_window.Post([this, shown = *worker->held] { m_window.Publish(shown); });
   }
 }
 
-void TaskController::OnBnClickedContinue() { m_pauseEvent.Set(); }
+void TaskController::OnBnClickedContinue() {
+  for (auto& entry : m_workers) entry.second->gate.Set();
+}
 
 void TaskController::Shutdown() {
   {
@@ -218,12 +232,12 @@ void TaskController::Shutdown() {
     m_stopping.store(true);
     m_addChanged.notify_all();
   }
-  m_pauseEvent.Set();
+  for (auto& entry : m_workers) entry.second->gate.Set();
   // The step and the page reading in flight end; a partial picture file goes with them.
   m_cancel.Cancel();
   if (m_adder.joinable()) m_adder.join();
-  if (m_threadEH.thread.joinable()) m_threadEH.thread.join();
-  if (m_threadDMZJ.thread.joinable()) m_threadDMZJ.thread.join();
+  for (auto& entry : m_workers)
+    if (entry.second->thread.joinable()) entry.second->thread.join();
 }
 
 }  // namespace pageloom

@@ -161,28 +161,31 @@ bool DownloadRun::TasksWaiting() const {
   return false;
 }
 
-bool DownloadRun::StartIfNeeded(Running running) {
+bool DownloadRun::StartIfNeeded(const Running& running) {
   if (m_startGivenUp) return false;
-  bool neededEh = false;
-  bool neededDmzj = false;
+  std::set<int> needed;
   for (const TaskTable::Row& row : m_window.Table().Rows()) {
     if (m_stepped.count(row.taskNo) != 0) continue;
     // A running worker reaches the task, or ends and is started again here.
-    if (row.snapshot.siteKind == SITE_DMZJ)
-      neededDmzj = neededDmzj || !running.dmzj;
-    else
-      neededEh = neededEh || !running.eh;
+    const auto worker = running.find(row.snapshot.siteKind);
+    if (worker != running.end() && !worker->second) needed.insert(row.snapshot.siteKind);
   }
-  if (!neededEh && !neededDmzj) return false;
+  if (needed.empty()) return false;
   if (m_startsWithoutStep >= kMostStartsWithoutStep) {
     m_startGivenUp = true;  // said by the controller already: the threads cannot be made
     return false;
   }
   ++m_startsWithoutStep;
-  // Only the idle site's worker: a running one is not sent round its walk again.
-  if (neededEh) m_controller->StartSite(SITE_EH);
-  if (neededDmzj) m_controller->StartSite(SITE_DMZJ);
+  // Only the idle sites' workers: a running one is not sent round its walk again.
+  for (const int site : needed) m_controller->StartSite(site);
   return true;
+}
+
+DownloadRun::Running DownloadRun::WorkersRunning() const {
+  Running running;
+  for (const auto& site : m_controller->Sites())
+    running[site->Kind()] = m_controller->WorkerRunning(site->Kind());
+  return running;
 }
 
 int DownloadRun::Wait(const SignalPipe& signals, int timeoutMs) {
@@ -198,14 +201,15 @@ int DownloadRun::Run(const SignalPipe& signals) {
     // Read before the events are run: whatever an add or a worker posted before it was
     // seen to have ended is among them.
     const bool addBusy = m_addInFlight && m_controller->AddsPending();
-    const Running running{m_controller->WorkerRunning(SITE_EH),
-                          m_controller->WorkerRunning(SITE_DMZJ)};
+    const Running running = WorkersRunning();
     m_window.RunEvents();
     if (m_addInFlight && !addBusy) FinishAdd();
     QueueNextAdd();
     const bool started = StartIfNeeded(running);
     m_view.Refresh(m_window.Table());
-    if (!m_addInFlight && !running.eh && !running.dmzj && !started && !TasksWaiting()) break;
+    const bool anyRunning =
+        std::any_of(running.begin(), running.end(), [](const auto& site) { return site.second; });
+    if (!m_addInFlight && !anyRunning && !started && !TasksWaiting()) break;
     const int timeoutMs = m_addInFlight ? 50 : m_view.Live() ? 100 : 1000;
     if (const int signal = Wait(signals, timeoutMs)) return End(signal);
   }

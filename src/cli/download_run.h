@@ -57,12 +57,11 @@ class DownloadRun final : public RunListener {
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
   void FinishAdd();
-  struct Running {
-    bool eh = false;
-    bool dmzj = false;
-  };
+  // Whether each site's worker runs, by site kind.
+  using Running = std::map<int, bool>;
+  [[nodiscard]] Running WorkersRunning() const;
   // Starts the workers when a task waits for one that was not running at `running`.
-  bool StartIfNeeded(Running running);
+  bool StartIfNeeded(const Running& running);
   [[nodiscard]] bool TasksWaiting() const;
   void AddressFailed(AddressFailure failure, const std::optional<FailureReason>& reason);
   // Waits for events, a signal or the time; returns the signal's number, or 0.

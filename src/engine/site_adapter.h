@@ -48,7 +48,13 @@ class SiteAdapter {
  public:
   virtual ~SiteAdapter() = default;
 
-  [[nodiscard]] virtual SiteKind Kind() const = 0;
+  // The number its tasks carry (Comic::GetSiteKind); unique among the registered sites.
+  [[nodiscard]] virtual int Kind() const = 0;
+  // Its short name, as the lasting queue keeps it and messages name it ("EH").
+  [[nodiscard]] virtual std::u16string Name() const = 0;
+  // What its worker may work ahead while a step stores its picture.
+  enum class Ahead { kNothing, kNextPage, kNextPicture };
+  [[nodiscard]] virtual Ahead WorksAhead() const { return Ahead::kNothing; }
   // Whether `address` belongs to this site.
   [[nodiscard]] virtual bool Recognises(std::u16string_view address) const = 0;
   // Whether a reading's next address is to be followed when the user asks for chains.

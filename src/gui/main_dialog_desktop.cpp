@@ -187,9 +187,7 @@ void CpageLoomDlg::PostWorkerEnded(int siteKind) {
 
 void CpageLoomDlg::OnWorkerEnded() {
   if (!m_controller || m_tasksEndedUnsaid == 0) return;
-  if (m_controller->WorkerRunning(SITE_EH) || m_controller->WorkerRunning(SITE_DMZJ) ||
-      m_controller->AddsPending())
-    return;
+  if (m_controller->AnyWorkerRunning() || m_controller->AddsPending()) return;
   int unfinished = 0;
   for (int row = 0; row < m_model->rowCount(); ++row)
     if (m_model->SnapshotOf(row).status != TaskStatus::kFinished) ++unfinished;

@@ -90,6 +90,12 @@ const SiteAdapter* TaskController::AdapterOfKind(int kind) const {
   return nullptr;
 }
 
+const SiteAdapter* TaskController::AdapterNamed(std::u16string_view name) const {
+  for (const auto& adapter : m_adapters)
+    if (adapter->Name() == name) return adapter.get();
+  return nullptr;
+}
+
 bool TaskController::QueueAdd(AddRequest request) {
   if (AdapterFor(request.address) == nullptr) return false;
   std::lock_guard<std::mutex> lock(m_addMutex);

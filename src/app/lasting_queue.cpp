@@ -43,13 +43,15 @@ void TaskController::OpenQueue() {
   }
 
   for (QueueStore::StoredTask& stored : opened.tasks) {
-    const SiteAdapter* adapter = AdapterOfKind(static_cast<SiteKind>(stored.record.siteKind));
+    const SiteAdapter* adapter = AdapterNamed(stored.record.siteName);
     if (adapter == nullptr) {
+      // Kept in the file for a program that knows the site.
       DebugLine("queue: task " + std::to_string(stored.taskNo) + " of no known site, skipped");
       continue;
     }
     std::shared_ptr<Comic> task = adapter->NewTask();
     task->Restore(stored.record);
+    task->SetSiteName(adapter->Name());
     RestoreTask(stored.taskNo, std::move(task), stored.shownFolder);
   }
   std::lock_guard<std::mutex> lock(m_tasksMutex);

@@ -119,6 +119,9 @@ int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_vie
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     task->SetRow(static_cast<int>(m_tasks.size()));
   }
+  if (task->GetSiteName().empty())
+    if (const SiteAdapter* adapter = AdapterOfKind(task->GetSiteKind()))
+      task->SetSiteName(adapter->Name());
   // In the queue before a worker can see it and before its row shows it.
   if (m_store) (void)m_store->Insert(n, *task, folderShown, n + 1);
   // Its snapshot is taken before a worker can see it.

@@ -211,6 +211,7 @@ class TaskController {
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
   const SiteAdapter* AdapterOfKind(int kind) const;
+  const SiteAdapter* AdapterNamed(std::u16string_view name) const;
   // Reads the page at `address` and registers the task it gives. Runs on the calling
   // thread; registration hops to the window thread.
   struct PageAdded {

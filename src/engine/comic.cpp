@@ -127,6 +127,7 @@ namespace pageloom {
 TaskRecord Comic::Record(bool withPictureList) const {
   TaskRecord record;
   record.siteKind = m_siteKind;
+  record.siteName = m_siteName;
   record.startUrl = GetStartUrl();
   record.pageUrl = GetPageUrl();
   record.folder = GetFolder();
@@ -144,7 +145,8 @@ TaskRecord Comic::Record(bool withPictureList) const {
 }
 
 void Comic::Restore(const TaskRecord& record) {
-  m_siteKind = record.siteKind;
+  if (record.siteKind != SITE_NONE) m_siteKind = record.siteKind;
+  if (!record.siteName.empty()) m_siteName = record.siteName;
   CopyWide(m_startUrl, kUrlCapacity, record.startUrl);
   CopyWide(m_pageUrl, kUrlCapacity, record.pageUrl);
   CopyWide(m_folder, kPathCapacity, record.folder);

@@ -41,6 +41,7 @@ struct MissingPicture {
 // Everything of a task that outlives a run, as plain values.
 struct TaskRecord {
   int siteKind = SITE_NONE;
+  std::u16string siteName;  // the site's name, as the lasting queue keeps it
   std::u16string startUrl;
   std::u16string pageUrl;
   std::u16string folder;
@@ -84,6 +85,9 @@ class Comic {
   int SetRenameFiles(int rename);
   int SetSiteKind(int kind);
   int GetSiteKind() const;
+  // The name of the task's site (SiteAdapter::Name); set before the task is registered.
+  void SetSiteName(std::u16string name) { m_siteName = std::move(name); }
+  const std::u16string& GetSiteName() const { return m_siteName; }
 
   std::u16string_view GetStartUrl() const { return WideView(m_startUrl, kUrlCapacity); }
   std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
@@ -151,6 +155,7 @@ class Comic {
   std::atomic<int> m_row{0};
   int m_renameFiles = 1;
   int m_siteKind = SITE_NONE;
+  std::u16string m_siteName;
   bool m_walkDone = false;
   int m_listVersion = 0;
   int m_listTaken = 0;

@@ -19,7 +19,7 @@ constexpr int kNewerQueue = -2;  // a queue of a newer program: left alone
 constexpr const char* kSchema = R"sql(
 CREATE TABLE tasks (
   task_no INTEGER PRIMARY KEY,
-  site INTEGER NOT NULL,
+  site TEXT NOT NULL,
   start_url TEXT NOT NULL,
   page_url TEXT NOT NULL,
   folder TEXT NOT NULL,
@@ -49,7 +49,17 @@ CREATE TABLE missing (
 ) WITHOUT ROWID;
 CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 INSERT INTO counters VALUES ('next_task_no', 0);
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
+)sql";
+
+// A queue of the first schema kept its tasks' sites as numbers, 1 and 2 for the two sites
+// of that time; they are named now, in place.
+constexpr const char* kSiteNamesMigration = R"sql(
+ALTER TABLE tasks RENAME COLUMN site TO site_number;
+ALTER TABLE tasks ADD COLUMN site TEXT NOT NULL DEFAULT '';
+UPDATE tasks SET site = CASE site_number WHEN 1 THEN 'EH' WHEN 2 THEN 'DMZJ' ELSE '' END;
+ALTER TABLE tasks DROP COLUMN site_number;
+PRAGMA user_version = 2;
 )sql";
 
 constexpr const char* kTaskColumns =
@@ -62,7 +72,7 @@ int Clamp(long long value, int low, int high) {
 
 // Binds the task columns in the order of kTaskColumns, from `first` on.
 void BindTask(SqliteStatement& s, int first, const TaskRecord& r, std::u16string_view shown) {
-  s.Bind(first, r.siteKind)
+  s.Bind(first, ToUtf8(r.siteName))
       .Bind(first + 1, ToUtf8(r.startUrl))
       .Bind(first + 2, ToUtf8(r.pageUrl))
       .Bind(first + 3, ToUtf8(r.folder))
@@ -135,6 +145,12 @@ std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, in
     }
     if (tables != 0) return fail(kNotAQueue);
     if (!db->Execute(std::string("BEGIN;") + kSchema + "COMMIT;")) return fail(db->ErrorCode());
+  } else if (schema == 1) {
+    if (!db->Execute(std::string("BEGIN;") + kSiteNamesMigration + "COMMIT;")) {
+      const int code = db->ErrorCode();
+      (void)db->Execute("ROLLBACK");
+      return fail(code);
+    }
   }
   SqliteStatement check = db->Prepare("PRAGMA quick_check");
   const int code = check.Step();
@@ -186,7 +202,7 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
     StoredTask task;
     task.taskNo = Clamp(rows.Integer(0), 0, INT_MAX - 1);
     TaskRecord& r = task.record;
-    r.siteKind = Clamp(rows.Integer(1), SITE_NONE, SITE_DMZJ);
+    r.siteName = FromUtf8(rows.Text(1));
     r.startUrl = FromUtf8(rows.Text(2));
     r.pageUrl = FromUtf8(rows.Text(3));
     r.folder = FromUtf8(rows.Text(4));

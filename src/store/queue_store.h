@@ -21,7 +21,7 @@ namespace pageloom {
 
 class QueueStore {
  public:
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   struct StoredTask {
     int taskNo = 0;

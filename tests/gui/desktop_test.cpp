@@ -233,6 +233,10 @@ TEST_F(DesktopTest, TheStatusTooltipNamesTheMissingPicturesWithTheirReasons) {
   EXPECT_TRUE(tip(0).contains(QStringLiteral("1.jpg: HTTP 404"))) << tip(0).toStdString();
   EXPECT_TRUE(tip(0).contains(QStringLiteral("2.jpg: 超时"))) << tip(0).toStdString();
   EXPECT_TRUE(tip(1).contains(QStringLiteral("HTTP 503"))) << tip(1).toStdString();
+  // A row that appears with a long status widens its column at once.
+  const QFontMetrics metrics(dialog->TaskTable()->font());
+  EXPECT_GE(dialog->TaskTable()->horizontalHeader()->sectionSize(3),
+            metrics.horizontalAdvance(Shown(0, 3)));
   LanguageScope english(UiLanguage::kEnglish);
   Settle();
   EXPECT_TRUE(tip(0).contains(QStringLiteral("2.jpg: timed out"))) << tip(0).toStdString();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "sites/dmzj/dmzj_metadata.h"
 #include "sites/dmzj/dmzj_pages.h"
 
 namespace {
@@ -29,6 +30,16 @@ void Inside(const char* text, std::size_t length, std::string_view piece) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace pageloom;
   std::size_t length = 0;
+
+  {
+    // Names of any bytes: the chapter's metadata reads inside them only.
+    auto names = Page(data, size, length);
+    const std::string_view all(names.get(), length);
+    const ComicMetadata m =
+        DmzjChapterMetadata(all.substr(0, length / 2), all.substr(length / 2), all);
+    for (const char c : m.number)
+      if ((c < '0' || c > '9') && c != '.') __builtin_trap();
+  }
 
   auto series = Page(data, size, length);
   Inside(series.get(), length, ParseDmzjSeriesLink(series.get(), length));

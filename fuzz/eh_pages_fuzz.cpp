@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "sites/eh/eh_metadata.h"
 #include "sites/eh/eh_pages.h"
 
 namespace {
@@ -39,7 +42,23 @@ void CheckPicturePage(const std::vector<char>& text, const EHPicturePage& page) 
 
 }  // namespace
 
+// Every field of the gallery metadata is plain UTF-8 text without control characters.
+void CheckPlain(const std::string& text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20) std::abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  {
+    // A copy of exactly the page's bytes: the metadata reader never reads past them.
+    const std::vector<char> page(data, data + size);
+    const pageloom::ComicMetadata m =
+        pageloom::ReadEHGalleryMetadata(std::string_view(page.data(), page.size()));
+    CheckPlain(m.title);
+    CheckPlain(m.originalTitle);
+    for (const auto& tag : m.tags) CheckPlain(tag.space + tag.name);
+    if (m.length < 0) std::abort();
+  }
   {
     auto text = Terminated(data, size);
     CheckInside(text, pageloom::ParseEHMirrorGallery(text.data(), text.size()));

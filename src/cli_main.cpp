@@ -18,6 +18,7 @@
 #include "cli/progress_view.h"
 #include "cli/run_settings.h"
 #include "cli/signal_pipe.h"
+#include "library/task_finish.h"
 #include "store/data_folder.h"
 
 namespace {
@@ -69,6 +70,21 @@ std::u16string SaveFolder(const CliOptions& options, std::string& problem) {
   return wide;
 }
 
+// --pack: each folder packed as its task's end packs it. 0 when every one is packed.
+int PackFolders(const std::vector<std::string>& folders) {
+  int status = 0;
+  for (const std::string& folder : folders) {
+    const PackResult result = PackTaskFolder(std::filesystem::path(folder));
+    if (result.status == PackStatus::kPacked || result.status == PackStatus::kAlreadyThere) {
+      std::cout << result.archive.string() << "\n";
+    } else {
+      std::cerr << "pageloom-cli: " << folder << ": " << result.reason << "\n";
+      status = 1;
+    }
+  }
+  return status;
+}
+
 bool Readable(const std::string& file) {
   std::error_code ec;
   return std::filesystem::is_regular_file(file, ec) && std::ifstream(file).good();
@@ -93,6 +109,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (options.pack) {
+    if (options.addresses.empty() || !options.inputFiles.empty())
+      return UsageError("--pack takes folders, and nothing else");
+    return PackFolders(options.addresses);
+  }
+
   std::string problem;
   RunRequest request;
   request.addresses = Addresses(options, problem);
@@ -104,6 +126,8 @@ int main(int argc, char** argv) {
   if (!problem.empty()) return UsageError(problem);
   request.autoRename = options.autoRename;
   request.followNext = options.followNext;
+  request.saveCbz = options.saveCbz;
+  request.writeMetadata = options.writeMetadata;
   request.cookieFile = options.cookieFile;
 
   // A queue of its own, never the window's: the two programs can run side by side.

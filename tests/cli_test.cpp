@@ -85,12 +85,14 @@ class CliTest : public ::testing::Test {
   std::string GalleryUrl(const std::string& name) const {
     return eh.Url(EhSite::GalleryPath(name, false));
   }
-  // Names of the files in a task folder, the hidden source file left out.
+  // Names of the pictures in a task folder: the hidden source file and the metadata files
+  // left out.
   std::set<std::string> Files(const fs::path& folder) const {
     std::set<std::string> names;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec))
-      if (entry.path().filename() != ".pageloom-source")
+      if (entry.path().filename() != ".pageloom-source" &&
+          entry.path().filename() != "ComicInfo.xml" && entry.path().filename() != "info.json")
         names.insert(entry.path().filename().string());
     return names;
   }
@@ -202,6 +204,77 @@ TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {
     EXPECT_NE(run->Out().find("Stopped. 1 task, 0 finished, 1 not:"), std::string::npos)
         << run->Out();
   }
+}
+
+// The output of a shell command, and whether it ended with status 0.
+std::pair<std::string, bool> Shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {out, false};
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  return {out, pclose(pipe) == 0};
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+TEST_F(CliTest, CbzMetadataAndPackingFoldersMadeBefore) {
+  EhGalleryPlan big = GalleryPlan("Big", "big", 300);
+  EhGalleryDetails details;
+  details.title = "Big &amp; Long";
+  details.length = "300 pages";
+  details.tags = {{"artist", {"pen"}}, {"female", {"glasses"}}};
+  big.details = EhSite::DetailsMarkup(details);
+  eh.AddGallery("big", big);
+  dmzj.AddChapter("/c/9.shtml", Chapter(9, "", 2));
+  ASSERT_EQ(
+      Run({"--save", save.Str(), "--cbz", GalleryUrl("big"), ToUtf8(dmzj.Address("/c/9.shtml"))}),
+      0)
+      << last->Err();
+  const std::string chapter = save.Str("中文漫画/第9话.cbz");
+  EXPECT_FALSE(fs::exists(save.Path() / fs::u8path("中文漫画/第9话")));
+  const std::string chapterXml = Shell("unzip -p '" + chapter + "' ComicInfo.xml").first;
+  EXPECT_NE(chapterXml.find("<Series>中文漫画</Series>"), std::string::npos) << chapterXml;
+  EXPECT_NE(chapterXml.find("<Number>9</Number>"), std::string::npos);
+  const std::string archive = (save.Path() / "Big.cbz").string();
+  EXPECT_FALSE(fs::exists(save.Path() / "Big"));
+  EXPECT_TRUE(Shell("unzip -tqq '" + archive + "'").second);
+  const auto [xml, read] = Shell("unzip -p '" + archive + "' ComicInfo.xml");
+  ASSERT_TRUE(read);
+  EXPECT_NE(xml.find("<Title>Big &amp; Long</Title>"), std::string::npos);
+  EXPECT_NE(xml.find("<Tags>female:glasses</Tags>"), std::string::npos);
+  EXPECT_EQ(Count(xml, "<Page "), 300u);
+  EXPECT_NE(last->Out().find("finished (300/300)"), std::string::npos);
+
+  // Without --cbz the folder keeps its metadata files, and --pack packs it later.
+  eh.AddGallery("later", GalleryPlan("Later", "later", 3));
+  EhGalleryPlan holes = GalleryPlan("Holes", "holes", 3);
+  holes.pictures[2].served = false;
+  eh.AddGallery("holes", holes);
+  eh.AddGallery("bare", GalleryPlan("Bare", "bare", 1));
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("later"), GalleryUrl("holes")}), 1);
+  EXPECT_EQ(Run({"--save", save.Str(), "--no-metadata", GalleryUrl("bare")}), 0);
+  EXPECT_TRUE(fs::exists(save.Path() / "Later" / "ComicInfo.xml"));
+  EXPECT_TRUE(fs::exists(save.Path() / "Later" / "info.json"));
+  EXPECT_FALSE(fs::exists(save.Path() / "Bare" / "ComicInfo.xml"));
+  EXPECT_FALSE(fs::exists(save.Path() / "Bare" / "info.json"));
+
+  EXPECT_EQ(Run({"--pack", save.Str("Later"), save.Str("Holes"), save.Str("Bare")}), 1);
+  EXPECT_NE(last->Out().find(save.Str("Later.cbz")), std::string::npos) << last->Out();
+  EXPECT_NE(last->Err().find("Holes: 未完成，缺1张"), std::string::npos) << last->Err();
+  EXPECT_EQ(Shell("unzip -Z1 '" + save.Str("Later.cbz") + "'").first,
+            "001.jpg\n002.jpg\n003.jpg\nComicInfo.xml\n");
+  EXPECT_EQ(Shell("unzip -Z1 '" + save.Str("Bare.cbz") + "'").first, "001.jpg\n");
+  EXPECT_FALSE(fs::exists(save.Path() / "Later"));
+  EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "002.jpg"}));
+  EXPECT_FALSE(fs::exists(save.Path() / "Holes.cbz"));
+  EXPECT_EQ(Run({"--pack"}), 2);
 }
 
 TEST_F(CliTest, AddressesFromStandardInputKeepTheirNames) {

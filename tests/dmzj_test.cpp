@@ -16,6 +16,8 @@
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
 #include "script/script_eval.h"
+#include "script/script_host.h"
+#include "script/script_protocol.h"
 #include "sites/dmzj/dmzj_pages.h"
 #include "store/folder_claims.h"
 #include "support/dmzj_site.h"
@@ -434,6 +436,38 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
     std::snprintf(name, sizeof name, "%03d.jpg", i);
     EXPECT_EQ(ReadFileBytes(folder / name), DmzjSite::PictureBytes(plan.pictures[i - 1]));
   }
+}
+
+// Scripts are never run unlimited: where the helper cannot limit itself, the chapters
+// stay "准备中" and say why, the user is told once, and a later run that can evaluate
+// reads the list.
+TEST_F(DmzjSiteTest, ChaptersSayWhyWhenScriptsCannotRunLimited) {
+  const fs::path fake = dir.Path() / "unlimited-helper";
+  WriteFileBytes(fake, "#!/bin/sh\nexit " + std::to_string(kHelperCannotLimitItself) + "\n");
+  fs::permissions(fake, fs::perms::owner_all);
+  ScriptHost unlimited(fake.string());
+  context.scripts = &unlimited;
+  for (int n = 1; n <= 2; ++n) {
+    const std::string path = "/c/" + std::to_string(n) + ".shtml";
+    site.AddChapter(path, Plan("第" + std::to_string(n) + "话", "", 2));
+    char16_t address[kUrlCapacity];
+    CopyWide(address, kUrlCapacity, site.Address(path));
+    controller.AddDMZJTask(address);
+  }
+  for (int n = 0; n < 2; ++n) {
+    EXPECT_EQ(Task(n)->DownloadNext(context), 0);
+    EXPECT_EQ(Task(n)->GetState(), STATE_PREPARING);
+    EXPECT_EQ(FakeWindow::StatusText(Task(n)->Snapshot()), u"准备中（无法安全运行页面脚本）");
+  }
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{
+                                   FakeWindow::MessageText({MessageKind::kScriptsUnsafe, {}})});
+
+  ScriptHost working;
+  context.scripts = &working;
+  while (Task(0)->DownloadNext(context) != 0) {
+  }
+  EXPECT_EQ(FakeWindow::StatusText(Task(0)->Snapshot()), u"已完成");
+  EXPECT_EQ(window.Messages().size(), 1u);
 }
 
 TEST_F(DmzjSiteTest, AChapterIsNeverFinishedWithoutItsPictures) {

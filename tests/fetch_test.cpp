@@ -111,19 +111,23 @@ TEST_F(FetchTest, StallingServerIsGivenUpAfterTheLowSpeedTime) {
 }
 
 TEST_F(FetchTest, SlowButSteadyServerIsNotGivenUp) {
-  // A byte every 300 ms, 1.8 s in all: slower than the whole limit, never idle for it.
+  // A byte every 250 ms, 2.5 s in all: slower than the whole limit (2 s), never idle for
+  // it, with room for a loaded machine (a sanitizer build beside other builds).
+  NetTimeouts limits = Short();
+  limits.lowSpeedSeconds = 2;
+  session->SetTimeouts(limits);
   server.Handle("/slow", [](const httplib::Request&, httplib::Response& res) {
     res.set_chunked_content_provider("text/html", [](std::size_t offset, httplib::DataSink& sink) {
-      if (offset >= 6) {
+      if (offset >= 10) {
         sink.done();
         return true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      return sink.write("abcdef" + offset, 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      return sink.write("abcdefghij" + offset, 1);
     });
   });
   EXPECT_EQ(FetchPage(*session, server.WideUrl("/slow"), *page), 1);
-  EXPECT_EQ(PageText(*page), "abcdef");
+  EXPECT_EQ(PageText(*page), "abcdefghij");
 }
 
 TEST_F(FetchTest, AddressesThatCannotBeOpenedGiveEmptyText) {

@@ -28,6 +28,8 @@ plant sites/x/e.cpp engine/t.cpp
 plant store/q.cpp engine/t.cpp
 plant app/c.cpp sites/x/e.cpp
 plant app/d.cpp store/q.cpp
+plant library/l.cpp engine/t.cpp
+plant app/l.cpp library/l.cpp
 plant gui/w.cpp app/c.cpp
 plant cli/m.cpp app/c.cpp
 plant main.cpp gui/w.cpp
@@ -44,6 +46,10 @@ rm "$tree/src/gui/side.cpp"
 plant store/side.cpp sites/x/e.cpp
 expect fail "the store including a site"
 rm "$tree/src/store/side.cpp"
+
+plant library/side.cpp store/q.cpp
+expect fail "the library including the store"
+rm "$tree/src/library/side.cpp"
 
 plant base/up.cpp app/c.cpp
 expect fail "base including app"

@@ -289,6 +289,52 @@ TEST_F(QueueTest, AQueueOfANewerProgramIsLeftAloneAndOneProgramHoldsAQueue) {
   EXPECT_EQ(third->Queue(), QueueState::kOpened);
 }
 
+TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) {
+  EhGalleryPlan plan = Pictures("Known", "n", 2);
+  EhGalleryDetails details;
+  details.length = "9 pages";
+  plan.details = EhSite::DetailsMarkup(details);
+  site.AddGallery("n", plan);
+  site.AddGallery("o", Pictures("Old", "o", 1));
+  {
+    auto controller = Open(window);
+    Add(*controller, "o");
+    EXPECT_FALSE(controller->SaveCbz());
+  }
+  {
+    // The queue as the version before the known total wrote it.
+    SqliteDatabase earlier(data.Path() / "queue.sqlite");
+    ASSERT_TRUE(
+        earlier.Execute("ALTER TABLE tasks DROP COLUMN known_total; "
+                        "UPDATE tasks SET site = 1; "  // its sites were numbers then
+                        "PRAGMA user_version = 1"));
+  }
+  {
+    FakeWindow second;
+    second.SetSaveFolderText(save.Wide());
+    auto controller = Open(second);
+    ASSERT_EQ(controller->Queue(), QueueState::kOpened);
+    ASSERT_EQ(second.RowCount(), 1);
+    EXPECT_EQ(second.RowAt(0)[2], u"0/0");
+    second.SetAddressText(site.Address(EhSite::GalleryPath("n", false)));
+    controller->OnBnClickedAdd();
+    ASSERT_TRUE(controller->WaitForAdds(10s));
+    EXPECT_EQ(second.RowAt(1)[2], u"0/9");
+    controller->SetSaveCbz(true);
+  }
+  FakeWindow third;
+  auto controller = Open(third);
+  ASSERT_EQ(third.RowCount(), 2);
+  EXPECT_EQ(third.RowAt(1)[2], u"0/9");
+  EXPECT_EQ(controller->FindTask(1)->GetKnownTotal(), 9);
+  EXPECT_TRUE(controller->SaveCbz());
+  controller.reset();
+  SqliteDatabase db(data.Path() / "queue.sqlite");
+  SqliteStatement version = db.Prepare("PRAGMA user_version");
+  ASSERT_EQ(version.Step(), SQLITE_ROW);
+  EXPECT_EQ(version.Integer(0), QueueStore::kSchemaVersion);
+}
+
 TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKeepsItsFolder) {
   site.AddGallery("g1", Pictures("Same Title", "g1", 2));
   site.AddGallery("g2", Pictures("Same Title", "g2", 2));

@@ -208,6 +208,23 @@ TEST(ScriptHostTest, MisbehavingHelperProgramsAreKilled) {
   EXPECT_EQ(Eval(unnamed, u"'x'").status, ScriptStatus::kNoHelper);
 }
 
+// Where the system does not let the helper limit itself, it exits at once with its own
+// status: the host says so, and starts no helper again for the evaluations that follow.
+TEST(ScriptHostTest, AHelperThatCannotLimitItselfIsToldApartAndNotRetried) {
+  TempDir dir;
+  const std::filesystem::path path = dir.Path() / "unlimited";
+  WriteFileBytes(path, "#!/bin/sh\necho started >> \"$0.log\"\nexit " +
+                           std::to_string(kHelperCannotLimitItself) + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  ScriptHost host(path.string());
+  EXPECT_FALSE(host.SandboxMissing());
+  EXPECT_EQ(Eval(host, u"'x'").status, ScriptStatus::kNoSandbox);
+  EXPECT_TRUE(host.SandboxMissing());
+  EXPECT_EQ(Eval(host, u"'y'").status, ScriptStatus::kNoSandbox);
+  EXPECT_EQ(ReadFileBytes(path.string() + ".log"), "started\n");
+  EXPECT_TRUE(Children().empty());
+}
+
 // A helper busy with an endless script dies with the program that started it, even when
 // that program is killed and never stops it.
 TEST(ScriptHostTest, HelperDiesWithItsProgram) {

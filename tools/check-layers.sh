@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Fails when a source file includes from a layer above its own. The layers run one way:
-#   base  <-  script  <-  net  <-  engine  <-  sites, store  <-  app  <-  gui, cli  <-  src/*.cpp
+#   base <- script <- net <- engine <- sites, store, library <- app <- gui, cli <- src/*.cpp
 # base: cancellation, logging, text; script: the script helper and its host; net: transfers;
 # engine: tasks, steps, retries, working ahead; sites: one folder per site and the registry;
-# store: the lasting queue, lock, data folder, folder claims; app: the controller; gui and
-# cli: the two front ends. Siblings (sites and store, gui and cli) include neither other.
+# store: the lasting queue, lock, data folder, folder claims; library: what a reader's
+# library gets (metadata files, CBZ archives); app: the controller; gui and cli: the two
+# front ends. Siblings (sites, store and library; gui and cli) include no other.
 #   check-layers.sh [project-root]
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -18,6 +19,7 @@ layer_of() {
     app/*)     echo "5 app" ;;
     sites/*)   echo "4 sites" ;;
     store/*)   echo "4 store" ;;
+    library/*) echo "4 library" ;;
     engine/*)  echo "3 engine" ;;
     net/*)     echo "2 net" ;;
     script/*)  echo "1 script" ;;

@@ -4,8 +4,9 @@
 #   tools/dev.sh test        install what is missing, build and run every test:
 #                            the layer check of src/, the format check (clang-format),
 #                            all tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-#                            the threaded ones again under ThreadSanitizer, the page fuzzers briefly,
-#                            and the Debian package: built, checked, installed, used, removed
+#                            the threaded ones and the window's again under ThreadSanitizer,
+#                            the page fuzzers briefly, and the Debian package: built, checked,
+#                            installed, used, removed
 #   tools/dev.sh package     build the Debian package build/package/pageloom_<version>_<arch>.deb
 #   tools/dev.sh bench       build a release and run the benchmarks
 #   tools/dev.sh screenshot [zh|en] [WIDTHxHEIGHT] [file.png]
@@ -64,9 +65,9 @@ case "${1:-}" in
       -DPAGELOOM_FUZZ=ON -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_BUILD_TESTS=OFF
     cmake --build build/fuzz -j "$jobs"
     ctest --test-dir build/fuzz --output-on-failure || status=1
-    # 2. threaded tests under ThreadSanitizer
+    # 2. the tests that start threads, the window's among them, under ThreadSanitizer
     configure build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGELOOM_SANITIZE=thread \
-      -DPAGELOOM_BUILD_GUI=OFF -DPAGELOOM_TSAN_SUBSET=ON
+      -DPAGELOOM_TSAN_SUBSET=ON
     cmake --build build/tsan -j "$jobs"
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
       ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
@@ -116,5 +117,5 @@ case "${1:-}" in
     echo "saved $out"
     ;;
   *)
-    sed -n '2,13p' "$0"; exit 2 ;;
+    sed -n '2,14p' "$0"; exit 2 ;;
 esac

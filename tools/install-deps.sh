@@ -9,9 +9,9 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-declarative-dev libgl-dev
             qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
-            libcurl4-openssl-dev libsqlite3-dev ca-certificates fonts-wqy-microhei)
+            libcurl4-openssl-dev libsqlite3-dev libzip-dev ca-certificates fonts-wqy-microhei)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev clang
-           libclang-rt-14-dev clang-format ccache)
+           libclang-rt-14-dev clang-format ccache unzip python3)
 shot_pkgs=(xvfb xauth imagemagick)
 package_pkgs=(dpkg-dev lintian desktop-file-utils appstream mandoc groff-base man-db)
 

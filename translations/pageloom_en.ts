@@ -27,6 +27,10 @@
         <translation>pageLoom is already running.</translation>
     </message>
     <message>
+        <source>本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“准备中”。</source>
+        <translation>This system cannot isolate page scripts (no seccomp), so the picture lists of DMZJ chapters cannot be read; those chapters stay Queued.</translation>
+    </message>
+    <message>
         <source>任务队列文件已损坏，已另存为：</source>
         <translation>The task queue file was damaged. It has been kept as: </translation>
     </message>
@@ -77,6 +81,10 @@
     <message>
         <source>准备中</source>
         <translation>Queued</translation>
+    </message>
+    <message>
+        <source>准备中（无法安全运行页面脚本）</source>
+        <translation>Queued (page scripts cannot run safely)</translation>
     </message>
     <message>
         <source>等待中</source>
@@ -262,6 +270,26 @@
     <message>
         <source>Cookies文件 (*.txt);;所有文件 (*)</source>
         <translation>Cookies files (*.txt);;All files (*)</translation>
+    </message>
+    <message>
+        <source>保存为CBZ</source>
+        <translation>Save as CBZ</translation>
+    </message>
+    <message>
+        <source>打包为CBZ</source>
+        <translation>Pack as CBZ</translation>
+    </message>
+    <message>
+        <source>已打包为CBZ：</source>
+        <translation>Packed as CBZ: </translation>
+    </message>
+    <message>
+        <source>CBZ已存在：</source>
+        <translation>The CBZ is there already: </translation>
+    </message>
+    <message>
+        <source>无法打包为CBZ：</source>
+        <translation>Cannot pack as CBZ: </translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 // off the window thread; each task is registered on the window thread as soon as its
 // page has been read, so a chain fills the table row by row while the window answers.
 #include <array>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "base/debug_line.h"
 #include "base/fixed_text.h"
 #include "engine/save_folder_prompt.h"
+#include "library/cbz_packer.h"
+#include "library/task_finish.h"
 #include "store/folder_claims.h"
 
 namespace pageloom {
@@ -177,18 +180,27 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   char16_t folder[kPathCapacity];
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
   // Another gallery or chapter of the same title has a folder of its own.
+  // So does one whose archive stands where this folder would be packed.
+  const std::string source = ToUtf8(draft.address);
+  const auto archiveTaken = [&source](std::u16string_view candidate) {
+    return ArchiveOfOtherSource(std::filesystem::path(ToUtf8(candidate)), source);
+  };
   CopyWide(folder, kPathCapacity,
            DistinctTaskFolder(WideView(folder, kPathCapacity), draft.address,
-                              adapter.TaskTag(draft.address)));
+                              adapter.TaskTag(draft.address), archiveTaken));
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
   if (m_cancel.Cancelled()) return {};
   ClaimTaskFolder(WideView(folder, kPathCapacity), draft.address);
+  if (m_writeMetadata.load())
+    (void)WriteAddedInfo(std::filesystem::path(ToUtf8(WideView(folder, kPathCapacity))),
+                         draft.metadata, source);
 
   std::shared_ptr<Comic> task = adapter.NewTask();
   task->SetUrl(draft.address);
   task->SetFolder(WideView(folder, kPathCapacity));
   task->SetPictureCount(draft.pictureCount);
+  task->SetKnownTotal(draft.metadata.length);
   task->SetRenameFiles(options.autoRename ? 1 : 0);
   m_window.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
     if (!m_stopping.load()) RegisterTask(task, shown);

@@ -42,6 +42,8 @@ void TaskController::OpenQueue() {
     m_window.Post([this] { m_window.ShowMessage(Message{MessageKind::kQueueUnavailable, {}}); });
   }
 
+  if (m_store) m_saveCbz.store(m_store->Setting("save_cbz") != 0);
+
   for (QueueStore::StoredTask& stored : opened.tasks) {
     const SiteAdapter* adapter = AdapterNamed(stored.record.siteName);
     if (adapter == nullptr) {

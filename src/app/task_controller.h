@@ -28,6 +28,7 @@
 #include "base/manual_reset_event.h"
 #include "engine/comic.h"
 #include "engine/site_adapter.h"
+#include "library/cbz_packer.h"
 #include "net/cookie_store.h"
 #include "net/page_buffer.h"
 #include "net/session.h"
@@ -174,6 +175,18 @@ class TaskController {
   // whether to end. Tests use it to press Start at that moment. Set before Start.
   void SetWalkEndHook(std::function<void(int siteKind)> hook) { m_walkEndHook = std::move(hook); }
 
+  // --- the reader's library (finishing.cpp) ---
+  // Whether a task that ends complete is packed as a CBZ ("保存为CBZ"); kept with the
+  // lasting queue between runs. Any thread.
+  void SetSaveCbz(bool on);
+  bool SaveCbz() const { return m_saveCbz.load(); }
+  // Whether ComicInfo.xml and info.json are written with the pictures (off until set: the
+  // window and the terminal program turn it on).
+  void SetWriteMetadata(bool on) { m_writeMetadata.store(on); }
+  bool WriteMetadata() const { return m_writeMetadata.load(); }
+  // "打包为CBZ": packs the folder of task `taskNo`, which must be finished. Window thread.
+  [[nodiscard]] PackResult PackTask(int taskNo);
+
   QueueState Queue() const { return m_queueState; }
 
   WindowPort& Window() { return m_window; }
@@ -204,6 +217,10 @@ class TaskController {
   void OpenQueue();
   // Puts a task read back from the queue into the map and the table.
   void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown);
+
+  // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
+  // once it is complete (also for a task finished before whose packing was cut short).
+  void FinishTask(const Comic& task, bool ranNow);
 
   void LoadCookieFile();
   bool SaveCookieFile();
@@ -245,6 +262,8 @@ class TaskController {
   std::map<int, std::unique_ptr<Worker>> m_workers;  // one per registered site, by kind
   std::function<void(int)> m_walkEndHook;
   std::atomic<bool> m_stopping{false};
+  std::atomic<bool> m_saveCbz{false};
+  std::atomic<bool> m_writeMetadata{false};  // the programs turn it on
   ThreadStarter m_threadStarter;
 
   // The add thread and its queue.

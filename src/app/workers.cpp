@@ -100,6 +100,7 @@ void TaskController::Walk(int siteKind, StepContext& context) {
       m_window.PostPictureProgress(taskNo, received, total);
     };
 
+    const bool finishedBefore = task->GetState() == STATE_FINISHED;
     int result;
     do {
       worker.gate.Wait();
@@ -122,8 +123,9 @@ void TaskController::Walk(int siteKind, StepContext& context) {
         if (!shownAlready) PublishHeld(worker, TaskChanged{taskNo, std::move(taken)});
       }
       result = task->DownloadNext(context);
-      // Saved before its row shows it.
+      // Saved before its row shows it; a task's end is written to its folder before too.
       if (m_store) (void)m_store->SaveStep(taskNo, *task);
+      if (result == 0 && !m_stopping.load()) FinishTask(*task, !finishedBefore);
       TaskSnapshot after = task->Snapshot();
       // A task that waits at a closed gate is paused, whatever its last step said.
       if (result != 0 && after.status == TaskStatus::kDownloading && !worker.gate.IsSet())

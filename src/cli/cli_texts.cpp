@@ -7,7 +7,7 @@ namespace pageloom::cli {
 std::string StatusWord(const TaskSnapshot& snapshot) {
   switch (snapshot.status) {
     case TaskStatus::kPreparing:
-      return "queued";
+      return snapshot.scriptsBlocked ? "queued (page scripts cannot run safely here)" : "queued";
     case TaskStatus::kWaiting:
       return "waiting";
     case TaskStatus::kDownloading:
@@ -26,7 +26,7 @@ std::string StatusWord(const TaskSnapshot& snapshot) {
 }
 
 std::string ProgressText(const TaskSnapshot& snapshot) {
-  return std::to_string(snapshot.fileNumber) + "/" + std::to_string(snapshot.pictureCount);
+  return std::to_string(snapshot.fileNumber) + "/" + std::to_string(snapshot.ShownCount());
 }
 
 std::string MessageText(const Message& message) {
@@ -56,6 +56,11 @@ std::string MessageText(const Message& message) {
       return "cannot open the queue file: the tasks of this run will not last";
     case MessageKind::kQueueSetAside:
       return "the queue file was damaged and has been set aside as " + arg;
+    case MessageKind::kPackFailed:
+      return "cannot pack the task: " + arg;
+    case MessageKind::kScriptsUnsafe:
+      return "this system cannot confine page scripts (no seccomp): the picture lists of DMZJ "
+             "chapters cannot be read, and those chapters stay queued";
   }
   return "?";
 }

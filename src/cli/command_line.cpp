@@ -26,6 +26,14 @@ bool SetFlag(std::string_view name, CliOptions& options) {
     options.lastingQueue = true;
   } else if (name == "--json") {
     options.json = true;
+  } else if (name == "--cbz") {
+    options.saveCbz = true;
+  } else if (name == "--write-metadata") {
+    options.writeMetadata = true;
+  } else if (name == "--no-metadata") {
+    options.writeMetadata = false;
+  } else if (name == "--pack") {
+    options.pack = true;
   } else if (name == "--help" || name == "-h") {
     options.help = true;
   } else if (name == "--version" || name == "-V") {
@@ -102,6 +110,7 @@ std::vector<std::string> ReadAddressList(std::istream& in) {
 
 std::string UsageText() {
   return "Usage: pageloom-cli [OPTION]... URL...\n"
+         "   or: pageloom-cli --pack DIR...\n"
          "Downloads the pictures of galleries and comic chapters, as the pageLoom window does.\n"
          "\n"
          "  --save DIR      save folder (default: ~/comic, as in the window)\n"
@@ -114,6 +123,12 @@ std::string UsageText() {
          "                  was stopped goes on where it stood on the next --queue run\n"
          "  --json          write one JSON object a line on standard output for every event\n"
          "                  (task added, picture stored or failed, task state, run end)\n"
+         "  --cbz           pack each task that ends complete into one CBZ beside its\n"
+         "                  folder (<title>.cbz), with ComicInfo.xml, and remove the folder\n"
+         "  --write-metadata  write ComicInfo.xml and info.json with the pictures (default)\n"
+         "  --no-metadata   write neither\n"
+         "  --pack DIR...   pack folders that pageLoom made earlier into CBZ files (no\n"
+         "                  URL then); folders that are not complete are refused\n"
          "  -h, --help      show this text\n"
          "  -V, --version   show the version\n"
          "\n"

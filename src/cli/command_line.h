@@ -18,6 +18,9 @@ struct CliOptions {
   std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
   bool lastingQueue = false;              // --queue
   bool json = false;                      // --json
+  bool saveCbz = false;                   // --cbz
+  bool writeMetadata = true;              // --write-metadata, cleared by --no-metadata
+  bool pack = false;                      // --pack: the arguments are folders to pack
   std::vector<std::string> addresses;     // the arguments that are no options
   bool help = false;
   bool version = false;

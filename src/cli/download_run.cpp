@@ -31,6 +31,8 @@ DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
                                             m_request.followNext}),
       m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
   if (m_request.jsonOut != nullptr) m_json.emplace(m_request.jsonOut);
+  m_controller->SetSaveCbz(m_request.saveCbz);
+  m_controller->SetWriteMetadata(m_request.writeMetadata);
 }
 
 DownloadRun::~DownloadRun() {

@@ -28,6 +28,8 @@ struct RunRequest {
   std::u16string saveFolder;
   bool autoRename = true;
   bool followNext = false;
+  bool saveCbz = false;
+  bool writeMetadata = true;
   std::optional<std::string> cookieFile;  // imported before the first add
   ControllerSettings settings;            // a data folder: the queue lasts there
   std::FILE* jsonOut = nullptr;           // --json: every event as a JSON line here

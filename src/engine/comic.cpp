@@ -78,7 +78,11 @@ TaskSnapshot Comic::Snapshot() const {
   snapshot.status = StatusOf(m_state);
   snapshot.fileNumber = m_fileNumber;
   snapshot.pictureCount = m_pictureCount;
-  if (CountAnnounced()) snapshot.total = m_pictureCount.load();
+  if (m_knownTotal.load() > 0)
+    snapshot.total = m_knownTotal.load();
+  else if (CountAnnounced())
+    snapshot.total = m_pictureCount.load();
+  snapshot.scriptsBlocked = m_state == STATE_PREPARING && m_scriptsUnsafe.load();
   snapshot.missing.reserve(m_missing.size());
   for (const MissingPicture& picture : m_missing)
     snapshot.missing.push_back(MissingFile{picture.fileName, picture.reason});
@@ -141,6 +145,7 @@ TaskRecord Comic::Record(bool withPictureList) const {
   record.missingVersion = m_missingVersion;
   if (withPictureList) record.pictureUrls.assign(m_pictureUrls.begin(), m_pictureUrls.end());
   record.missing.assign(m_missing.begin(), m_missing.end());
+  record.knownTotal = m_knownTotal;
   return record;
 }
 
@@ -162,6 +167,7 @@ void Comic::Restore(const TaskRecord& record) {
   m_pictureUrls.assign(record.pictureUrls.begin(), record.pictureUrls.end());
   m_missing.assign(record.missing.begin(), record.missing.end());
   m_missingCount = static_cast<int>(m_missing.size());
+  SetKnownTotal(record.knownTotal);
   m_retriesLeft = 0;
   m_visited.clear();
 }

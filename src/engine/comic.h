@@ -55,6 +55,7 @@ struct TaskRecord {
   int missingVersion = 0;  // changes whenever the missing pictures change
   std::vector<std::u16string> pictureUrls;  // still to fetch, front first (when asked for)
   std::vector<MissingPicture> missing;
+  int knownTotal = 0;  // pictures the site announced for the whole task; 0: none
 };
 
 class Comic {
@@ -88,6 +89,10 @@ class Comic {
   // The name of the task's site (SiteAdapter::Name); set before the task is registered.
   void SetSiteName(std::u16string name) { m_siteName = std::move(name); }
   const std::u16string& GetSiteName() const { return m_siteName; }
+  // The number of pictures the site announced for the whole task (0: none announced).
+  // The progress shows it as its second number; the walk never ends by it.
+  void SetKnownTotal(int total) { m_knownTotal = total > 0 ? total : 0; }
+  int GetKnownTotal() const { return m_knownTotal; }
 
   std::u16string_view GetStartUrl() const { return WideView(m_startUrl, kUrlCapacity); }
   std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
@@ -162,6 +167,9 @@ class Comic {
   int m_missingVersion = 0;
   std::list<MissingPicture> m_missing;
   std::atomic<int> m_missingCount{0};
+  std::atomic<int> m_knownTotal{0};
+  // DMZJ: the last list reading failed because page scripts cannot run on this system.
+  std::atomic<bool> m_scriptsUnsafe{false};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
   std::set<std::u16string> m_visited;  // pages walked in this run (EH)
   std::optional<FailureReason> m_lastError;

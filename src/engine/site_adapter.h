@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "engine/comic.h"
+#include "engine/comic_metadata.h"
 #include "engine/user_prompt.h"
 #include "net/failure_reason.h"
 #include "net/page_buffer.h"
@@ -27,13 +28,17 @@ struct PageReader {
   Session& session;
   PageBuffer& page;
   const RetryPolicy& retry;
+  // What a page read on the way to the first page told about the gallery (the site's
+  // ReadPage takes it over).
+  ComicMetadata found = {};
 };
 
 // A task as its page describes it.
 struct TaskDraft {
-  std::u16string address;  // the address the task starts from
-  std::string title;       // UTF-8 page text; a '\\' nests folders (comic\chapter)
-  int pictureCount = 0;    // as the page announces it (0 when it announces none)
+  std::u16string address;       // the address the task starts from
+  std::string title;            // UTF-8 page text; a '\\' nests folders (comic\chapter)
+  int pictureCount = 0;         // as the page announces it (0 when it announces none)
+  ComicMetadata metadata = {};  // what the pages tell about the gallery or chapter
 };
 
 // What one page gave.

@@ -44,6 +44,12 @@ struct TaskSnapshot {
   int fileNumber = 0;        // pictures numbered so far
   int pictureCount = 0;      // pictures of the task as counted so far
   std::optional<int> total;  // the number of pictures, where the site announces it
+  // The progress's second number: the count so far, or the announced total when larger.
+  [[nodiscard]] int ShownCount() const {
+    return total && *total > pictureCount ? *total : pictureCount;
+  }
+  // Waiting because the pages' scripts cannot be run safely on this system.
+  bool scriptsBlocked = false;
   std::vector<MissingFile> missing;
   std::optional<PictureBytes> picture;     // the picture in flight, when one is
   std::optional<FailureReason> lastError;  // the last thing that failed, when anything did

@@ -21,6 +21,8 @@ enum class MessageKind {
   kFolderNotCreated,  // title of the picker shown when a task folder cannot be made
   kQueueUnavailable,  // the lasting queue cannot be opened
   kQueueSetAside,     // args: where the damaged queue file was put
+  kScriptsUnsafe,     // page scripts cannot be run safely here: chapters stay waiting
+  kPackFailed,        // args: the packer's own words on why a finished task was not packed
 };
 
 struct Message {

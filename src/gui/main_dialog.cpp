@@ -56,6 +56,7 @@ constexpr ControlText kControlTexts[] = {
     {"ctl1010", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否自动重命名文件")},
     {"ctl1011",
      QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "是否下载此话之后的漫画（仅适用于DMZJ）")},
+    {"ctl1012", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "保存为CBZ")},
     {"labelAddress", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "下载链接")},
     {"labelSaveFolder", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "保存路径")},
     {"labelTaskList", QT_TRANSLATE_NOOP("pageloom::CpageLoomDlg", "漫画列表")},
@@ -82,6 +83,7 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
   CreateControls();
   m_tray = new TrayNotifier(*this);
   m_controller = std::make_unique<TaskController>(*this, std::move(settings));
+  CreateLibraryControls();
 }
 
 CpageLoomDlg::~CpageLoomDlg() {

@@ -61,6 +61,7 @@ enum DialogControlId : int {
   kIdDelete = 1008,
   kIdAutoRename = 1010,
   kIdFollowNext = 1011,
+  kIdSaveCbz = 1012,
 };
 
 // "ctl" followed by the id.
@@ -134,6 +135,10 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // and skipped. "清除Cookies": forgets every cookie now.
   void ImportCookies();
   void ClearCookies();
+  // The menu of a task row: "打包为CBZ" packs the finished task's folder of `row` (a
+  // refusal says why). The caller owns the menu. (main_dialog_library.cpp)
+  QMenu* CreateRowMenu(int row);
+  void PackRow(int row);
   // Queues every address of `text` (one a line), as a drop does.
   void AddDroppedAddresses(const QString& text);
 
@@ -180,6 +185,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   static std::optional<std::u16string> RunFilePicker(QWidget* parent, std::u16string_view title);
 
   void CreateControls();
+  // The "保存为CBZ" box and the task rows' menu, once the controller is there.
+  void CreateLibraryControls();
   QWidget* Placed(QWidget* widget, int left, int top, int width, int height,
                   unsigned anchor = kFixed, bool fitText = false);
   // Sets every text in the language in effect.
@@ -209,6 +216,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   QLineEdit* m_pathEdit = nullptr;    // 1002
   QCheckBox* m_autoRename = nullptr;  // 1010
   QCheckBox* m_followNext = nullptr;  // 1011
+  QCheckBox* m_saveCbz = nullptr;     // 1012
   QTableView* m_taskList = nullptr;   // 1005
   TaskTableModel* m_model = nullptr;
   TrayNotifier* m_tray = nullptr;

@@ -75,6 +75,10 @@ void CpageLoomDlg::LayOut(QSize size) {
   // However long their texts, the second option starts after the first.
   const int clear = m_autoRename->geometry().right() + units.X(4);
   if (m_followNext->x() < clear) m_followNext->move(clear, m_followNext->y());
+  if (m_saveCbz != nullptr) {
+    const int after = m_followNext->geometry().right() + units.X(4);
+    if (m_saveCbz->x() < after) m_saveCbz->move(after, m_saveCbz->y());
+  }
 
   QHeaderView* header = m_taskList->horizontalHeader();
   const int gained = laid.width() - m_laidOut.width();

@@ -28,7 +28,8 @@ const char* MessageSource(MessageKind kind) {
     case MessageKind::kSelectRows:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "请选择至少一行数据");
     case MessageKind::kWorkerNotStarted:
-      return nullptr;  // per site, below
+    case MessageKind::kPackFailed:
+      return nullptr;  // below
     case MessageKind::kLimitReached:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "已到达下载上限。请清空cookie，换IP后重试。");
     case MessageKind::kLoginNeeded:
@@ -44,6 +45,11 @@ const char* MessageSource(MessageKind kind) {
                                "无法打开任务队列文件，本次添加的任务不会被保存。");
     case MessageKind::kQueueSetAside:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务队列文件已损坏，已另存为：");
+    case MessageKind::kScriptsUnsafe:
+      return QT_TRANSLATE_NOOP(
+          "pageloom::CoreTexts",
+          "本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章"
+          "节将保持“准备中”。");
   }
   return nullptr;
 }
@@ -74,6 +80,10 @@ const char* StatusWord(TaskStatus status) {
   return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "未知");
 }
 
+const char* ScriptsBlockedWord() {
+  return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "准备中（无法安全运行页面脚本）");
+}
+
 }  // namespace
 
 QString MessageText(const Message& message) {
@@ -82,6 +92,7 @@ QString MessageText(const Message& message) {
                ? Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建DMZJ下载线程失败"))
                : Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建EH下载线程失败"));
   }
+  if (message.kind == MessageKind::kPackFailed) return Arg(message, 0);  // the packer's words
   const QString text = Tr(MessageSource(message.kind));
   if (message.kind == MessageKind::kQueueSetAside) return text + Arg(message, 0);
   return text;
@@ -92,6 +103,8 @@ QString AlreadyRunningText() {
 }
 
 QString StatusSource(const TaskSnapshot& snapshot) {
+  if (snapshot.status == TaskStatus::kPreparing && snapshot.scriptsBlocked)
+    return QString::fromUtf8(ScriptsBlockedWord());
   const int missing = static_cast<int>(snapshot.missing.size());
   if (snapshot.status == TaskStatus::kIncomplete && missing > 0)
     return QString::fromUtf8("未完成，缺%1张").arg(missing).left(kRowTextUnits);
@@ -99,6 +112,8 @@ QString StatusSource(const TaskSnapshot& snapshot) {
 }
 
 QString StatusShown(const TaskSnapshot& snapshot) {
+  if (snapshot.status == TaskStatus::kPreparing && snapshot.scriptsBlocked)
+    return Tr(ScriptsBlockedWord());
   const int missing = static_cast<int>(snapshot.missing.size());
   if (snapshot.status == TaskStatus::kIncomplete && missing > 0)
     return QCoreApplication::translate("pageloom::CoreTexts", "未完成，缺%n张", nullptr, missing);
@@ -108,7 +123,7 @@ QString StatusShown(const TaskSnapshot& snapshot) {
 QString ProgressSource(const TaskSnapshot& snapshot) {
   return QStringLiteral("%1/%2")
       .arg(snapshot.fileNumber)
-      .arg(snapshot.pictureCount)
+      .arg(snapshot.ShownCount())
       .left(kRowTextUnits);
 }
 

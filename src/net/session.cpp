@@ -40,8 +40,10 @@ Session::Session(const Cancellation& cancel, NetTimeouts timeouts)
   ok = ok && curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &LockShared) == CURLSHE_OK;
   ok = ok && curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &UnlockShared) == CURLSHE_OK;
   ok = ok && curl_share_setopt(share, CURLSHOPT_USERDATA, m_shared.get()) == CURLSHE_OK;
-  for (curl_lock_data data :
-       {CURL_LOCK_DATA_COOKIE, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION})
+  // TLS sessions stay with each handle (and the connections it keeps): libcurl with
+  // OpenSSL hands one cached SSL_SESSION object to handshakes on several threads at once,
+  // and OpenSSL copies and frees parts of it during a handshake without a lock.
+  for (curl_lock_data data : {CURL_LOCK_DATA_COOKIE, CURL_LOCK_DATA_DNS})
     ok = ok && curl_share_setopt(share, CURLSHOPT_SHARE, data) == CURLSHE_OK;
   if (!ok && share != nullptr) {
     curl_share_cleanup(share);

@@ -1,7 +1,7 @@
 // The internet session of one owner (a window's controller, a test, a benchmark): the
-// cookie store, DNS cache and TLS sessions its transfers share, the connections they keep
-// open for each other, their limits, and the switch that aborts them. Nothing of it is
-// process-wide: two sessions never touch each other's transfers or connections.
+// cookie store and DNS cache its transfers share, the connections they keep open for each
+// other (each handle keeps its own TLS sessions), their limits, and the switch that aborts them.
+// Nothing of it is process-wide: two sessions never touch each other's transfers or connections.
 //
 // Connections are kept: a transfer runs on handles taken from the session's small pool,
 // preferring those its own thread used last, and gives them back with their connections

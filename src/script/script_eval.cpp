@@ -34,6 +34,8 @@ const char* FailureText(ScriptStatus status) {
       return "the helper failed";
     case ScriptStatus::kNoHelper:
       return "the helper cannot be started";
+    case ScriptStatus::kNoSandbox:
+      return "the system does not let the helper limit itself";
   }
   return "unknown failure";
 }
@@ -41,7 +43,7 @@ const char* FailureText(ScriptStatus status) {
 }  // namespace
 
 int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
-                    const ScriptOptions& options) {
+                    const ScriptOptions& options, ScriptStatus* failure) {
   if (script == nullptr) {
     DebugLine(std::string_view("script evaluation: no script text"));
     return 0;
@@ -55,6 +57,7 @@ int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
         options.helperPath.empty() ? &temporary.emplace() : &temporary.emplace(options.helperPath);
   }
   const ScriptAnswer answer = host->Evaluate(source, options.timeout, options.cancel);
+  if (failure != nullptr) *failure = answer.status;
   if (answer.status != ScriptStatus::kText) {
     DebugLine(u"script evaluation: " + FromUtf8(FailureText(answer.status)) +
               (answer.text.empty() ? u"" : u": " + answer.text));

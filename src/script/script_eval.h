@@ -10,6 +10,7 @@
 namespace pageloom {
 
 class ScriptHost;
+enum class ScriptStatus;
 
 constexpr std::chrono::milliseconds kScriptTimeout{10000};
 
@@ -35,8 +36,10 @@ struct ScriptOptions {
 // at once when `options.cancel` is set (the window is closing), and when it crashes or
 // answers more than a value may hold. A script error, a time-out, a value that is not
 // text, a value without a double quote, more than kMaxPictureEntries pieces or a helper
-// that cannot be started gives 0 and a debug line.
+// that cannot be started gives 0 and a debug line; `failure`, when given, is then set to
+// the helper's answer (kNoSandbox: scripts cannot run on this system), or to kText when
+// the value held no usable list.
 int EvalPictureList(const char* script, std::list<std::u16string>& pictureUrls,
-                    const ScriptOptions& options);
+                    const ScriptOptions& options, ScriptStatus* failure = nullptr);
 
 }  // namespace pageloom

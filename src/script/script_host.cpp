@@ -180,8 +180,8 @@ void ScriptHost::Stop() {
   StopLocked(nullptr);
 }
 
-void ScriptHost::StopLocked(const char* reason) {
-  if (m_pid <= 0) return;
+std::optional<int> ScriptHost::StopLocked(const char* reason) {
+  if (m_pid <= 0) return std::nullopt;
   kill(m_pid, SIGKILL);
   int status = 0;
   pid_t reaped;
@@ -193,6 +193,8 @@ void ScriptHost::StopLocked(const char* reason) {
   close(m_socket);
   m_socket = -1;
   m_pid = -1;
+  if (reaped < 0) return std::nullopt;
+  return status;
 }
 
 bool ScriptHost::EnsureHelper() {
@@ -233,6 +235,7 @@ ScriptAnswer ScriptHost::Evaluate(std::u16string_view source, std::chrono::milli
     });
     if (cancel->Cancelled()) return {ScriptStatus::kCancelled, {}};
   }
+  if (m_sandboxMissing.load()) return {ScriptStatus::kNoSandbox, {}};
   if (!EnsureHelper()) return {ScriptStatus::kNoHelper, {}};
   return Exchange(source, deadline);
 }
@@ -264,9 +267,17 @@ ScriptAnswer ScriptHost::Exchange(std::u16string_view source, Clock::time_point 
       StopLocked("cancelled");
       return {ScriptStatus::kCancelled, {}};
     case Io::kClosed:
-    case Io::kFailed:
-      StopLocked("no answer");
+    case Io::kFailed: {
+      // A helper that cannot limit itself exits at once with its own status (a SIGKILL
+      // sent to a process already exiting does not change it).
+      const std::optional<int> status = StopLocked("no answer");
+      if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == kHelperCannotLimitItself) {
+        DebugLine(std::string_view("script helper: the system does not let it limit itself"));
+        m_sandboxMissing.store(true);
+        return {ScriptStatus::kNoSandbox, {}};
+      }
       return {ScriptStatus::kChildFailed, {}};
+    }
   }
   if (!parsed) {
     StopLocked("malformed answer");

@@ -3,9 +3,11 @@
 // evaluation, never a held thread or the program.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,7 @@ enum class ScriptStatus {
   kCancelled,    // the switch was set before or during the evaluation; the helper was killed
   kChildFailed,  // the helper ended, answered nonsense or could not be reached
   kNoHelper,     // the helper could not be started
+  kNoSandbox,    // the system does not let the helper limit itself: no script is run
 };
 
 struct ScriptAnswer {
@@ -63,17 +66,23 @@ class ScriptHost {
   // Kills and reaps the helper if one runs; the next evaluation starts a new one.
   void Stop();
 
+  // True once a helper of this host ended because the system does not let it limit
+  // itself (no seccomp filter): every later evaluation answers kNoSandbox at once.
+  [[nodiscard]] bool SandboxMissing() const { return m_sandboxMissing.load(); }
+
  private:
   [[nodiscard]] bool EnsureHelper();
   [[nodiscard]] ScriptAnswer Exchange(std::u16string_view source,
                                       std::chrono::steady_clock::time_point deadline);
-  void StopLocked(const char* reason);
+  // Kills and reaps the helper; its wait status, or nothing when none ran.
+  std::optional<int> StopLocked(const char* reason);
 
   std::mutex m_mutex;
   std::string m_helperPath;
   pid_t m_pid = -1;
   int m_socket = -1;  // our end of the helper's standard input and output
   int m_wake = -1;    // an eventfd the cancellation writes to
+  std::atomic<bool> m_sandboxMissing{false};
 };
 
 }  // namespace pageloom

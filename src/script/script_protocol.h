@@ -29,6 +29,10 @@ enum class AnswerKind : std::uint8_t {
   kTooLarge = 3,     // the value is text longer than an answer may be; no text
 };
 
+// The helper's exit status when the system does not let it limit itself (no seccomp
+// filter, say): it then evaluates nothing, as a script must never run unlimited.
+constexpr int kHelperCannotLimitItself = 3;
+
 struct AnswerHeader {
   AnswerKind kind = AnswerKind::kNotText;
   std::uint32_t bytes = 0;

@@ -50,8 +50,9 @@ std::u16string Compose(std::u16string_view parent, std::u16string_view name,
 
 }  // namespace
 
-std::u16string DistinctTaskFolder(std::u16string_view made, std::u16string_view source,
-                                  std::u16string_view tag) {
+std::u16string DistinctTaskFolder(
+    std::u16string_view made, std::u16string_view source, std::u16string_view tag,
+    const std::function<bool(std::u16string_view candidate)>& takenElsewhere) {
   std::u16string_view inner = made;
   while (!inner.empty() && inner.back() == u'/') inner.remove_suffix(1);
   const bool emptyName = made.size() >= 2 && made.substr(made.size() - 2) == u"//";
@@ -74,7 +75,9 @@ std::u16string DistinctTaskFolder(std::u16string_view made, std::u16string_view 
       candidate = Compose(parent, name, suffix);
     }
     if (candidate.empty()) break;
-    if (OwnerOf(candidate, source) != Owner::kOther) return candidate;
+    const Owner owner = OwnerOf(candidate, source);
+    if (owner == Owner::kSame) return candidate;
+    if (owner == Owner::kFree && !(takenElsewhere && takenElsewhere(candidate))) return candidate;
   }
   return std::u16string(made);  // nothing better could be found
 }

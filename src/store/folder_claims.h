@@ -3,6 +3,7 @@
 // gets a folder of its own, while the same one added again finds its pictures on disk.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,10 +17,12 @@ inline constexpr char kFolderSourceFile[] = ".pageloom-source";
 // no source (a folder of an earlier version is taken as it is); otherwise the last part
 // of the path followed by " (tag)" (then " (tag-2)", ...). An empty last part becomes the
 // tag alone, so a task never lands in the save folder itself. The result fits
-// kPathCapacity - 1 units: the title gives way for the tag.
-[[nodiscard]] std::u16string DistinctTaskFolder(std::u16string_view made,
-                                                std::u16string_view source,
-                                                std::u16string_view tag);
+// kPathCapacity - 1 units: the title gives way for the tag. A candidate for which
+// `takenElsewhere` says yes (an archive of another source made from a folder of that
+// name, say) counts as another source's too.
+[[nodiscard]] std::u16string DistinctTaskFolder(
+    std::u16string_view made, std::u16string_view source, std::u16string_view tag,
+    const std::function<bool(std::u16string_view candidate)>& takenElsewhere = {});
 
 // Marks `folder` (existing, ending in '/') as the folder of `source`, unless it names one
 // already.

@@ -31,7 +31,8 @@ CREATE TABLE tasks (
   walk_done INTEGER NOT NULL,
   list_version INTEGER NOT NULL,
   list_taken INTEGER NOT NULL,
-  missing_version INTEGER NOT NULL
+  missing_version INTEGER NOT NULL,
+  known_total INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE pictures (
   task_no INTEGER NOT NULL REFERENCES tasks(task_no) ON DELETE CASCADE,
@@ -49,22 +50,25 @@ CREATE TABLE missing (
 ) WITHOUT ROWID;
 CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 INSERT INTO counters VALUES ('next_task_no', 0);
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;
 )sql";
 
-// A queue of the first schema kept its tasks' sites as numbers, 1 and 2 for the two sites
-// of that time; they are named now, in place.
-constexpr const char* kSiteNamesMigration = R"sql(
-ALTER TABLE tasks RENAME COLUMN site TO site_number;
-ALTER TABLE tasks ADD COLUMN site TEXT NOT NULL DEFAULT '';
-UPDATE tasks SET site = CASE site_number WHEN 1 THEN 'EH' WHEN 2 THEN 'DMZJ' ELSE '' END;
-ALTER TABLE tasks DROP COLUMN site_number;
-PRAGMA user_version = 2;
-)sql";
+// Steps from one schema version to the next: [0] takes version 1 to 2, [1] 2 to 3.
+constexpr const char* kSchemaSteps[] = {
+    "ALTER TABLE tasks ADD COLUMN known_total INTEGER NOT NULL DEFAULT 0;"
+    "PRAGMA user_version = 2;",
+    // The sites were kept as numbers, 1 and 2 for the two sites of that time; they are
+    // named now, in place.
+    "ALTER TABLE tasks RENAME COLUMN site TO site_number;"
+    "ALTER TABLE tasks ADD COLUMN site TEXT NOT NULL DEFAULT '';"
+    "UPDATE tasks SET site = CASE site_number WHEN 1 THEN 'EH' WHEN 2 THEN 'DMZJ' ELSE '' END;"
+    "ALTER TABLE tasks DROP COLUMN site_number;"
+    "PRAGMA user_version = 3;",
+};
 
 constexpr const char* kTaskColumns =
     "site, start_url, page_url, folder, shown_folder, rename_files, state, file_number, "
-    "picture_count, walk_done, list_version, list_taken, missing_version";
+    "picture_count, walk_done, list_version, list_taken, missing_version, known_total";
 
 int Clamp(long long value, int low, int high) {
   return static_cast<int>(value < low ? low : value > high ? high : value);
@@ -84,7 +88,8 @@ void BindTask(SqliteStatement& s, int first, const TaskRecord& r, std::u16string
       .Bind(first + 9, r.walkDone ? 1 : 0)
       .Bind(first + 10, r.listVersion)
       .Bind(first + 11, r.listTaken)
-      .Bind(first + 12, r.missingVersion);
+      .Bind(first + 12, r.missingVersion)
+      .Bind(first + 13, r.knownTotal);
 }
 
 // A name beside `file` for a damaged copy: "queue.sqlite.damaged-20261209-101500".
@@ -133,6 +138,7 @@ std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, in
     schema = version.Integer(0);
   }  // no statement may be open while the journal mode changes
   if (schema > kSchemaVersion) return fail(kNewerQueue);
+  if (schema < 0) return fail(kNotAQueue);
   if (!db->Execute("PRAGMA journal_mode = WAL")) return fail(db->ErrorCode());
   if (!db->Execute("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON"))
     return fail(db->ErrorCode());
@@ -145,12 +151,14 @@ std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, in
     }
     if (tables != 0) return fail(kNotAQueue);
     if (!db->Execute(std::string("BEGIN;") + kSchema + "COMMIT;")) return fail(db->ErrorCode());
-  } else if (schema == 1) {
-    if (!db->Execute(std::string("BEGIN;") + kSiteNamesMigration + "COMMIT;")) {
-      const int code = db->ErrorCode();
-      (void)db->Execute("ROLLBACK");
-      return fail(code);
-    }
+  } else {
+    // A queue of an earlier version is brought up to this one, a step at a time.
+    for (long long v = schema; v < kSchemaVersion; ++v)
+      if (!db->Execute(std::string("BEGIN;") + kSchemaSteps[v - 1] + "COMMIT;")) {
+        const int code = db->ErrorCode();
+        (void)db->Execute("ROLLBACK");
+        return fail(code);
+      }
   }
   SqliteStatement check = db->Prepare("PRAGMA quick_check");
   const int code = check.Step();
@@ -215,6 +223,7 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
     r.listVersion = Clamp(rows.Integer(11), 0, INT_MAX);
     r.listTaken = Clamp(rows.Integer(12), 0, INT_MAX);
     r.missingVersion = Clamp(rows.Integer(13), 0, INT_MAX);
+    r.knownTotal = Clamp(rows.Integer(14), 0, INT_MAX);
 
     pictures.Reset();
     pictures.Bind(1, task.taskNo).Bind(2, r.listTaken);
@@ -275,7 +284,7 @@ bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shown
   SqliteStatement insert =
       m_db->Prepare(std::string("INSERT INTO tasks (task_no, ") + kTaskColumns +
                     ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                    "?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+                    "?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)");
   insert.Bind(1, taskNo);
   BindTask(insert, 2, record, shownFolder);
   SqliteStatement counter =
@@ -325,6 +334,19 @@ bool QueueStore::Remove(int taskNo) {
   m_written.erase(taskNo);
   SqliteStatement remove = m_db->Prepare("DELETE FROM tasks WHERE task_no = ?1");
   return remove.Bind(1, taskNo).Run();
+}
+
+long long QueueStore::Setting(const std::string& name) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SqliteStatement read = m_db->Prepare("SELECT value FROM counters WHERE name = ?1");
+  read.Bind(1, "setting:" + name);
+  return read.Step() == SQLITE_ROW ? read.Integer(0) : 0;
+}
+
+bool QueueStore::SetSetting(const std::string& name, long long value) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SqliteStatement write = m_db->Prepare("INSERT OR REPLACE INTO counters VALUES (?1, ?2)");
+  return write.Bind(1, "setting:" + name).Bind(2, value).Run();
 }
 
 QueueStore::Batch::Batch(QueueStore* store) : m_store(store) {

@@ -21,7 +21,7 @@ namespace pageloom {
 
 class QueueStore {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   struct StoredTask {
     int taskNo = 0;
@@ -51,6 +51,9 @@ class QueueStore {
   // when they changed. Nothing happens for a task that has been removed.
   bool SaveStep(int taskNo, const Comic& task);
   bool Remove(int taskNo);
+  // A setting kept with the queue (0 when it was never set), and its change.
+  [[nodiscard]] long long Setting(const std::string& name);
+  bool SetSetting(const std::string& name, long long value);
 
   // Removals made while a Batch lives are committed together when it goes (one flush for
   // a Delete of many rows instead of one each).

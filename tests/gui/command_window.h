@@ -211,13 +211,15 @@ class CommandWindowTest : public ::testing::Test {
 
   // --- disk ---
   std::u16string Folder(const std::string& inside) const { return dir.Wide(inside) + u"/"; }
-  // Every entry of a task folder, hidden ones included, but the note of its source.
+  // Every entry of a task folder, hidden ones included, but the note of its source and
+  // the metadata files.
   std::set<std::string> Files(const std::string& inside) const {
     std::set<std::string> names;
     std::error_code error;
     for (const auto& entry :
          std::filesystem::directory_iterator(dir.Path() / std::filesystem::u8path(inside), error))
-      if (entry.path().filename() != kFolderSourceFile)
+      if (entry.path().filename() != kFolderSourceFile &&
+          entry.path().filename() != "ComicInfo.xml" && entry.path().filename() != "info.json")
         names.insert(entry.path().filename().u8string());
     return names;
   }

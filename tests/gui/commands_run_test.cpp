@@ -1,6 +1,8 @@
 // Start, Pause, Continue and closing, tried from the window while the two workers
 // download from the local sites; and one whole run from Add to "已完成" for both sites.
+#include <QAction>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <algorithm>
 #include <filesystem>
 
@@ -270,6 +272,48 @@ TEST_F(CommandWindowTest, GalleryAndSeriesRunFromAddToFinishedInOneWindow) {
   EXPECT_EQ(File("测试漫画/第2话/003.jpg"), DmzjSite::PictureBytes(two.pictures[2]));
   for (const std::string& picture : one.pictures)
     EXPECT_EQ(dmzj.PictureHits(picture), 1) << picture;
+}
+
+}  // namespace
+}  // namespace pageloom::test
+
+namespace pageloom::test {
+namespace {
+
+TEST_F(CommandWindowTest, SaveAsCbzPacksTasksAsTheyEndAndTheRowMenuPacksAFinishedOne) {
+  eh.AddGallery("p1", Gallery("Packed Gallery", "p1", 2));
+  eh.AddGallery("p2", Gallery("Later Gallery", "p2", 3));
+  ASSERT_NE(Check(kIdSaveCbz), nullptr);
+  EXPECT_EQ(Check(kIdSaveCbz)->text(), QStringLiteral("保存为CBZ"));
+  EXPECT_FALSE(Check(kIdSaveCbz)->isChecked());
+  Tick(kIdSaveCbz);
+  EXPECT_TRUE(dialog->Controller().SaveCbz());
+  Add(EhAddress("p1"));
+  Click(kIdStart);
+  ASSERT_TRUE(WaitForRow(0, u"2/2", u"已完成"));
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "Packed Gallery.cbz"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Packed Gallery"));
+
+  Tick(kIdSaveCbz);
+  Add(EhAddress("p2"));
+  std::unique_ptr<QMenu> early(dialog->CreateRowMenu(1));
+  QAction* pack = early->findChild<QAction*>(QStringLiteral("packCbzAction"));
+  ASSERT_NE(pack, nullptr);
+  EXPECT_EQ(pack->text(), QStringLiteral("打包为CBZ"));
+  pack->trigger();  // not finished yet: refused, with the reason
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], u"无法打包为CBZ：任务未完成");
+  Click(kIdStart);
+  ASSERT_TRUE(WaitForRow(1, u"3/3", u"已完成"));
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_EQ(Files("Later Gallery"), (std::set<std::string>{"001.jpg", "002.jpg", "003.jpg"}));
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "Later Gallery" / "ComicInfo.xml"));
+  std::unique_ptr<QMenu> menu(dialog->CreateRowMenu(1));
+  menu->findChild<QAction*>(QStringLiteral("packCbzAction"))->trigger();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1], u"已打包为CBZ：" + dir.Wide("Later Gallery.cbz"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "Later Gallery"));
 }
 
 }  // namespace

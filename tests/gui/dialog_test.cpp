@@ -185,7 +185,7 @@ TEST_F(DialogTest, TabOrderFollowsTheTemplate) {
       QStringLiteral("ctl1001"), QStringLiteral("ctl1002"), QStringLiteral("ctl1003"),
       QStringLiteral("ctl1004"), QStringLiteral("ctl1005"), QStringLiteral("ctl1006"),
       QStringLiteral("ctl1007"), QStringLiteral("ctl1008"), QStringLiteral("ctl1010"),
-      QStringLiteral("ctl1011")};
+      QStringLiteral("ctl1011"), QStringLiteral("ctl1012")};
   EXPECT_EQ(order, expected);
 }
 

@@ -31,14 +31,53 @@ void EhSite::Apply(SiteNames& names) {
   names.ehMirrorMarker = u"/lofi/";
 }
 
-std::string EhSite::MainGalleryPage(const std::string& firstPageUrl) {
-  return "<html><head><title>Gallery - EH</title></head><body><div id=\"gdt\">"
+std::string EhSite::MainGalleryPage(const std::string& firstPageUrl, const std::string& details) {
+  return "<html><head><title>Gallery - EH</title></head><body>" + details +
+         "<div id=\"gdt\">"
          "<div class=\"gdtm\" style=\"height:170px\"><div style=\"margin:1px auto 0\">"
          "<a href=\"" +
          firstPageUrl +
          "\"><img alt=\"01\" title=\"Page 1\" src=\"t1.jpg\"/>"
          "</a></div></div><div class=\"gdtm\"><a href=\"" +
          firstPageUrl + "x\"><img alt=\"02\" src=\"t2.jpg\"/></a></div></div></body></html>";
+}
+
+std::string EhSite::DetailsMarkup(const EhGalleryDetails& d) {
+  std::string out = "<div class=\"gm\"><div id=\"gleft\"><div id=\"gd1\"></div></div>";
+  if (!d.title.empty()) out += "<div id=\"gd2\"><h1 id=\"gn\">" + d.title + "</h1>";
+  if (!d.original.empty()) out += "<h1 id=\"gj\">" + d.original + "</h1>";
+  out += "</div><div id=\"gmid\"><div id=\"gd3\">";
+  if (!d.category.empty())
+    out += "<div id=\"gdc\"><div class=\"cs ct2\" onclick=\"document.location='x'\">" + d.category +
+           "</div></div>";
+  if (!d.uploader.empty())
+    out += "<div id=\"gdn\"><a href=\"https://e/uploader/x\">" + d.uploader + "</a></div>";
+  out += "<div id=\"gdd\"><table>";
+  const auto row = [&out](const char* label, const std::string& value) {
+    if (!value.empty())
+      out += std::string("<tr><td class=\"gdt1\">") + label + "</td><td class=\"gdt2\">" + value +
+             "</td></tr>";
+  };
+  row("Posted:", d.posted);
+  row("Parent:", "None");
+  row("Language:", d.language);
+  row("Length:", d.length);
+  out += "</table></div></div><div id=\"gd4\"><div id=\"taglist\"><table>";
+  for (const auto& [space, tags] : d.tags) {
+    out += "<tr><td class=\"tc\">" + space + ":</td><td>";
+    for (const std::string& tag : tags) {
+      std::string key = tag;
+      for (char& c : key)
+        if (c == ' ') c = '_';
+      const std::string id = space == "misc" ? key : space + ":" + key;
+      out += "<div id=\"td_" + id + "\" class=\"gt\" style=\"opacity:1.0\"><a id=\"ta_" + id +
+             "\" href=\"https://e/tag/x\" class=\"\" onclick=\"return toggle_tagmenu(1,'" + id +
+             "',this)\">" + tag + "</a></div>";
+    }
+    out += "</td></tr>";
+  }
+  out += "</table></div></div></div></div>";
+  return out;
 }
 
 std::string EhSite::MirrorGalleryPage(const std::string& firstPageUrl) {
@@ -90,7 +129,7 @@ void EhSite::AddGallery(const std::string& name, const EhGalleryPlan& plan) {
   m_galleries[name] = plan;
   const std::string first = Url(PagePath(name, plan.mirror, 1));
   AddPage(GalleryPath(name, plan.mirror),
-          plan.mirror ? MirrorGalleryPage(first) : MainGalleryPage(first));
+          plan.mirror ? MirrorGalleryPage(first) : MainGalleryPage(first, plan.details));
   for (int n = 1; n <= static_cast<int>(plan.pictures.size()); ++n) ServePage(name, n);
 }
 

@@ -21,10 +21,24 @@ struct EhPicturePlan {
   bool served = true;  // false: the picture's address answers 404
 };
 
+// What a main gallery page tells about its gallery, as markup (entities as the site
+// writes them); an empty field is left out of the page.
+struct EhGalleryDetails {
+  std::string title;
+  std::string original;
+  std::string category;
+  std::string uploader;
+  std::string posted;
+  std::string language;  // e.g. "Japanese &nbsp;<span class=\"halp\">TR</span>"
+  std::string length;    // e.g. "24 pages"
+  std::vector<std::pair<std::string, std::vector<std::string>>> tags;  // namespace, tags
+};
+
 struct EhGalleryPlan {
   std::string title;                    // the picture pages' title, e.g. "Abc Page 1"
   bool mirror = false;                  // pages below /eh/lofi/
   std::vector<EhPicturePlan> pictures;  // one picture page each
+  std::string details = {};             // markup the main gallery page shows above its thumbnails
 };
 
 class EhSite {
@@ -35,8 +49,12 @@ class EhSite {
 
   // Page texts as the site writes them. `id` is the picture's element id (two or three
   // letters); a three-letter id moves the picture address one byte further.
-  static std::string MainGalleryPage(const std::string& firstPageUrl);
+  static std::string MainGalleryPage(const std::string& firstPageUrl,
+                                     const std::string& details = {});
   static std::string MirrorGalleryPage(const std::string& firstPageUrl);
+  // The details block of a main gallery page: titles, category, uploader, the details
+  // table and the tag list, shaped as the site shapes them.
+  static std::string DetailsMarkup(const EhGalleryDetails& details);
   static std::string PicturePage(const std::string& title, const std::string& nextPageUrl,
                                  const std::string& id, const std::string& pictureUrl);
 

@@ -49,6 +49,12 @@ std::u16string FakeWindow::MessageText(const Message& message) {
       return u"无法打开任务队列文件，本次添加的任务不会被保存。";
     case MessageKind::kQueueSetAside:
       return u"任务队列文件已损坏，已另存为：" + arg;
+    case MessageKind::kPackFailed:
+      return arg;
+    case MessageKind::kScriptsUnsafe:
+      return u"本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“"
+             u"准备中”"
+             u"。";
   }
   return u"?";
 }
@@ -56,7 +62,7 @@ std::u16string FakeWindow::MessageText(const Message& message) {
 std::u16string FakeWindow::StatusText(const TaskSnapshot& snapshot) {
   switch (snapshot.status) {
     case TaskStatus::kPreparing:
-      return u"准备中";
+      return snapshot.scriptsBlocked ? u"准备中（无法安全运行页面脚本）" : u"准备中";
     case TaskStatus::kWaiting:
       return u"等待中";
     case TaskStatus::kDownloading:
@@ -78,7 +84,7 @@ std::u16string FakeWindow::StatusText(const TaskSnapshot& snapshot) {
 
 std::u16string FakeWindow::ProgressText(const TaskSnapshot& snapshot) {
   const std::string text =
-      std::to_string(snapshot.fileNumber) + "/" + std::to_string(snapshot.pictureCount);
+      std::to_string(snapshot.fileNumber) + "/" + std::to_string(snapshot.ShownCount());
   return std::u16string(text.begin(), text.end()).substr(0, 19);
 }
 

@@ -116,13 +116,17 @@ int main(int argc, char** argv) {
   }
   if (!pageloom::script_child::RestrictProcess(parent)) {
     if (Debugging()) std::perror("pageloom-script: cannot limit itself");
-    return 3;
+    return pageloom::kHelperCannotLimitItself;
   }
   int qtArgc = 1;  // the program's name only: no option reaches Qt
   QCoreApplication application(qtArgc, argv);
-  if (!pageloom::script_child::ForbidNetworkAndFileWrites()) {
+  // The engine reads its files (time zone, logging rules) on its first use: before the
+  // filter, which lets no file be opened.
+  std::u16string ignored;
+  (void)Evaluate(u"String(new Date(0))", ignored);
+  if (!pageloom::script_child::AllowOnlyEvaluation()) {
     if (Debugging()) std::perror("pageloom-script: cannot install its filter");
-    return 3;
+    return pageloom::kHelperCannotLimitItself;
   }
   return Serve();
 }

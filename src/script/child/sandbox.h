@@ -13,10 +13,13 @@ namespace pageloom::script_child {
 // False when one of the limits that must hold could not be set.
 [[nodiscard]] bool RestrictProcess(pid_t parent);
 
-// Once the engine's library has started: from here on no socket can be made or
-// connected, no file opened for writing, created, renamed or removed, no program run.
-// False when the system refused the filter.
-[[nodiscard]] bool ForbidNetworkAndFileWrites();
+// Once the engine has started and has read what it reads once (time zone, settings):
+// from here on only the calls evaluating needs are allowed (an allow list). No file can
+// be opened at all, no socket made, no program run or traced, no process started (new
+// threads only), no signal sent and no limit changed but the helper's own, no memory of
+// another process read or written; everything else fails with EPERM. False when the
+// system refused the filter.
+[[nodiscard]] bool AllowOnlyEvaluation();
 
 // Before each evaluation: lets it use a fixed span of CPU time beyond what the helper
 // has used so far (SIGXCPU ends it then), within the helper's lifetime cap (SIGKILL).

@@ -13,9 +13,12 @@
 #include "engine/picture_ahead.h"
 #include "engine/picture_download.h"
 #include "engine/retry.h"
+#include "engine/user_prompt.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
 #include "script/script_eval.h"
+#include "script/script_host.h"
+#include "sites/dmzj/dmzj_metadata.h"
 #include "sites/dmzj/dmzj_pages.h"
 
 namespace pageloom {
@@ -120,6 +123,8 @@ PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reade
   char title[kDmzjTitleCapacity];
   JoinDmzjTitle(title, chapter.comicName, chapter.chapterName);
   reading.task = TaskDraft{std::u16string(address), title, chapter.pictureCount};
+  reading.task->metadata =
+      DmzjChapterMetadata(chapter.comicName, chapter.chapterName, ToUtf8(address));
   if (chapter.next == DmzjNextLink::kTooLong)
     DebugLine(std::string_view("DMZJ next-chapter link too long; chain ends"));
   if (chapter.next == DmzjNextLink::kLink)
@@ -214,7 +219,14 @@ int ComicDMZJ::LoadPictureList(StepContext& context) {
   options.pictureHost = context.sites.dmzjPictureHost;
   options.cancel = &context.session.Cancel();
   options.host = context.scripts;
-  return EvalPictureList(script, m_pictureUrls, options) == 1 && !m_pictureUrls.empty() ? 1 : 0;
+  const bool toldBefore = context.scripts != nullptr && context.scripts->SandboxMissing();
+  ScriptStatus failure = ScriptStatus::kText;
+  const int listed = EvalPictureList(script, m_pictureUrls, options, &failure);
+  m_scriptsUnsafe.store(listed != 1 && failure == ScriptStatus::kNoSandbox);
+  // Refusing to run scripts unlimited is right, but never silent: the user hears why
+  // once for the worker's helper, and the chapter's row says it.
+  if (m_scriptsUnsafe.load() && !toldBefore) context.ui.ShowMessage(Message{MessageKind::kScriptsUnsafe, {}});
+  return listed == 1 && !m_pictureUrls.empty() ? 1 : 0;
 }
 
 }  // namespace pageloom

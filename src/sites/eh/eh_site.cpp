@@ -1,5 +1,6 @@
 #include "sites/eh/eh_site.h"
 
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -7,9 +8,11 @@
 #include "base/fixed_text.h"
 #include "engine/page_ahead.h"
 #include "engine/picture_download.h"
+#include "engine/plain_text.h"
 #include "engine/retry.h"
 #include "net/page_fetch.h"
 #include "net/session.h"
+#include "sites/eh/eh_metadata.h"
 #include "sites/eh/eh_pages.h"
 
 namespace pageloom {
@@ -24,6 +27,15 @@ bool NamesPicturePage(std::u16string_view address) {
   const std::size_t dash = address.rfind(u'-');
   if (dash == std::u16string_view::npos) return true;
   return dash + 5 >= address.size();
+}
+
+// The page text up to its terminator (or the whole buffer when it holds none).
+std::string_view PageView(const PageBuffer& page) {
+  const void* zero = std::memchr(page.data(), 0, page.size());
+  return std::string_view(
+      page.data(), zero == nullptr
+                       ? page.size()
+                       : static_cast<std::size_t>(static_cast<const char*>(zero) - page.data()));
 }
 
 bool Contains(std::u16string_view text, const std::u16string& marker) {
@@ -44,8 +56,12 @@ std::optional<std::u16string> EhAdapter::FirstPage(std::u16string_view address,
                                                    PageReader& reader) const {
   if (NamesPicturePage(address)) return std::u16string(address);
   (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
+  const bool mirror = IsMirror(address);
+  // The main form's gallery page tells about the gallery; the mirror's only its address.
+  reader.found = mirror ? ComicMetadata{} : ReadEHGalleryMetadata(PageView(reader.page));
+  reader.found.web = ToUtf8(address);
   const char* firstPage =
-      IsMirror(address) ? ParseEHMirrorGallery(reader.page) : ParseEHMainGallery(reader.page);
+      mirror ? ParseEHMirrorGallery(reader.page) : ParseEHMainGallery(reader.page);
   if (firstPage == nullptr) return std::nullopt;
   char16_t wide[kUrlCapacity];
   ToWide(wide, kUrlCapacity, firstPage);
@@ -69,6 +85,14 @@ PageReading EhAdapter::ReadPage(std::u16string_view address, PageReader& reader)
     return reading;
   }
   reading.task = TaskDraft{std::u16string(address), title, 0};
+  ComicMetadata& metadata = reading.task->metadata;
+  metadata = std::move(reader.found);
+  reader.found = ComicMetadata{};
+  if (metadata.title.empty()) {
+    const std::string_view shown(title);
+    metadata.title = PlainText(shown.substr(0, shown.find(" Page")));
+  }
+  if (metadata.web.empty()) metadata.web = ToUtf8(address);
   return reading;
 }
 

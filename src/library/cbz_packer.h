@@ -1,0 +1,48 @@
+// A task folder packed as one CBZ: a ZIP archive (libzip) whose entries are the folder's
+// pictures, stored as they are, flat, in page order, with ComicInfo.xml at its root. The
+// archive is written under a hidden part name, flushed, read back and compared with the
+// pictures byte for byte, and only then given its name; only then does the folder go.
+// The archive's comment names its source, so that an archive is never overwritten by
+// one of another gallery or chapter.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pageloom {
+
+enum class PackStatus {
+  kPacked,        // the archive is in place and the folder gone
+  kAlreadyThere,  // an archive of the same source is there already: left as it is
+  kTakenByOther,  // an archive of another source has that name: left as it is
+  kRefused,       // the folder is not complete, or is no task folder (see reason)
+  kBusy,          // another program is packing this folder
+  kFailed,        // writing or checking failed (a full disk, say); the folder stays whole
+};
+
+struct PackResult {
+  PackStatus status = PackStatus::kFailed;
+  std::filesystem::path archive;
+  std::string reason;  // for the user, when not packed
+};
+
+// The archive of a task folder: the folder's path with ".cbz" added ("<save>/Title.cbz"),
+// its name cut at a character when it would be longer than a file name may be.
+[[nodiscard]] std::filesystem::path ArchivePathFor(const std::filesystem::path& folder);
+
+// The source an archive of this program names; nothing for another archive or none.
+[[nodiscard]] std::optional<std::string> ArchiveSource(const std::filesystem::path& archive);
+
+// Whether an archive of a source other than `source` stands where the task folder
+// `folder` would be packed.
+[[nodiscard]] bool ArchiveOfOtherSource(const std::filesystem::path& folder,
+                                        const std::string& source);
+
+// Packs `folder` (a task folder whose source mark names `source`) into its archive, with
+// `comicInfo` as ComicInfo.xml when given, and removes the folder once the archive is
+// verified. The folder must be complete: the caller has checked.
+[[nodiscard]] PackResult PackFolder(const std::filesystem::path& folder, const std::string& source,
+                                    const std::string* comicInfo);
+
+}  // namespace pageloom

@@ -225,7 +225,8 @@ int ComicDMZJ::LoadPictureList(StepContext& context) {
   m_scriptsUnsafe.store(listed != 1 && failure == ScriptStatus::kNoSandbox);
   // Refusing to run scripts unlimited is right, but never silent: the user hears why
   // once for the worker's helper, and the chapter's row says it.
-  if (m_scriptsUnsafe.load() && !toldBefore) context.ui.ShowMessage(Message{MessageKind::kScriptsUnsafe, {}});
+  if (m_scriptsUnsafe.load() && !toldBefore)
+    context.ui.ShowMessage(Message{MessageKind::kScriptsUnsafe, {}});
   return listed == 1 && !m_pictureUrls.empty() ? 1 : 0;
 }
 

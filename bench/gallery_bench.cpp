@@ -60,7 +60,7 @@ struct Site {
     for (int n = 1; n <= kPages; ++n) {
       // Pictures of 40 KB, each different from the others.
       std::string body = test::TestServer::GeneratedBody(kPictureSize);
-      body.replace(0, 8, std::to_string(10000000 + n));
+      body.replace(3, 8, std::to_string(10000000 + n));  // after the JPEG signature
       server.Serve(plan.pictures[n - 1].path, std::move(body), "image/jpeg");
       addresses.push_back(server.Url(test::EhSite::PagePath(kGallery, false, n)));
       addresses.push_back(server.Url(plan.pictures[n - 1].path));

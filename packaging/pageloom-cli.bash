@@ -1,6 +1,7 @@
 # bash completion for pageloom-cli. The options are those its --help lists, so the two
-# never differ; after an option whose value is a DIR, folder names are offered, after one
-# whose value is a FILE, file names; after an option taking another kind of value, nothing.
+# never differ; after an option (long or short) whose value is a DIR, folder names are
+# offered, after one whose value is a FILE, file names; after an option taking another kind
+# of value, nothing.
 
 _pageloom_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=""
@@ -12,7 +13,9 @@ _pageloom_cli() {
   while IFS= read -r line; do
     [[ $line =~ $re ]] || continue
     options+=("${BASH_REMATCH[2]}")
-    [[ $prev == "${BASH_REMATCH[2]}" ]] && kind=${BASH_REMATCH[4]:-none}
+    if [[ $prev == "${BASH_REMATCH[2]}" || (-n ${BASH_REMATCH[1]} && $prev == "${BASH_REMATCH[1]%, }") ]]; then
+      kind=${BASH_REMATCH[4]:-none}
+    fi
   done <<<"$help"
 
   COMPREPLY=()

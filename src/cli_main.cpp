@@ -1,4 +1,5 @@
 // pageloom-cli: the downloads of the pageLoom window from a terminal or a script.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "cli/run_settings.h"
 #include "cli/signal_pipe.h"
 #include "library/task_finish.h"
+#include "net/save_folder.h"
 #include "store/data_folder.h"
 
 namespace {
@@ -29,7 +31,7 @@ using namespace pageloom::cli;
 constexpr int kUsageError = 2;
 
 int UsageError(const std::string& problem) {
-  std::cerr << "pageloom-cli: " << problem << "\n\n" << UsageText();
+  std::cerr << UsageErrorLine(problem);
   return kUsageError;
 }
 
@@ -109,6 +111,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Before anything writes a diagnostic: whether they are written is read once.
+  if (options.verbose) setenv("PAGELOOM_DEBUG", "1", 1);
+
   if (options.pack) {
     if (options.addresses.empty() || !options.inputFiles.empty())
       return UsageError("--pack takes folders, and nothing else");
@@ -124,6 +129,12 @@ int main(int argc, char** argv) {
   if (problem.empty() && options.cookieFile && !Readable(*options.cookieFile))
     problem = "cannot read the cookies file " + *options.cookieFile;
   if (!problem.empty()) return UsageError(problem);
+  // Before any download: a save folder that cannot take pictures is said once, here.
+  if (const std::string why = PrepareWritableFolder(ToUtf8(request.saveFolder)); !why.empty()) {
+    std::cerr << "pageloom-cli: cannot save pictures in " << ToUtf8(request.saveFolder) << ": "
+              << why << "\n";
+    return kUsageError;
+  }
   request.autoRename = options.autoRename;
   request.followNext = options.followNext;
   request.saveCbz = options.saveCbz;
@@ -139,15 +150,26 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   request.settings = std::move(settings.settings);
+  request.settings.range = options.range;
+  // A short ban is waited out; a longer one ends the run.
+  request.settings.longestBanWait = std::chrono::minutes(10);
+  if (options.userAgent) request.settings.userAgent = *options.userAgent;
+  if (options.sleep) {
+    const std::optional<Pacing> pacing = ParsePacing(*options.sleep);
+    if (!pacing)
+      return UsageError("--sleep takes seconds, or two of them as A-B: " + *options.sleep);
+    request.settings.pacing = *pacing;
+  }
 
   const char* term = std::getenv("TERM");
-  const bool live = !options.json && isatty(STDOUT_FILENO) == 1 &&
+  const bool live = !options.json && !options.quiet && isatty(STDOUT_FILENO) == 1 &&
                     !(term != nullptr && std::string(term) == "dumb");
   if (options.json) request.jsonOut = stdout;
   std::cout.flush();
   const SignalPipe signals;  // before any thread: the handlers are in place for all of them
   // With --json, standard output carries the JSON lines alone.
   ProgressView view(options.json ? nullptr : stdout, stderr, live, request.saveFolder);
+  view.SetQuiet(options.quiet);
   DownloadRun run(std::move(request), view);
   return run.Run(signals);
 }

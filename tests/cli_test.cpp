@@ -6,8 +6,11 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,11 +21,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include "base/fixed_text.h"
 #include "base/version.h"
 #include "cli/cli_texts.h"
+#include "cli/progress_view.h"
+#include "cli/terminal_text.h"
 #include "cli/terminal_window.h"
 #include "store/instance_lock.h"
 #include "support/dmzj_site.h"
@@ -148,9 +154,10 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   plan.pictures[1].served = false;
   eh.AddGallery("g2", plan);
 
-  EXPECT_EQ(Run({"--save=" + save.Str(), GalleryUrl("g2"), "http://elsewhere.invalid/x",
-                 eh.Url("/eh/g-gone/token/")}),
+  EXPECT_EQ(Run({"--save=" + save.Str(), "--user-agent", "Cli/3 (x)", GalleryUrl("g2"),
+                 "http://elsewhere.invalid/x", eh.Url("/eh/g-gone/token/")}),
             1);
+  EXPECT_EQ(server.LastHeader("User-Agent"), "Cli/3 (x)");
   EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Holes: 1 missing (3/3)"), std::string::npos) << out;
@@ -171,23 +178,109 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
       << last->Err();
 }
 
-TEST_F(CliTest, BadUsageEndsWithStatusTwoAndTheUsage) {
+TEST_F(CliTest, AShortBanIsWaitedOutAndALongOneEndsTheRunWithStatusOne) {
+  const std::string ban =
+      "Your IP address has been temporarily banned for excessive pageloads. The ban expires in ";
+  eh.AddGallery("g5", GalleryPlan("Short", "g5", 2));
+  const std::string picture = EhSite::PictureBytes("/eh/pic/g5/1.jpg");
+  auto asked = std::make_shared<std::atomic<int>>(0);
+  server.Handle("/eh/pic/g5/1.jpg", [=](const httplib::Request&, httplib::Response& res) {
+    if (++*asked == 1)
+      res.set_content(ban + "1 second", "text/html");
+    else
+      res.set_content(picture, "image/jpeg");
+  });
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("g5")}), 0) << last->Err();
+  EXPECT_NE(last->Err().find("pageloom-cli: banned by EH, retry in 1 min: waiting for the ban"),
+            std::string::npos)
+      << last->Err();
+  ExpectGallery("Short", "g5", 2);
+
+  eh.AddGallery("g6", GalleryPlan("Long", "g6", 2));
+  server.Serve("/eh/pic/g6/1.jpg", ban + "5 hours and 1 minute", "text/html");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--save", save.Str(), GalleryUrl("g6")}), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(last->Err().find("pageloom-cli: banned by EH until "), std::string::npos)
+      << last->Err();
+  EXPECT_NE(last->Err().find(" (301 min): the run ends"), std::string::npos) << last->Err();
+  EXPECT_TRUE(Files(save.Path() / "Long").empty());
+}
+
+TEST_F(CliTest, BadUsageEndsWithStatusTwoAndOneLinePointingToHelp) {
   const std::vector<std::vector<std::string>> bad{{},
                                                   {"--bogus", "x"},
                                                   {"--save"},
                                                   {"--save="},
+                                                  {"-d"},
+                                                  {"-qx", "x"},
+                                                  {"-q", "-v", "x"},
+                                                  {"--range", "5-2", "x"},
+                                                  {"--range=1,,2", "x"},
                                                   {"--follow=yes", "x"},
                                                   {"--input", home.Str("no-such-list")},
-                                                  {"--cookies", home.Str("no-such-cookies"), "x"}};
+                                                  {"-i", home.Str("no-such-list")},
+                                                  {"--cookies", home.Str("no-such-cookies"), "x"},
+                                                  {"--sleep", "5-2", "x"},
+                                                  {"--sleep=soon", "x"}};
   for (const auto& args : bad) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
-    EXPECT_NE(last->Err().find("Usage: pageloom-cli"), std::string::npos);
+    const std::string said = last->Err();
+    EXPECT_EQ(said.find("Usage:"), std::string::npos) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+    EXPECT_EQ(said.rfind("pageloom-cli: ", 0), 0u) << said;
+    EXPECT_NE(said.find("(try 'pageloom-cli --help')"), std::string::npos) << said;
     EXPECT_EQ(last->Out(), "");
   }
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(last->Out().find("--no-rename"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);
   EXPECT_EQ(last->Out(), std::string("pageloom-cli ") + kVersion + "\n");
+}
+
+TEST_F(CliTest, ShortFormsAndARangeStoreOnlyTheChosenPictures) {
+  eh.AddGallery("r1", GalleryPlan("Ranged", "r1", 6));
+  dmzj.AddChapter("/c/9.shtml", Chapter(9, "", 4));
+  WriteFileBytes(home.Path() / "list", ToUtf8(dmzj.Address("/c/9.shtml")) + "\n");
+  EXPECT_EQ(
+      Run({"-d", save.Str(), "-q", "--range", "2-3,5", "-i" + home.Str("list"), GalleryUrl("r1")}),
+      0)
+      << last->Err();
+  EXPECT_EQ(Files(save.Path() / "Ranged"),
+            (std::set<std::string>{"002.jpg", "003.jpg", "005.jpg"}));
+  EXPECT_EQ(ReadFileBytes(save.Path() / "Ranged" / "005.jpg"),
+            EhSite::PictureBytes("/eh/pic/r1/5.jpg"));
+  for (const int page : {1, 4, 6})
+    EXPECT_EQ(eh.Hits("/eh/pic/r1/" + std::to_string(page) + ".jpg"), 0) << page;
+  EXPECT_EQ(eh.Hits(EhSite::PagePath("r1", false, 6)), 0) << "no page is read past the range";
+  const fs::path chapter = save.Path() / fs::u8path("中文漫画") / fs::u8path("第9话");
+  EXPECT_EQ(Files(chapter), (std::set<std::string>{"002.png", "003.png"}));
+  EXPECT_EQ(server.Hits("/dmzjpic/c/9/p4.png"), 0);
+  EXPECT_EQ(last->Out().find("[0]"), std::string::npos) << "quiet: " << last->Out();
+  EXPECT_EQ(last->Err().find("pageLoom: "), std::string::npos) << last->Err();
+
+  eh.AddGallery("r2", GalleryPlan("Told", "r2", 1));
+  EXPECT_EQ(Run({"-v", "-d" + save.Str(), GalleryUrl("r2")}), 0) << last->Err();
+  EXPECT_NE(last->Err().find("pageLoom: 001.jpg"), std::string::npos) << last->Err();
+  EXPECT_NE(last->Out().find("[0] Told: "), std::string::npos) << last->Out();
+}
+
+TEST_F(CliTest, ASaveFolderThatCannotTakePicturesIsSaidInOneLineBeforeAnyDownload) {
+  eh.AddGallery("g", GalleryPlan("Abc", "g", 1));
+  WriteFileBytes(home.Path() / "plain", "a file, not a folder");
+  std::vector<std::string> folders{home.Str("plain") + "/sub"};
+  TempDir readOnly;
+  const bool mounted =
+      ::mount("tmpfs", readOnly.Str().c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+  if (mounted) folders.push_back(readOnly.Str());
+  for (const std::string& folder : folders) {
+    EXPECT_EQ(Run({"--save", folder, GalleryUrl("g")}), 2) << folder;
+    const std::string err = last->Err();
+    EXPECT_EQ(err.rfind("pageloom-cli: cannot save pictures in " + folder + ": ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+  if (mounted) ::umount2(readOnly.Str().c_str(), MNT_DETACH);
+  EXPECT_EQ(eh.Hits(EhSite::GalleryPath("g", false)), 0) << "nothing was downloaded";
 }
 
 TEST_F(CliTest, SignalMidPictureLeavesNoPartialFile) {
@@ -457,6 +550,16 @@ class Heard : public cli::RunListener {
   }
   std::vector<std::string> log;
 };
+
+TEST(TerminalText, HiddenControlsAreShownEscapedAndFoldersElsewhereByTheirName) {
+  EXPECT_EQ(cli::Printable(u"a\u202Eb\x1B[2J\u0085\u200Fc\nd"),
+            u"a\\u202Eb\\u001B[2J\\u0085\\u200Fc d");
+  EXPECT_EQ(cli::Printable(u"x\ny", true), u"x\ny");
+  cli::ProgressView view(stdout, stderr, false, u"/home/u/comic");
+  EXPECT_EQ(view.TitleOf(u"/home/u/comic/漫画/第1话/"), u"漫画/第1话");
+  // A task kept in the queue from a run with another save folder.
+  EXPECT_EQ(view.TitleOf(u"/srv/other/Abc/"), u"Abc");
+}
 
 TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
   Heard heard;

@@ -38,6 +38,9 @@ expect "--save" --sa
 expect $'my comics\nsub' --save ""
 expect $'my comics' --follow --save my
 expect $'cookies.txt' --cookies co
+expect $'my comics\nsub' -d ""
+expect $'cookies.txt\nlist.txt\nmy comics\nsub' -q -i ""
+expect "" --range ""
 expect $'cookies.txt\nlist.txt\nmy comics\nsub' --input ""
 expect "" --follow ""
 expect "" https://example.invalid/g/1/ cook

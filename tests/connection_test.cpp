@@ -95,11 +95,11 @@ TEST_F(HttpsTest, CertificateOutsideTheTrustedOnesIsRefused) {
 
   // Pictures go the same way.
   TempDir dir;
-  server.Serve("/p.jpg", "picture over https", "image/jpeg");
+  server.Serve("/p.jpg", test::Jpeg("picture over https"), "image/jpeg");
   const PictureOutcome picture =
       FetchPictureFile(session, server.WideUrl("/p.jpg"), dir.Wide("p.jpg"));
   EXPECT_EQ(picture.result, PictureResult::kStored);
-  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "p.jpg"), "picture over https");
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "p.jpg"), test::Jpeg("picture over https"));
 
   // Another session trusts only its own.
   Cancellation otherCancel;
@@ -168,18 +168,18 @@ INSTANTIATE_TEST_SUITE_P(HttpAndHttps, KeptConnectionTest, ::testing::Values(fal
 TEST_P(KeptConnectionTest, PagesAndPicturesOfOneThreadGoOverOneConnection) {
   for (int n = 1; n <= 5; ++n) {
     const std::string path = "/pic/" + std::to_string(n) + ".jpg";
-    server.Serve(path, test::DistinctBytes("PIC", path), "image/jpeg");
+    server.Serve(path, test::DistinctBytes("\xFF\xD8\xFFPIC", path), "image/jpeg");
     ASSERT_TRUE(Page(n));
     ASSERT_EQ(Picture(path, std::to_string(n) + ".jpg"), PictureResult::kStored);
     EXPECT_EQ(test::ReadFileBytes(dir.Path() / (std::to_string(n) + ".jpg")),
-              test::DistinctBytes("PIC", path));
+              test::DistinctBytes("\xFF\xD8\xFFPIC", path));
   }
   EXPECT_EQ(server.TotalHits(), 10);
   EXPECT_EQ(server.Connections(), 1);
 }
 
 TEST_P(KeptConnectionTest, NothingOfOneTransferStaysSetForTheNext) {
-  server.Serve("/p.jpg", "picture");
+  server.Serve("/p.jpg", test::Jpeg("picture"));
   server.Serve("/long", std::string(kPageBufferSize + 5000, 'l'));
   ASSERT_EQ(Picture("/p.jpg", "p.jpg"), PictureResult::kStored);
   ASSERT_TRUE(Page(1));
@@ -188,20 +188,19 @@ TEST_P(KeptConnectionTest, NothingOfOneTransferStaysSetForTheNext) {
   bool has = true;
   server.LastHeader("Cache-Control", &has);
   EXPECT_FALSE(has);
-  // A page cut at the buffer's end, then a picture: no agent, the cache headers, and a
-  // file of its own bytes only.
+  // A page cut at the buffer's end, then a picture: the same agent, the cache headers,
+  // and a file of its own bytes only.
   ASSERT_EQ(FetchPage(session, server.WideUrl("/long"), *page), 1);
   ASSERT_EQ(Picture("/p.jpg", "again.jpg"), PictureResult::kStored);
-  server.LastHeader("User-Agent", &has);
-  EXPECT_FALSE(has);
+  EXPECT_EQ(server.LastHeader("User-Agent"), "pageLoom");
   EXPECT_EQ(server.LastHeader("Cache-Control"), "no-cache");
-  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "again.jpg"), "picture");
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "again.jpg"), test::Jpeg("picture"));
   ASSERT_TRUE(Page(2));
 }
 
 TEST_P(KeptConnectionTest, ErrorAnswerToAPictureLeavesTheConnectionUsable) {
   server.Serve("/missing.jpg", "<html>no such picture</html>", "text/html", 404);
-  server.Serve("/p.jpg", "picture");
+  server.Serve("/p.jpg", test::Jpeg("picture"));
   const PictureOutcome missing =
       FetchPictureFile(session, server.WideUrl("/missing.jpg"), dir.Wide("missing.jpg"));
   EXPECT_EQ(missing.result, PictureResult::kFailed);
@@ -261,7 +260,7 @@ TEST(ProxyTest, ProxyFromTheEnvironmentCarriesPagesAndPicturesOverAKeptConnectio
   TestServer proxy{ServerOptions{nullptr, true}};  // clears the proxy variables first
   // A proxy is asked for the whole address; this one knows two of them.
   proxy.Serve("http://gallery.invalid/page", "page via the proxy");
-  proxy.Serve("http://pictures.invalid/p.jpg", "picture via the proxy", "image/jpeg");
+  proxy.Serve("http://pictures.invalid/p.jpg", test::Jpeg("picture via the proxy"), "image/jpeg");
   const ScopedVariables env{
       {"http_proxy", proxy.Url("")}, {"no_proxy", None()}, {"NO_PROXY", None()}};
   Cancellation cancel;
@@ -272,7 +271,7 @@ TEST(ProxyTest, ProxyFromTheEnvironmentCarriesPagesAndPicturesOverAKeptConnectio
   TempDir dir;
   EXPECT_EQ(FetchPictureFile(session, u"http://pictures.invalid/p.jpg", dir.Wide("p.jpg")).result,
             PictureResult::kStored);
-  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "p.jpg"), "picture via the proxy");
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "p.jpg"), test::Jpeg("picture via the proxy"));
   EXPECT_EQ(proxy.LastTarget(), "http://pictures.invalid/p.jpg");
   EXPECT_EQ(proxy.Connections(), 1);
 }

@@ -9,6 +9,7 @@
 
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
+#include "engine/safe_names.h"
 #include "sites/sites.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
@@ -119,46 +120,50 @@ TEST_F(ControllerTest, FolderPathStaysInsideTheSaveFolder) {
   const std::u16string box = u"/home/u/comic";
   std::string title = "..";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/_/");
-  title = "../../etc";
-  EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/_/_/etc/");
+  title = "../../etc";  // a '/' of a title is a character of its one folder's name
+  EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/.._.._etc/");
   title = "a\\..\\..\\b";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/a/_/_/b/");
   title = ".";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/_/");
-  title = "x/./y/...";
+  title = "x\\.\\y\\...";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/x/_/y/.../");
-  title = "..hidden../ ..";
+  title = "Fate/Grand Order";
+  EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/Fate_Grand Order/");
+  title = "..hidden..\\ ..";
   EXPECT_EQ(FolderFor(box, title), u"/home/u/comic/..hidden../ ../");
 }
 
 TEST_F(ControllerTest, OverlongFolderPathLosesTheEndOfItsTitle) {
+  // A cut title leaves room for the names of the pictures after it.
+  constexpr std::size_t kRoom = kPathCapacity - 1 - kPictureNameRoom;
   const std::u16string box = u"/box";
   std::string title(400, 'x');
   std::u16string path = FolderFor(box, title);
-  EXPECT_EQ(path.size(), kPathCapacity - 1);
+  EXPECT_EQ(path.size(), kRoom);
   EXPECT_EQ(path.substr(0, 5), u"/box/");
   EXPECT_EQ(path.back(), u'/');
   EXPECT_EQ(path[path.size() - 2], u'x');
 
   // Exactly fitting: no cut.
-  title = std::string(kPathCapacity - 1 - 6, 'y');
+  title = std::string(kRoom - 6, 'y');
   path = FolderFor(box, title);
-  EXPECT_EQ(path, u"/box/" + std::u16string(kPathCapacity - 1 - 6, u'y') + u"/");
+  EXPECT_EQ(path, u"/box/" + std::u16string(kRoom - 6, u'y') + u"/");
 
   // A pair at the cut goes whole.
-  title = std::string(kPathCapacity - 1 - 6 - 1, 'z') + "\xf0\x9f\x98\x80" + "tail";
+  title = std::string(kRoom - 6 - 1, 'z') + "\xf0\x9f\x98\x80" + "tail";
   path = FolderFor(box, title);
-  EXPECT_EQ(path, u"/box/" + std::u16string(kPathCapacity - 1 - 6 - 1, u'z') + u"/");
+  EXPECT_EQ(path, u"/box/" + std::u16string(kRoom - 6 - 1, u'z') + u"/");
 
   // A nested title gives way in its comic part: the chapter folder stays whole.
   const std::u16string deepBox = u"/" + std::u16string(100, u'b');
   title = std::string(200, 'c') + "\\chapter 7";
   path = FolderFor(deepBox, title);
-  EXPECT_EQ(path, deepBox + u"/" + std::u16string(146, u'c') + u"/chapter 7/");
+  EXPECT_EQ(path, deepBox + u"/" + std::u16string(146 - kPictureNameRoom, u'c') + u"/chapter 7/");
 
   // The cut may leave ".." behind: it is confined too.
-  const std::u16string longBox(kPathCapacity - 1 - 2 - 4, u'b');
-  title = "a/..zzz";
+  const std::u16string longBox(kRoom - 2 - 4, u'b');
+  title = "a\\..zzz";
   EXPECT_EQ(FolderFor(longBox, title), longBox + u"/a/_/");
 
   // A box too long for any title keeps room for both separators.

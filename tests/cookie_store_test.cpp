@@ -82,6 +82,50 @@ TEST_F(CookieStoreTest, ImportTakesGoodLinesCountsBadOnesAndRequestsCarryThem) {
   EXPECT_EQ(CookieLines(*session).size(), 4u);
 }
 
+// `count` cookies of `domain`, named prefix0, prefix1, ...
+std::string CookieLinesOf(const std::string& domain, const std::string& prefix, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i)
+    text += domain + "\tFALSE\t/\tFALSE\t4102444800\t" + prefix + std::to_string(i) + "\tv\n";
+  return text;
+}
+
+TEST_F(CookieStoreTest, LargeExportsKeepTheNewestCookiesWithinTheCapsAndSaySo) {
+  // One domain over its cap, read on top of cookies the store holds already.
+  ASSERT_EQ(LoadCookies(*session, Write("old.txt", CookieLinesOf("127.0.0.1", "old", 10))).added,
+            10);
+  const std::string export_ =
+      CookieLinesOf("127.0.0.1", "n", 300) + "127.0.0.1\tFALSE\t/\tFALSE\t4102444800\tn299\tlast\n";
+  const CookieFileReading reading = LoadCookies(*session, Write("many.txt", export_));
+  EXPECT_EQ(reading.status, CookieFileStatus::kRead);
+  EXPECT_EQ(reading.dropped, 10 + 300 - static_cast<int>(kMaxCookiesPerDomain));
+  EXPECT_EQ(reading.added, static_cast<int>(kMaxCookiesPerDomain) + 1)
+      << "the kept ones, and a line replaced by a later one of the file";
+  const std::vector<std::string> lines = CookieLines(*session);
+  ASSERT_EQ(lines.size(), kMaxCookiesPerDomain);
+  const std::string all = [&] {
+    std::string joined;
+    for (const std::string& line : lines) joined += line + "\n";
+    return joined;
+  }();
+  EXPECT_EQ(all.find("\told"), std::string::npos) << "the store's older cookies went first";
+  EXPECT_EQ(all.find("\tn119\t"), std::string::npos);
+  EXPECT_NE(all.find("\tn120\t"), std::string::npos);
+  EXPECT_NE(all.find("\tn299\tlast"), std::string::npos) << "the later line of a name wins";
+
+  // Many domains: the newest kMaxCookies in all.
+  ASSERT_TRUE(ClearCookies(*session));
+  std::string spread;
+  const int domains = static_cast<int>(kMaxCookies / kMaxCookiesPerDomain) + 3;
+  for (int d = 0; d < domains; ++d)
+    spread += CookieLinesOf("d" + std::to_string(d) + ".example", "c", kMaxCookiesPerDomain);
+  const CookieFileReading wide = LoadCookies(*session, Write("wide.txt", spread));
+  EXPECT_EQ(wide.added, static_cast<int>(kMaxCookies));
+  EXPECT_EQ(wide.dropped,
+            domains * static_cast<int>(kMaxCookiesPerDomain) - static_cast<int>(kMaxCookies));
+  EXPECT_EQ(CookieLines(*session).size(), kMaxCookies);
+}
+
 TEST_F(CookieStoreTest, SavedFileIsPrivateCompleteAndReadsBackIntoAnotherSession) {
   server.Handle("/set", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Set-Cookie", "fromserver=7; Path=/; Max-Age=3600");
@@ -206,6 +250,19 @@ TEST(ControllerCookies, KeptInTheDataFolderFromOneRunToTheNext) {
     EXPECT_EQ(controller.ImportCookiesFrom(dir.Path() / "export.txt").reading.added, 4);
   }
   EXPECT_FALSE(std::filesystem::exists(settings.dataFolder));
+}
+
+TEST(ControllerCookies, ACookieFileLeftHalfSavedIsRemovedAtStart) {
+  TempDir dir;
+  test::FakeWindow window;
+  ControllerSettings settings;
+  settings.dataFolder = dir.Path();
+  // A kill between writing and renaming left the temporary file, cookies and all.
+  test::WriteFileBytes(dir.Path() / "cookies.txt.a1B2c3", "127.0.0.1\tFALSE\t/\tFALSE\t0\ts\t1\n");
+  test::WriteFileBytes(dir.Path() / "cookies.txt.keep", "not one of ours");
+  { TaskController controller(window, settings); }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "cookies.txt.a1B2c3"));
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "cookies.txt.keep"));
 }
 
 }  // namespace

@@ -481,28 +481,54 @@ TEST_P(EhDownload, FailedPictureIsShownMissingAndTheNextStartStoresItUnderItsNum
   EXPECT_EQ(server.Hits(EhSite::PagePath("303", false, 3)), 1);
 }
 
-TEST_P(EhDownload, LimitPicturePausesAndTheNextStartRetriesThatPage) {
+TEST_P(EhDownload, LimitInBothFormsPausesWithoutUsingANumberOverManyStarts) {
+  constexpr char16_t kLimit[] = u"已到达下载上限。请清空cookie，换IP后重试。";
   EhGalleryPlan plan = ThreePictures("Limited", false);
   plan.pictures[1].path = "/eh/pic/lim/509.gif";
   site.AddGallery("404", plan);
   Add(site.Address(EhSite::GalleryPath("404", false)));
+  for (int start = 0; start < 3; ++start) {
+    RunToEnd();
+    EXPECT_EQ(window.RowAt(0)[2], u"1/1");
+    EXPECT_EQ(window.RowAt(0)[3], u"暂停中");
+  }
+  // The text form: a page instead of the picture.
+  site.SetPicture("404", 2, {"/eh/pic/lim/two.png", false});
+  server.Serve("/eh/pic/lim/two.png",
+               "<html>You have exceeded your image viewing limits. Please wait.</html>");
   RunToEnd();
-  // The second picture's number was taken before the download said stop.
-  EXPECT_EQ(window.RowAt(0)[2], u"2/1");
+  EXPECT_EQ(window.RowAt(0)[2], u"1/1");
   EXPECT_EQ(window.RowAt(0)[3], u"暂停中");
-  EXPECT_EQ(window.Messages(),
-            std::vector<std::u16string>{u"已到达下载上限。请清空cookie，换IP后重试。"});
-  EXPECT_EQ(server.Hits("/eh/pic/lim/509.gif"), 0);
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>(4, kLimit));
   EXPECT_EQ(Files("Limited"), std::set<std::string>{"001.jpg"});
 
+  // Lifted: the pictures that follow are numbered without a gap.
   site.SetPicture("404", 2, {"/eh/pic/ab7/two.png"});
   RunToEnd();
-  EXPECT_EQ(window.RowAt(0)[2], u"4/3");
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
   EXPECT_EQ(window.RowAt(0)[3], u"已完成");
-  EXPECT_EQ(Files("Limited"), (std::set<std::string>{"001.jpg", "003.png", "004.gif"}));
-  EXPECT_EQ(File("Limited", "003.png"), EhSite::PictureBytes("/eh/pic/ab7/two.png"));
-  EXPECT_EQ(server.Hits(EhSite::PagePath("404", false, 1)), 2);  // Add and the first step
-  EXPECT_EQ(server.Hits(EhSite::PagePath("404", false, 2)), 2);
+  EXPECT_EQ(Files("Limited"), (std::set<std::string>{"001.jpg", "002.png", "003.gif"}));
+  EXPECT_EQ(File("Limited", "002.png"), EhSite::PictureBytes("/eh/pic/ab7/two.png"));
+}
+
+TEST_P(EhDownload, PageAnsweredForAPictureIsNotStoredAndIsFetchedAgainOnceTheServerHeals) {
+  EhGalleryPlan plan = ThreePictures("Portal", false);
+  plan.pictures[1].served = false;
+  site.AddGallery("606", plan);
+  server.Serve("/eh/pic/ab7/two.png", "<html><form>Log in to the network</form></html>");
+  Add(site.Address(EhSite::GalleryPath("606", false)));
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"未完成，缺1张");
+  ASSERT_EQ(controller.FindTask(0)->Missing().size(), 1u);
+  EXPECT_EQ(controller.FindTask(0)->Missing().front().reason, u"not a picture (text/html)");
+  EXPECT_EQ(Files("Portal"), (std::set<std::string>{"001.jpg", "003.gif"}));
+  EXPECT_TRUE(window.Messages().empty());
+
+  server.Serve("/eh/pic/ab7/two.png", EhSite::PictureBytes("/eh/pic/ab7/two.png"), "image/png");
+  RunToEnd();
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(File("Portal", "002.png"), EhSite::PictureBytes("/eh/pic/ab7/two.png"));
 }
 
 TEST_P(EhDownload, PageWithoutPictureEndsTheRunUnfinishedAndTheNextRunGoesOnFromIt) {

@@ -85,6 +85,31 @@ TEST_F(HostileNamesTest, TitlesLongerThanAFileNameAreCutAtACharacter) {
   EXPECT_TRUE(window.Messages().empty()) << "no picker was asked for";
 }
 
+TEST_F(HostileNamesTest, AFolderCutToThePathLimitLeavesRoomForItsPicturesOrSaysWhy) {
+  EhSite site(server);
+  TaskController controller(window, TestSettings(site.Names()));
+  const std::string title = Repeat("T", 250);
+  site.AddGallery("short", {title + " Page 1", false, {{"/eh/pic/short/1.jpg"}}});
+  const std::string longName = "/eh/pic/long/" + Repeat("n", 40) + ".jpg";
+  site.AddGallery("long", {title + "2 Page 1", false, {{"/eh/pic/long/1.jpg"}, {longName}}});
+  AddAndRun(controller, site.Address(EhSite::GalleryPath("short", false)));
+  window.SetAutoRename(false);
+  controller.OnBnClickedOption();
+  AddAndRun(controller, site.Address(EhSite::GalleryPath("long", false)));
+
+  ASSERT_EQ(window.RowCount(), 2);
+  const std::u16string folder = window.RowAt(0)[1];
+  EXPECT_EQ(folder.size(), kPathCapacity - 1 - kPictureNameRoom);
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_TRUE(fs::exists(fs::path(ToUtf8(folder)) / "001.jpg"));
+  // A picture's own name too long for the path: the task says it misses it, and why.
+  EXPECT_EQ(window.RowAt(1)[3], u"未完成，缺1张");
+  EXPECT_TRUE(fs::exists(fs::path(ToUtf8(window.RowAt(1)[1])) / "1.jpg"));
+  const std::vector<std::u16string> messages = window.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind(u"文件路径过长，图片未保存：", 0), 0u) << ToUtf8(messages[0]);
+}
+
 TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
   DmzjSite site(server);
   TaskController controller(window, TestSettings(site.Names()));
@@ -101,7 +126,7 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
                         "z.jpg",
                         "p/ok.jpg"}};
   site.AddPage("/c/1.shtml", DmzjSite::ChapterPage(plan));
-  server.Serve("/dmzjpic/p/a/", "first");
+  server.Serve("/dmzjpic/p/a/", test::Jpeg("first"));
   site.AddPicture(
       "p/b\x02"
       "z.jpg");
@@ -110,8 +135,22 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
   EXPECT_EQ(window.RowAt(0)[1], dir.Wide(u8"漫_画_/_") + u"/");
   EXPECT_EQ(Tree(), (std::set<std::string>{u8"漫_画_", u8"漫_画_/_", u8"漫_画_/_/001",
                                            u8"漫_画_/_/b_z.jpg", u8"漫_画_/_/ok.jpg"}));
-  EXPECT_EQ(ReadFileBytes(dir.Path() / u8"漫_画_/_/001"), "first");
+  EXPECT_EQ(ReadFileBytes(dir.Path() / u8"漫_画_/_/001"), test::Jpeg("first"));
   EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+}
+
+TEST_F(HostileNamesTest, ASlashAndHiddenControlsInATitleMakeOneFolderOfPlainCharacters) {
+  EhSite site(server);
+  TaskController controller(window, TestSettings(site.Names()));
+  // A right-to-left override would show "Order exe.jpg" as something else; C1 controls.
+  site.AddGallery("f", {"Fate/Grand Order\xE2\x80\xAEgpj.exe\xC2\x9B"
+                        "1m Page 1",
+                        false,
+                        {{"/eh/pic/f/1.jpg"}}});
+  AddAndRun(controller, site.Address(EhSite::GalleryPath("f", false)));
+  EXPECT_EQ(window.RowAt(0)[1], dir.Wide("Fate_Grand Order_gpj.exe_1m") + u"/");
+  EXPECT_EQ(Tree(), (std::set<std::string>{"Fate_Grand Order_gpj.exe_1m",
+                                           "Fate_Grand Order_gpj.exe_1m/001.jpg"}));
 }
 
 TEST(PictureNames, EmptyAndDotNamesTakeThePicturesPlace) {

@@ -163,7 +163,7 @@ TEST_F(LimitsTest, OutcomeCarriesTheLastStatusAndTheWaitItAskedFor) {
   EXPECT_FALSE(gone.transfer.retryAfter.has_value());
   EXPECT_FALSE(gone.transfer.MayPass());
   EXPECT_TRUE(Entries(dir.Path()).empty());
-  ServeAnswer(server, "/fine.jpg", 200, "3", "picture");
+  ServeAnswer(server, "/fine.jpg", 200, "3", test::Jpeg("picture"));
   const PictureOutcome fine = Picture("/fine.jpg", "fine.jpg");
   EXPECT_EQ(fine.result, PictureResult::kStored);
   EXPECT_EQ(fine.transfer.status, 200);

@@ -133,19 +133,20 @@ RunResult ExpectAsOneByOne(bool rename, const Layout& layout,
 class OverlapTest : public ::testing::TestWithParam<bool> {};
 
 // Picture 3 answers 404 while page 4 is read ahead; picture 5 breaks off halfway on
-// every try; picture 7 is the limit picture, after which no page is read.
+// every try; picture 7 is the limit picture, which takes no number and after which no
+// page is read.
 TEST_P(OverlapTest, GalleryWithFailuresAndTheLimitEndsAsOneByOne) {
   const RunResult ahead = ExpectAsOneByOne(
       GetParam(),
       [](Sites& sites) {
         const std::u16string address = Gallery(sites, "g", 9);
         sites.server.Serve("/eh/pic/g/3.jpg", "gone", "text/plain", 404);
-        sites.server.ServeBroken("/eh/pic/g/5.jpg", "\x89PIC half", 4000);
+        sites.server.ServeBroken("/eh/pic/g/5.jpg", "\x89PNG\r\n\x1A\n half", 4000);
         sites.eh.SetPicture("g", 7, {"/eh/pic/g/509.gif"});
         return address;
       },
       {EhSite::PagePath("g", false, 6), EhSite::PagePath("g", false, 8), "/eh/pic/g/6.jpg"});
-  EXPECT_EQ(ahead.rows.back(), GetParam() ? "7/6 暂停中" : "0/6 暂停中");
+  EXPECT_EQ(ahead.rows.back(), GetParam() ? "6/6 暂停中" : "0/6 暂停中");
   EXPECT_EQ(ahead.files.size(), 4u);
   EXPECT_EQ(ahead.missing.size(), 2u);
   EXPECT_EQ(ahead.messages.size(), 1u);
@@ -162,7 +163,7 @@ TEST_P(OverlapTest, ChapterWithFailuresAndTheLimitEndsAsOneByOne) {
           plan.pictures.push_back(n == 8 ? "c/f/509.gif" : "c/f/p" + std::to_string(n) + ".jpg");
         sites.dmzj.AddChapter("/c/f.shtml", plan);
         sites.server.Serve("/dmzjpic/c/f/p2.jpg", "gone", "text/plain", 404);
-        sites.server.ServeBroken("/dmzjpic/c/f/p5.jpg", "\xFF\xD8 half", 4000);
+        sites.server.ServeBroken("/dmzjpic/c/f/p5.jpg", "\xFF\xD8\xFF half", 4000);
         return sites.dmzj.Address("/c/f.shtml");
       },
       {"/dmzjpic/c/f/p4.jpg", "/dmzjpic/c/f/p6.jpg", "/dmzjpic/c/f/509.gif",
@@ -241,10 +242,10 @@ TEST(Overlap, ClosingEndsBothTransfersOfEachWorkerAndLeavesNoPartialFileAndNoThr
   // the one stored ahead of it: all four stall.
   const std::u16string gallery = Gallery(sites, "c", 4);
   const std::u16string chapter = Chapter(sites, "c", 3);
-  sites.server.Stall("/eh/pic/c/2.jpg", "\x89PIC partial");
+  sites.server.Stall("/eh/pic/c/2.jpg", "\x89PNG\r\n\x1A\n partial");
   sites.server.Stall(EhSite::PagePath("c", false, 3));
-  sites.server.Stall("/dmzjpic/c/c/p1.jpg", "\xFF\xD8 partial");
-  sites.server.Stall("/dmzjpic/c/c/p2.jpg", "\xFF\xD8 partial");
+  sites.server.Stall("/dmzjpic/c/c/p1.jpg", "\xFF\xD8\xFF partial");
+  sites.server.Stall("/dmzjpic/c/c/p2.jpg", "\xFF\xD8\xFF partial");
   TempDir dir;
   FakeWindow window;
   window.SetSaveFolderText(dir.Wide());

@@ -84,10 +84,28 @@ TEST_F(PictureTest, PictureIsStoredFreshIntoAPreparedFolder) {
   EXPECT_EQ(Entries(file.parent_path()), std::set<std::string>{"001.jpg"});
   EXPECT_EQ(server.LastHeader("Cache-Control"), "no-cache");
   EXPECT_EQ(server.LastHeader("Pragma"), "no-cache");
-  bool agent = true;
-  server.LastHeader("User-Agent", &agent);
-  EXPECT_FALSE(agent);
+  EXPECT_EQ(server.LastHeader("User-Agent"), "pageLoom");
   EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(PictureTest, PagesAndPicturesCarryTheSessionsOneUserAgent) {
+  server.Serve("/page", "<html></html>");
+  server.Serve("/p.jpg", test::Jpeg("p"));
+  auto page = std::make_unique<PageBuffer>();
+  Folder folder(tmp.Wide());
+  setenv("PAGELOOM_USER_AGENT", "Agent/1.0 (test)", 1);
+  Session fromEnvironment(cancel, Short());
+  unsetenv("PAGELOOM_USER_AGENT");
+  for (Session* s : {&fromEnvironment, &session}) {
+    if (s == &session) session.SetUserAgent("Set/2");
+    const std::string agent = s == &session ? "Set/2" : "Agent/1.0 (test)";
+    ASSERT_EQ(FetchPage(*s, server.WideUrl("/page"), *page), 1);
+    EXPECT_EQ(server.LastHeader("User-Agent"), agent);
+    std::filesystem::remove(tmp.Path() / "p.jpg");
+    EXPECT_EQ(DownloadPicture(*s, server.WideUrl("/p.jpg"), u"p.jpg", folder.data(), window),
+              kPictureStored);
+    EXPECT_EQ(server.LastHeader("User-Agent"), agent);
+  }
 }
 
 TEST_F(PictureTest, ExistingFileIsNeverFetchedAgain) {
@@ -103,7 +121,7 @@ TEST_F(PictureTest, OnlyAnAnswerOfExactly28BytesIsThrownAway) {
   for (std::size_t size : {27u, 28u, 29u}) {
     SCOPED_TRACE(size);
     const std::string path = "/s" + std::to_string(size) + ".gif";
-    server.Serve(path, std::string(size, 'g'), "image/gif");
+    server.Serve(path, "GIF89a" + std::string(size - 6, 'g'), "image/gif");
     Folder folder(tmp.Wide());
     const int result = Download(path, FromUtf8(path.substr(1)), folder);
     const bool kept = size != 28;
@@ -125,16 +143,16 @@ TEST_F(PictureTest, EmptyAnswersAndErrorPagesAreNoPictures) {
   EXPECT_TRUE(Entries(tmp.Path()).empty());
 
   // A moved picture is followed.
-  server.Serve("/real.jpg", "real picture");
+  server.Serve("/real.jpg", test::Jpeg("real picture"));
   server.Redirect("/moved.jpg", "/real.jpg", 301);
   EXPECT_EQ(Download("/moved.jpg", u"moved.jpg", folder), kPictureStored);
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "moved.jpg"), "real picture");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "moved.jpg"), test::Jpeg("real picture"));
 }
 
 TEST_F(PictureTest, BrokenOrStalledTransferLeavesNothing) {
-  server.ServeBroken("/cut.jpg", std::string(200000, 'c'), 400000);
-  server.ServeBroken("/cut-chunked.jpg", std::string(9000, 'c'), 0, true);
-  server.Stall("/stuck.jpg", std::string(5000, 's'));
+  server.ServeBroken("/cut.jpg", test::Jpeg(std::string(200000, 'c')), 400000);
+  server.ServeBroken("/cut-chunked.jpg", test::Jpeg(std::string(9000, 'c')), 0, true);
+  server.Stall("/stuck.jpg", test::Jpeg(std::string(5000, 's')));
   Folder folder(tmp.Wide());
   EXPECT_EQ(Download("/cut.jpg", u"cut.jpg", folder), kPictureFailed);
   EXPECT_EQ(Download("/cut-chunked.jpg", u"cut-chunked.jpg", folder), kPictureFailed);
@@ -144,26 +162,36 @@ TEST_F(PictureTest, BrokenOrStalledTransferLeavesNothing) {
   EXPECT_TRUE(Entries(tmp.Path()).empty());
 }
 
-TEST_F(PictureTest, LimitPictureStopsBeforeAnyFileOrNetworkWork) {
-  server.Serve("/h/509.gif", std::string(500, 'l'), "image/gif");
+TEST_F(PictureTest, LimitPictureIsASmallGifOrNothingAndLeavesNoFile) {
+  server.Serve("/h/509.gif", "GIF89a" + std::string(500, 'l'), "image/gif");
+  server.Serve("/e/509.gif", "", "image/gif");
   // Renaming off (the address's own name) and on (a running number).
   for (std::u16string_view name : {u"509.gif", u"0007.gif"}) {
     Folder folder(tmp.Wide("task"));
     EXPECT_EQ(Download("/h/509.gif", name, folder), kPictureStop);
-    EXPECT_EQ(folder.Text(), tmp.Wide("task"));  // not even prepared
+    EXPECT_EQ(Download("/e/509.gif", name, folder), kPictureStop);
   }
-  EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{kLimitReached, kLimitReached}));
-  EXPECT_EQ(server.TotalHits(), 0);
-  EXPECT_FALSE(fs::exists(tmp.Path() / "task"));
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>(4, kLimitReached));
+  EXPECT_TRUE(Entries(tmp.Path() / "task").empty());
+
+  // A real picture of that name is stored: a large GIF, or another kind.
+  const std::string large = "GIF89a" + std::string(30 * 1024, 'g');
+  server.Serve("/big/509.gif", large, "image/gif");
+  server.Serve("/jpg/509.gif", test::Jpeg("small"), "image/gif");
+  Folder folder(tmp.Wide("task"));
+  EXPECT_EQ(Download("/big/509.gif", u"001.gif", folder), kPictureStored);
+  EXPECT_EQ(Download("/jpg/509.gif", u"002.gif", folder), kPictureStored);
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "task" / "001.gif"), large);
+  EXPECT_EQ(window.Messages().size(), 4u);
 }
 
 TEST_F(PictureTest, OnlyTheExactLimitNameInTheAddressCounts) {
-  server.Serve("/h/abc.gif", "a 509th picture");
-  server.Serve("/h/509.GIF", "upper case");
-  server.Serve("/h/x509.gif", "prefixed");
+  server.Serve("/h/abc.gif", "GIF89a 509th picture");
+  server.Serve("/h/509.GIF", "GIF89a upper case");
+  server.Serve("/h/x509.gif", "GIF89a prefixed");
   Folder folder(tmp.Wide());
   EXPECT_EQ(Download("/h/abc.gif", u"509.gif", folder), kPictureStored);
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "509.gif"), "a 509th picture");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "509.gif"), "GIF89a 509th picture");
   EXPECT_EQ(Download("/h/509.GIF", u"509.GIF", folder), kPictureStored);
   EXPECT_EQ(Download("/h/x509.gif", u"x509.gif", folder), kPictureStored);
   EXPECT_TRUE(window.Messages().empty());
@@ -175,14 +203,14 @@ TEST_F(PictureTest, FullPathMustFitThePathBuffer) {
   dir += "/" + std::string(249 - dir.size() - 1, 'd');
   fs::create_directories(dir);
   Folder folder(FromUtf8(dir));
-  server.Serve("/fit.jpg", "fits");
+  server.Serve("/fit.jpg", test::Jpeg("fits"));
   const std::u16string fits(kPathCapacity - 1 - 250, u'n');  // 259 units in all
   const std::u16string tooLong(kPathCapacity - 250, u'n');   // 260
   EXPECT_EQ(Download("/fit.jpg", tooLong, folder), kPictureFailed);
   EXPECT_EQ(server.TotalHits(), 0);
   EXPECT_TRUE(Entries(dir).empty());
   EXPECT_EQ(Download("/fit.jpg", fits, folder), kPictureStored);
-  EXPECT_EQ(test::ReadFileBytes(dir + "/" + ToUtf8(fits)), "fits");
+  EXPECT_EQ(test::ReadFileBytes(dir + "/" + ToUtf8(fits)), test::Jpeg("fits"));
 }
 
 TEST_F(PictureTest, PartFilesOfKilledRunsAreRemovedAndLiveOnesLeftAlone) {
@@ -199,10 +227,10 @@ TEST_F(PictureTest, PartFilesOfKilledRunsAreRemovedAndLiveOnesLeftAlone) {
   test::WriteFileBytes(tmp.Path() / ".hidden", "not ours");
 
   // A download neither reads nor disturbs what others left.
-  server.Serve("/012.jpg", "complete picture");
+  server.Serve("/012.jpg", test::Jpeg("complete picture"));
   Folder folder(tmp.Wide());
   EXPECT_EQ(Download("/012.jpg", u"012.jpg", folder), kPictureStored);
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "012.jpg"), "complete picture");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "012.jpg"), test::Jpeg("complete picture"));
   EXPECT_EQ(Entries(tmp.Path()).size(), 5u);
 
   RemoveLeftoverPartFiles(tmp.Path());
@@ -211,11 +239,11 @@ TEST_F(PictureTest, PartFilesOfKilledRunsAreRemovedAndLiveOnesLeftAlone) {
   // A leftover that is a link goes as a link: the file it points to stays as it is.
   test::WriteFileBytes(tmp.Path() / "victim", "keep me");
   fs::create_symlink(tmp.Path() / "victim", tmp.Path() / ".013.jpg.part");
-  server.Serve("/013.jpg", "thirteen");
+  server.Serve("/013.jpg", test::Jpeg("thirteen"));
   EXPECT_EQ(Download("/013.jpg", u"013.jpg", folder), kPictureStored);
   RemoveLeftoverPartFiles(tmp.Path());
   EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "victim"), "keep me");
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "013.jpg"), "thirteen");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "013.jpg"), test::Jpeg("thirteen"));
   EXPECT_FALSE(fs::is_symlink(tmp.Path() / ".013.jpg.part"));
 }
 
@@ -262,28 +290,28 @@ TEST_F(PictureTest, TwoWritersOfOnePictureLeaveOneCompletePictureOrNone) {
   EXPECT_EQ(Entries(tmp.Path()), std::set<std::string>{"p.jpg"});
 
   // A second complete writer finds the first's picture in place and leaves it.
-  server.Serve("/q.jpg", "the first");
+  server.Serve("/q.jpg", test::Jpeg("the first"));
   Folder folder(tmp.Wide());
   ASSERT_EQ(Download("/q.jpg", u"q.jpg", folder), kPictureStored);
   PartFile late(tmp.Path() / "q.jpg");
   ASSERT_TRUE(late.Write("the second", 10));
   EXPECT_EQ(late.Commit(), PartFile::Placed::kTaken);
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "q.jpg"), "the first");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "q.jpg"), test::Jpeg("the first"));
 }
 
 TEST_F(PictureTest, AddressOutsideAsciiIsEncodedAndTheNameKept) {
-  server.Serve("/图片/第 1页.jpg", "chinese");
+  server.Serve("/图片/第 1页.jpg", test::Jpeg("chinese"));
   Folder folder(tmp.Wide("漫画"));
   EXPECT_EQ(Download("/图片/第 1页.jpg", u"第 1页.jpg", folder), kPictureStored);
   EXPECT_EQ(server.LastTarget(), "/%E5%9B%BE%E7%89%87/%E7%AC%AC%201%E9%A1%B5.jpg");
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / "第 1页.jpg"), "chinese");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / "第 1页.jpg"), test::Jpeg("chinese"));
 
   // A name near the file system's limit of 255 bytes (82 characters of three bytes and
   // ".jpg": 250 bytes) is stored, although its part file needs a shorter name.
   const std::u16string longName = std::u16string(82, u'图') + u".jpg";
-  server.Serve("/long.jpg", "long name");
+  server.Serve("/long.jpg", test::Jpeg("long name"));
   EXPECT_EQ(Download("/long.jpg", longName, folder), kPictureStored);
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / ToUtf8(longName)), "long name");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "漫画" / ToUtf8(longName)), test::Jpeg("long name"));
   EXPECT_EQ(Entries(tmp.Path() / "漫画"), (std::set<std::string>{"第 1页.jpg", ToUtf8(longName)}));
 }
 
@@ -292,7 +320,7 @@ TEST_F(PictureTest, CookiesFromPagesGoWithPictures) {
     res.set_header("Set-Cookie", "sk=abc; Path=/");
     res.set_content("<img>", "text/html");
   });
-  server.Serve("/i/1.jpg", "picture");
+  server.Serve("/i/1.jpg", test::Jpeg("picture"));
   auto page = std::make_unique<PageBuffer>();
   ASSERT_EQ(FetchPage(session, server.WideUrl("/s/1"), *page), 1);
   Folder folder(tmp.Wide());
@@ -311,14 +339,14 @@ TEST_F(PictureTest, FolderThatCannotBeMadeFailsThePicture) {
 }
 
 TEST_F(PictureTest, NullFolderStoresUnderTheBareName) {
-  server.Serve("/bare.jpg", "bare");
+  server.Serve("/bare.jpg", test::Jpeg("bare"));
   const fs::path before = fs::current_path();
   fs::current_path(tmp.Path());
   const int result =
       DownloadPicture(session, server.WideUrl("/bare.jpg"), u"bare.jpg", nullptr, window);
   fs::current_path(before);
   EXPECT_EQ(result, kPictureStored);
-  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "bare.jpg"), "bare");
+  EXPECT_EQ(test::ReadFileBytes(tmp.Path() / "bare.jpg"), test::Jpeg("bare"));
 }
 
 TEST_F(PictureTest, WriteFailureLeavesNoFile) {
@@ -399,7 +427,7 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
   NetTimeouts longWait;
   longWait.lowSpeedSeconds = 60;
   session.SetTimeouts(longWait);
-  server.Stall("/slow.jpg", std::string(10000, 'p'));
+  server.Stall("/slow.jpg", test::Jpeg(std::string(10000, 'p')));
   std::atomic<int> result{-5};
   std::atomic<std::int64_t> endedAt{0};
   std::thread worker([&] {
@@ -424,7 +452,7 @@ TEST_F(PictureTest, AbortEndsADownloadPromptlyAndLeavesNoFile) {
 
   // While aborted: a picture on disk still counts, a new one is not fetched.
   test::WriteFileBytes(tmp.Path() / "have.jpg", "h");
-  server.Serve("/new.jpg", "n");
+  server.Serve("/new.jpg", test::Jpeg("n"));
   Folder folder(tmp.Wide());
   EXPECT_EQ(Download("/have.jpg", u"have.jpg", folder), kPictureStored);
   EXPECT_EQ(Download("/new.jpg", u"new.jpg", folder), kPictureStop);

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
 #include "store/folder_claims.h"
 #include "store/queue_store.h"
 #include "store/sqlite_db.h"
@@ -287,6 +289,44 @@ TEST_F(QueueTest, AQueueOfANewerProgramIsLeftAloneAndOneProgramHoldsAQueue) {
   first.reset();
   auto third = Open(secondWindow);
   EXPECT_EQ(third->Queue(), QueueState::kOpened);
+}
+
+TEST_F(QueueTest, ADataFolderThatCannotBeMadeIsSaidAsSuchAndTheProgramRunsWithoutAQueue) {
+  site.AddGallery("a", Pictures("Alpha", "a", 1));
+  const std::u16string head = u"无法创建数据文件夹或锁文件，本次添加的任务不会被保存：";
+  WriteFileBytes(data.Path() / "file", "not a folder");
+  fs::create_directories(data.Path() / "locked" / "lock");  // the lock's name is taken by a folder
+  for (const fs::path& folder : {data.Path() / "file" / "pageLoom", data.Path() / "locked"}) {
+    FakeWindow on;
+    on.SetSaveFolderText(save.Wide());
+    ControllerSettings settings = TestSettings(site.Names());
+    settings.dataFolder = folder;
+    TaskController controller(on, settings);
+    EXPECT_EQ(controller.Queue(), QueueState::kUnavailable) << "not another program's";
+    ASSERT_EQ(on.Messages().size(), 1u);
+    const std::u16string said = on.Messages()[0];
+    EXPECT_EQ(said.rfind(head, 0), 0u) << ToUtf8(said);
+    EXPECT_NE(said.find(FromUtf8(folder.string())), std::u16string::npos) << "it says which";
+    EXPECT_NE(said.find(u"("), std::u16string::npos) << "and why";
+    on.SetAddressText(site.Address(EhSite::GalleryPath("a", false)));
+    controller.OnBnClickedAdd();
+    ASSERT_TRUE(controller.WaitForAdds(10s));
+    EXPECT_EQ(on.RowCount(), 1) << "tasks are added all the same";
+  }
+}
+
+TEST_F(QueueTest, TheQueueAndItsJournalFilesAreTheUsersAlone) {
+  site.AddGallery("a", Pictures("Alpha", "a", 1));
+  // Also a file an earlier version left readable by everyone.
+  { auto first = Open(window); }
+  fs::permissions(data.Path() / "queue.sqlite", fs::perms(0644));
+  auto controller = Open(window);
+  Add(*controller, "a");  // a write: the journal files are there
+  for (const char* name : {"queue.sqlite", "queue.sqlite-wal", "queue.sqlite-shm"}) {
+    struct stat info {};
+    ASSERT_EQ(::stat((data.Path() / name).c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+  }
 }
 
 TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) {

@@ -57,7 +57,10 @@ TEST(SafeNamesTest, LongTitlesAreCutAtACharacterBoundary) {
 TEST(SafeNamesTest, ControlCharactersAndUnusableNamesGetASafeForm) {
   EXPECT_EQ(ReplaceControlCharacters(u"a\tb\nc\x7f"
                                      u"d\u0080e"),
-            u"a_b_c_d\u0080e");
+            u"a_b_c_d_e")
+      << "C1 controls too";
+  EXPECT_EQ(ReplaceControlCharacters(u"r\u202Eo\u2066k\u200Dj"), u"r_o_k\u200Dj")
+      << "direction overrides go, a joiner inside a word stays";
   EXPECT_EQ(ReplaceControlCharacters(std::u16string(u"x\0y", 3)), u"x_y");
 
   EXPECT_EQ(SafePictureFileName(u"", 7), u"007");

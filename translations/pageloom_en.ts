@@ -35,6 +35,30 @@
         <translation>The task queue file was damaged. It has been kept as: </translation>
     </message>
     <message>
+        <source>无法打开文件夹：</source>
+        <translation>Cannot open the folder: </translation>
+    </message>
+    <message>
+        <source>无法创建任务文件夹，任务未添加：</source>
+        <translation>The task&apos;s folder could not be made; the task was not added: </translation>
+    </message>
+    <message>
+        <source>文件路径过长，图片未保存：</source>
+        <translation>The file&apos;s path is too long; the picture was not saved: </translation>
+    </message>
+    <message>
+        <source>任务进度无法保存到任务队列文件，将在下一步重试：</source>
+        <translation>The tasks&apos; progress cannot be saved to the task queue file; it will be tried again at the next step: </translation>
+    </message>
+    <message>
+        <source>任务进度又能保存到任务队列文件了。</source>
+        <translation>The tasks&apos; progress is being saved to the task queue file again.</translation>
+    </message>
+    <message>
+        <source>无法创建数据文件夹或锁文件，本次添加的任务不会被保存：</source>
+        <translation>The data folder or its lock file cannot be made; the tasks added in this run will not be kept: </translation>
+    </message>
+    <message>
         <source>未完成</source>
         <translation>Incomplete</translation>
     </message>
@@ -164,6 +188,17 @@
             <numerusform>… and %n more</numerusform>
         </translation>
     </message>
+    <message>
+        <source>被封禁</source>
+        <translation>banned</translation>
+    </message>
+    <message numerus="yes">
+        <source>被封禁，%n分钟后重试</source>
+        <translation>
+            <numerusform>banned, retry in %n min</numerusform>
+            <numerusform>banned, retry in %n min</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>pageloom::CpageLoomDlg</name>
@@ -236,6 +271,30 @@
         <translation>Clear Cookies</translation>
     </message>
     <message>
+        <source>添加后自动开始</source>
+        <translation>Start after Add</translation>
+    </message>
+    <message>
+        <source>请求间隔…</source>
+        <translation>Request Interval…</translation>
+    </message>
+    <message>
+        <source>请求间隔</source>
+        <translation>Request Interval</translation>
+    </message>
+    <message>
+        <source>同一网站两次请求之间等待的秒数（如 2，或 2-5 取其间随机值；0 为不等待）：</source>
+        <translation>Seconds to wait between two requests to one site (e.g. 2, or 2-5 for a random time between them; 0 for no wait):</translation>
+    </message>
+    <message>
+        <source>无效的请求间隔：%1</source>
+        <translation>Not a valid request interval: %1</translation>
+    </message>
+    <message>
+        <source>无法保存请求间隔设置</source>
+        <translation>The request interval could not be saved for the next run.</translation>
+    </message>
+    <message>
         <source>关于 pageLoom(&amp;A)...</source>
         <translation>&amp;About pageLoom...</translation>
     </message>
@@ -250,6 +309,10 @@
     <message>
         <source>已导入 %1 条Cookies，跳过 %2 行。</source>
         <translation>Cookies imported: %1. Lines skipped: %2.</translation>
+    </message>
+    <message>
+        <source>超出数量上限（每个域名%1条，共%2条），舍弃了 %3 条较旧的Cookies。</source>
+        <translation>Over the limits (%1 a domain, %2 in all): %3 older cookies were dropped.</translation>
     </message>
     <message>
         <source>无法保存Cookies文件：%1</source>

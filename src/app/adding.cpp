@@ -11,6 +11,7 @@
 #include "app/task_controller.h"
 #include "base/debug_line.h"
 #include "base/fixed_text.h"
+#include "engine/safe_names.h"
 #include "engine/save_folder_prompt.h"
 #include "library/cbz_packer.h"
 #include "library/task_finish.h"
@@ -120,6 +121,12 @@ bool TaskController::WaitForAdds(std::chrono::milliseconds timeout) const {
 }
 
 void TaskController::AddThread() {
+  // Pause holds the workers' requests, not the reading of added addresses.
+  m_session->ExemptThisThreadFromHold(true);
+  struct Unexempt {
+    Session& session;
+    ~Unexempt() { session.ExemptThisThreadFromHold(false); }
+  } unexempt{*m_session};
   std::unique_lock<std::mutex> lock(m_addMutex);
   for (;;) {
     m_addChanged.wait(lock, [this] { return m_stopping.load() || !m_addQueue.empty(); });
@@ -164,8 +171,8 @@ void TaskController::RunAdd(const AddRequest& request) {
 
 TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter,
                                                       std::u16string_view address,
-                                                      const AddRequest& options,
-                                                      PageReader& reader) {
+                                                      const AddRequest& options, PageReader& reader,
+                                                      std::u16string_view sourceAddress) {
   PageReading reading = adapter.ReadPage(address, reader);
   if (m_cancel.Cancelled()) return {};  // half a reading makes no task
   if (reading.message) m_window.ShowMessage(*reading.message);
@@ -179,22 +186,38 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   std::string title = draft.title;
   char16_t folder[kPathCapacity];
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
-  // Another gallery or chapter of the same title has a folder of its own.
-  // So does one whose archive stands where this folder would be packed.
-  const std::string source = ToUtf8(draft.address);
-  const auto archiveTaken = [&source](std::u16string_view candidate) {
-    return ArchiveOfOtherSource(std::filesystem::path(ToUtf8(candidate)), source);
-  };
-  CopyWide(folder, kPathCapacity,
-           DistinctTaskFolder(WideView(folder, kPathCapacity), draft.address,
-                              adapter.TaskTag(draft.address), archiveTaken));
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
   if (m_cancel.Cancelled()) return {};
-  ClaimTaskFolder(WideView(folder, kPathCapacity), draft.address);
+  // No folder, no task: nothing is queued (nor kept) that would ask again at Start.
+  std::error_code noFolder;
+  if (!std::filesystem::is_directory(ToUtf8(WideView(folder, kPathCapacity)), noFolder)) {
+    m_window.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
+                                 {std::u16string(WideView(folder, kPathCapacity))}});
+    return {};
+  }
+  // Another gallery or chapter of the same title has a folder of its own. A folder that
+  // names the task's first page is its own from an earlier version.
+  const std::u16string source =
+      sourceAddress.empty() ? draft.address : std::u16string(sourceAddress);
+  // So does one whose archive stands where this folder would be packed.
+  const auto archiveTaken = [&](std::u16string_view candidate) {
+    const std::filesystem::path path(ToUtf8(candidate));
+    return ArchiveOfOtherSource(path, ToUtf8(source)) &&
+           ArchiveOfOtherSource(path, ToUtf8(draft.address));
+  };
+  const std::u16string claimed = ClaimTaskFolder(
+      WideView(folder, kPathCapacity), {source, draft.address}, adapter.TaskTag(draft.address),
+      kPictureNameRoom, archiveTaken, m_settings.beforeFolderClaim);
+  if (claimed.empty()) {
+    m_window.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
+                                 {std::u16string(WideView(folder, kPathCapacity))}});
+    return {};
+  }
+  CopyWide(folder, kPathCapacity, claimed);
   if (m_writeMetadata.load())
     (void)WriteAddedInfo(std::filesystem::path(ToUtf8(WideView(folder, kPathCapacity))),
-                         draft.metadata, source);
+                         draft.metadata, ToUtf8(draft.address));
 
   std::shared_ptr<Comic> task = adapter.NewTask();
   task->SetUrl(draft.address);

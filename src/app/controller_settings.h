@@ -4,11 +4,16 @@
 // nothing (or keep it in a temporary folder).
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "engine/picture_range.h"
 #include "engine/retry.h"
 #include "engine/site_adapter.h"
 #include "net/session.h"
@@ -32,10 +37,24 @@ struct ControllerSettings {
   // while a picture downloads, the DMZJ worker the next picture while one is stored. At
   // most two requests of one site are then in flight; rows and files are as without.
   bool overlap = true;
+  // The User-Agent of every request; empty: the session's own (PAGELOOM_USER_AGENT, or
+  // "pageLoom").
+  std::string userAgent;
+  // A worker banned by its site waits until the ban ends and goes on by itself; a ban
+  // longer than this ends its walk instead (none: every ban is waited out).
+  std::optional<std::chrono::seconds> longestBanWait;
+  // The least interval between two requests to one site, with its random part; off by
+  // default. With a data folder, the one the window set last is taken instead of none.
+  Pacing pacing;
   // The most chapters one Add follows along next-chapter links.
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.
   std::filesystem::path dataFolder;
+  // Only these pictures of each task are stored this run; nothing: all.
+  std::optional<PictureRange> range;
+  // Runs on the add thread with each task folder name just before it is claimed (tests
+  // line up two programs' claims with it).
+  std::function<void(std::u16string_view folder)> beforeFolderClaim;
 };
 
 }  // namespace pageloom

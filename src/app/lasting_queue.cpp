@@ -15,14 +15,40 @@ void TaskController::OpenQueue() {
   const fs::path& folder = m_settings.dataFolder;
   std::error_code ec;
   fs::create_directories(folder, ec);
-  m_queueLock = InstanceLock::Acquire(folder / "lock");
-  if (!m_queueLock) {
+  LockAttempt attempt;
+  if (ec) {
+    attempt.failure = LockAttempt::Failure::kUnusable;
+    attempt.reason = ec.message();
+  } else {
+    attempt = InstanceLock::Take(folder / "lock");
+  }
+  if (attempt.failure == LockAttempt::Failure::kHeld) {
     // Another program (or another window of this one) has the queue: leave it alone.
     m_queueState = QueueState::kInUse;
     return;
   }
+  if (attempt.failure == LockAttempt::Failure::kUnusable) {
+    // Not another program: this one runs on, with nothing lasting (said once).
+    m_queueState = QueueState::kUnavailable;
+    const Message message{MessageKind::kDataFolderNotMade,
+                          {FromUtf8((ec ? folder : folder / "lock").string()),
+                           FromUtf8(attempt.reason)}};
+    DebugLine(u"no data folder or lock: " + message.args[0] + u" (" + message.args[1] + u")");
+    m_window.Post([this, message] { m_window.ShowMessage(message); });
+    return;
+  }
+  m_queueLock = std::move(attempt.lock);
   QueueStore::OpenResult opened = QueueStore::Open(folder / "queue.sqlite");
   m_store = std::move(opened.store);
+  if (m_store) {
+    // Said once when saving begins to fail, and once when it works again.
+    m_store->SetHealthListener([this](bool failing, const std::string& reason) {
+      const Message message = failing
+                                  ? Message{MessageKind::kQueueSaveFailing, {FromUtf8(reason)}}
+                                  : Message{MessageKind::kQueueSavingAgain, {}};
+      m_window.Post([this, message] { m_window.ShowMessage(message); });
+    });
+  }
   switch (opened.how) {
     case QueueStore::Opening::kOpened:
       m_queueState = QueueState::kOpened;

@@ -79,6 +79,8 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   m_nextTaskNo = 0;
   for (const auto& adapter : m_adapters)
     m_workers.emplace(adapter->Kind(), std::make_unique<Worker>());
+  if (!m_settings.userAgent.empty()) m_session->SetUserAgent(m_settings.userAgent);
+  LoadPacing();
   if (!m_settings.dataFolder.empty()) OpenQueue();
   LoadCookieFile();
 }
@@ -156,8 +158,13 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
     ToWide(converted, kPathCapacity, ansi.c_str());
     wideTitle = WideView(converted, kPathCapacity);
   }
-  for (char16_t& unit : wideTitle)
-    if (unit == u'\\') unit = u'/';
+  // A '/' of the title is a character of its name; a backslash joins a comic and its chapter.
+  for (char16_t& unit : wideTitle) {
+    if (unit == u'/')
+      unit = u'_';
+    else if (unit == u'\\')
+      unit = u'/';
+  }
 
   // The whole path must fit: box, '/', title, '/'. The title gives way first; the box
   // only when not even an empty title would fit.
@@ -166,7 +173,9 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
     boxLength = FitUnits(std::u16string_view(output, boxLength), kRoom - 2);
     output[boxLength] = 0;
   }
-  const std::size_t titleRoom = kRoom - boxLength - 2;
+  // A title that has to be cut leaves room for the pictures' names after it.
+  const std::size_t titleRoom =
+      boxLength + 2 + kPictureNameRoom < kRoom ? kRoom - boxLength - 2 - kPictureNameRoom : 0;
   // Confined again after shortening: a cut may leave a component reading "..".
   wideTitle = ConfineComponents(ShortenTitle(ConfineComponents(wideTitle), titleRoom));
 

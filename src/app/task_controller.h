@@ -26,6 +26,7 @@
 #include "app/window_port.h"
 #include "base/cancellation.h"
 #include "base/manual_reset_event.h"
+#include "engine/ban_clock.h"
 #include "engine/comic.h"
 #include "engine/site_adapter.h"
 #include "library/cbz_packer.h"
@@ -110,11 +111,12 @@ class TaskController {
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
-  // A backslash in the title counts as '/', so a comic and chapter joined by one nest;
+  // A '/' in the title becomes '_' (one folder); a backslash counts as '/', so a comic
+  // and chapter joined by one nest;
   // a component of the title that reads "." or ".." becomes "_", so the folder stays
-  // inside the save folder. A path longer than kPathCapacity - 1 units loses the end of
-  // its title (the final '/' stays); only a box too long for even an empty title is
-  // cut itself.
+  // inside the save folder. A path that would leave fewer than kPictureNameRoom of the
+  // kPathCapacity - 1 units for a picture's name loses the end of its title (the final
+  // '/' stays); only a box too long for even an empty title is cut itself.
   char16_t* MakeTaskFolderPath(char16_t* output, char* title);
   // The same with the save folder given (any thread).
   static char16_t* MakeTaskFolderPath(char16_t* output, char* title,
@@ -135,7 +137,7 @@ class TaskController {
   int AddDMZJTask(char16_t* address);
   int AddDMZJTaskChain(char16_t* address);
 
-  // --- cookies (window thread; cookies.cpp) ---
+  // --- cookies (any thread, one operation at a time; cookies.cpp) ---
   // The file that keeps the session's cookies between runs: cookies.txt in the data
   // folder, read when the controller is made and written when it goes. Empty when the
   // controller keeps nothing.
@@ -175,6 +177,12 @@ class TaskController {
   // whether to end. Tests use it to press Start at that moment. Set before Start.
   void SetWalkEndHook(std::function<void(int siteKind)> hook) { m_walkEndHook = std::move(hook); }
 
+  // --- pacing (window thread; pacing.cpp) ---
+  // The interval between two requests to one site: applied at once and, with a data
+  // folder, kept for the next run (false when it could not be written).
+  bool SetPacing(Pacing pacing);
+  [[nodiscard]] Pacing GetPacing() const { return m_session->GetPacing(); }
+
   // --- the reader's library (finishing.cpp) ---
   // Whether a task that ends complete is packed as a CBZ ("保存为CBZ"); kept with the
   // lasting queue between runs. Any thread.
@@ -203,7 +211,13 @@ class TaskController {
     bool again = false;                // a Start came while the walk ran: walk once more
     // The task the worker holds and what was last published of it; under m_heldMutex.
     std::optional<TaskChanged> held;
+    BanClock ban;  // the site's ban, consulted before every step
   };
+  // After a walk that a ban ended: tells the user, and waits it out unless it is longer
+  // than the settings allow. True when the worker is to walk again.
+  bool WaitOutBan(int siteKind, Worker& worker);
+  // Start of a banned site says how long is left and starts nothing. True when banned.
+  bool SayBanned(int siteKind);
   // Publishes `shown` as what task `taskNo` looks like now, and keeps it as the worker's.
   void PublishHeld(Worker& worker, TaskChanged shown);
   // The worker of a registered site, or null.
@@ -218,18 +232,21 @@ class TaskController {
   // Puts a task read back from the queue into the map and the table.
   void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown);
 
+  void LoadPacing();
   // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
   // once it is complete (also for a task finished before whose packing was cut short).
   void FinishTask(const Comic& task, bool ranNow);
 
   void LoadCookieFile();
   bool SaveCookieFile();
+  bool SaveCookieFileLocked();  // with m_cookieMutex held
 
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
   const SiteAdapter* AdapterOfKind(int kind) const;
   const SiteAdapter* AdapterNamed(std::u16string_view name) const;
-  // Reads the page at `address` and registers the task it gives. Runs on the calling
+  // Reads the page at `address` and registers the task it gives; its folder is claimed for
+  // `sourceAddress` (by default the task's own address). Runs on the calling
   // thread; registration hops to the window thread.
   struct PageAdded {
     bool taskMade = false;
@@ -237,7 +254,8 @@ class TaskController {
     std::optional<FailureReason> failure;  // why no task was made
   };
   PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
-                        const AddRequest& options, PageReader& reader);
+                        const AddRequest& options, PageReader& reader,
+                        std::u16string_view sourceAddress = {});
   void RunAdd(const AddRequest& request);
   // The first page of `address` on `site`'s adapter, written back into `address`.
   int FindFirstPage(int site, char16_t* address);
@@ -251,6 +269,7 @@ class TaskController {
   std::optional<InstanceLock> m_queueLock;  // held while the queue is open
   std::unique_ptr<QueueStore> m_store;      // null: nothing lasts
   QueueState m_queueState = QueueState::kNone;
+  std::mutex m_cookieMutex;          // one cookie file operation at a time (any thread)
   bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;              // check box 1010
   int m_followNext = 0;              // check box 1011

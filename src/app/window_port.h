@@ -5,11 +5,13 @@
 // called from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "base/fixed_text.h"
 #include "engine/task_snapshot.h"
 #include "engine/user_prompt.h"
 
@@ -43,6 +45,13 @@ class WindowPort : public UserPrompt {
     (void)taskNo;
     (void)received;
     (void)total;
+  }
+  // The worker of `siteKind` stops for the site's ban, which lasts `left` more; said once
+  // a ban, on the worker's thread. May block like ShowMessage. The default shows the
+  // kBanned message with the minutes left, rounded up.
+  virtual void ShowBan(int siteKind, std::chrono::seconds left) {
+    (void)siteKind;
+    ShowMessage(Message{MessageKind::kBanned, {WideNumber(static_cast<int>((left.count() + 59) / 60))}});
   }
   // The worker of `siteKind` has ended its walk (WorkerRunning reads false already).
   // Never blocks. The default does nothing.

@@ -48,19 +48,43 @@ void TaskController::DownloadThread(int siteKind) {
     std::optional<PictureAhead> pictureAhead;
     StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry,
                         &scripts,   {},    nullptr,  nullptr};
+    if (m_settings.range) context.range = &*m_settings.range;
     if (m_settings.overlap && adapter->WorksAhead() == SiteAdapter::Ahead::kNextPage)
       context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
     if (m_settings.overlap && adapter->WorksAhead() == SiteAdapter::Ahead::kNextPicture)
       context.pictureAhead = &pictureAhead.emplace(*m_session, m_settings.retry);
-    do {
+    context.ban = &worker.ban;
+    for (;;) {
       Walk(siteKind, context);
       if (m_walkEndHook) m_walkEndHook(siteKind);
-    } while (!m_stopping.load() && WalkAgain(worker));
+      if (m_stopping.load()) break;
+      if (worker.ban.Left()) {
+        if (WaitOutBan(siteKind, worker)) continue;
+        break;
+      }
+      if (!WalkAgain(worker)) break;
+    }
   } catch (const std::exception& error) {
     DebugLine(std::string("download worker ended by an error: ") + error.what());
   }
   std::lock_guard<std::mutex> lock(m_workerMutex);
   worker.running.store(false);
+}
+
+bool TaskController::WaitOutBan(int siteKind, Worker& worker) {
+  const std::optional<std::chrono::seconds> left = worker.ban.Left();
+  if (!left) return true;
+  m_window.ShowBan(siteKind, *left);
+  if (m_settings.longestBanWait && *left > *m_settings.longestBanWait) return false;
+  return worker.ban.WaitOut(m_cancel) && !m_stopping.load();
+}
+
+bool TaskController::SayBanned(int siteKind) {
+  const Worker* worker = WorkerFor(siteKind);
+  const int minutes = worker ? worker->ban.MinutesLeft() : 0;
+  if (minutes == 0) return false;
+  m_window.ShowMessage(Message{MessageKind::kBanned, {WideNumber(minutes)}});
+  return true;
 }
 
 bool TaskController::WalkAgain(Worker& worker) {
@@ -104,7 +128,8 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     int result;
     do {
       worker.gate.Wait();
-      if (m_stopping.load()) break;
+      // Nothing goes to a site that has banned the visitor.
+      if (m_stopping.load() || (context.ban && context.ban->Left())) break;
       {
         // A task deleted while this worker held it is left alone from then on.
         std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -139,7 +164,7 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     // Nothing worked ahead for this task outlives its turn.
     if (context.pageAhead) context.pageAhead->Drop();
     if (context.pictureAhead) context.pictureAhead->Drop();
-    if (m_stopping.load()) return;
+    if (m_stopping.load() || (context.ban && context.ban->Left())) return;
   }
 }
 
@@ -199,20 +224,26 @@ void TaskController::StartWorker(int siteKind) {
 }
 
 void TaskController::OnBnClickedStart() {
+  m_session->HoldPacedRequests(false);
   for (auto& entry : m_workers) entry.second->gate.Set();
   if (m_stopping.load()) return;
   // In the order of the sites: EH first, as the window always did.
-  for (auto it = m_adapters.rbegin(); it != m_adapters.rend(); ++it) StartWorker((*it)->Kind());
+  for (auto it = m_adapters.rbegin(); it != m_adapters.rend(); ++it)
+    if (!SayBanned((*it)->Kind())) StartWorker((*it)->Kind());
 }
 
 void TaskController::StartSite(int siteKind) {
+  m_session->HoldPacedRequests(false);
   if (Worker* worker = WorkerFor(siteKind)) worker->gate.Set();
   if (m_stopping.load()) return;
+  if (SayBanned(siteKind)) return;
   StartWorker(siteKind);
 }
 
 void TaskController::OnBnClickedPause() {
   for (auto& entry : m_workers) entry.second->gate.Reset();
+  // A request still waiting for its paced turn is not sent until Continue.
+  m_session->HoldPacedRequests(true);
   // The tasks held now show as paused at once, while their pictures in flight end; the
   // news goes behind what their workers said before.
   std::lock_guard<std::mutex> lock(m_heldMutex);
@@ -225,6 +256,7 @@ void TaskController::OnBnClickedPause() {
 }
 
 void TaskController::OnBnClickedContinue() {
+  m_session->HoldPacedRequests(false);
   for (auto& entry : m_workers) entry.second->gate.Set();
 }
 

@@ -19,6 +19,8 @@ std::string StatusWord(const TaskSnapshot& snapshot) {
     case TaskStatus::kIncomplete:
       if (snapshot.missing.empty()) return "unfinished";
       return std::to_string(snapshot.missing.size()) + " missing";
+    case TaskStatus::kBanned:
+      return "banned, retry in " + std::to_string(snapshot.banMinutes) + " min";
     case TaskStatus::kUnknown:
       break;
   }
@@ -61,6 +63,24 @@ std::string MessageText(const Message& message) {
     case MessageKind::kScriptsUnsafe:
       return "this system cannot confine page scripts (no seccomp): the picture lists of DMZJ "
              "chapters cannot be read, and those chapters stay queued";
+    case MessageKind::kBanned:
+      return "banned by the site, retry in " + arg + " min";
+    case MessageKind::kPathTooLong:
+      return "the file's path is too long; the picture was not saved: " + arg;
+    case MessageKind::kTaskFolderNotMade:
+      return "cannot create the task's folder; the task was not added: " + arg;
+    case MessageKind::kDataFolderNotMade:
+      return "cannot create the data folder or its lock file; the tasks of this run will not "
+             "last: " +
+             arg + (message.args.size() > 1 ? " (" + ToUtf8(message.args[1]) + ")" : "");
+    case MessageKind::kQueueSaveFailing:
+      return "the tasks' progress cannot be saved to the queue file; tried again at the next "
+             "step: " +
+             arg;
+    case MessageKind::kQueueSavingAgain:
+      return "the tasks' progress is saved to the queue file again";
+    case MessageKind::kCannotOpenFolder:
+      return "cannot open the folder: " + arg;
   }
   return "?";
 }
@@ -76,7 +96,7 @@ std::string ReasonText(const FailureReason& reason) {
     case FailureKind::kCertificateRefused:
       return "certificate or address refused";
     case FailureKind::kNotAPicture:
-      return "not a picture";
+      return "not a picture (" + (reason.contentType.empty() ? std::string("no type") : reason.contentType) + ")";
     case FailureKind::kDiskFull:
       return "cannot write to the disk";
     case FailureKind::kTooLarge:
@@ -109,6 +129,8 @@ const char* StatusKey(TaskStatus status) {
       return "finished";
     case TaskStatus::kIncomplete:
       return "incomplete";
+    case TaskStatus::kBanned:
+      return "banned";
     case TaskStatus::kUnknown:
       break;
   }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/picture_range.h"
+
 namespace pageloom::cli {
 
 struct CliOptions {
@@ -15,12 +17,17 @@ struct CliOptions {
   bool followNext = false;                // --follow
   bool autoRename = true;                 // cleared by --no-rename
   std::optional<std::string> cookieFile;  // --cookies
+  std::optional<std::string> userAgent;   // --user-agent
+  std::optional<std::string> sleep;       // --sleep, as given
   std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
   bool lastingQueue = false;              // --queue
   bool json = false;                      // --json
   bool saveCbz = false;                   // --cbz
   bool writeMetadata = true;              // --write-metadata, cleared by --no-metadata
   bool pack = false;                      // --pack: the arguments are folders to pack
+  std::optional<PictureRange> range;      // --range: only these pictures of each task
+  bool quiet = false;                     // -q: no progress and no line per task
+  bool verbose = false;                   // -v: diagnostics on standard error
   std::vector<std::string> addresses;     // the arguments that are no options
   bool help = false;
   bool version = false;
@@ -33,7 +40,8 @@ struct ParsedCommandLine {
 };
 
 // Reads the arguments after the program name. "--opt VALUE" and "--opt=VALUE" are both
-// understood; "--" ends the options. Addresses may be missing here (--input, --queue).
+// understood, as are the short forms "-d DIR" and "-dDIR"; "--" ends the options.
+// Addresses may be missing here (--input, --queue).
 [[nodiscard]] ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // `text` without the blanks (spaces, tabs, CR, LF, VT, FF) around it.
@@ -43,8 +51,10 @@ struct ParsedCommandLine {
 // and lines starting with '#' are skipped.
 [[nodiscard]] std::vector<std::string> ReadAddressList(std::istream& in);
 
-// "Usage: ..." with every option, for --help and after a usage error.
+// "Usage: ..." with every option, for --help.
 [[nodiscard]] std::string UsageText();
+// The one line a usage error writes: the problem and where help is.
+[[nodiscard]] std::string UsageErrorLine(const std::string& problem);
 // "pageloom-cli X.Y.Z.W".
 [[nodiscard]] std::string VersionText();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 #include <poll.h>
@@ -88,6 +89,27 @@ void DownloadRun::OnMessage(const Message& message) {
   if (m_json) m_json->Message(MessageText(message));
 }
 
+void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
+  std::string site = "the site";
+  for (const auto& adapter : m_controller->Sites())
+    if (adapter->Kind() == siteKind) site = ToUtf8(adapter->Name());
+  const long long minutes = (left.count() + 59) / 60;
+  const std::optional<std::chrono::seconds> wait = m_request.settings.longestBanWait;
+  if (!wait || left <= *wait) {
+    m_view.Message(FromUtf8("pageloom-cli: banned by " + std::string(site) + ", retry in " +
+                            std::to_string(minutes) + " min: waiting for the ban to end"));
+    return;
+  }
+  const std::time_t ends = std::time(nullptr) + static_cast<std::time_t>(left.count());
+  std::tm local{};
+  char when[32] = "?";
+  if (localtime_r(&ends, &local) != nullptr)
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &local);
+  m_view.Message(FromUtf8("pageloom-cli: banned by " + std::string(site) + " until " + when + " (" +
+                          std::to_string(minutes) + " min): the run ends"));
+  m_bannedTooLong = true;
+}
+
 // --- the run ---
 
 bool DownloadRun::Prepare() {
@@ -108,6 +130,11 @@ bool DownloadRun::Prepare() {
       m_view.Message(FromUtf8("pageloom-cli: " + std::to_string(import.reading.added) +
                               " cookies read, " + std::to_string(import.reading.skipped) +
                               " lines of " + *m_request.cookieFile + " skipped"));
+    if (import.reading.dropped > 0)
+      m_view.Message(FromUtf8("pageloom-cli: " + std::to_string(import.reading.dropped) +
+                              " older cookies dropped over the limits (" +
+                              std::to_string(kMaxCookiesPerDomain) + " a domain, " +
+                              std::to_string(kMaxCookies) + " in all)"));
   }
   return true;
 }
@@ -209,6 +236,7 @@ int DownloadRun::Run(const SignalPipe& signals) {
     QueueNextAdd();
     const bool started = StartIfNeeded(running);
     m_view.Refresh(m_window.Table());
+    if (m_bannedTooLong) break;
     const bool anyRunning =
         std::any_of(running.begin(), running.end(), [](const auto& site) { return site.second; });
     if (!m_addInFlight && !anyRunning && !started && !TasksWaiting()) break;
@@ -258,7 +286,9 @@ int DownloadRun::End(int signal) {
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
   for (const std::string& line : summary.lines) m_view.Line(line);
-  const int status = signal != 0 ? SignalPipe::ExitStatusFor(signal) : summary.whole ? 0 : 1;
+  const int status = signal != 0       ? SignalPipe::ExitStatusFor(signal)
+                     : summary.whole && !m_bannedTooLong ? 0
+                                                         : 1;
   if (m_json) {
     int finished = 0;
     for (const TaskResult& result : results) finished += result.finished ? 1 : 0;

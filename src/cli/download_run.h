@@ -55,6 +55,7 @@ class DownloadRun final : public RunListener {
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override;
   void OnWorkerEnded(int siteKind) override;
   void OnMessage(const Message& message) override;
+  void OnBan(int siteKind, std::chrono::seconds left) override;
 
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
@@ -90,7 +91,8 @@ class DownloadRun final : public RunListener {
   std::set<int> m_stepped;               // tasks a worker has stepped at least once
   std::map<int, std::string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
-  bool m_startGivenUp = false;  // the workers could not be started
+  bool m_startGivenUp = false;   // the workers could not be started
+  bool m_bannedTooLong = false;  // a ban longer than the run waits: it ends, failed
 };
 
 }  // namespace pageloom::cli

@@ -44,8 +44,13 @@ std::u16string ProgressView::TitleOf(std::u16string_view folder) const {
   std::u16string_view base = m_saveFolder;
   while (base.size() > 1 && base.back() == u'/') base.remove_suffix(1);
   if (!base.empty() && folder.size() > base.size() + 1 && folder.substr(0, base.size()) == base &&
-      (base == u"/" || folder[base.size()] == u'/'))
+      (base == u"/" || folder[base.size()] == u'/')) {
     folder.remove_prefix(base == u"/" ? 1 : base.size() + 1);
+  } else if (const std::size_t slash = folder.rfind(u'/');
+             slash != std::u16string_view::npos && slash + 1 < folder.size()) {
+    // A task of another save folder (one kept in the queue from an earlier run): its name.
+    folder.remove_prefix(slash + 1);
+  }
   return Printable(folder);
 }
 
@@ -53,13 +58,15 @@ void ProgressView::PictureDone(const TaskTable::Row& row) {
   m_ended.erase(row.taskNo);
   m_bytes.erase(row.taskNo);
   m_dirty = true;
-  if (!m_live) Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + ProgressText(row.snapshot));
+  if (!m_live && !m_quiet)
+    Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + ProgressText(row.snapshot));
 }
 
 void ProgressView::TaskEnded(const TaskTable::Row& row) {
   m_ended.insert(row.taskNo);
   m_bytes.erase(row.taskNo);
   m_dirty = true;
+  if (m_quiet) return;
   Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + StatusWord(row.snapshot) + " (" +
        ProgressText(row.snapshot) + ")");
 }

@@ -27,6 +27,8 @@ class ProgressView {
   ProgressView& operator=(const ProgressView&) = delete;
 
   [[nodiscard]] bool Live() const { return m_live; }
+  // Quiet: no line per picture or per task; messages and Line() still write.
+  void SetQuiet(bool quiet) { m_quiet = quiet; }
 
   // A step of the task in `row` has handled a picture.
   void PictureDone(const TaskTable::Row& row);
@@ -47,7 +49,8 @@ class ProgressView {
   // Live: takes the tasks in flight off the screen, for the summary to follow.
   void Finish();
 
-  // The title of a task: its folder below the save folder, without the final '/'.
+  // The title of a task: its folder below the save folder, without the final '/'; the
+  // folder's own name when it lies elsewhere.
   [[nodiscard]] std::u16string TitleOf(std::u16string_view folder) const;
 
  private:
@@ -64,6 +67,7 @@ class ProgressView {
   std::FILE* m_out;
   std::FILE* m_err;
   const bool m_live;
+  bool m_quiet = false;
   const std::u16string m_saveFolder;
   std::set<int> m_ended;  // tasks whose walk has ended (until a step moves them again)
   std::map<int, PictureBytes> m_bytes;

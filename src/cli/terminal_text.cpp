@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/safe_names.h"
+
 namespace pageloom::cli {
 
 namespace {
@@ -69,12 +71,17 @@ std::u16string FitToWidth(std::u16string_view text, int width) {
 }
 
 std::u16string Printable(std::u16string_view text, bool keepNewlines) {
-  std::u16string out(text);
-  for (char16_t& unit : out) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (const char16_t unit : text) {
     if (unit == u'\n') {
-      if (!keepNewlines) unit = u' ';
-    } else if (IsControl(unit)) {
-      unit = u'?';
+      out += keepNewlines ? u'\n' : u' ';
+    } else if (IsHiddenControl(unit)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(unit));
+      out.append(escaped, escaped + 6);
+    } else {
+      out += unit;
     }
   }
   return out;

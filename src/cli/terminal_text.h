@@ -18,8 +18,9 @@ namespace pageloom::cli {
 // cut ends in "…" within them.
 [[nodiscard]] std::u16string FitToWidth(std::u16string_view text, int width);
 
-// `text` with every control character (C0, DEL, C1) but the line feed made "?", so that
-// page texts cannot move the cursor or change the terminal. Without `keepNewlines`, line
+// `text` with every hidden control character (C0 but the line feed, DEL, C1, direction
+// overrides and marks) written out as "\u202E", so that page texts can neither move the
+// cursor, change the terminal nor turn what is shown around. Without `keepNewlines`, line
 // feeds become spaces.
 [[nodiscard]] std::u16string Printable(std::u16string_view text, bool keepNewlines = false);
 

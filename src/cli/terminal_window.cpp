@@ -110,6 +110,10 @@ void TerminalWindow::ShowMessage(const Message& message) {
   Enqueue(Event{[this, message] { m_listener.OnMessage(message); }, true});
 }
 
+void TerminalWindow::ShowBan(int siteKind, std::chrono::seconds left) {
+  Enqueue(Event{[this, siteKind, left] { m_listener.OnBan(siteKind, left); }, true});
+}
+
 std::optional<std::u16string> TerminalWindow::PickFolder(const Message& title) {
   (void)title;
   return std::nullopt;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -56,6 +57,11 @@ class RunListener {
   virtual void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) = 0;
   virtual void OnWorkerEnded(int siteKind) = 0;
   virtual void OnMessage(const Message& message) = 0;
+  // The worker of `siteKind` stops for the site's ban, which lasts `left` more.
+  virtual void OnBan(int siteKind, std::chrono::seconds left) {
+    (void)siteKind;
+    (void)left;
+  }
 };
 
 class TerminalWindow final : public WindowPort {
@@ -93,6 +99,8 @@ class TerminalWindow final : public WindowPort {
   void ShowMessage(const Message& message) override;
   // A terminal has no folder picker: always cancelled.
   std::optional<std::u16string> PickFolder(const Message& title) override;
+  // Heard by the run on the main thread; never blocks.
+  void ShowBan(int siteKind, std::chrono::seconds left) override;
 
   // --- main thread ---
   // Readable while events wait (an eventfd); -1 when it could not be made, and the main

@@ -1,8 +1,10 @@
 #include "engine/comic.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
+#include "engine/ban_clock.h"
 #include "engine/picture_download.h"
 #include "engine/safe_names.h"
 
@@ -67,6 +69,8 @@ TaskStatus Comic::StatusOf(int state) {
       return TaskStatus::kFinished;
     case STATE_INCOMPLETE:
       return TaskStatus::kIncomplete;
+    case STATE_BANNED:
+      return TaskStatus::kBanned;
     default:
       return TaskStatus::kUnknown;
   }
@@ -76,6 +80,7 @@ TaskSnapshot Comic::Snapshot() const {
   TaskSnapshot snapshot;
   snapshot.siteKind = m_siteKind;
   snapshot.status = StatusOf(m_state);
+  if (m_state == STATE_BANNED) snapshot.banMinutes = m_banMinutes.load();
   snapshot.fileNumber = m_fileNumber;
   snapshot.pictureCount = m_pictureCount;
   if (m_knownTotal.load() > 0)
@@ -158,7 +163,9 @@ void Comic::Restore(const TaskRecord& record) {
   m_pictureCount = record.pictureCount;
   m_fileNumber = record.fileNumber;
   // A task that was being downloaded when its program ended waits for the next Start.
-  m_state = record.state == STATE_DOWNLOADING ? STATE_PAUSED : record.state;
+  // So does one that was banned: the ban's clock does not outlive the program.
+  m_state = record.state == STATE_DOWNLOADING || record.state == STATE_BANNED ? STATE_PAUSED
+                                                                              : record.state;
   m_renameFiles = record.renameFiles;
   m_walkDone = record.walkDone;
   m_listVersion = record.listVersion;
@@ -183,6 +190,15 @@ void Comic::MissingChanged() {
   ++m_missingVersion;
 }
 
+int Comic::Banned(StepContext& context, std::chrono::seconds length) {
+  if (context.ban) context.ban->Ban(length);
+  const int minutes =
+      context.ban ? context.ban->MinutesLeft() : static_cast<int>((length.count() + 59) / 60);
+  m_banMinutes = std::max(1, minutes);
+  m_state = STATE_BANNED;
+  return 0;
+}
+
 int Comic::EndWalk() {
   m_walkDone = true;
   m_retriesLeft = 0;
@@ -203,8 +219,10 @@ int Comic::RetryMissingStep(StepContext& context) {
   --m_retriesLeft;
   FailureReason failure;
   const int result = StoreMissing(context, picture, failure);
-  if (result == kPictureStop) {  // closing, or the site's limit: tried again later
+  if (result == kPictureStop || result == kPictureBanned) {
+    // Closing, the site's limit or its ban (on the clock already): tried again later.
     m_missing.push_front(std::move(picture));
+    if (result == kPictureBanned) return Banned(context, std::chrono::seconds(0));
     m_state = STATE_PAUSED;
     return 0;
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <optional>
 #include <set>
@@ -23,6 +24,7 @@ enum TaskState : int {
   STATE_PAUSED = 3,       // "暂停中"
   STATE_FINISHED = 4,     // "已完成": every picture is on disk
   STATE_INCOMPLETE = 5,   // "未完成": the run ended with missing pictures or an unread page
+  STATE_BANNED = 6,  // "被封禁，X分钟后重试": the site banned the visitor; goes on by itself
 };
 
 enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
@@ -135,6 +137,9 @@ class Comic {
   virtual int PicturePlace() const { return m_pictureCount + 1; }
   // The file name of a picture with sequence `number` (renaming on) or at `place` (off).
   std::u16string FileNameFor(std::u16string_view pictureUrl, int number, int place) const;
+  // The site has banned the visitor for `length`: kept on the context's ban clock, and
+  // the task shows it. Returns 0.
+  int Banned(StepContext& context, std::chrono::seconds length);
   // Ends the walk: finished when nothing is missing, unfinished otherwise. Returns 0.
   int EndWalk();
   // The step of a run after the walk: the next missing picture, tried once this run.
@@ -167,6 +172,7 @@ class Comic {
   int m_missingVersion = 0;
   std::list<MissingPicture> m_missing;
   std::atomic<int> m_missingCount{0};
+  std::atomic<int> m_banMinutes{0};  // STATE_BANNED: the minutes its status shows
   std::atomic<int> m_knownTotal{0};
   // DMZJ: the last list reading failed because page scripts cannot run on this system.
   std::atomic<bool> m_scriptsUnsafe{false};
@@ -195,6 +201,9 @@ class ComicDMZJ : public Comic {
   // Starts storing the next picture of the list under the name it will get, while this
   // step stores `current` (when the context has a picture ahead and nothing needs asking).
   void StoreNextPictureAhead(StepContext& context, std::u16string_view current) const;
+  // The step of a picture outside `range`: named and counted without a transfer; past the
+  // range's end, the rest of the list with it.
+  int SkipOutOfRange(const PictureRange& range);
 };
 
 // The extension of a file name as the desktop's path functions find it: from the last

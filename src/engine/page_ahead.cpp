@@ -11,12 +11,15 @@ namespace pageloom {
 PageAhead::PageAhead(Session& session, const RetryPolicy& retry, std::chrono::milliseconds freshFor)
     : m_session(session), m_retry(retry), m_freshFor(freshFor) {}
 
-void PageAhead::Start(std::u16string url) {
+void PageAhead::Start(std::u16string url, Fetch fetch) {
   Drop();
   m_url = std::move(url);
   m_fetched.reset();
-  m_helper.Run([this, url = m_url] {
-    (void)FetchPageRetrying(m_session, url, *m_page, m_retry);
+  m_helper.Run([this, url = m_url, fetch = std::move(fetch)] {
+    if (fetch)
+      fetch(url, *m_page);
+    else
+      (void)FetchPageRetrying(m_session, url, *m_page, m_retry);
     m_fetched = Clock::now();
   });
 }

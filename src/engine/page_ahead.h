@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,9 +32,12 @@ class PageAhead {
   PageAhead(const PageAhead&) = delete;
   PageAhead& operator=(const PageAhead&) = delete;
 
-  // Begins fetching `url` on the helper thread, as FetchPageRetrying does; a page fetched
-  // or being fetched before is dropped first.
-  void Start(std::u16string url);
+  // How a page is fetched on the helper thread (its session, policy and buffer are the
+  // caller's to capture, the page buffer is the helper's).
+  using Fetch = std::function<void(std::u16string_view url, PageBuffer& page)>;
+  // Begins fetching `url` on the helper thread, with `fetch` or else as FetchPageRetrying
+  // does; a page fetched or being fetched before is dropped first.
+  void Start(std::u16string url, Fetch fetch = {});
   // Waits for the fetch in flight. When it was `url`'s and its page is fresh, copies the
   // page into `into` and returns true; otherwise returns false and leaves `into` alone.
   // Either way nothing is held or in flight afterwards.

@@ -13,6 +13,8 @@ PictureAhead::PictureAhead(Session& session, const RetryPolicy& retry)
 
 void PictureAhead::Start(PictureJob job) {
   Drop();
+  // A picture that cannot be stored is left to the step, which tells the user why.
+  if (!PictureFits(job.folder, job.fileName)) return;
   m_job = std::move(job);
   m_result = kPictureStop;
   m_helper.Run([this, job = *m_job] {

@@ -3,11 +3,15 @@
 // the fallback), pictures already on disk skipped.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "net/failure_reason.h"
+#include "net/picture.h"
 
 namespace pageloom {
 
@@ -19,6 +23,28 @@ struct RetryPolicy;
 constexpr int kPictureStored = 1;   // on disk: downloaded now, or there already
 constexpr int kPictureFailed = -1;  // this picture failed; no file of this call is left
 constexpr int kPictureStop = 0;     // downloading cannot go on (no session, limit reached, aborted)
+constexpr int kPictureBanned = 2;   // the site has banned the visitor: nothing more until it ends
+
+// What a site makes of the text of an answer that is no picture.
+struct AnswerReading {
+  enum class Kind { kNothing, kLimit, kBan } kind = Kind::kNothing;
+  std::chrono::seconds banFor{0};  // kBan: how long the ban lasts
+};
+using AnswerReader = std::function<AnswerReading(std::string_view text)>;
+
+// A download as a site step asks for it, and what it saw.
+struct PictureRequest {
+  const RetryPolicy* retry = nullptr;  // none: tried once
+  std::function<void(std::uint64_t, std::int64_t)> progress;
+  // Reads the text of an answer that is no picture (or an error answer): the site's limit
+  // or ban. None: such an answer is a failure like another.
+  AnswerReader readAnswer;
+  // Filled in: the last try's outcome, the ban's length on kPictureBanned, and why the
+  // picture was not stored when it was not.
+  PictureOutcome last;
+  std::chrono::seconds banFor{0};
+  FailureReason failure;
+};
 
 // Downloads `url` into `folder` + `fileName`. `folder` is a task's folder buffer of
 // kPathCapacity units (or null: the bare file name); it is prepared with
@@ -35,15 +61,27 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
                     const std::function<void(std::uint64_t, std::int64_t)>& progress = {},
                     FailureReason* failure = nullptr);
 
+// The same, as `request` asks; kPictureBanned when its reader finds a ban.
+int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
+                    char16_t* folder, UserPrompt& ui, PictureRequest& request);
+
 // The same for a picture fetched ahead on a helper thread: into `folder` (its text, a
 // folder that exists; it is not prepared) without a word to the user and without
-// progress. The site's limit picture stops it before any file or network work.
+// progress. An address of the site's limit picture stops it before any file or network
+// work (the step itself then fetches it).
 int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
                            std::u16string_view folder, const RetryPolicy& retry,
                            FailureReason* failure = nullptr);
 
+// True when `folder` + `fileName` makes a path this program can store a picture under.
+[[nodiscard]] bool PictureFits(std::u16string_view folder, std::u16string_view fileName);
+
+// Why a try failed: no picture (with the type the answer named), or the transfer's reason.
+[[nodiscard]] FailureReason ReasonOf(const PictureOutcome& outcome);
+
 // True when `url` names the site's limit picture, which a site shows instead of the real
-// one once the visitor's download limit is used up.
+// one once the visitor's download limit is used up. Only its answer tells: a GIF of under
+// 30 KB, or none.
 [[nodiscard]] bool IsLimitPicture(std::u16string_view url);
 
 }  // namespace pageloom

@@ -51,10 +51,16 @@ std::u16string CutToUtf8Bytes(std::u16string_view component, std::size_t maxByte
   return std::u16string(component.substr(0, k));
 }
 
+bool IsHiddenControl(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x061C || c == 0x200B || c == 0x200E ||
+         c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
 std::u16string ReplaceControlCharacters(std::u16string_view text) {
   std::u16string out(text);
   for (char16_t& c : out) {
-    if (c < 0x20 || c == 0x7F) c = u'_';
+    if (IsHiddenControl(c)) c = u'_';
   }
   return out;
 }

@@ -11,6 +11,10 @@ namespace pageloom {
 // The most bytes one path component may take in UTF-8 on common file systems.
 constexpr std::size_t kMaxComponentBytes = 255;
 
+// The units a task folder's path leaves free for the names of its pictures when a long
+// title is cut to fit ("0001.jpeg" and the like, with room to spare).
+constexpr std::size_t kPictureNameRoom = 16;
+
 // The number of bytes `text` takes in UTF-8; a lone surrogate counts as the three bytes
 // of the replacement character it becomes.
 [[nodiscard]] std::size_t Utf8Length(std::u16string_view text);
@@ -20,7 +24,12 @@ constexpr std::size_t kMaxComponentBytes = 255;
 [[nodiscard]] std::u16string CutToUtf8Bytes(std::u16string_view component,
                                             std::size_t maxBytes = kMaxComponentBytes);
 
-// `text` with every control character (U+0000 to U+001F, U+007F) replaced by '_'.
+// Characters that are not shown but change what is: control characters (C0, DEL, C1),
+// the direction marks and overrides (U+061C, U+200E/F, U+202A-E, U+2066-9), and the
+// invisible space and marks (U+200B, U+2060-4, U+FEFF). Joiners within words stay.
+[[nodiscard]] bool IsHiddenControl(char16_t c);
+
+// `text` with every hidden control character replaced by '_'.
 [[nodiscard]] std::u16string ReplaceControlCharacters(std::u16string_view text);
 
 // A picture's file name safe to store in the task folder: control characters and '/'

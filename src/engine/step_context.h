@@ -12,7 +12,9 @@
 
 namespace pageloom {
 
+class BanClock;
 class PageAhead;
+class PictureRange;
 class PictureAhead;
 class ScriptHost;
 class Session;
@@ -33,6 +35,11 @@ struct StepContext {
   PageAhead* pageAhead = nullptr;
   // DMZJ: the next picture of the list is stored while the step's picture is.
   PictureAhead* pictureAhead = nullptr;
+  // The pictures to store, by their number in their task; none: all. The others are
+  // named and counted as pictures on disk are, without a transfer.
+  const PictureRange* range = nullptr;
+  // The ban of the worker's site: a step that meets one sets it (none: not kept).
+  BanClock* ban = nullptr;
 };
 
 }  // namespace pageloom

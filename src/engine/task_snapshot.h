@@ -20,6 +20,7 @@ enum class TaskStatus {
   kPaused,       // held by Pause, or stopped before its end
   kFinished,     // every picture is on disk
   kIncomplete,   // the walk ended with pictures missing or a page unread
+  kBanned,       // the site banned the visitor; the worker goes on by itself (banMinutes)
   kUnknown,      // a state no task is in
 };
 
@@ -48,6 +49,8 @@ struct TaskSnapshot {
   [[nodiscard]] int ShownCount() const {
     return total && *total > pictureCount ? *total : pictureCount;
   }
+  // kBanned: the minutes the ban lasts yet, rounded up (at least 1).
+  int banMinutes = 0;
   // Waiting because the pages' scripts cannot be run safely on this system.
   bool scriptsBlocked = false;
   std::vector<MissingFile> missing;

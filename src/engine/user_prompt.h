@@ -23,6 +23,13 @@ enum class MessageKind {
   kQueueSetAside,     // args: where the damaged queue file was put
   kScriptsUnsafe,     // page scripts cannot be run safely here: chapters stay waiting
   kPackFailed,        // args: the packer's own words on why a finished task was not packed
+  kBanned,            // args: the minutes the site's ban lasts yet
+  kPathTooLong,       // args: the path a picture would have had
+  kTaskFolderNotMade,  // args: the task folder that could not be made (the task is not added)
+  kDataFolderNotMade,  // args: the data folder (this Add's tasks are not kept)
+  kQueueSaveFailing,   // args: the queue file's reason; the next step tries again
+  kQueueSavingAgain,   // the queue file can be written again
+  kCannotOpenFolder,   // args: the folder the file manager could not show
 };
 
 struct Message {

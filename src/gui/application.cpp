@@ -2,17 +2,30 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 
 #include "app/task_controller.h"
+#include "base/debug_line.h"
 #include "base/version.h"
 #include "gui/dialog_units.h"
 #include "gui/language.h"
 #include "gui/main_dialog.h"
 #include "gui/stop_signals.h"
+#include "gui/window_beacon.h"
+#include "gui/window_settings.h"
 #include "store/data_folder.h"
 
 namespace pageloom {
+
+namespace {
+
+// How long a second start waits for the first window to answer.
+constexpr std::chrono::seconds kBeaconWait{5};
+
+}  // namespace
 
 CpageLoomApp::CpageLoomApp(int& argc, char** argv)
     : m_app(std::make_unique<QApplication>(argc, argv)) {
@@ -34,7 +47,7 @@ void CpageLoomApp::Prepare(QApplication& app) {
 
 bool CpageLoomApp::StartsMinimised() { return std::getenv(kShowNormalVariable) == nullptr; }
 
-int CpageLoomApp::Run() { return RunMainDialog(ProgramSettings()); }
+int CpageLoomApp::Run() { return RunMainDialog(ProgramSettings(), WindowSettings::DefaultFile()); }
 
 ControllerSettings CpageLoomApp::ProgramSettings() {
   ControllerSettings settings;
@@ -42,13 +55,25 @@ ControllerSettings CpageLoomApp::ProgramSettings() {
   return settings;
 }
 
-int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
+int CpageLoomApp::RunMainDialog(ControllerSettings settings, const QString& settingsFile) {
   CpageLoomDlg dialog(std::move(settings));
+  const std::filesystem::path& dataFolder = dialog.Controller().Settings().dataFolder;
   if (dialog.Controller().Queue() == QueueState::kInUse) {
-    // Another pageLoom has the queue: two programs never write one queue.
+    // Another pageLoom has the queue: two programs never write one queue. Its window comes
+    // to the front instead; only when it does not answer is it said.
+    if (WindowBeacon::AskToShow(WindowBeacon::SocketName(dataFolder), kBeaconWait)) return 0;
     dialog.ShowAlreadyRunning();
     return 1;
   }
+  std::optional<WindowBeacon> beacon;
+  if (!dataFolder.empty())
+    beacon.emplace(WindowBeacon::SocketName(dataFolder), [&dialog] {
+      dialog.setWindowState((dialog.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+      dialog.show();
+      dialog.raise();
+      dialog.activateWindow();
+      DebugLine(u"the window came to the front at another start's request");
+    });
   // Asked to stop from outside: whatever box is open goes, then the window closes (after
   // the command that opened the box has returned).
   StopSignals stopSignals([&dialog] {
@@ -64,7 +89,11 @@ int CpageLoomApp::RunMainDialog(ControllerSettings settings) {
   } else {
     dialog.show();
   }
+  const std::optional<WindowSettings> kept =
+      settingsFile.isEmpty() ? std::nullopt : std::make_optional<WindowSettings>(settingsFile);
+  if (kept) kept->Restore(dialog);
   dialog.exec();
+  if (kept && !kept->Save(dialog)) DebugLine(u"the window's settings could not be written");
   return 0;
 }
 

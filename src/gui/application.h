@@ -2,6 +2,7 @@
 // of the main dialog; the program ends when the dialog closes.
 #pragma once
 
+#include <QString>
 #include <memory>
 
 #include "app/controller_settings.h"
@@ -28,8 +29,9 @@ class CpageLoomApp {
   int Run();
   // The body of Run: one modal run of the main dialog in the current QApplication, made
   // with `settings` (by default nothing outlives it). SIGTERM, SIGINT and SIGHUP close the
-  // dialog as its close button does.
-  static int RunMainDialog(ControllerSettings settings = {});
+  // dialog as its close button does. With a `settingsFile`, the window's settings are read
+  // from it once the window shows and written to it when the window closes.
+  static int RunMainDialog(ControllerSettings settings = {}, const QString& settingsFile = {});
   // The settings of the program's dialog.
   static ControllerSettings ProgramSettings();
 

@@ -16,6 +16,8 @@
 #include "app/task_controller.h"
 #include "gui/about_dialog.h"
 #include "gui/dialog_units.h"
+#include "gui/start_after_add.h"
+#include "gui/table_shortcuts.h"
 #include "gui/task_table_model.h"
 #include "gui/tray_notifier.h"
 
@@ -84,10 +86,13 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
   m_tray = new TrayNotifier(*this);
   m_controller = std::make_unique<TaskController>(*this, std::move(settings));
   CreateLibraryControls();
+  new TableShortcuts(*this);
+  new StartAfterAdd(*this);
 }
 
 CpageLoomDlg::~CpageLoomDlg() {
   BeginClosing();
+  JoinCookieImport();
   m_controller.reset();
 }
 
@@ -286,12 +291,19 @@ QMenu* CpageLoomDlg::CreateContextMenu() {
   menu->addAction(tr("最小化(&N)"), this, &QWidget::showMinimized);
   menu->addAction(tr("关闭(&C)"), this, &QWidget::close);
   menu->addSeparator();
+  if (const auto* startAfterAdd = findChild<StartAfterAdd*>()) {
+    menu->addAction(startAfterAdd->Action());
+    menu->addSeparator();
+  }
   QAction* import = menu->addAction(tr("导入Cookies…"));
   import->setObjectName(QStringLiteral("importCookiesAction"));
   connect(import, &QAction::triggered, this, &CpageLoomDlg::ImportCookies);
   QAction* clear = menu->addAction(tr("清除Cookies"));
   clear->setObjectName(QStringLiteral("clearCookiesAction"));
   connect(clear, &QAction::triggered, this, &CpageLoomDlg::ClearCookies);
+  QAction* pacing = menu->addAction(tr("请求间隔…"));
+  pacing->setObjectName(QStringLiteral("pacingAction"));
+  connect(pacing, &QAction::triggered, this, &CpageLoomDlg::AskPacing);
   menu->addSeparator();
   QAction* about = menu->addAction(tr("关于 pageLoom(&A)..."));
   about->setObjectName(QStringLiteral("aboutAction"));

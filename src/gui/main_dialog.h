@@ -29,10 +29,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/controller_settings.h"
 #include "app/window_port.h"
+#include "net/cookie_store.h"
 
 class QCheckBox;
 class QLabel;
@@ -131,10 +133,15 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   QMenu* CreateContextMenu();
   // Opens the About box modally.
   void ShowAbout();
-  // "导入Cookies…": picks a cookies.txt, adds its cookies, says how many lines were taken
-  // and skipped. "清除Cookies": forgets every cookie now.
+  // "导入Cookies…": picks a cookies.txt, adds its cookies off the window thread, then says
+  // how many lines were taken, skipped and dropped. "清除Cookies": forgets every cookie now.
   void ImportCookies();
   void ClearCookies();
+  // "请求间隔…": asks for the least interval between two requests to one site ("2",
+  // "2-5", "0" for none) and applies it; kept for the next run.
+  void AskPacing();
+  // Applies such a text; false (and a message) when it is none.
+  bool ApplyPacingText(const QString& text);
   // The menu of a task row: "打包为CBZ" packs the finished task's folder of `row` (a
   // refusal says why). The caller owns the menu. (main_dialog_library.cpp)
   QMenu* CreateRowMenu(int row);
@@ -196,6 +203,9 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void ShowText(const QString& text);
   // Takes in one task event (window thread).
   void Apply(const TaskEvent& event);
+  void ShowCookieImport(const QString& name, const CookieFileReading& reading, bool saved);
+  // Waits for the cookie import in flight, if any.
+  void JoinCookieImport();
   void NoteStatusChange(int taskNo, TaskStatus before, const TaskSnapshot& after);
   // Widens the progress and status columns, once for all, when what `row` shows there
   // does not fit; the name column gives the width.
@@ -221,6 +231,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   TaskTableModel* m_model = nullptr;
   TrayNotifier* m_tray = nullptr;
   std::unique_ptr<TaskController> m_controller;
+  std::thread m_cookieImport;  // reads a cookies.txt into the controller's session
 
   MessageBoxHook m_messageBox;
   FolderPickerHook m_folderPicker;

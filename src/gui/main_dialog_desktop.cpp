@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QStyle>
@@ -119,19 +120,39 @@ void CpageLoomDlg::ImportCookies() {
     const std::optional<std::u16string> picked = m_filePicker(tr("导入Cookies").toStdU16String());
     if (!picked || picked->empty() || IsClosing()) return;
     const QString name = QString::fromStdU16String(*picked);
-    const TaskController::CookieImport import = m_controller->ImportCookiesFrom(ToPath(name));
-    if (import.reading.status != CookieFileStatus::kRead) {
-      ShowText(tr("无法读取Cookies文件：%1").arg(name));
-      return;
-    }
-    QString text = tr("已导入 %1 条Cookies，跳过 %2 行。")
-                       .arg(import.reading.added)
-                       .arg(import.reading.skipped);
-    if (!import.saved)
-      text += QLatin1Char('\n') +
-              tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
-    ShowText(text);
+    // A large export takes a moment: it is read beside the window, which says the result.
+    JoinCookieImport();
+    m_cookieImport = std::thread([this, name] {
+      const TaskController::CookieImport import = m_controller->ImportCookiesFrom(ToPath(name));
+      QMetaObject::invokeMethod(
+          this, [this, name, import] { ShowCookieImport(name, import.reading, import.saved); },
+          Qt::QueuedConnection);
+    });
   });
+}
+
+void CpageLoomDlg::JoinCookieImport() {
+  if (m_cookieImport.joinable()) m_cookieImport.join();
+}
+
+void CpageLoomDlg::ShowCookieImport(const QString& name, const CookieFileReading& reading,
+                                    bool saved) {
+  JoinCookieImport();  // it has ended: this call was its last act
+  if (reading.status != CookieFileStatus::kRead) {
+    ShowText(tr("无法读取Cookies文件：%1").arg(name));
+    return;
+  }
+  QString text = tr("已导入 %1 条Cookies，跳过 %2 行。").arg(reading.added).arg(reading.skipped);
+  if (reading.dropped > 0)
+    text +=
+        QLatin1Char('\n') + tr("超出数量上限（每个域名%1条，共%2条），舍弃了 %3 条较旧的Cookies。")
+                                .arg(kMaxCookiesPerDomain)
+                                .arg(kMaxCookies)
+                                .arg(reading.dropped);
+  if (!saved)
+    text += QLatin1Char('\n') +
+            tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
+  ShowText(text);
 }
 
 void CpageLoomDlg::ClearCookies() {
@@ -147,6 +168,30 @@ void CpageLoomDlg::ClearCookies() {
       ShowText(tr("Cookies已清除"));
     }
   });
+}
+
+void CpageLoomDlg::AskPacing() {
+  RunGuarded([this] {
+    if (!m_controller || IsClosing()) return;
+    const QString current = QString::fromStdString(PacingText(m_controller->GetPacing()));
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, tr("请求间隔"),
+        tr("同一网站两次请求之间等待的秒数（如 2，或 2-5 取其间随机值；0 为不等待）："),
+        QLineEdit::Normal, current.isEmpty() ? QStringLiteral("0") : current, &ok);
+    if (ok) (void)ApplyPacingText(text);
+  });
+}
+
+bool CpageLoomDlg::ApplyPacingText(const QString& text) {
+  if (!m_controller) return false;
+  const std::optional<Pacing> pacing = ParsePacing(text.trimmed().toStdString());
+  if (!pacing) {
+    ShowText(tr("无效的请求间隔：%1").arg(text));
+    return false;
+  }
+  if (!m_controller->SetPacing(*pacing)) ShowText(tr("无法保存请求间隔设置"));
+  return true;
 }
 
 void CpageLoomDlg::ShowText(const QString& text) {

@@ -15,6 +15,7 @@
 
 #include "app/task_controller.h"
 #include "gui/main_dialog.h"
+#include "gui/picker_start.h"
 #include "gui/task_table_model.h"
 #include "gui/tray_notifier.h"
 #include "gui/ui_texts.h"
@@ -229,7 +230,10 @@ void CpageLoomDlg::RunMessageBox(QWidget* parent, std::u16string_view text) {
 
 std::optional<std::u16string> CpageLoomDlg::RunFolderPicker(QWidget* parent,
                                                             std::u16string_view title) {
-  const QString folder = QFileDialog::getExistingDirectory(parent, ToQString(title));
+  // It opens where the save folder is.
+  const auto* box = parent->findChild<QLineEdit*>(ControlObjectName(kIdSaveFolder));
+  const QString start = PickerStartFolder(box != nullptr ? box->text() : QString());
+  const QString folder = QFileDialog::getExistingDirectory(parent, ToQString(title), start);
   if (folder.isEmpty()) return std::nullopt;
   return folder.toStdU16String();
 }

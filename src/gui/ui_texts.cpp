@@ -29,6 +29,7 @@ const char* MessageSource(MessageKind kind) {
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "请选择至少一行数据");
     case MessageKind::kWorkerNotStarted:
     case MessageKind::kPackFailed:
+    case MessageKind::kBanned:
       return nullptr;  // below
     case MessageKind::kLimitReached:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "已到达下载上限。请清空cookie，换IP后重试。");
@@ -45,6 +46,20 @@ const char* MessageSource(MessageKind kind) {
                                "无法打开任务队列文件，本次添加的任务不会被保存。");
     case MessageKind::kQueueSetAside:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务队列文件已损坏，已另存为：");
+    case MessageKind::kPathTooLong:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "文件路径过长，图片未保存：");
+    case MessageKind::kTaskFolderNotMade:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法创建任务文件夹，任务未添加：");
+    case MessageKind::kDataFolderNotMade:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts",
+                               "无法创建数据文件夹或锁文件，本次添加的任务不会被保存：");
+    case MessageKind::kQueueSaveFailing:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts",
+                               "任务进度无法保存到任务队列文件，将在下一步重试：");
+    case MessageKind::kQueueSavingAgain:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务进度又能保存到任务队列文件了。");
+    case MessageKind::kCannotOpenFolder:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开文件夹：");
     case MessageKind::kScriptsUnsafe:
       return QT_TRANSLATE_NOOP(
           "pageloom::CoreTexts",
@@ -58,6 +73,15 @@ QString Arg(const Message& message, std::size_t i) {
   if (i >= message.args.size()) return {};
   const std::u16string& arg = message.args[i];
   return QString::fromStdU16String(arg);
+}
+
+// "被封禁，X分钟后重试": a banned task's status, and what the user is told of the ban.
+QString BannedSource(int minutes) {
+  return QString::fromUtf8("被封禁，%1分钟后重试").arg(minutes).left(kRowTextUnits);
+}
+
+QString BannedText(int minutes) {
+  return QCoreApplication::translate("pageloom::CoreTexts", "被封禁，%n分钟后重试", nullptr, minutes);
 }
 
 const char* StatusWord(TaskStatus status) {
@@ -74,6 +98,8 @@ const char* StatusWord(TaskStatus status) {
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "已完成");
     case TaskStatus::kIncomplete:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "未完成");
+    case TaskStatus::kBanned:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "被封禁");
     case TaskStatus::kUnknown:
       break;
   }
@@ -93,8 +119,11 @@ QString MessageText(const Message& message) {
                : Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "创建EH下载线程失败"));
   }
   if (message.kind == MessageKind::kPackFailed) return Arg(message, 0);  // the packer's words
+  if (message.kind == MessageKind::kBanned) return BannedText(Arg(message, 0).toInt());
   const QString text = Tr(MessageSource(message.kind));
-  if (message.kind == MessageKind::kQueueSetAside) return text + Arg(message, 0);
+  if (message.kind == MessageKind::kDataFolderNotMade)
+    return text + Arg(message, 0) + QStringLiteral(" (") + Arg(message, 1) + QStringLiteral(")");
+  if (!message.args.empty()) return text + Arg(message, 0);  // a path or a reason goes on
   return text;
 }
 
@@ -103,6 +132,7 @@ QString AlreadyRunningText() {
 }
 
 QString StatusSource(const TaskSnapshot& snapshot) {
+  if (snapshot.status == TaskStatus::kBanned) return BannedSource(snapshot.banMinutes);
   if (snapshot.status == TaskStatus::kPreparing && snapshot.scriptsBlocked)
     return QString::fromUtf8(ScriptsBlockedWord());
   const int missing = static_cast<int>(snapshot.missing.size());
@@ -112,6 +142,7 @@ QString StatusSource(const TaskSnapshot& snapshot) {
 }
 
 QString StatusShown(const TaskSnapshot& snapshot) {
+  if (snapshot.status == TaskStatus::kBanned) return BannedText(snapshot.banMinutes);
   if (snapshot.status == TaskStatus::kPreparing && snapshot.scriptsBlocked)
     return Tr(ScriptsBlockedWord());
   const int missing = static_cast<int>(snapshot.missing.size());
@@ -138,7 +169,10 @@ QString ReasonText(const FailureReason& reason) {
     case FailureKind::kCertificateRefused:
       return Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "证书或网址被拒绝"));
     case FailureKind::kNotAPicture:
-      return Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "不是图片"));
+      return Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "不是图片")) + QStringLiteral(" (") +
+             (reason.contentType.empty() ? QStringLiteral("-")
+                                         : QString::fromStdString(reason.contentType)) +
+             QStringLiteral(")");
     case FailureKind::kDiskFull:
       return Tr(QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法写入磁盘"));
     case FailureKind::kTooLarge:

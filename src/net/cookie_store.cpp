@@ -1,11 +1,14 @@
 #include "net/cookie_store.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <ctime>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -175,6 +178,64 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+std::string KeyText(const CookieKey& key) {
+  return std::get<0>(key) + '\t' + std::get<1>(key) + '\t' + std::get<2>(key);
+}
+
+// Cookies in the order they came (the newest last), one per key, kept within the caps.
+class CookieJar {
+ public:
+  struct Entry {
+    CookieKey key;
+    std::string line;
+    bool fromFile = false;
+    bool alive = true;
+  };
+  // Adds a cookie; one of the same key goes.
+  void Put(ParsedCookie cookie, std::string_view line, bool fromFile) {
+    const auto [it, inserted] = m_index.try_emplace(KeyText(cookie.key), m_entries.size());
+    if (!inserted) {
+      Entry& old = m_entries[it->second];
+      old.alive = false;
+      if (old.fromFile) ++m_fileReplaced;
+      it->second = m_entries.size();
+    }
+    m_entries.push_back(Entry{std::move(cookie.key), std::string(line), fromFile});
+  }
+  std::size_t Size() const { return m_index.size(); }
+  int FileLinesReplaced() const { return m_fileReplaced; }
+
+  struct Kept {
+    std::vector<const Entry*> entries;  // oldest first
+    int fileEntries = 0;                // cookies of the file, before the caps
+    int droppedFromFile = 0;
+    int droppedFromStore = 0;
+  };
+  // The newest `perDomain` cookies of each domain, and of those the newest `total`.
+  Kept Keep(std::size_t perDomain, std::size_t total) const {
+    Kept kept;
+    std::unordered_map<std::string, std::size_t> perDomainCount;
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+      if (!it->alive) continue;
+      kept.fileEntries += it->fromFile ? 1 : 0;
+      std::size_t& count = perDomainCount[std::get<0>(it->key)];
+      if (count < perDomain && kept.entries.size() < total) {
+        ++count;
+        kept.entries.push_back(&*it);
+      } else {
+        ++(it->fromFile ? kept.droppedFromFile : kept.droppedFromStore);
+      }
+    }
+    std::reverse(kept.entries.begin(), kept.entries.end());
+    return kept;
+  }
+
+ private:
+  std::vector<Entry> m_entries;
+  std::unordered_map<std::string, std::size_t> m_index;  // key -> its live entry
+  int m_fileReplaced = 0;
+};
+
 // An easy handle on the session's shared store, for the store's own operations.
 net_detail::EasyPtr StoreHandle(Session& session) {
   if (!session.Valid()) return nullptr;
@@ -206,9 +267,14 @@ CookieFileReading LoadCookies(Session& session, const fs::path& file) {
   reading.status = ReadWholeFile(file, content);
   if (reading.status != CookieFileStatus::kRead) return reading;
 
-  const net_detail::EasyPtr easy = StoreHandle(session);
+  // The store's cookies come first, the file's after them: a later line is newer.
+  CookieJar jar;
+  const std::optional<std::vector<std::string>> before = ListCookies(session);
+  for (const std::string& line : before.value_or(std::vector<std::string>{}))
+    if (std::optional<ParsedCookie> cookie = ParseCookieLine(line))
+      jar.Put(std::move(*cookie), line, false);
+
   const std::time_t now = std::time(nullptr);
-  std::vector<CookieKey> handedOver;
   std::string_view rest(content);
   if (rest.substr(0, kByteOrderMark.size()) == kByteOrderMark)
     rest.remove_prefix(kByteOrderMark.size());
@@ -220,27 +286,42 @@ CookieFileReading LoadCookies(Session& session, const fs::path& file) {
     std::optional<ParsedCookie> cookie;
     const LineKind kind = Classify(line, now, cookie);
     if (kind == LineKind::kIgnored) continue;
-    if (kind == LineKind::kCookie && easy &&
-        curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, std::string(line).c_str()) == CURLE_OK) {
-      handedOver.push_back(std::move(cookie->key));
-    } else {
+    if (kind == LineKind::kBad) {
       ++reading.skipped;
+      continue;
     }
+    jar.Put(std::move(*cookie), line, true);
+  }
+  const CookieJar::Kept kept = jar.Keep(kMaxCookiesPerDomain, kMaxCookies);
+  reading.dropped = kept.droppedFromFile + kept.droppedFromStore;
+
+  // The store is handed only what it keeps; libcurl looks through a domain's cookies for
+  // each line it takes, so a domain never holds more than the cap.
+  const net_detail::EasyPtr easy = StoreHandle(session);
+  bool handed = easy != nullptr;
+  if (handed && kept.droppedFromStore > 0)
+    handed = curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, "ALL") == CURLE_OK;
+  for (const CookieJar::Entry* entry : kept.entries) {
+    if (!handed) break;
+    if (!entry->fromFile && kept.droppedFromStore == 0) continue;  // there already
+    (void)curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, entry->line.c_str());
   }
 
   // libcurl says nothing of a line it refuses: the store itself tells what it took.
-  std::set<CookieKey> stored;
+  std::unordered_set<std::string> stored;
   for (const std::string& line : ListCookies(session).value_or(std::vector<std::string>{}))
     if (const std::optional<ParsedCookie> cookie = ParseCookieLine(line))
-      stored.insert(cookie->key);
-  for (const CookieKey& key : handedOver) {
-    if (stored.count(key) != 0)
-      ++reading.added;
-    else
-      ++reading.skipped;
-  }
+      stored.insert(KeyText(cookie->key));
+  int takenFromFile = 0;
+  for (const CookieJar::Entry* entry : kept.entries)
+    if (entry->fromFile && stored.count(KeyText(entry->key)) != 0) ++takenFromFile;
+  // Lines of the file replaced by a later line of it count as taken; lines the store
+  // refused as skipped; lines over the caps as dropped.
+  reading.added = takenFromFile + jar.FileLinesReplaced();
+  reading.skipped += kept.fileEntries - kept.droppedFromFile - takenFromFile;
   DebugLine("cookies from " + file.string() + ": " + std::to_string(reading.added) + " taken, " +
-            std::to_string(reading.skipped) + " lines skipped");
+            std::to_string(reading.skipped) + " lines skipped, " + std::to_string(reading.dropped) +
+            " dropped over the limits");
   return reading;
 }
 
@@ -264,6 +345,24 @@ bool SaveCookies(Session& session, const fs::path& file) {
     DebugLine("cookies could not be saved to " + file.string());
   }
   return ok;
+}
+
+void RemoveStaleCookieFiles(const fs::path& file) {
+  // The names mkostemp gives: the file's name, '.', six letters or digits.
+  const std::string prefix = file.filename().string() + ".";
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(file.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+      continue;
+    std::error_code ignored;
+    if (entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
+      fs::remove(entry.path(), ignored);
+      DebugLine("removed a cookie file left half saved: " + entry.path().string());
+    }
+  }
 }
 
 bool ClearCookies(Session& session) {

@@ -2,6 +2,8 @@
 // front ends turn it into words; the list of kinds grows as new failures are told apart.
 #pragma once
 
+#include <string>
+
 #include "net/transfer_outcome.h"
 
 namespace pageloom {
@@ -23,10 +25,12 @@ enum class FailureKind {
 
 struct FailureReason {
   FailureKind kind = FailureKind::kUnknown;
-  long httpStatus = 0;  // the status of the last answer, when one arrived
+  long httpStatus = 0;      // the status of the last answer, when one arrived
+  std::string contentType;  // kNotAPicture: the type the answer named ("" when none)
 
   bool operator==(const FailureReason& other) const {
-    return kind == other.kind && httpStatus == other.httpStatus;
+    return kind == other.kind && httpStatus == other.httpStatus &&
+           contentType == other.contentType;
   }
   bool operator!=(const FailureReason& other) const { return !(*this == other); }
 };

@@ -51,7 +51,6 @@ TransferOutcome FetchPageText(Session& session, std::u16string_view url, PageBuf
     return TransferOutcome{};
   }
   CURL* easy = transfer.Easy();
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "pageLoom");
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WritePage);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
   CURLcode rc = transfer.Perform();

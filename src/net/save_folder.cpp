@@ -1,8 +1,14 @@
 #include "net/save_folder.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "base/fixed_text.h"
 
@@ -31,6 +37,21 @@ FolderState EnsureFolder(std::u16string_view path) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   return !ec && fs::is_directory(folder, ec) ? FolderState::kCreated : FolderState::kFailed;
+}
+
+std::string PrepareWritableFolder(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_directory(path, ec)) {
+    fs::create_directories(path, ec);
+    if (ec) return ec.message();
+    if (!fs::is_directory(path, ec)) return "not a folder";
+  }
+  std::string probe = path + "/.pageloom-probe-XXXXXX";
+  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return {};
 }
 
 }  // namespace pageloom

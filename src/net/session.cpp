@@ -27,12 +27,18 @@ std::string CertificateFileFromEnvironment() {
   return {};
 }
 
+std::string UserAgentFromEnvironment() {
+  const char* value = std::getenv("PAGELOOM_USER_AGENT");
+  return value != nullptr && *value != 0 ? value : Session::kDefaultUserAgent;
+}
+
 }  // namespace
 
 Session::Session(const Cancellation& cancel, NetTimeouts timeouts)
     : m_cancel(cancel),
       m_timeouts(timeouts),
       m_certificateFile(CertificateFileFromEnvironment()),
+      m_userAgent(UserAgentFromEnvironment()),
       m_shared(std::make_unique<Shared>()) {
   net_detail::EnsureCurl();
   CURLSH* share = curl_share_init();
@@ -77,6 +83,16 @@ std::string Session::CertificateFile() const {
 void Session::SetCertificateFile(std::string pemFile) {
   std::lock_guard<std::mutex> lock(m_settingsMutex);
   m_certificateFile = std::move(pemFile);
+}
+
+std::string Session::UserAgent() const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  return m_userAgent;
+}
+
+void Session::SetUserAgent(std::string agent) {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  m_userAgent = std::move(agent);
 }
 
 std::unique_ptr<Session> OpenInternet(const Cancellation& cancel, NetTimeouts timeouts) {

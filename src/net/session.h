@@ -13,8 +13,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "base/cancellation.h"
+#include "net/pacer.h"
 
 namespace pageloom {
 
@@ -51,6 +53,24 @@ class Session {
   [[nodiscard]] std::string CertificateFile() const;
   void SetCertificateFile(std::string pemFile);
 
+  // The User-Agent of every request, pages and pictures alike. A new session takes
+  // PAGELOOM_USER_AGENT when it is set and not empty, else kDefaultUserAgent.
+  static constexpr char kDefaultUserAgent[] = "pageLoom";
+  [[nodiscard]] std::string UserAgent() const;
+  void SetUserAgent(std::string agent);
+
+  // Polite pacing between two requests to one host (off by default). While held, a
+  // request waiting for its turn is not sent; the switch ends the wait.
+  [[nodiscard]] Pacing GetPacing() const { return m_pacer.Get(); }
+  void SetPacing(Pacing pacing) { m_pacer.Set(pacing); }
+  void HoldPacedRequests(bool held) { m_pacer.Hold(held); }
+  // The calling thread's requests are never held while it is exempt.
+  void ExemptThisThreadFromHold(bool exempt) {
+    m_pacer.ExemptFromHold(std::this_thread::get_id(), exempt);
+  }
+  // Waits for the turn of a request to `host`; false when the switch ended the wait.
+  [[nodiscard]] bool WaitTurn(const std::string& host) { return m_pacer.WaitTurn(host, m_cancel); }
+
   const Cancellation& Cancel() const { return m_cancel; }
   [[nodiscard]] bool Aborted() const { return m_cancel.Cancelled(); }
 
@@ -62,7 +82,9 @@ class Session {
   mutable std::mutex m_settingsMutex;  // guards the two below
   NetTimeouts m_timeouts;
   std::string m_certificateFile;
+  std::string m_userAgent;
   std::unique_ptr<Shared> m_shared;
+  Pacer m_pacer;
 };
 
 // The session of a window, by the names its start-up and tear-down use: OpenInternet

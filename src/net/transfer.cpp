@@ -80,7 +80,11 @@ void HandlePool::Clear() {
 // --- Transfer ---
 
 Transfer::Transfer(Session& session, const std::string& url, TransferKind kind)
-    : m_session(session), m_limits(session.Timeouts()), m_handles(session.Internals().pool.Take()) {
+    : m_session(session),
+      m_limits(session.Timeouts()),
+      m_userAgent(session.UserAgent()),
+      m_host(HostOf(url)),
+      m_handles(session.Internals().pool.Take()) {
   m_ready = m_handles != nullptr && Setup(url, kind);
 }
 
@@ -101,6 +105,7 @@ bool Transfer::Setup(const std::string& url, TransferKind kind) {
   };
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_USERAGENT, m_userAgent.c_str());
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   set(CURLOPT_FOLLOWLOCATION, 1L);
@@ -145,7 +150,7 @@ int Transfer::OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, c
 CURLcode Transfer::Perform() {
   if (!m_ready) return CURLE_FAILED_INIT;
   m_ready = false;  // once
-  if (m_session.Aborted()) return CURLE_ABORTED_BY_CALLBACK;
+  if (m_session.Aborted() || !m_session.WaitTurn(m_host)) return CURLE_ABORTED_BY_CALLBACK;
   CURLM* multi = m_handles->multi.get();
   CURL* easy = Easy();
   const auto idleLimit = std::chrono::seconds(std::max(1L, m_limits.lowSpeedSeconds));

@@ -83,10 +83,10 @@ enum class TransferKind {
 };
 
 // One GET on handles of the session's pool: the session's cookies, DNS cache, TLS
-// sessions and certificates, its time limits, redirects (at most 10), http and https
-// only, certificates verified, HTTP/2 where the server offers it. The caller adds its
-// body callbacks through Easy() (their data must outlive the object) and runs Perform
-// once. The handles go back to the pool, reset, with the object.
+// sessions and certificates, its User-Agent, its time limits, redirects (at most 10), http and
+// https only, certificates verified, HTTP/2 where the server offers it. The caller adds its body
+// callbacks through Easy() (their data must outlive the object) and runs Perform once. The handles
+// go back to the pool, reset, with the object.
 class Transfer {
  public:
   Transfer(Session& session, const std::string& url, TransferKind kind);
@@ -122,6 +122,8 @@ class Transfer {
 
   Session& m_session;
   NetTimeouts m_limits;
+  std::string m_userAgent;  // set on the handle: must live as long as the transfer
+  std::string m_host;       // whose turn the request waits for
   std::unique_ptr<Handles> m_handles;
   bool m_ready = false;
   Watch m_watch;

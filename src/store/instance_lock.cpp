@@ -1,6 +1,7 @@
 #include "store/instance_lock.h"
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -9,18 +10,32 @@
 
 namespace pageloom {
 
-std::optional<InstanceLock> InstanceLock::Acquire(const std::filesystem::path& file) {
-  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return std::nullopt;
+LockAttempt InstanceLock::Take(const std::filesystem::path& file) {
+  LockAttempt attempt;
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    attempt.failure = LockAttempt::Failure::kUnusable;
+    attempt.reason = std::strerror(errno);
+    return attempt;
+  }
   int result;
   do {
     result = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
+    const int error = errno;
     ::close(fd);
-    return std::nullopt;
+    attempt.failure =
+        error == EWOULDBLOCK ? LockAttempt::Failure::kHeld : LockAttempt::Failure::kUnusable;
+    attempt.reason = std::strerror(error);
+    return attempt;
   }
-  return InstanceLock(fd);
+  attempt.lock = InstanceLock(fd);
+  return attempt;
+}
+
+std::optional<InstanceLock> InstanceLock::Acquire(const std::filesystem::path& file) {
+  return std::move(Take(file).lock);
 }
 
 InstanceLock::InstanceLock(InstanceLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}

@@ -5,13 +5,17 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace pageloom {
 
+struct LockAttempt;
+
 class InstanceLock {
  public:
-  // Takes the lock on `file` (created when missing). Nothing when another process (or
-  // another lock in this one) holds it, or the file cannot be made.
+  // Takes the lock on `file` (created when missing).
+  [[nodiscard]] static LockAttempt Take(const std::filesystem::path& file);
+  // The same, without the reason: nothing when the lock could not be taken.
   [[nodiscard]] static std::optional<InstanceLock> Acquire(const std::filesystem::path& file);
 
   InstanceLock(InstanceLock&& other) noexcept;
@@ -23,6 +27,18 @@ class InstanceLock {
  private:
   explicit InstanceLock(int fd) : m_fd(fd) {}
   int m_fd = -1;
+};
+
+// What an attempt to take the lock gave: the lock, or why not.
+struct LockAttempt {
+  enum class Failure {
+    kNone,      // the lock is taken
+    kHeld,      // another process (or another lock in this one) holds it
+    kUnusable,  // the lock file cannot be made or opened: `reason` says why
+  };
+  std::optional<InstanceLock> lock;
+  Failure failure = Failure::kNone;
+  std::string reason;  // the system's words, for kUnusable
 };
 
 }  // namespace pageloom

@@ -4,6 +4,10 @@
 #include <ctime>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "base/debug_line.h"
 #include "base/fixed_text.h"
 
@@ -167,10 +171,27 @@ std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, in
   return db;
 }
 
+// The queue lists every address: it and its journal files are the user's alone, also a
+// file an earlier version made readable by all.
+static void MakePrivate(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    (void)::fchmod(fd, 0600);
+    ::close(fd);
+  }
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const fs::path journal = file.string() + suffix;
+    std::error_code ignored;
+    if (fs::is_regular_file(fs::symlink_status(journal, ignored)))
+      fs::permissions(journal, fs::perms::owner_read | fs::perms::owner_write, ignored);
+  }
+}
+
 QueueStore::OpenResult QueueStore::Open(const fs::path& file) {
   OpenResult result;
   int error = SQLITE_OK;
   for (int attempt = 0; attempt < 2; ++attempt) {
+    MakePrivate(file);  // SQLite gives the journal files the mode of the file
     std::unique_ptr<SqliteDatabase> db = OpenChecked(file, error);
     if (db) {
       std::unique_ptr<QueueStore> store(new QueueStore(std::move(db)));
@@ -278,38 +299,59 @@ bool QueueStore::WriteTask(int taskNo, const TaskRecord& record, bool withList, 
 bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shownFolder,
                         int nextTaskNo) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  RetryRemovals();
+  if (InsertLocked(taskNo, task, shownFolder, nextTaskNo)) return Saved(true);
+  m_unregistered[taskNo] = Unregistered{std::u16string(shownFolder), nextTaskNo};
+  return Saved(false);
+}
+
+bool QueueStore::InsertLocked(int taskNo, const Comic& task, std::u16string_view shownFolder,
+                              int nextTaskNo) {
   const TaskRecord record = task.Record(true);
   const bool own = !m_inBatch;
-  if (own && !m_db->Execute("BEGIN IMMEDIATE")) return false;
+  if (own && !m_db->Execute("BEGIN IMMEDIATE")) {
+    m_lastError = m_db->ErrorText();
+    return false;
+  }
   SqliteStatement insert =
-      m_db->Prepare(std::string("INSERT INTO tasks (task_no, ") + kTaskColumns +
+      m_db->Prepare(std::string("INSERT OR REPLACE INTO tasks (task_no, ") + kTaskColumns +
                     ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
                     "?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)");
   insert.Bind(1, taskNo);
   BindTask(insert, 2, record, shownFolder);
   SqliteStatement counter =
-      m_db->Prepare("UPDATE counters SET value = ?1 WHERE name = 'next_task_no'");
+      m_db->Prepare("UPDATE counters SET value = max(value, ?1) WHERE name = 'next_task_no'");
   const bool ok = insert.Run() && WriteTask(taskNo, record, true, true) &&
                   counter.Bind(1, nextTaskNo).Run() && (!own || m_db->Execute("COMMIT"));
   if (!ok) {
-    if (own) (void)m_db->Execute("ROLLBACK");
-    DebugLine("queue: task " + std::to_string(taskNo) + " not saved: " + m_db->ErrorText());
+    Failed(own, "task " + std::to_string(taskNo));
     return false;
   }
   m_written[taskNo] = Written{record.listVersion, record.missingVersion};
+  m_unregistered.erase(taskNo);
   return true;
 }
 
 bool QueueStore::SaveStep(int taskNo, const Comic& task) {
   std::lock_guard<std::mutex> lock(m_mutex);
+  RetryRemovals();
+  if (const auto unregistered = m_unregistered.find(taskNo); unregistered != m_unregistered.end()) {
+    // Its registration failed: the whole task is saved now.
+    const Unregistered pending = unregistered->second;
+    return Saved(InsertLocked(taskNo, task, pending.shownFolder, pending.nextTaskNo));
+  }
   const auto written = m_written.find(taskNo);
-  if (written == m_written.end()) return false;  // removed, or never saved
+  if (written == m_written.end()) return false;  // removed
+  // What a failed save left unwritten is written now: the versions saved last count.
   const bool withList = written->second.listVersion != task.ListVersion();
   const bool withMissing = written->second.missingVersion != task.MissingVersion();
   const TaskRecord record = task.Record(withList);
   // Inside a batch (a Delete of many rows) the step joins the batch's transaction.
   const bool own = !m_inBatch;
-  if (own && !m_db->Execute("BEGIN IMMEDIATE")) return false;
+  if (own && !m_db->Execute("BEGIN IMMEDIATE")) {
+    m_lastError = m_db->ErrorText();
+    return Saved(false);
+  }
   SqliteStatement update = m_db->Prepare(
       "UPDATE tasks SET page_url = ?2, folder = ?3, state = ?4, file_number = ?5, "
       "picture_count = ?6, walk_done = ?7, list_version = ?8, list_taken = ?9, "
@@ -323,17 +365,51 @@ bool QueueStore::SaveStep(int taskNo, const Comic& task) {
   if (ok) {
     written->second = Written{record.listVersion, record.missingVersion};
   } else {
-    if (own) (void)m_db->Execute("ROLLBACK");
-    DebugLine("queue: step of task " + std::to_string(taskNo) + " not saved: " + m_db->ErrorText());
+    Failed(own, "step of task " + std::to_string(taskNo));
   }
+  return Saved(ok);
+}
+
+void QueueStore::SetHealthListener(HealthListener listener) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_healthListener = std::move(listener);
+}
+
+bool QueueStore::Saved(bool ok) {
+  if (ok == !m_failing) return ok;
+  m_failing = !ok;
+  // While saving fails (a lock held elsewhere), a step waits briefly instead of 2 s.
+  sqlite3_busy_timeout(m_db->Handle(), m_failing ? 100 : 2000);
+  if (m_healthListener) m_healthListener(m_failing, m_failing ? m_lastError : std::string());
   return ok;
+}
+
+void QueueStore::Failed(bool ownTransaction, const std::string& what) {
+  m_lastError = m_db->ErrorText();  // before the rollback says something else
+  if (ownTransaction) (void)m_db->Execute("ROLLBACK");
+  DebugLine("queue: " + what + " not saved: " + m_lastError);
+}
+
+void QueueStore::RetryRemovals() {
+  for (auto it = m_unremoved.begin(); it != m_unremoved.end();) {
+    SqliteStatement remove = m_db->Prepare("DELETE FROM tasks WHERE task_no = ?1");
+    if (!remove.Bind(1, *it).Run()) return;
+    it = m_unremoved.erase(it);
+  }
 }
 
 bool QueueStore::Remove(int taskNo) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_written.erase(taskNo);
+  m_unregistered.erase(taskNo);
   SqliteStatement remove = m_db->Prepare("DELETE FROM tasks WHERE task_no = ?1");
-  return remove.Bind(1, taskNo).Run();
+  if (remove.Bind(1, taskNo).Run()) {
+    if (m_inBatch) m_batchRemoved.push_back(taskNo);
+    return m_inBatch || Saved(true);
+  }
+  m_lastError = m_db->ErrorText();
+  m_unremoved.insert(taskNo);  // removed with the next save that works
+  return Saved(false);
 }
 
 long long QueueStore::Setting(const std::string& name) {
@@ -358,8 +434,16 @@ QueueStore::Batch::Batch(QueueStore* store) : m_store(store) {
 QueueStore::Batch::~Batch() {
   if (m_store == nullptr) return;
   std::lock_guard<std::mutex> lock(m_store->m_mutex);
-  if (m_store->m_inBatch && !m_store->m_db->Execute("COMMIT"))
-    (void)m_store->m_db->Execute("ROLLBACK");
+  if (m_store->m_inBatch) {
+    const bool committed = m_store->m_db->Execute("COMMIT");
+    if (!committed) {
+      m_store->Failed(true, "removal of tasks");
+      // Removed with the next save that works.
+      m_store->m_unremoved.insert(m_store->m_batchRemoved.begin(), m_store->m_batchRemoved.end());
+    }
+    (void)m_store->Saved(committed);
+  }
+  m_store->m_batchRemoved.clear();
   m_store->m_inBatch = false;
 }
 

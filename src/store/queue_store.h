@@ -7,9 +7,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,15 +47,22 @@ class QueueStore {
   // Opens `file` (making it, with its schema, when missing) and reads the queue.
   [[nodiscard]] static OpenResult Open(const std::filesystem::path& file);
 
-  // Registers a new task and the number the next one gets.
+  // Registers a new task and the number the next one gets. A task whose registration
+  // failed is registered by its next SaveStep.
   bool Insert(int taskNo, const Comic& task, std::u16string_view shownFolder, int nextTaskNo);
   // Saves where a task stands after a step; its picture list and missing pictures only
-  // when they changed. Nothing happens for a task that has been removed.
+  // when they changed since they were last saved. Nothing happens for a task that has
+  // been removed.
   bool SaveStep(int taskNo, const Comic& task);
   bool Remove(int taskNo);
   // A setting kept with the queue (0 when it was never set), and its change.
   [[nodiscard]] long long Setting(const std::string& name);
   bool SetSetting(const std::string& name, long long value);
+
+  // Told (under the store's lock, on the thread that saved) each time saving begins to
+  // fail, with the database's reason, and each time it works again, with an empty one.
+  using HealthListener = std::function<void(bool failing, const std::string& reason)>;
+  void SetHealthListener(HealthListener listener);
 
   // Removals made while a Batch lives are committed together when it goes (one flush for
   // a Delete of many rows instead of one each).
@@ -75,6 +84,14 @@ class QueueStore {
   [[nodiscard]] bool ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& error);
   [[nodiscard]] bool WriteTask(int taskNo, const TaskRecord& record, bool withList,
                                bool withMissing);
+  [[nodiscard]] bool InsertLocked(int taskNo, const Comic& task, std::u16string_view shownFolder,
+                                  int nextTaskNo);
+  // Notes whether a save worked, telling the listener when that changes.
+  bool Saved(bool ok);
+  // Keeps the reason of a failed write and rolls back the transaction it began.
+  void Failed(bool ownTransaction, const std::string& what);
+  // Removals that failed, tried again.
+  void RetryRemovals();
 
   struct Written {
     int listVersion = -1;
@@ -84,7 +101,17 @@ class QueueStore {
   mutable std::mutex m_mutex;
   std::unique_ptr<SqliteDatabase> m_db;
   std::map<int, Written> m_written;  // what of each task's lists the file holds
+  struct Unregistered {
+    std::u16string shownFolder;
+    int nextTaskNo = 0;
+  };
+  std::map<int, Unregistered> m_unregistered;  // tasks whose Insert failed
+  std::set<int> m_unremoved;                   // tasks whose Remove failed
+  std::vector<int> m_batchRemoved;             // removed in the batch that is open
   bool m_inBatch = false;
+  bool m_failing = false;
+  std::string m_lastError;
+  HealthListener m_healthListener;
 };
 
 }  // namespace pageloom

@@ -98,6 +98,44 @@ TEST_F(AddingTest, EscapeDuringASlowChainEndsTheProgramPromptlyWithNoHalfMadeTas
   EXPECT_EQ(dmzj.Hits(ChapterPath(3)), 0);
 }
 
+TEST_F(AddingTest, AnInvalidSaveFolderAtAddMakesNoTaskThatLastsOrAsksAgainAtStart) {
+  eh.AddGallery("g", Gallery("Nowhere", "g", 2));
+  TempDir data;
+  const auto reopen = [&] {
+    SiteNames names = dmzj.Names();
+    EhSite::Apply(names);
+    ControllerSettings settings = TestSettings(names);
+    settings.dataFolder = data.Path();
+    dialog.reset();
+    dialog = std::make_unique<CpageLoomDlg>(settings);
+    dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
+    dialog->SetFolderPickerHook([this](std::u16string_view title) {
+      pickerTitles.emplace_back(title);
+      return pickerAnswer;
+    });
+    dialog->show();
+  };
+  reopen();
+  WriteFileBytes(dir.Path() / "plain", "a file, not a folder");
+  Box(kIdSaveFolder)->setText(QString::fromStdU16String(dir.Wide("plain/sub")));
+  pickerAnswer = std::nullopt;  // the user cancels the picker
+  Add(EhAddress("g"));
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(pickerTitles.size(), 1u);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], u"无效的目录，请重新选择");
+  EXPECT_EQ(messages[1], u"无法创建任务文件夹，任务未添加：" + Folder("plain/sub/Nowhere"));
+
+  Click(kIdStart);
+  ASSERT_TRUE(WaitForWorkersToEnd());
+  EXPECT_EQ(pickerTitles.size(), 1u) << "Start asks for no folder";
+  EXPECT_EQ(eh.Hits("/eh/pic/g/img1.jpg"), 0);
+  EXPECT_FALSE(std::filesystem::exists("001.jpg")) << "no picture beside the program";
+
+  reopen();
+  EXPECT_EQ(Rows(), 0) << "no task came back from the queue";
+}
+
 TEST_F(AddingTest, TheTaskTableIsOneStopInTheTabOrder) {
   eh.AddGallery("g", Gallery("Tab Gallery", "g", 1));
   Add(EhAddress("g"));

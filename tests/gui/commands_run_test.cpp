@@ -175,7 +175,7 @@ class ClosingTest : public CommandWindowTest {
     eh.AddGallery("s", Gallery("Stalled Gallery", "s", 2));
     const DmzjChapterPlan chapter = Chapter("卡住", "", 2);
     dmzj.AddChapter("/c/s.shtml", chapter);
-    server.Stall("/eh/pic/s/img1.jpg", "\x89PIC partial");
+    server.Stall("/eh/pic/s/img1.jpg", "\x89PNG\r\n\x1A\n partial");
     server.Stall("/dmzjpic/" + chapter.pictures[0], "\xFF\xD8\xFF partial");
     server.Stall("/dmzjpic/" + chapter.pictures[1], "\xFF\xD8\xFF ahead");
     Add(EhAddress("s"));

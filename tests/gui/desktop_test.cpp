@@ -79,6 +79,9 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
   // A folder name is never translated.
   dialog->Publish(TaskAdded{0, u"/home/u/comic/已完成/", MakeSnapshot(TaskStatus::kFinished)});
   dialog->Publish(TaskAdded{1, u"", MakeSnapshot(TaskStatus::kIncomplete, 0, 0, 3)});
+  TaskSnapshot banned = MakeSnapshot(TaskStatus::kBanned);
+  banned.banMinutes = 42;
+  dialog->Publish(TaskAdded{2, u"", banned});
   {
     LanguageScope english(UiLanguage::kEnglish);
     ASSERT_TRUE(english.CatalogueLoaded());
@@ -93,6 +96,7 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
     EXPECT_EQ(Shown(0, 1), QStringLiteral("/home/u/comic/已完成/"));
     EXPECT_EQ(Shown(0, 3), QStringLiteral("Done"));
     EXPECT_EQ(Shown(1, 3), QStringLiteral("3 missing"));
+    EXPECT_EQ(Shown(2, 3), QStringLiteral("banned, retry in 42 min"));
     EXPECT_EQ(dialog->GetItemText(0, 3), u"已完成") << "the logic reads what it wrote";
     // Longer texts push the second option along instead of covering it.
     EXPECT_GT(Control(ControlObjectName(kIdFollowNext))->x(),
@@ -101,10 +105,12 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
     dialog->ShowMessage(Message{MessageKind::kEnterAddress, {}});
     // A path in a message is shown as it is.
     dialog->ShowMessage(Message{MessageKind::kQueueSetAside, {u"<b>not a known text</b>"}});
-    ASSERT_EQ(messages.size(), 2u);
+    dialog->ShowMessage(Message{MessageKind::kBanned, {u"1"}});
+    ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[0], u"Please enter an address.");
     EXPECT_EQ(messages[1].substr(messages[1].size() - 23), u"<b>not a known text</b>");
     EXPECT_EQ(messages[1].find(u"任务"), std::u16string::npos);
+    EXPECT_EQ(messages[2], u"banned, retry in 1 min");
     EXPECT_FALSE(dialog->PickFolder(Message{MessageKind::kPickSaveFolder, {}}).has_value());
     EXPECT_EQ(pickerTitles, Messages{u"Choose the folder to download comics into:"});
     std::unique_ptr<QMenu> menu(dialog->CreateContextMenu());
@@ -171,7 +177,8 @@ TEST_F(DesktopTest, CookiesAreImportedAndClearedFromTheMenuAndKeptInTheDataFolde
   MenuCommand("importCookiesAction");  // the picker cancelled: nothing happens
   EXPECT_TRUE(messages.empty());
   cookieFile = dir.Wide("export.txt");
-  MenuCommand("importCookiesAction");
+  MenuCommand("importCookiesAction");  // read beside the window, which says the result
+  ASSERT_TRUE(PumpUntil([&] { return !messages.empty(); }));
   EXPECT_EQ(messages, Messages{u"已导入 2 条Cookies，跳过 3 行。"});
   const std::string sent = sentCookies();
   EXPECT_NE(sent.find("ipb_member_id=42"), std::string::npos) << sent;
@@ -179,6 +186,7 @@ TEST_F(DesktopTest, CookiesAreImportedAndClearedFromTheMenuAndKeptInTheDataFolde
 
   cookieFile = dir.Wide("missing.txt");
   MenuCommand("importCookiesAction");
+  ASSERT_TRUE(PumpUntil([&] { return messages.size() == 2; }));
   EXPECT_EQ(messages.back(), u"无法读取Cookies文件：" + dir.Wide("missing.txt"));
 
   MenuCommand("clearCookiesAction");

@@ -161,7 +161,10 @@ void DmzjSite::AddPicture(const std::string& picturePath) {
 }
 
 std::string DmzjSite::PictureBytes(const std::string& picturePath) {
-  return DistinctBytes("\xFF\xD8\xFF\xE0", picturePath);
+  // A GIF's bytes for a ".gif" name: the site's small limit picture is one.
+  const bool gif =
+      picturePath.size() >= 4 && picturePath.compare(picturePath.size() - 4, 4, ".gif") == 0;
+  return DistinctBytes(gif ? "GIF89a" : "\xFF\xD8\xFF\xE0", picturePath);
 }
 
 std::u16string DmzjSite::Address(const std::string& path) const {

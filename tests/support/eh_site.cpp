@@ -121,7 +121,9 @@ std::string EhSite::DownloadPath(const std::string& picturePath, bool mirror) {
 }
 
 std::string EhSite::PictureBytes(const std::string& picturePath) {
-  return DistinctBytes("\x89PIC", picturePath);
+  // A GIF's bytes for a ".gif" name: the site's small limit picture is one.
+  return DistinctBytes(ContentType(picturePath) == "image/gif" ? "GIF89a" : "\x89PNG\r\n\x1A\n",
+                       picturePath);
 }
 
 void EhSite::AddGallery(const std::string& name, const EhGalleryPlan& plan) {

@@ -74,7 +74,8 @@ class EhSite {
   // The address the program downloads a picture from: on the mirror, the byte before the
   // last '/' becomes '3'.
   static std::string DownloadPath(const std::string& picturePath, bool mirror);
-  // Bytes of a picture: binary, a few hundred bytes, different for every path.
+  // Bytes of a picture: binary, a few hundred bytes, different for every path (a GIF for a
+  // ".gif" path, a PNG otherwise).
   static std::string PictureBytes(const std::string& picturePath);
 
   // Site names that point the EH markers here (the other sites' are the real ones).

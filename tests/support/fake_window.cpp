@@ -55,6 +55,21 @@ std::u16string FakeWindow::MessageText(const Message& message) {
       return u"本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“"
              u"准备中”"
              u"。";
+    case MessageKind::kBanned:
+      return u"被封禁，" + arg + u"分钟后重试";
+    case MessageKind::kPathTooLong:
+      return u"文件路径过长，图片未保存：" + arg;
+    case MessageKind::kTaskFolderNotMade:
+      return u"无法创建任务文件夹，任务未添加：" + arg;
+    case MessageKind::kDataFolderNotMade:
+      return u"无法创建数据文件夹或锁文件，本次添加的任务不会被保存：" + arg +
+             (message.args.size() > 1 ? u" (" + message.args[1] + u")" : std::u16string());
+    case MessageKind::kQueueSaveFailing:
+      return u"任务进度无法保存到任务队列文件，将在下一步重试：" + arg;
+    case MessageKind::kQueueSavingAgain:
+      return u"任务进度又能保存到任务队列文件了。";
+    case MessageKind::kCannotOpenFolder:
+      return u"无法打开文件夹：" + arg;
   }
   return u"?";
 }
@@ -75,6 +90,10 @@ std::u16string FakeWindow::StatusText(const TaskSnapshot& snapshot) {
       if (snapshot.missing.empty()) return u"未完成";
       const std::string n = std::to_string(snapshot.missing.size());
       return u"未完成，缺" + std::u16string(n.begin(), n.end()) + u"张";
+    }
+    case TaskStatus::kBanned: {
+      const std::string n = std::to_string(snapshot.banMinutes);
+      return u"被封禁，" + std::u16string(n.begin(), n.end()) + u"分钟后重试";
     }
     case TaskStatus::kUnknown:
       break;

@@ -33,6 +33,8 @@ const std::array<char, 2 * kPatternSize>& Pattern() {
       x ^= x << 5;
       p[i] = p[i + kPatternSize] = static_cast<char>(x & 0xFF);
     }
+    // A body that starts at offset 0 starts like a JPEG picture.
+    for (std::size_t i = 0; i < 3; ++i) p[i] = p[i + kPatternSize] = "\xFF\xD8\xFF"[i];
     return p;
   }();
   return pattern;

@@ -85,7 +85,7 @@ class TestServer {
   void Drip(const std::string& path, std::size_t piece, std::chrono::milliseconds every,
             int pieces = 0);
   // `length` bytes of GeneratedByte(0), GeneratedByte(1), ..., produced in pieces as they
-  // are sent, never held whole: for bodies of any size.
+  // are sent, never held whole: for bodies of any size. They begin like a JPEG picture.
   void ServeGenerated(const std::string& path, std::uint64_t length,
                       std::string contentType = "application/octet-stream");
   static char GeneratedByte(std::uint64_t offset);
@@ -160,5 +160,8 @@ int PartFilesBeingWritten(const std::filesystem::path& dir);
 // Picture-like bytes of a few hundred, different for every `seed` (a picture's path),
 // starting with `magic`: fixture sites serve them, tests compare files with them.
 std::string DistinctBytes(std::string_view magic, std::string_view seed);
+
+// A tiny "picture": the JPEG signature followed by `text`.
+inline std::string Jpeg(std::string_view text) { return "\xFF\xD8\xFF" + std::string(text); }
 
 }  // namespace pageloom::test

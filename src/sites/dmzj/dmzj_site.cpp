@@ -12,6 +12,7 @@
 #include "engine/links.h"
 #include "engine/picture_ahead.h"
 #include "engine/picture_download.h"
+#include "engine/picture_range.h"
 #include "engine/retry.h"
 #include "engine/user_prompt.h"
 #include "net/page_fetch.h"
@@ -160,6 +161,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
   ++m_listTaken;
   const int numberBefore = m_fileNumber;
   const std::u16string fileName = PictureFileName(entry);
+  if (context.range && !context.range->Contains(m_listTaken)) return SkipOutOfRange(*context.range);
   // Stored ahead by the step before, or now, with the next one stored ahead meanwhile.
   std::optional<int> stored;
   FailureReason failure;
@@ -189,12 +191,24 @@ void ComicDMZJ::StoreNextPictureAhead(StepContext& context, std::u16string_view 
   // Never a word to the user from the helper: not the site's limit picture, not into a
   // folder that would have to be made or picked first; nothing when this picture stops.
   if (!context.pictureAhead || m_pictureUrls.empty() || IsLimitPicture(current) ||
-      context.session.Aborted())
+      context.session.Aborted() || (context.range && !context.range->Contains(m_listTaken + 1)))
     return;
   const std::u16string& next = m_pictureUrls.front();
   const std::u16string folder(GetFolder());
   if (IsLimitPicture(next) || !ReadyFolder(folder)) return;
   context.pictureAhead->Start(PictureJob{next, folder, NextPictureFileName(next)});
+}
+
+int ComicDMZJ::SkipOutOfRange(const PictureRange& range) {
+  const std::optional<int> last = range.Last();
+  if (!last || m_listTaken <= *last) return 1;
+  // Past the range's end: the rest of the list is named and counted in this one step.
+  while (!m_pictureUrls.empty()) {
+    ++m_listTaken;
+    (void)PictureFileName(m_pictureUrls.front());
+    m_pictureUrls.pop_front();
+  }
+  return EndWalk();
 }
 
 int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture,

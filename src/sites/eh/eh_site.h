@@ -22,7 +22,8 @@ class EhAdapter : public SiteAdapter {
   std::optional<std::u16string> FirstPage(std::u16string_view address,
                                           PageReader& reader) const override;
   // A picture page gives the task, titled after the page; an empty page gives the login
-  // message and no task; a page without a title gives neither.
+  // message and no task; a ban page gives "被封禁，X分钟后重试" and no task; a page without a
+  // title gives neither.
   PageReading ReadPage(std::u16string_view address, PageReader& reader) const override;
   std::shared_ptr<Comic> NewTask() const override;
   // The gallery's number: from ".../g/<number>/..." or a picture page's ".../<number>-<page>".

@@ -1,0 +1,51 @@
+#include "gui/table_shortcuts.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QUrl>
+
+#include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
+
+namespace pageloom {
+
+namespace {
+
+bool OpenWithDesktop(const QString& folder) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+}  // namespace
+
+TableShortcuts::TableShortcuts(CpageLoomDlg& dialog)
+    : QObject(&dialog), m_dialog(dialog), m_opener(OpenWithDesktop) {
+  setObjectName(QStringLiteral("tableShortcuts"));
+  QTableView* table = dialog.TaskTable();
+  table->installEventFilter(this);
+  connect(table, &QAbstractItemView::doubleClicked, this,
+          [this](const QModelIndex& index) { OpenFolderOfRow(index.row()); });
+}
+
+bool TableShortcuts::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_dialog.TaskTable() && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+      if (auto* button = m_dialog.findChild<QPushButton*>(ControlObjectName(kIdDelete)))
+        button->click();
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TableShortcuts::OpenFolderOfRow(int row) {
+  const QString folder = m_dialog.TableModel().Text(row, 1);
+  if (folder.isEmpty()) return;
+  if (QDir(folder).exists() && m_opener(folder)) return;
+  m_dialog.ShowMessage(Message{MessageKind::kCannotOpenFolder, {folder.toStdU16String()}});
+}
+
+}  // namespace pageloom

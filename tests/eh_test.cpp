@@ -521,7 +521,8 @@ TEST_P(EhDownload, PageAnsweredForAPictureIsNotStoredAndIsFetchedAgainOnceTheSer
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
   EXPECT_EQ(window.RowAt(0)[3], u"未完成，缺1张");
   ASSERT_EQ(controller.FindTask(0)->Missing().size(), 1u);
-  EXPECT_EQ(controller.FindTask(0)->Missing().front().reason, u"not a picture (text/html)");
+  EXPECT_EQ(controller.FindTask(0)->Missing().front().reason,
+            (FailureReason{FailureKind::kNotAPicture, 200, "text/html"}));
   EXPECT_EQ(Files("Portal"), (std::set<std::string>{"001.jpg", "003.gif"}));
   EXPECT_TRUE(window.Messages().empty());
 

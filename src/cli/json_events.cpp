@@ -22,6 +22,8 @@ std::string Head(const char* event, int taskNo) {
 std::string ReasonFields(const FailureReason& reason) {
   std::string fields = Field("reason", JsonString(ReasonKey(reason.kind)));
   if (reason.httpStatus > 0) fields += Field("http_status", Number(reason.httpStatus));
+  if (!reason.contentType.empty())
+    fields += Field("content_type", JsonString(reason.contentType));
   return fields + Field("reason_text", JsonString(ReasonText(reason)));
 }
 
@@ -75,6 +77,7 @@ void JsonEvents::TaskChanged(const TaskSnapshot& before, const TaskTable::Row& r
   std::string state = Head("task_state", row.taskNo) +
                       Field("state", JsonString(StatusKey(now.status))) + Numbers(now) +
                       Field("missing", Number(static_cast<long long>(now.missing.size())));
+  if (now.status == TaskStatus::kBanned) state += Field("ban_minutes", Number(now.banMinutes));
   if (now.lastError && now.status != TaskStatus::kFinished)
     state += Field("last_error", "{" + ReasonFields(*now.lastError).substr(1) + "}");
   Write(state + "}");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "net/transfer_outcome.h"
 
@@ -24,6 +25,10 @@ enum class FailureKind {
 };
 
 struct FailureReason {
+  FailureReason() = default;
+  FailureReason(FailureKind kind_, long httpStatus_, std::string contentType_ = {})
+      : kind(kind_), httpStatus(httpStatus_), contentType(std::move(contentType_)) {}
+
   FailureKind kind = FailureKind::kUnknown;
   long httpStatus = 0;      // the status of the last answer, when one arrived
   std::string contentType;  // kNotAPicture: the type the answer named ("" when none)

@@ -255,7 +255,7 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
     missing.Bind(1, task.taskNo);
     while ((code = missing.Step()) == SQLITE_ROW)
       r.missing.push_back(
-          {FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2))});
+          {FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2)), {}});
     if (code != SQLITE_DONE) break;
     code = SQLITE_DONE;
     m_written[task.taskNo] = Written{r.listVersion, r.missingVersion};

@@ -106,6 +106,9 @@ class ToyAdapter : public SiteAdapter {
   std::shared_ptr<Comic> NewTask() const override { return std::make_shared<ToyBook>(); }
 };
 
+// Only pictures are stored: the toy pictures begin as a PNG does.
+const std::string kPngHead = "\x89PNG\r\n\x1A\n";
+
 class ToySiteTest : public ::testing::Test {
  protected:
   ToySiteTest() {
@@ -113,7 +116,7 @@ class ToySiteTest : public ::testing::Test {
     std::string page = "title=Toy Book\n";
     for (const char* name : {"a.png", "b.png", "c.png"}) {
       const std::string path = std::string("/toy/pic/") + name;
-      server.Serve(path, "picture " + path, "image/png");
+      server.Serve(path, kPngHead + "picture " + path, "image/png");
       page += server.Url(path) + "\n";
     }
     server.Serve("/toy/book", page, "text/plain");
@@ -153,7 +156,7 @@ TEST_F(ToySiteTest, AThirdSiteDownloadsThroughItsOwnWorkerAndComesBackFromTheQue
   for (const auto& [file, picture] :
        {std::pair{"001.png", "a"}, std::pair{"002.png", "b"}, std::pair{"003.png", "c"}})
     EXPECT_EQ(ReadFileBytes(save.Path() / "Toy Book" / file),
-              std::string("picture /toy/pic/") + picture + ".png");
+              kPngHead + "picture /toy/pic/" + picture + ".png");
 
   FakeWindow again;
   auto controller = Open(again);

@@ -30,9 +30,9 @@ void TaskController::OpenQueue() {
   if (attempt.failure == LockAttempt::Failure::kUnusable) {
     // Not another program: this one runs on, with nothing lasting (said once).
     m_queueState = QueueState::kUnavailable;
-    const Message message{MessageKind::kDataFolderNotMade,
-                          {FromUtf8((ec ? folder : folder / "lock").string()),
-                           FromUtf8(attempt.reason)}};
+    const Message message{
+        MessageKind::kDataFolderNotMade,
+        {FromUtf8((ec ? folder : folder / "lock").string()), FromUtf8(attempt.reason)}};
     DebugLine(u"no data folder or lock: " + message.args[0] + u" (" + message.args[1] + u")");
     m_window.Post([this, message] { m_window.ShowMessage(message); });
     return;
@@ -43,9 +43,8 @@ void TaskController::OpenQueue() {
   if (m_store) {
     // Said once when saving begins to fail, and once when it works again.
     m_store->SetHealthListener([this](bool failing, const std::string& reason) {
-      const Message message = failing
-                                  ? Message{MessageKind::kQueueSaveFailing, {FromUtf8(reason)}}
-                                  : Message{MessageKind::kQueueSavingAgain, {}};
+      const Message message = failing ? Message{MessageKind::kQueueSaveFailing, {FromUtf8(reason)}}
+                                      : Message{MessageKind::kQueueSavingAgain, {}};
       m_window.Post([this, message] { m_window.ShowMessage(message); });
     });
   }

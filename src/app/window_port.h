@@ -51,7 +51,8 @@ class WindowPort : public UserPrompt {
   // kBanned message with the minutes left, rounded up.
   virtual void ShowBan(int siteKind, std::chrono::seconds left) {
     (void)siteKind;
-    ShowMessage(Message{MessageKind::kBanned, {WideNumber(static_cast<int>((left.count() + 59) / 60))}});
+    ShowMessage(
+        Message{MessageKind::kBanned, {WideNumber(static_cast<int>((left.count() + 59) / 60))}});
   }
   // The worker of `siteKind` has ended its walk (WorkerRunning reads false already).
   // Never blocks. The default does nothing.

@@ -96,7 +96,8 @@ std::string ReasonText(const FailureReason& reason) {
     case FailureKind::kCertificateRefused:
       return "certificate or address refused";
     case FailureKind::kNotAPicture:
-      return "not a picture (" + (reason.contentType.empty() ? std::string("no type") : reason.contentType) + ")";
+      return "not a picture (" +
+             (reason.contentType.empty() ? std::string("no type") : reason.contentType) + ")";
     case FailureKind::kDiskFull:
       return "cannot write to the disk";
     case FailureKind::kTooLarge:

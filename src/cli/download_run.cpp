@@ -286,7 +286,7 @@ int DownloadRun::End(int signal) {
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
   for (const std::string& line : summary.lines) m_view.Line(line);
-  const int status = signal != 0       ? SignalPipe::ExitStatusFor(signal)
+  const int status = signal != 0                         ? SignalPipe::ExitStatusFor(signal)
                      : summary.whole && !m_bannedTooLong ? 0
                                                          : 1;
   if (m_json) {

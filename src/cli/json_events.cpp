@@ -22,8 +22,7 @@ std::string Head(const char* event, int taskNo) {
 std::string ReasonFields(const FailureReason& reason) {
   std::string fields = Field("reason", JsonString(ReasonKey(reason.kind)));
   if (reason.httpStatus > 0) fields += Field("http_status", Number(reason.httpStatus));
-  if (!reason.contentType.empty())
-    fields += Field("content_type", JsonString(reason.contentType));
+  if (!reason.contentType.empty()) fields += Field("content_type", JsonString(reason.contentType));
   return fields + Field("reason_text", JsonString(ReasonText(reason)));
 }
 

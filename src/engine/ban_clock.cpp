@@ -43,5 +43,4 @@ bool BanClock::WaitOut(const Cancellation& cancel) const {
   }
 }
 
-
 }  // namespace pageloom

@@ -128,7 +128,8 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
   }
   if (!PictureFits(folderText, fileName)) {
     // Said, not only counted: the picture would fail this way at every Start.
-    ui.ShowMessage(Message{MessageKind::kPathTooLong, {std::u16string(folderText) + std::u16string(fileName)}});
+    ui.ShowMessage(Message{MessageKind::kPathTooLong,
+                           {std::u16string(folderText) + std::u16string(fileName)}});
     request.failure = FailureReason{FailureKind::kDiskFull, 0};  // no file can have it
     return kPictureFailed;
   }
@@ -151,7 +152,8 @@ int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16st
 }
 
 FailureReason ReasonOf(const PictureOutcome& outcome) {
-  if (outcome.result == PictureResult::kNotPicture || outcome.result == PictureResult::kTurnedDown) {
+  if (outcome.result == PictureResult::kNotPicture ||
+      outcome.result == PictureResult::kTurnedDown) {
     FailureReason reason{FailureKind::kNotAPicture, outcome.transfer.status};
     reason.contentType = outcome.contentType;
     return reason;

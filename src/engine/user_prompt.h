@@ -10,21 +10,21 @@
 namespace pageloom {
 
 enum class MessageKind {
-  kEnterAddress,      // the address box is empty
-  kUnsupportedSite,   // no site takes the address
-  kInvalidFolder,     // the folder picked is no folder
-  kSelectRows,        // Delete with nothing selected
-  kWorkerNotStarted,  // args: the site's short name ("EH", "DMZJ")
-  kLimitReached,      // the site's download limit is used up
-  kLoginNeeded,       // a gallery is only shown to a visitor who has logged in
-  kPickSaveFolder,    // title of the save-folder picker
-  kFolderNotCreated,  // title of the picker shown when a task folder cannot be made
-  kQueueUnavailable,  // the lasting queue cannot be opened
-  kQueueSetAside,     // args: where the damaged queue file was put
-  kScriptsUnsafe,     // page scripts cannot be run safely here: chapters stay waiting
-  kPackFailed,        // args: the packer's own words on why a finished task was not packed
-  kBanned,            // args: the minutes the site's ban lasts yet
-  kPathTooLong,       // args: the path a picture would have had
+  kEnterAddress,       // the address box is empty
+  kUnsupportedSite,    // no site takes the address
+  kInvalidFolder,      // the folder picked is no folder
+  kSelectRows,         // Delete with nothing selected
+  kWorkerNotStarted,   // args: the site's short name ("EH", "DMZJ")
+  kLimitReached,       // the site's download limit is used up
+  kLoginNeeded,        // a gallery is only shown to a visitor who has logged in
+  kPickSaveFolder,     // title of the save-folder picker
+  kFolderNotCreated,   // title of the picker shown when a task folder cannot be made
+  kQueueUnavailable,   // the lasting queue cannot be opened
+  kQueueSetAside,      // args: where the damaged queue file was put
+  kScriptsUnsafe,      // page scripts cannot be run safely here: chapters stay waiting
+  kPackFailed,         // args: the packer's own words on why a finished task was not packed
+  kBanned,             // args: the minutes the site's ban lasts yet
+  kPathTooLong,        // args: the path a picture would have had
   kTaskFolderNotMade,  // args: the task folder that could not be made (the task is not added)
   kDataFolderNotMade,  // args: the data folder (this Add's tasks are not kept)
   kQueueSaveFailing,   // args: the queue file's reason; the next step tries again

@@ -81,7 +81,8 @@ QString BannedSource(int minutes) {
 }
 
 QString BannedText(int minutes) {
-  return QCoreApplication::translate("pageloom::CoreTexts", "被封禁，%n分钟后重试", nullptr, minutes);
+  return QCoreApplication::translate("pageloom::CoreTexts", "被封禁，%n分钟后重试", nullptr,
+                                     minutes);
 }
 
 const char* StatusWord(TaskStatus status) {

@@ -34,8 +34,7 @@ struct FailureReason {
   std::string contentType;  // kNotAPicture: the type the answer named ("" when none)
 
   bool operator==(const FailureReason& other) const {
-    return kind == other.kind && httpStatus == other.httpStatus &&
-           contentType == other.contentType;
+    return kind == other.kind && httpStatus == other.httpStatus && contentType == other.contentType;
   }
   bool operator!=(const FailureReason& other) const { return !(*this == other); }
 };

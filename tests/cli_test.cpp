@@ -480,9 +480,9 @@ std::vector<std::string> JsonEventsOf(const std::string& out) {
     EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
     const QJsonObject object = document.object();
     std::string text = object.value("event").toString().toStdString();
-    for (const char* key :
-         {"task", "file", "state", "file_number", "picture_count", "missing", "reason",
-          "http_status", "reason_text", "exit_status", "tasks", "finished", "failed_addresses"}) {
+    for (const char* key : {"task", "file", "state", "file_number", "picture_count", "missing",
+                            "reason", "http_status", "content_type", "reason_text", "exit_status",
+                            "tasks", "finished", "failed_addresses"}) {
       if (!object.contains(key)) continue;
       const QJsonValue value = object.value(key);
       text +=
@@ -521,6 +521,23 @@ TEST_F(CliTest, JsonLinesTellEveryEventAndParseBack) {
       << last->Out();
   EXPECT_NE(last->Out().find("\"folder\":\"" + folder + "\""), std::string::npos);
   EXPECT_NE(last->Out().find("\"address\":\"" + gone + "\""), std::string::npos);
+}
+
+TEST_F(CliTest, AnAnswerThatIsNoPictureIsToldWithItsContentType) {
+  eh.AddGallery("g7", GalleryPlan("Portal", "g7", 2));
+  server.Serve("/eh/pic/g7/2.jpg", "<html><form>Log in</form></html>", "text/html");
+  EXPECT_EQ(Run({"--save=" + save.Str(), GalleryUrl("g7")}), 1);
+  EXPECT_NE(last->Out().find("      002.jpg: not a picture (text/html)\n"), std::string::npos)
+      << last->Out();
+  EXPECT_EQ(Run({"--json", "--save=" + save.Str("json"), GalleryUrl("g7")}), 1);
+  const std::vector<std::string> events = JsonEventsOf(last->Out());
+  EXPECT_NE(std::find(events.begin(), events.end(),
+                      "picture_failed task=0 file=002.jpg file_number=2 picture_count=2 "
+                      "reason=not_a_picture http_status=200 content_type=text/html "
+                      "reason_text=not a picture (text/html)"),
+            events.end())
+      << last->Out();
+  EXPECT_EQ(Files(save.Path() / "json" / "Portal"), (std::set<std::string>{"001.jpg"}));
 }
 
 // The terminal's window seen from inside: what other threads hand over runs on the main

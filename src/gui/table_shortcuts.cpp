@@ -23,16 +23,19 @@ bool OpenWithDesktop(const QString& folder) {
 }  // namespace
 
 TableShortcuts::TableShortcuts(CpageLoomDlg& dialog)
-    : QObject(&dialog), m_dialog(dialog), m_opener(OpenWithDesktop) {
+    : QObject(&dialog), m_dialog(dialog), m_table(dialog.TaskTable()), m_opener(OpenWithDesktop) {
   setObjectName(QStringLiteral("tableShortcuts"));
-  QTableView* table = dialog.TaskTable();
+  QTableView* table = m_table;
   table->installEventFilter(this);
   connect(table, &QAbstractItemView::doubleClicked, this,
           [this](const QModelIndex& index) { OpenFolderOfRow(index.row()); });
 }
 
 bool TableShortcuts::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == m_dialog.TaskTable() && event->type() == QEvent::KeyPress) {
+  // The table's events reach this filter until the table itself goes, which is after the
+  // dialog's own part is gone: only a key press, which comes while the dialog lives,
+  // reaches into it.
+  if (watched == m_table && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
       if (auto* button = m_dialog.findChild<QPushButton*>(ControlObjectName(kIdDelete)))

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QModelIndex;
+class QTableView;
 
 namespace pageloom {
 
@@ -33,6 +34,7 @@ class TableShortcuts : public QObject {
 
  private:
   CpageLoomDlg& m_dialog;
+  QTableView* m_table;  // the dialog's, compared with but never called through here
   FolderOpener m_opener;
 };
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include "base/unique_fd.h"
 #include "library/task_files.h"
 
 namespace pageloom {
@@ -27,21 +28,6 @@ struct ZipCloser {
   void operator()(zip_t* zip) const { zip_discard(zip); }
 };
 using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
-
-// An open file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 PackResult Result(PackStatus status, const fs::path& archive, std::string reason = {}) {
   return PackResult{status, archive, std::move(reason)};
@@ -86,7 +72,7 @@ bool EntryMatches(zip_t* zip, zip_uint64_t index, const std::string& name, const
   std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> entry(zip_fopen_index(zip, index, 0),
                                                           zip_fclose);
   if (!entry) return false;
-  const Fd fd(file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : -1);
+  const UniqueFd fd(file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : -1);
   if (file && fd.Get() < 0) return false;
   std::uint64_t offset = 0;
   const std::uint64_t total = file ? st.size : bytes->size();
@@ -172,7 +158,7 @@ bool WriteArchive(const fs::path& part, const fs::path& folder,
   }
   (void)zip.release();
   // Flushed before it is checked and named.
-  const Fd fd(::open(part.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd fd(::open(part.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
     error = "cannot flush " + part.string();
     return false;
@@ -233,7 +219,8 @@ PackResult PackFolder(const fs::path& folder, const std::string& source,
   if (auto there = existing()) return *there;
 
   // One packer of a folder at a time, across programs: the source mark is locked.
-  const Fd mark(::open((folder / ".pageloom-source").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  const UniqueFd mark(
+      ::open((folder / ".pageloom-source").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (mark.Get() < 0) return Result(PackStatus::kRefused, archive, "不是pageLoom的任务文件夹");
   if (::flock(mark.Get(), LOCK_EX | LOCK_NB) != 0)
     return Result(PackStatus::kBusy, archive, "另一个程序正在打包该文件夹");

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "base/debug_line.h"
+#include "base/unique_fd.h"
 #include "net/transfer.h"
 
 namespace pageloom {
@@ -126,30 +127,10 @@ LineKind Classify(std::string_view line, std::time_t now, std::optional<ParsedCo
   return LineKind::kCookie;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return m_fd; }
-  // Closes now; false when closing reported an error.
-  bool Close() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int m_fd;
-};
-
 // The whole of a regular file. A FIFO or a device is refused without being waited on.
 CookieFileStatus ReadWholeFile(const fs::path& file, std::string& content) {
   content.clear();
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.Get() < 0)
     return errno == ENOENT ? CookieFileStatus::kMissing : CookieFileStatus::kUnreadable;
   struct stat info {};
@@ -335,7 +316,7 @@ bool SaveCookies(Session& session, const fs::path& file) {
   if (file.has_parent_path()) fs::create_directories(file.parent_path(), error);
   if (error) return false;
   std::string temporary = file.string() + ".XXXXXX";
-  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (fd.Get() < 0) return false;
   bool ok = ::fchmod(fd.Get(), 0600) == 0 && WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0;
   ok = fd.Close() && ok;

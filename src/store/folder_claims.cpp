@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "base/fixed_text.h"
+#include "base/unique_fd.h"
 #include "engine/safe_names.h"
 #include "net/save_folder.h"
 
@@ -21,20 +22,6 @@ std::string SourceFileOf(std::u16string_view folder) {
   if (path.empty() || path.back() != '/') path.push_back('/');
   return path + kFolderSourceFile;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : m_fd(fd) {}
-  ~Descriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -58,7 +45,7 @@ Claim PlaceSourceFile(std::u16string_view folder, const std::string& text) {
   if (made < 0) return Claim::kImpossible;
   bool written;
   {
-    Descriptor fd(made);
+    UniqueFd fd(made);
     written = ::fchmod(fd.Get(), 0644) == 0 && WriteAll(fd.Get(), text);
   }
   int linked = written ? ::link(temporary.c_str(), file.c_str()) : -1;
@@ -68,7 +55,7 @@ Claim PlaceSourceFile(std::u16string_view folder, const std::string& text) {
   if (linked == 0) return Claim::kOurs;
   if (linkError == EEXIST) return Claim::kTaken;
   // No hard links here: the exclusive create decides, and the name is written after.
-  Descriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (fd.Get() < 0) return errno == EEXIST ? Claim::kTaken : Claim::kImpossible;
   linked = WriteAll(fd.Get(), text) ? 0 : -1;
   if (linked != 0) ::unlink(file.c_str());  // half a name would name another source
@@ -102,8 +89,8 @@ std::u16string Compose(std::u16string_view parent, std::u16string_view name,
 
 FolderOwner OwnerOf(std::u16string_view folder, const std::vector<std::u16string>& sources) {
   // Neither a link, nor a FIFO or a device: only a small regular file is a claim.
-  Descriptor fd(::open(SourceFileOf(folder).c_str(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(::open(SourceFileOf(folder).c_str(),
+                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.Get() < 0) return errno == ENOENT ? FolderOwner::kFree : FolderOwner::kOther;
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||

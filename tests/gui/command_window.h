@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -76,10 +77,19 @@ class HeldPicture {
 };
 
 // The threads of this process right now, by id.
+// The threads of this process that run the program's own code: std::thread keeps the name of
+// the thread that made it, while the toolkit names its own (a pool thread may start at any time).
 inline std::set<int> ThreadIds() {
+  const auto name = [](const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+  };
+  const std::string own = name("/proc/self/comm");
   std::set<int> ids;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ids.insert(std::stoi(entry.path().filename().string()));
+    if (name(entry.path() / "comm") == own) ids.insert(std::stoi(entry.path().filename().string()));
   return ids;
 }
 

@@ -47,8 +47,8 @@ using bench::StatusKb;
 
 class NoPrompt : public UserPrompt {
  public:
-  void ShowMessage(std::u16string_view) override {}
-  std::optional<std::u16string> PickFolder(std::u16string_view) override { return {}; }
+  void ShowMessage(const Message&) override {}
+  std::optional<std::u16string> PickFolder(const Message&) override { return {}; }
 };
 
 // Runs one benchmark: `transfer(url, file)` downloads the picture into `file`.

@@ -162,11 +162,13 @@ int main(int argc, char** argv) {
   }
 
   const char* term = std::getenv("TERM");
-  const bool live = !options.quiet && isatty(STDOUT_FILENO) == 1 &&
+  const bool live = !options.json && !options.quiet && isatty(STDOUT_FILENO) == 1 &&
                     !(term != nullptr && std::string(term) == "dumb");
+  if (options.json) request.jsonOut = stdout;
   std::cout.flush();
   const SignalPipe signals;  // before any thread: the handlers are in place for all of them
-  ProgressView view(stdout, stderr, live, request.saveFolder);
+  // With --json, standard output carries the JSON lines alone.
+  ProgressView view(options.json ? nullptr : stdout, stderr, live, request.saveFolder);
   view.SetQuiet(options.quiet);
   DownloadRun run(std::move(request), view);
   return run.Run(signals);

@@ -1,6 +1,10 @@
 // pageloom-cli run as a process against the local fixture sites: whole downloads, the
 // failures it reports, its usage errors, a stop by signal, and addresses read from
 // standard input.
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -22,12 +26,14 @@
 
 #include "base/fixed_text.h"
 #include "base/version.h"
+#include "cli/cli_texts.h"
 #include "cli/progress_view.h"
 #include "cli/terminal_text.h"
 #include "cli/terminal_window.h"
 #include "store/instance_lock.h"
 #include "support/dmzj_site.h"
 #include "support/eh_site.h"
+#include "support/fake_window.h"
 #include "support/program_run.h"
 #include "support/test_server.h"
 
@@ -136,8 +142,8 @@ TEST_F(CliTest, GalleryAndChapterChainEndWholeWithPlainLines) {
   }
   const std::string out = last->Out();
   EXPECT_NE(out.find("[0] Abc: 2/2\n"), std::string::npos) << out;  // one line per picture
-  EXPECT_NE(out.find("[0] Abc: 已完成 (3/3)\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("[2] 中文漫画/第2话: 已完成 (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[0] Abc: finished (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[2] 中文漫画/第2话: finished (3/3)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("3 tasks, 3 finished"), std::string::npos) << out;
   EXPECT_EQ(last->Err(), "");
   EXPECT_FALSE(fs::exists(home.Path() / "data" / "pageLoom")) << "no queue, no cookies kept";
@@ -154,15 +160,19 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   EXPECT_EQ(server.LastHeader("User-Agent"), "Cli/3 (x)");
   EXPECT_EQ(Files(save.Path() / "Holes"), (std::set<std::string>{"001.jpg", "003.jpg"}));
   const std::string out = last->Out();
-  EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)"), std::string::npos) << out;
-  EXPECT_NE(out.find("      missing: 002.jpg (answered 404)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("[0] Holes: 1 missing (3/3)"), std::string::npos) << out;
+  EXPECT_NE(out.find("      002.jpg: HTTP 404\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("2 addresses gave no task:\n  http://elsewhere.invalid/x: addresses of this "
+                     "site are not supported\n"),
+            std::string::npos)
+      << out;
   EXPECT_NE(
-      out.find(
-          "2 addresses gave no task:\n  http://elsewhere.invalid/x: 暂时不支持该网站漫画下载\n"),
+      out.find("  " + eh.Url("/eh/g-gone/token/") + ": cannot read the gallery page: HTTP 404\n"),
       std::string::npos)
       << out;
-  EXPECT_NE(last->Err().find("暂时不支持该网站漫画下载: http://elsewhere.invalid/x\n"),
-            std::string::npos);
+  EXPECT_NE(
+      last->Err().find("addresses of this site are not supported: http://elsewhere.invalid/x\n"),
+      std::string::npos);
   EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")),
             std::string::npos)
       << last->Err();
@@ -333,7 +343,7 @@ TEST_F(CliTest, CbzMetadataAndPackingFoldersMadeBefore) {
   EXPECT_NE(xml.find("<Title>Big &amp; Long</Title>"), std::string::npos);
   EXPECT_NE(xml.find("<Tags>female:glasses</Tags>"), std::string::npos);
   EXPECT_EQ(Count(xml, "<Page "), 300u);
-  EXPECT_NE(last->Out().find("已完成 (300/300)"), std::string::npos);
+  EXPECT_NE(last->Out().find("finished (300/300)"), std::string::npos);
 
   // Without --cbz the folder keeps its metadata files, and --pack packs it later.
   eh.AddGallery("later", GalleryPlan("Later", "later", 3));
@@ -431,7 +441,7 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
       if (got <= 0) break;
       screen.append(buffer, static_cast<std::size_t>(got));
     }
-    if (!released && screen.find("2/2  下载中") != std::string::npos) {
+    if (!released && screen.find("2/2  downloading") != std::string::npos) {
       server.Serve(lastPicture, EhSite::PictureBytes(lastPicture),
                    "image/jpeg");  // its retry gets it
       server.ReleaseStalls();
@@ -451,7 +461,7 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
     std::string line = screen.substr(start, end - start);
     line = line.substr(
         line.rfind('\x1b') == std::string::npos ? 0 : line.find('J', line.rfind('\x1b')) + 1);
-    if (line.find("下载中") == std::string::npos && line.find("准备中") == std::string::npos)
+    if (line.find("downloading") == std::string::npos && line.find("queued") == std::string::npos)
       continue;
     ++live;
     EXPECT_LE(Columns(line), 60) << line;  // the '\r' of the terminal's line end included
@@ -459,22 +469,102 @@ TEST_F(CliTest, TerminalKeepsLiveLinesWithinItsWidth) {
   EXPECT_GE(live, 1);
 }
 
+// Each line of `out` read as a JSON object: its "event", then its other members in a
+// fixed order (name=value), as one string per line.
+std::vector<std::string> JsonEventsOf(const std::string& out) {
+  std::vector<std::string> events;
+  for (const QByteArray& line : QByteArray::fromStdString(out).split('\n')) {
+    if (line.isEmpty()) continue;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+    const QJsonObject object = document.object();
+    std::string text = object.value("event").toString().toStdString();
+    for (const char* key : {"task", "file", "state", "file_number", "picture_count", "missing",
+                            "reason", "http_status", "content_type", "reason_text", "exit_status",
+                            "tasks", "finished", "failed_addresses"}) {
+      if (!object.contains(key)) continue;
+      const QJsonValue value = object.value(key);
+      text +=
+          std::string(" ") + key + "=" +
+          (value.isString() ? value.toString().toStdString() : std::to_string(value.toInteger()));
+    }
+    events.push_back(text);
+  }
+  return events;
+}
+
+TEST_F(CliTest, JsonLinesTellEveryEventAndParseBack) {
+  EhGalleryPlan plan = GalleryPlan("Holes", "g2", 3);
+  plan.pictures[1].served = false;
+  eh.AddGallery("g2", plan);
+  const std::string gone = eh.Url("/eh/g-gone/token/");
+  EXPECT_EQ(Run({"--json", "--save=" + save.Str(), GalleryUrl("g2"), gone}), 1);
+  const std::string folder = save.Str() + "/Holes/";
+  // The address that gave no task is told when its reading ends, among the task's events.
+  std::vector<std::string> events = JsonEventsOf(last->Out());
+  const auto failed = std::find(events.begin(), events.end(),
+                                "address_failed reason=http http_status=404 reason_text=HTTP 404");
+  ASSERT_NE(failed, events.end()) << last->Out();
+  events.erase(failed);
+  EXPECT_EQ(events, (std::vector<std::string>{
+                        "task_added task=0 state=preparing file_number=0 picture_count=0",
+                        "task_state task=0 state=downloading file_number=0 picture_count=0 "
+                        "missing=0",
+                        "picture_stored task=0 file_number=1 picture_count=1",
+                        "picture_failed task=0 file=002.jpg file_number=2 picture_count=2 "
+                        "reason=http http_status=404 reason_text=HTTP 404",
+                        "picture_stored task=0 file_number=3 picture_count=3",
+                        "task_state task=0 state=incomplete file_number=3 picture_count=3 "
+                        "missing=1",
+                        "run_end exit_status=1 tasks=1 finished=0 failed_addresses=1"}))
+      << last->Out();
+  EXPECT_NE(last->Out().find("\"folder\":\"" + folder + "\""), std::string::npos);
+  EXPECT_NE(last->Out().find("\"address\":\"" + gone + "\""), std::string::npos);
+}
+
+TEST_F(CliTest, AnAnswerThatIsNoPictureIsToldWithItsContentType) {
+  eh.AddGallery("g7", GalleryPlan("Portal", "g7", 2));
+  server.Serve("/eh/pic/g7/2.jpg", "<html><form>Log in</form></html>", "text/html");
+  EXPECT_EQ(Run({"--save=" + save.Str(), GalleryUrl("g7")}), 1);
+  EXPECT_NE(last->Out().find("      002.jpg: not a picture (text/html)\n"), std::string::npos)
+      << last->Out();
+  EXPECT_EQ(Run({"--json", "--save=" + save.Str("json"), GalleryUrl("g7")}), 1);
+  const std::vector<std::string> events = JsonEventsOf(last->Out());
+  EXPECT_NE(std::find(events.begin(), events.end(),
+                      "picture_failed task=0 file=002.jpg file_number=2 picture_count=2 "
+                      "reason=not_a_picture http_status=200 content_type=text/html "
+                      "reason_text=not a picture (text/html)"),
+            events.end())
+      << last->Out();
+  EXPECT_EQ(Files(save.Path() / "json" / "Portal"), (std::set<std::string>{"001.jpg"}));
+}
+
 // The terminal's window seen from inside: what other threads hand over runs on the main
 // thread in order, only the latest picture bytes of a task wait, and once closing only
 // messages still come through.
 class Heard : public cli::RunListener {
  public:
-  void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
-                  const std::u16string& status) override {
-    log.push_back("step " + std::to_string(taskNo) + " " + ToUtf8(before) + ">" + ToUtf8(progress) +
-                  " " + ToUtf8(status));
+  void OnTaskAdded(const cli::TaskTable::Row& row) override {
+    log.push_back("added " + std::to_string(row.taskNo));
+  }
+  void OnTaskChanged(const TaskSnapshot& before, const cli::TaskTable::Row& row) override {
+    log.push_back("step " + std::to_string(row.taskNo) + " " + cli::ProgressText(before) + ">" +
+                  cli::ProgressText(row.snapshot) + " " + cli::StatusWord(row.snapshot));
+  }
+  void OnAddEnded(const std::u16string& address, int tasksMade,
+                  const std::optional<FailureReason>& failure) override {
+    log.push_back("add " + ToUtf8(address) + " " + std::to_string(tasksMade) +
+                  (failure ? " " + cli::ReasonText(*failure) : ""));
   }
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override {
     log.push_back("bytes " + std::to_string(taskNo) + " " + std::to_string(received) + "/" +
                   std::to_string(total));
   }
   void OnWorkerEnded(int siteKind) override { log.push_back("ended " + std::to_string(siteKind)); }
-  void OnMessage(std::u16string_view text) override { log.push_back("message " + ToUtf8(text)); }
+  void OnMessage(const Message& message) override {
+    log.push_back("message " + cli::MessageText(message));
+  }
   std::vector<std::string> log;
 };
 
@@ -491,34 +581,37 @@ TEST(TerminalText, HiddenControlsAreShownEscapedAndFoldersElsewhereByTheirName) 
 TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
   Heard heard;
   cli::TerminalWindow window(heard, {u"/save", true, false});
-  window.AppendRow(u"4");
-  window.SetItemText(0, 2, u"0/3");
+  window.Publish(TaskAdded{4, u"/save/t/", MakeSnapshot(TaskStatus::kPreparing, 0, 3)});
   std::thread worker([&window] {
     for (std::uint64_t bytes = 1; bytes <= 1000; ++bytes)
       window.PostPictureProgress(4, bytes, 1000);
-    window.PostTaskRow(4, u"1/3", u"下载中");
-    window.PostTaskRow(9, u"1/1", u"下载中");  // no such row: dropped
-    window.ShowMessage(u"一条消息");
+    window.Publish(TaskChanged{4, MakeSnapshot(TaskStatus::kDownloading, 1, 3)});
+    window.Publish(TaskChanged{9, MakeSnapshot(TaskStatus::kDownloading, 1, 1)});  // dropped
+    window.ShowMessage(Message{MessageKind::kSelectRows, {}});
+    window.PostAddEnded(u"http://x/g/", 0, FailureReason{FailureKind::kHttpStatus, 404});
     window.PostWorkerEnded(1);
   });
   worker.join();
   pollfd ready{window.WakeFd(), POLLIN, 0};
   EXPECT_EQ(poll(&ready, 1, 0), 1) << "the main loop is woken";
   window.RunEvents();
-  EXPECT_EQ(heard.log, (std::vector<std::string>{"bytes 4 1000/1000", "step 4 0/3>1/3 下载中",
-                                                 "message 一条消息", "ended 1"}));
-  EXPECT_EQ(window.GetItemText(0, 3), u"下载中");
+  EXPECT_EQ(heard.log, (std::vector<std::string>{
+                           "added 4", "bytes 4 1000/1000", "step 4 0/3>1/3 downloading",
+                           "message no task chosen", "add http://x/g/ 0 HTTP 404", "ended 1"}));
+  ASSERT_NE(window.Table().Find(4), nullptr);
+  EXPECT_EQ(window.Table().Find(4)->snapshot.status, TaskStatus::kDownloading);
 
   heard.log.clear();
   window.BeginClosing();
   std::thread([&window] {
-    window.PostTaskRow(4, u"2/3", u"暂停中");
+    window.Publish(TaskChanged{4, MakeSnapshot(TaskStatus::kPaused, 2, 3)});
     window.Post([] { ADD_FAILURE() << "work after closing"; });
-    window.ShowMessage(u"still said");
+    window.ShowMessage(Message{MessageKind::kEnterAddress, {}});
   }).join();
   window.RunEvents();
-  EXPECT_EQ(heard.log, std::vector<std::string>{"message still said"});
-  EXPECT_FALSE(window.PickFolder(u"title")) << "no picker on a terminal";
+  EXPECT_EQ(heard.log, std::vector<std::string>{"message no address given"});
+  EXPECT_FALSE(window.PickFolder(Message{MessageKind::kPickSaveFolder, {}}))
+      << "no picker on a terminal";
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST_F(ControllerTest, TasksAreNumberedRemovedAndRenumbered) {
   ASSERT_EQ(m_window.RowCount(), 3);
   EXPECT_EQ(m_window.RowAt(1)[0], u"1");
 
-  m_controller->RemoveTask(1, 1);
+  m_controller->RemoveTask(1);
   m_controller->RenumberRows();
   EXPECT_EQ(m_controller->TaskNumbers(), (std::vector<int>{0, 2}));
   EXPECT_EQ(m_controller->FindTask(1), nullptr);
@@ -72,7 +72,7 @@ TEST_F(ControllerTest, TasksAreNumberedRemovedAndRenumbered) {
   auto t3 = Register(SITE_EH);  // numbers are never reused
   EXPECT_EQ(t3->GetRow(), 2);
   EXPECT_EQ(m_window.RowAt(2)[0], u"3");
-  m_window.PostTaskRow(3, u"7/9", u"下载中");
+  m_window.Publish(TaskChanged{3, MakeSnapshot(TaskStatus::kDownloading, 7, 9)});
   EXPECT_EQ(m_window.RowAt(2)[2], u"7/9");
 }
 
@@ -88,7 +88,7 @@ TEST_F(ControllerTest, NewRowShowsFolderProgressAndStatus) {
 TEST_F(ControllerTest, RemovedTaskLivesWhileHeldAndTasksGoWithTheController) {
   auto held = Register(SITE_EH);
   std::weak_ptr<ScriptedComic> other = Register(SITE_DMZJ);
-  m_controller->RemoveTask(0, 0);
+  m_controller->RemoveTask(0);
   EXPECT_EQ(held.use_count(), 1);  // only this test holds it now
   EXPECT_FALSE(other.expired());
   m_controller.reset();
@@ -196,11 +196,12 @@ TEST_F(ControllerTest, DeleteWithoutWorkersRemovesEverySelectedRow) {
 TEST_F(ControllerTest, DeleteOfARowWithoutItsTaskRemovesOnlyTheRow) {
   Register(SITE_EH);
   Register(SITE_EH);
-  m_window.SetItemText(1, 0, u"0x");  // does not name a task: not task 0
-  m_window.Select({1});
+  // A row of a task the controller does not have (any more).
+  m_window.Publish(TaskAdded{7, u"/save/gone/", MakeSnapshot(TaskStatus::kFinished)});
+  m_window.Select({2});
   m_controller->OnBnClickedDelete();
   EXPECT_EQ(m_controller->TaskNumbers(), (std::vector<int>{0, 1}));
-  EXPECT_EQ(m_window.RowCount(), 1);
+  EXPECT_EQ(m_window.RowCount(), 2);
 }
 
 TEST_F(ControllerTest, DeleteWhileAWorkerRunsKeepsTasksInTheirDownload) {

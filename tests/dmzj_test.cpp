@@ -422,11 +422,11 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   ASSERT_TRUE(task);
   for (int i = 1; i <= 12; ++i) {
     ASSERT_EQ(task->DownloadNext(context), 1) << i;
-    EXPECT_EQ(std::u16string(task->GetStateText()), u"下载中");
+    EXPECT_EQ(task->GetState(), STATE_DOWNLOADING);
     EXPECT_EQ(task->GetFileNumber(), i);
   }
   EXPECT_EQ(task->DownloadNext(context), 0);
-  EXPECT_EQ(std::u16string(task->GetStateText()), u"已完成");
+  EXPECT_EQ(task->GetState(), STATE_FINISHED);
   const int hits = server.TotalHits();
   EXPECT_EQ(task->DownloadNext(context), 0);
   EXPECT_EQ(server.TotalHits(), hits) << "a finished task fetches nothing";
@@ -457,15 +457,16 @@ TEST_F(DmzjSiteTest, ChaptersSayWhyWhenScriptsCannotRunLimited) {
   for (int n = 0; n < 2; ++n) {
     EXPECT_EQ(Task(n)->DownloadNext(context), 0);
     EXPECT_EQ(Task(n)->GetState(), STATE_PREPARING);
-    EXPECT_EQ(Task(n)->StatusText(), kScriptsUnsafeStatus);
+    EXPECT_EQ(FakeWindow::StatusText(Task(n)->Snapshot()), u"准备中（无法安全运行页面脚本）");
   }
-  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{kScriptsUnsafeMessage});
+  EXPECT_EQ(window.Messages(), std::vector<std::u16string>{
+                                   FakeWindow::MessageText({MessageKind::kScriptsUnsafe, {}})});
 
   ScriptHost working;
   context.scripts = &working;
   while (Task(0)->DownloadNext(context) != 0) {
   }
-  EXPECT_EQ(Task(0)->StatusText(), u"已完成");
+  EXPECT_EQ(FakeWindow::StatusText(Task(0)->Snapshot()), u"已完成");
   EXPECT_EQ(window.Messages().size(), 1u);
 }
 

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -357,7 +358,8 @@ TEST_P(EhDownload, MainGalleryWithRenamingOn) {
   EXPECT_EQ(File("EH Main", "003.gif"), EhSite::PictureBytes("/eh/pic/ab7/three.gif"));
   EXPECT_EQ(server.Hits("/eh/pic/ab3/one.jpg"), 0);
   // Add read the gallery and the first page; every step read its page once. One after
-  // the other, the row shows each step's result by the time the next page is asked for.
+  // the other, the row shows each step's result by the time the next page is asked for,
+  // and shows the task downloading from the moment its worker takes it.
   const std::string p1 = EhSite::PagePath("101", false, 1);
   const std::string p2 = EhSite::PagePath("101", false, 2);
   const std::string p3 = EhSite::PagePath("101", false, 3);
@@ -365,7 +367,7 @@ TEST_P(EhDownload, MainGalleryWithRenamingOn) {
             (std::vector<std::string>{EhSite::GalleryPath("101", false), p1, p1, p2, p3}));
   if (!Overlapped()) {
     EXPECT_EQ(Seen(), (std::vector<std::string>{EhSite::GalleryPath("101", false) + " -", p1 + " -",
-                                                p1 + " 0/0 准备中", p2 + " 1/1 下载中",
+                                                p1 + " 0/0 下载中", p2 + " 1/1 下载中",
                                                 p3 + " 2/2 下载中"}));
   }
 
@@ -402,6 +404,53 @@ TEST_P(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
     EXPECT_EQ(seenPages[3], EhSite::PagePath("202", true, 2) + " 0/1 下载中");
     EXPECT_EQ(seenPages[4], EhSite::PagePath("202", true, 3) + " 0/2 下载中");
   }
+}
+
+// One line per event: what it is, the task, its numbers, status and missing pictures.
+std::vector<std::string> EventLines(const std::vector<TaskEvent>& events) {
+  std::vector<std::string> lines;
+  for (const TaskEvent& event : events) {
+    const TaskSnapshot* shot = nullptr;
+    std::string line;
+    if (const auto* added = std::get_if<TaskAdded>(&event)) {
+      line = "added " + std::to_string(added->no);
+      shot = &added->snapshot;
+    } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
+      line = "changed " + std::to_string(changed->no);
+      shot = &changed->snapshot;
+    } else {
+      line = "removed " + std::to_string(std::get<TaskRemoved>(event).no);
+    }
+    if (shot != nullptr) {
+      line += " " + ToUtf8(FakeWindow::ProgressText(*shot) + u" " + FakeWindow::StatusText(*shot));
+      for (const MissingFile& file : shot->missing)
+        line +=
+            " " + ToUtf8(file.fileName) + ":" +
+            (file.reason.kind == FailureKind::kHttpStatus ? std::to_string(file.reason.httpStatus)
+                                                          : "other");
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_P(EhDownload, ARunTellsItsTasksEventsInOrderWithTheReasonOfAMissingPicture) {
+  EhGalleryPlan plan = ThreePictures("Told", false);
+  plan.pictures[1].served = false;  // 404
+  site.AddGallery("404", plan);
+  Add(site.Address(EhSite::PagePath("404", false, 1)));
+  Add(site.Address("/eh/g-gone/token/"));
+  RunToEnd();
+  EXPECT_EQ(EventLines(window.Events()),
+            (std::vector<std::string>{"added 0 0/0 准备中", "changed 0 0/0 下载中",
+                                      "changed 0 1/1 下载中", "changed 0 2/2 下载中 002.png:404",
+                                      "changed 0 3/3 未完成，缺1张 002.png:404"}));
+  const std::vector<FakeWindow::AddEnd> ends = window.AddEnds();
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0].tasksMade, 1);
+  EXPECT_EQ(ends[1].tasksMade, 0);
+  ASSERT_TRUE(ends[1].failure);
+  EXPECT_EQ(*ends[1].failure, (FailureReason{FailureKind::kHttpStatus, 404}));
 }
 
 TEST_P(EhDownload, FailedPictureIsShownMissingAndTheNextStartStoresItUnderItsNumber) {
@@ -472,7 +521,8 @@ TEST_P(EhDownload, PageAnsweredForAPictureIsNotStoredAndIsFetchedAgainOnceTheSer
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
   EXPECT_EQ(window.RowAt(0)[3], u"未完成，缺1张");
   ASSERT_EQ(controller.FindTask(0)->Missing().size(), 1u);
-  EXPECT_EQ(controller.FindTask(0)->Missing().front().reason, u"not a picture (text/html)");
+  EXPECT_EQ(controller.FindTask(0)->Missing().front().reason,
+            (FailureReason{FailureKind::kNotAPicture, 200, "text/html"}));
   EXPECT_EQ(Files("Portal"), (std::set<std::string>{"001.jpg", "003.gif"}));
   EXPECT_TRUE(window.Messages().empty());
 

@@ -18,6 +18,7 @@
 #include "base/fixed_text.h"
 #include "store/folder_claims.h"
 #include "store/queue_store.h"
+#include "store/sqlite_db.h"
 #include "support/eh_site.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
@@ -180,6 +181,92 @@ TEST_F(QueueTest, ADamagedFileIsSetAsideAndAnEmptyQueueBegun) {
   EXPECT_TRUE(again.Messages().empty());
 }
 
+// A queue file as the program wrote it before sites were kept by name: its schema then,
+// one gallery half done with a picture missing, one chapter still to read.
+void WriteFirstSchemaQueue(const fs::path& file, const std::string& saveFolder) {
+  SqliteDatabase db(file);
+  ASSERT_TRUE(db.Execute(R"sql(
+PRAGMA journal_mode = WAL;
+BEGIN;
+CREATE TABLE tasks (
+  task_no INTEGER PRIMARY KEY, site INTEGER NOT NULL, start_url TEXT NOT NULL,
+  page_url TEXT NOT NULL, folder TEXT NOT NULL, shown_folder TEXT NOT NULL,
+  rename_files INTEGER NOT NULL, state INTEGER NOT NULL, file_number INTEGER NOT NULL,
+  picture_count INTEGER NOT NULL, walk_done INTEGER NOT NULL, list_version INTEGER NOT NULL,
+  list_taken INTEGER NOT NULL, missing_version INTEGER NOT NULL);
+CREATE TABLE pictures (
+  task_no INTEGER NOT NULL REFERENCES tasks(task_no) ON DELETE CASCADE,
+  position INTEGER NOT NULL, url TEXT NOT NULL, PRIMARY KEY (task_no, position)) WITHOUT ROWID;
+CREATE TABLE missing (
+  task_no INTEGER NOT NULL REFERENCES tasks(task_no) ON DELETE CASCADE,
+  position INTEGER NOT NULL, url TEXT NOT NULL, page TEXT NOT NULL, file_name TEXT NOT NULL,
+  PRIMARY KEY (task_no, position)) WITHOUT ROWID;
+CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
+INSERT INTO counters VALUES ('next_task_no', 7);
+PRAGMA user_version = 1;
+COMMIT;)sql"));
+  SqliteStatement task =
+      db.Prepare("INSERT INTO tasks VALUES (?1, ?2, ?3, ?3, ?4, ?4, 1, ?5, ?6, ?7, 0, 0, 0, 0)");
+  ASSERT_TRUE(task);
+  ASSERT_EQ(task.Bind(1, 3)
+                .Bind(2, 1)
+                .Bind(3, "http://127.0.0.1:1/eh/s/1/1-1")
+                .Bind(4, saveFolder + "/Old Gallery/")
+                .Bind(5, STATE_PAUSED)
+                .Bind(6, 2)
+                .Bind(7, 2)
+                .Step(),
+            SQLITE_DONE);
+  task = db.Prepare("INSERT INTO tasks VALUES (?1, ?2, ?3, ?3, ?4, ?4, 1, ?5, ?6, ?7, 0, 0, 0, 0)");
+  ASSERT_EQ(task.Bind(1, 6)
+                .Bind(2, 2)
+                .Bind(3, "http://127.0.0.1:1/c/1.shtml")
+                .Bind(4, saveFolder + "/Comic/Ch 1/")
+                .Bind(5, STATE_PREPARING)
+                .Bind(6, 0)
+                .Bind(7, 12)
+                .Step(),
+            SQLITE_DONE);
+  ASSERT_TRUE(
+      db.Execute("INSERT INTO missing VALUES (3, 0, '', 'http://127.0.0.1:1/eh/s/1/1-2', "
+                 "'002.jpg')"));
+}
+
+TEST_F(QueueTest, AQueueOfTheFirstSchemaKeepsEveryTaskAndNamesItsSites) {
+  WriteFirstSchemaQueue(data.Path() / "queue.sqlite", save.Str());
+  for (int run = 0; run < 2; ++run) {  // migrated in place, then read as it is
+    FakeWindow seen;
+    auto controller = Open(seen);
+    ASSERT_EQ(controller->Queue(), QueueState::kOpened);
+    EXPECT_EQ(seen.Rows(), (std::vector<FakeWindow::Row>{
+                               {u"3", save.Wide() + u"/Old Gallery/", u"2/2", u"暂停中"},
+                               {u"6", save.Wide() + u"/Comic/Ch 1/", u"0/12", u"准备中"}}));
+    const auto gallery = controller->FindTask(3);
+    const auto chapter = controller->FindTask(6);
+    ASSERT_TRUE(gallery && chapter);
+    EXPECT_EQ(gallery->GetSiteKind(), SITE_EH);
+    EXPECT_EQ(gallery->GetSiteName(), u"EH");
+    EXPECT_EQ(gallery->Missing().size(), 1u);
+    EXPECT_NE(dynamic_cast<ComicDMZJ*>(chapter.get()), nullptr);
+    EXPECT_EQ(chapter->GetSiteName(), u"DMZJ");
+    if (run == 0) {  // the numbers go on
+      auto added = std::make_shared<Comic>();
+      added->SetSiteKind(SITE_EH);
+      EXPECT_EQ(controller->RegisterTask(added, u"/x/"), 7);
+      controller->RemoveTask(7);
+    }
+  }
+  SqliteDatabase db(data.Path() / "queue.sqlite");
+  SqliteStatement version = db.Prepare("PRAGMA user_version");
+  ASSERT_EQ(version.Step(), SQLITE_ROW);
+  EXPECT_EQ(version.Integer(0), QueueStore::kSchemaVersion);
+  SqliteStatement sites = db.Prepare("SELECT site FROM tasks ORDER BY task_no");
+  ASSERT_EQ(sites.Step(), SQLITE_ROW);
+  EXPECT_EQ(sites.Text(0), "EH");
+  ASSERT_EQ(sites.Step(), SQLITE_ROW);
+  EXPECT_EQ(sites.Text(0), "DMZJ");
+}
+
 TEST_F(QueueTest, AQueueOfANewerProgramIsLeftAloneAndOneProgramHoldsAQueue) {
   {
     SqliteDatabase newer(data.Path() / "queue.sqlite");
@@ -259,6 +346,7 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
     SqliteDatabase earlier(data.Path() / "queue.sqlite");
     ASSERT_TRUE(
         earlier.Execute("ALTER TABLE tasks DROP COLUMN known_total; "
+                        "UPDATE tasks SET site = 1; "  // its sites were numbers then
                         "PRAGMA user_version = 1"));
   }
   {

@@ -131,8 +131,10 @@ TEST_F(WorkersTest, PauseLetsTheStepInFlightFinishAndHoldsTheNext) {
   m_controller->OnBnClickedStart();
   ASSERT_TRUE(inStep.Wait());
   m_controller->OnBnClickedPause();
+  // Paused at once, while the picture in flight still downloads.
+  EXPECT_TRUE(RowReads(0, u"0/3", u"暂停中"));
   release.Open();
-  EXPECT_TRUE(RowReads(0, u"1/3", u"下载中"));  // the step finished and its row came
+  EXPECT_TRUE(RowReads(0, u"1/3", u"暂停中"));  // the step finished: paused at the gate
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(task->Steps(), 1);
   EXPECT_TRUE(m_controller->WorkerRunning(SITE_EH));
@@ -152,8 +154,8 @@ TEST_F(WorkersTest, OneContinueReleasesBothWorkers) {
   ASSERT_TRUE(dmzjIn.Wait());
   m_controller->OnBnClickedPause();
   go.Open();
-  EXPECT_TRUE(RowReads(0, u"1/2", u"下载中"));
-  EXPECT_TRUE(RowReads(1, u"1/2", u"下载中"));
+  EXPECT_TRUE(RowReads(0, u"1/2", u"暂停中"));
+  EXPECT_TRUE(RowReads(1, u"1/2", u"暂停中"));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(eh->Steps() + dmzj->Steps(), 2);
   m_controller->OnBnClickedContinue();
@@ -182,7 +184,7 @@ TEST_F(WorkersTest, StartWhilePausedActsAsContinue) {
   ASSERT_TRUE(inStep.Wait());
   m_controller->OnBnClickedPause();
   release.Open();
-  ASSERT_TRUE(RowReads(0, u"1/2", u"下载中"));
+  ASSERT_TRUE(RowReads(0, u"1/2", u"暂停中"));
   ASSERT_TRUE(WaitUntil([&] { return !m_controller->WorkerRunning(SITE_DMZJ); }));
   m_controller->OnBnClickedStart();
   EXPECT_TRUE(inSecond.Wait());
@@ -278,8 +280,8 @@ TEST_F(WorkersTest, ARemovedTaskIsLeftAndItsLateRowWriteDropped) {
   auto reached = Register(SITE_EH, ScriptedComic::Pictures(1), 1);        // 2
   m_controller->OnBnClickedStart();
   ASSERT_TRUE(inStep.Wait());
-  m_controller->RemoveTask(0, 0);
-  m_controller->RemoveTask(0, 1);
+  m_controller->RemoveTask(0);
+  m_controller->RemoveTask(1);
   m_controller->RenumberRows();
   release.Open();
   EXPECT_TRUE(RowReads(2, u"1/1", u"已完成"));
@@ -303,8 +305,8 @@ TEST_F(WorkersTest, ClosingWhilePausedEndsTheWorkersAtTheGate) {
   ASSERT_TRUE(dmzjIn.Wait());
   m_controller->OnBnClickedPause();
   release.Open();
-  ASSERT_TRUE(RowReads(0, u"1/5", u"下载中"));
-  ASSERT_TRUE(RowReads(1, u"1/5", u"下载中"));
+  ASSERT_TRUE(RowReads(0, u"1/5", u"暂停中"));
+  ASSERT_TRUE(RowReads(1, u"1/5", u"暂停中"));
   const auto start = Clock::now();
   m_controller.reset();
   EXPECT_LT(Clock::now() - start, 1s);

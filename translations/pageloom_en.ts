@@ -37,6 +37,8 @@
     <message>
         <source>无法打开文件夹：</source>
         <translation>Cannot open the folder: </translation>
+    </message>
+    <message>
         <source>无法创建任务文件夹，任务未添加：</source>
         <translation>The task&apos;s folder could not be made; the task was not added: </translation>
     </message>
@@ -90,7 +92,7 @@
     </message>
     <message>
         <source>解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试</source>
-        <translation>Could not read the address. After 9 o'clock the site may serve logged-in users only: register on the EH forums, log in with your browser, import its cookies (right-click the window: Import Cookies…) and try again.</translation>
+        <translation>Could not read the address. After 9 o&apos;clock the site may serve logged-in users only: register on the EH forums, log in with your browser, import its cookies (right-click the window: Import Cookies…) and try again.</translation>
     </message>
     <message>
         <source>请选择漫画下载目录：</source>
@@ -134,6 +136,61 @@
             <numerusform>%n missing</numerusform>
             <numerusform>%n missing</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>超时</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>无法连接</source>
+        <translation>no connection</translation>
+    </message>
+    <message>
+        <source>证书或网址被拒绝</source>
+        <translation>certificate or address refused</translation>
+    </message>
+    <message>
+        <source>不是图片</source>
+        <translation>not a picture</translation>
+    </message>
+    <message>
+        <source>无法写入磁盘</source>
+        <translation>cannot write to the disk</translation>
+    </message>
+    <message>
+        <source>文件过大</source>
+        <translation>too large</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>cancelled</translation>
+    </message>
+    <message>
+        <source>传输中断</source>
+        <translation>transfer broken off</translation>
+    </message>
+    <message>
+        <source>无法解析页面</source>
+        <translation>page not understood</translation>
+    </message>
+    <message>
+        <source>已到达下载上限</source>
+        <translation>download limit reached</translation>
+    </message>
+    <message>
+        <source>原因不明</source>
+        <translation>reason unknown</translation>
+    </message>
+    <message numerus="yes">
+        <source>……另有%n张</source>
+        <translation>
+            <numerusform>… and %n more</numerusform>
+            <numerusform>… and %n more</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>被封禁</source>
+        <translation>banned</translation>
     </message>
     <message numerus="yes">
         <source>被封禁，%n分钟后重试</source>

@@ -21,8 +21,6 @@ namespace pageloom {
 
 namespace {
 
-constexpr char16_t kNoTaskFolder[] = u"无法创建任务文件夹，任务未添加：";
-
 bool IsLineBreak(char16_t unit) {
   return unit == u'\n' || unit == u'\r' || unit == 0x2028 || unit == 0x2029;
 }
@@ -51,7 +49,7 @@ std::vector<std::u16string_view> AddressLines(std::u16string_view text) {
 void TaskController::OnBnClickedAdd() {
   const std::u16string typed = m_window.AddressText();
   if (typed.empty()) {
-    m_window.ShowMessage(u"请输入网址");
+    m_window.ShowMessage(Message{MessageKind::kEnterAddress, {}});
     return;
   }
   m_window.SetAddressText(std::u16string());
@@ -72,7 +70,7 @@ int TaskController::AddAddresses(std::u16string_view text) {
     else
       refused = refused || AdapterFor(WideView(address.data(), kUrlCapacity)) == nullptr;
   }
-  if (refused) m_window.ShowMessage(u"暂时不支持该网站漫画下载");
+  if (refused) m_window.ShowMessage(Message{MessageKind::kUnsupportedSite, {}});
   return queued;
 }
 
@@ -90,9 +88,15 @@ const SiteAdapter* TaskController::AdapterFor(std::u16string_view address) const
   return nullptr;
 }
 
-const SiteAdapter* TaskController::AdapterOfKind(SiteKind kind) const {
+const SiteAdapter* TaskController::AdapterOfKind(int kind) const {
   for (const auto& adapter : m_adapters)
     if (adapter->Kind() == kind) return adapter.get();
+  return nullptr;
+}
+
+const SiteAdapter* TaskController::AdapterNamed(std::u16string_view name) const {
+  for (const auto& adapter : m_adapters)
+    if (adapter->Name() == name) return adapter.get();
   return nullptr;
 }
 
@@ -151,12 +155,18 @@ void TaskController::RunAdd(const AddRequest& request) {
   // Addresses of this chain so far: a chain that leads back to one of them stops there,
   // and so does one longer than any real series.
   std::set<std::u16string> visited;
+  int made = 0;
+  std::optional<FailureReason> failure;
   while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
          visited.insert(address).second) {
     PageAdded added = AddFromPage(*adapter, address, request, reader);
+    if (added.taskMade) ++made;
+    if (added.failure) failure = added.failure;
     if (!follow || !added.next) break;
     address = std::move(*added.next);
   }
+  if (m_cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
+  m_window.PostAddEnded(request.address, made, failure);
 }
 
 TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter,
@@ -165,8 +175,12 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
                                                       std::u16string_view sourceAddress) {
   PageReading reading = adapter.ReadPage(address, reader);
   if (m_cancel.Cancelled()) return {};  // half a reading makes no task
-  if (!reading.message.empty()) m_window.ShowMessage(reading.message);
-  if (!reading.task) return {};
+  if (reading.message) m_window.ShowMessage(*reading.message);
+  if (!reading.task) {
+    PageAdded none;
+    none.failure = reading.failure.value_or(FailureReason{FailureKind::kUnreadablePage, 0});
+    return none;
+  }
   const TaskDraft& draft = *reading.task;
 
   std::string title = draft.title;
@@ -178,7 +192,8 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   // No folder, no task: nothing is queued (nor kept) that would ask again at Start.
   std::error_code noFolder;
   if (!std::filesystem::is_directory(ToUtf8(WideView(folder, kPathCapacity)), noFolder)) {
-    m_window.ShowMessage(kNoTaskFolder + std::u16string(WideView(folder, kPathCapacity)));
+    m_window.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
+                                 {std::u16string(WideView(folder, kPathCapacity))}});
     return {};
   }
   // Another gallery or chapter of the same title has a folder of its own. A folder that
@@ -195,7 +210,8 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
       WideView(folder, kPathCapacity), {source, draft.address}, adapter.TaskTag(draft.address),
       kPictureNameRoom, archiveTaken, m_settings.beforeFolderClaim);
   if (claimed.empty()) {
-    m_window.ShowMessage(kNoTaskFolder + std::u16string(WideView(folder, kPathCapacity)));
+    m_window.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
+                                 {std::u16string(WideView(folder, kPathCapacity))}});
     return {};
   }
   CopyWide(folder, kPathCapacity, claimed);
@@ -212,13 +228,17 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   m_window.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
     if (!m_stopping.load()) RegisterTask(task, shown);
   });
-  return PageAdded{true, std::move(reading.next)};
+  PageAdded made;
+  made.taskMade = true;
+  made.next = std::move(reading.next);
+  return made;
 }
 
 // --- the site operations under their own names ---
 
-int TaskController::FindFirstPage(SiteKind site, char16_t* address) {
+int TaskController::FindFirstPage(int site, char16_t* address) {
   const SiteAdapter* adapter = AdapterOfKind(site);
+  if (adapter == nullptr) return 0;
   std::lock_guard<std::mutex> reading(m_readMutex);
   PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
   const std::optional<std::u16string> first =

@@ -7,19 +7,29 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/picture_range.h"
 #include "engine/retry.h"
+#include "engine/site_adapter.h"
 #include "net/session.h"
 #include "sites/sites.h"
 
 namespace pageloom {
 
+// Makes the adapters of the sites a controller serves, in the order in which an address is
+// offered to them.
+using SiteRegistry =
+    std::function<std::vector<std::unique_ptr<SiteAdapter>>(const SiteNames& names)>;
+
 struct ControllerSettings {
   SiteNames sites = DefaultSiteNames();
+  // The sites: one worker each. The real ones by default.
+  SiteRegistry registry = MakeSiteAdapters;
   NetTimeouts timeouts;
   // How pages and pictures that fail for a passing reason are tried again.
   RetryPolicy retry;

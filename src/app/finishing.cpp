@@ -44,7 +44,10 @@ void TaskController::FinishTask(const Comic& task, bool ranNow) {
   const FinishOutcome outcome = FinishTaskFolder(ended, FinishOptions{m_writeMetadata.load(), cbz});
   if (!outcome.pack) return;
   const std::u16string message = PackMessage(*outcome.pack);
-  if (!message.empty()) m_window.Post([this, message] { m_window.ShowMessage(message); });
+  if (!message.empty())
+    m_window.Post([this, message] {
+      m_window.ShowMessage(Message{MessageKind::kPackFailed, {message}});
+    });
 }
 
 PackResult TaskController::PackTask(int taskNo) {

@@ -10,16 +10,6 @@
 
 namespace pageloom {
 
-namespace {
-
-constexpr char16_t kQueueSetAside[] = u"任务队列文件已损坏，已另存为：";
-constexpr char16_t kQueueUnavailable[] = u"无法打开任务队列文件，本次添加的任务不会被保存。";
-constexpr char16_t kNoDataFolder[] = u"无法创建数据文件夹或锁文件，本次添加的任务不会被保存：";
-constexpr char16_t kQueueSaveFailing[] = u"任务进度无法保存到任务队列文件，将在下一步重试：";
-constexpr char16_t kQueueSavingAgain[] = u"任务进度又能保存到任务队列文件了。";
-
-}  // namespace
-
 void TaskController::OpenQueue() {
   namespace fs = std::filesystem;
   const fs::path& folder = m_settings.dataFolder;
@@ -40,10 +30,11 @@ void TaskController::OpenQueue() {
   if (attempt.failure == LockAttempt::Failure::kUnusable) {
     // Not another program: this one runs on, with nothing lasting (said once).
     m_queueState = QueueState::kUnavailable;
-    const std::u16string text = kNoDataFolder + FromUtf8((ec ? folder : folder / "lock").string()) +
-                                u" (" + FromUtf8(attempt.reason) + u")";
-    DebugLine(text);
-    m_window.Post([this, text] { m_window.ShowMessage(text); });
+    const Message message{
+        MessageKind::kDataFolderNotMade,
+        {FromUtf8((ec ? folder : folder / "lock").string()), FromUtf8(attempt.reason)}};
+    DebugLine(u"no data folder or lock: " + message.args[0] + u" (" + message.args[1] + u")");
+    m_window.Post([this, message] { m_window.ShowMessage(message); });
     return;
   }
   m_queueLock = std::move(attempt.lock);
@@ -52,9 +43,9 @@ void TaskController::OpenQueue() {
   if (m_store) {
     // Said once when saving begins to fail, and once when it works again.
     m_store->SetHealthListener([this](bool failing, const std::string& reason) {
-      const std::u16string text =
-          failing ? kQueueSaveFailing + FromUtf8(reason) : std::u16string(kQueueSavingAgain);
-      m_window.Post([this, text] { m_window.ShowMessage(text); });
+      const Message message = failing ? Message{MessageKind::kQueueSaveFailing, {FromUtf8(reason)}}
+                                      : Message{MessageKind::kQueueSavingAgain, {}};
+      m_window.Post([this, message] { m_window.ShowMessage(message); });
     });
   }
   switch (opened.how) {
@@ -70,22 +61,24 @@ void TaskController::OpenQueue() {
   }
   // Said once, when the window is up.
   if (m_queueState == QueueState::kSetAside) {
-    const std::u16string text = kQueueSetAside + FromUtf8(opened.setAside.string());
-    m_window.Post([this, text] { m_window.ShowMessage(text); });
+    const Message message{MessageKind::kQueueSetAside, {FromUtf8(opened.setAside.string())}};
+    m_window.Post([this, message] { m_window.ShowMessage(message); });
   } else if (m_queueState == QueueState::kUnavailable) {
-    m_window.Post([this] { m_window.ShowMessage(kQueueUnavailable); });
+    m_window.Post([this] { m_window.ShowMessage(Message{MessageKind::kQueueUnavailable, {}}); });
   }
 
   if (m_store) m_saveCbz.store(m_store->Setting("save_cbz") != 0);
 
   for (QueueStore::StoredTask& stored : opened.tasks) {
-    const SiteAdapter* adapter = AdapterOfKind(static_cast<SiteKind>(stored.record.siteKind));
+    const SiteAdapter* adapter = AdapterNamed(stored.record.siteName);
     if (adapter == nullptr) {
+      // Kept in the file for a program that knows the site.
       DebugLine("queue: task " + std::to_string(stored.taskNo) + " of no known site, skipped");
       continue;
     }
     std::shared_ptr<Comic> task = adapter->NewTask();
     task->Restore(stored.record);
+    task->SetSiteName(adapter->Name());
     RestoreTask(stored.taskNo, std::move(task), stored.shownFolder);
   }
   std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -94,13 +87,14 @@ void TaskController::OpenQueue() {
 
 void TaskController::RestoreTask(int taskNo, std::shared_ptr<Comic> task,
                                  std::u16string_view folderShown) {
-  task->SetRow(m_window.RowCount());
+  TaskAdded added{taskNo, std::u16string(folderShown), task->Snapshot()};
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
+    task->SetRow(static_cast<int>(m_tasks.size()));
     m_tasks.emplace(taskNo, task);
     m_nextTaskNo = std::max(m_nextTaskNo, taskNo + 1);
   }
-  AppendTaskRow(taskNo, *task, folderShown);
+  m_window.Publish(std::move(added));
 }
 
 }  // namespace pageloom

@@ -71,13 +71,14 @@ std::u16string ConfineComponents(std::u16string_view title) {
 TaskController::TaskController(WindowPort& window, ControllerSettings settings)
     : m_window(window),
       m_settings(std::move(settings)),
-      m_adapters(MakeSiteAdapters(m_settings.sites)),
+      m_adapters(m_settings.registry(m_settings.sites)),
       // A session that cannot be made stays invalid: its downloads then stop at once.
       m_session(std::make_unique<Session>(m_cancel, m_settings.timeouts)),
       m_pageBuffer(std::make_unique<PageBuffer>()) {
   // make_unique value-initialises the buffer: it starts zeroed.
   m_nextTaskNo = 0;
-  m_pauseEvent.Set();
+  for (const auto& adapter : m_adapters)
+    m_workers.emplace(adapter->Kind(), std::make_unique<Worker>());
   if (!m_settings.userAgent.empty()) m_session->SetUserAgent(m_settings.userAgent);
   LoadPacing();
   if (!m_settings.dataFolder.empty()) OpenQueue();
@@ -116,25 +117,23 @@ int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_vie
     n = m_nextTaskNo;
     m_nextTaskNo = n + 1;
   }
-  task->SetRow(m_window.RowCount());
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    task->SetRow(static_cast<int>(m_tasks.size()));
+  }
+  if (task->GetSiteName().empty())
+    if (const SiteAdapter* adapter = AdapterOfKind(task->GetSiteKind()))
+      task->SetSiteName(adapter->Name());
   // In the queue before a worker can see it and before its row shows it.
   if (m_store) (void)m_store->Insert(n, *task, folderShown, n + 1);
+  // Its snapshot is taken before a worker can see it.
+  TaskAdded added{n, std::u16string(folderShown), task->Snapshot()};
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.emplace(n, task);
   }
-  AppendTaskRow(n, *task, folderShown);
+  m_window.Publish(std::move(added));
   return n;
-}
-
-void TaskController::AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown) {
-  const int row = m_window.RowCount();
-  char16_t number[kRowTextCapacity];
-  CopyWide(number, kRowTextCapacity, WideNumber(taskNo));
-  m_window.AppendRow(std::u16string(WideView(number, kRowTextCapacity)));
-  m_window.SetItemText(row, 1, std::u16string(folderShown));
-  m_window.SetItemText(row, 2, task.ProgressText());
-  m_window.SetItemText(row, 3, task.StatusText());
 }
 
 char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title) {
@@ -187,7 +186,7 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
   return output;
 }
 
-void TaskController::RemoveTask(int row, int taskNo) {
+void TaskController::RemoveTask(int taskNo) {
   std::shared_ptr<Comic> removed;  // freed outside the lock (or by the worker holding it)
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -198,7 +197,7 @@ void TaskController::RemoveTask(int row, int taskNo) {
     }
   }
   if (m_store) (void)m_store->Remove(taskNo);
-  m_window.DeleteRow(row);
+  m_window.Publish(TaskRemoved{taskNo});
 }
 
 void TaskController::RenumberRows() {

@@ -106,8 +106,8 @@ class TaskController {
   bool WaitForAdds(std::chrono::milliseconds timeout) const;
 
   // --- task table and registration (window thread) ---
-  // Registers a filled-in task: number, map entry, a new last row showing the number,
-  // `folderShown`, the progress and the status. Returns the task number.
+  // Registers a filled-in task: number, map entry, and TaskAdded with `folderShown` and
+  // its snapshot. Returns the task number.
   int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
@@ -121,8 +121,8 @@ class TaskController {
   // The same with the save folder given (any thread).
   static char16_t* MakeTaskFolderPath(char16_t* output, char* title,
                                       std::u16string_view saveFolder);
-  // Removes the task `taskNo` whose row is `row`: map entry and row.
-  void RemoveTask(int row, int taskNo);
+  // Removes the task `taskNo`: map entry, lasting queue, and TaskRemoved.
+  void RemoveTask(int taskNo);
   // Sets every task's row to its position in the map.
   void RenumberRows();
 
@@ -162,6 +162,10 @@ class TaskController {
   void StartSite(int siteKind);
   // True while the worker of that site kind is running its walk.
   bool WorkerRunning(int siteKind) const;
+  // True while any site's worker is.
+  bool AnyWorkerRunning() const;
+  // The registered sites, in the order in which an address is offered to them.
+  const std::vector<std::unique_ptr<SiteAdapter>>& Sites() const { return m_adapters; }
   // The worker procedure: walks the map for tasks of `siteKind`.
   void DownloadThread(int siteKind);
 
@@ -201,18 +205,24 @@ class TaskController {
 
  private:
   struct Worker {
+    ManualResetEvent gate{true};  // the site's pause gate
     std::thread thread;
     std::atomic<bool> running{false};  // changed under m_workerMutex
     bool again = false;                // a Start came while the walk ran: walk once more
-    BanClock ban;                      // the site's ban, consulted before every step
+    // The task the worker holds and what was last published of it; under m_heldMutex.
+    std::optional<TaskChanged> held;
+    BanClock ban;  // the site's ban, consulted before every step
   };
   // After a walk that a ban ended: tells the user, and waits it out unless it is longer
   // than the settings allow. True when the worker is to walk again.
   bool WaitOutBan(int siteKind, Worker& worker);
   // Start of a banned site says how long is left and starts nothing. True when banned.
   bool SayBanned(int siteKind);
-  Worker& WorkerFor(int siteKind);
-  void StartWorker(int siteKind, const char16_t* failureMessage);
+  // Publishes `shown` as what task `taskNo` looks like now, and keeps it as the worker's.
+  void PublishHeld(Worker& worker, TaskChanged shown);
+  // The worker of a registered site, or null.
+  Worker* WorkerFor(int siteKind) const;
+  void StartWorker(int siteKind);
   // One walk of the map for tasks of `siteKind`.
   void Walk(int siteKind, StepContext& context);
   // At the end of a walk: whether to walk again; if not, the worker is no longer running.
@@ -221,8 +231,6 @@ class TaskController {
   void OpenQueue();
   // Puts a task read back from the queue into the map and the table.
   void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown);
-  // Appends the row of task `taskNo`.
-  void AppendTaskRow(int taskNo, const Comic& task, std::u16string_view folderShown);
 
   void LoadPacing();
   // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
@@ -235,20 +243,22 @@ class TaskController {
 
   // Options of an add that runs with the window's settings of the moment.
   AddRequest WindowOptions() const;
-  const SiteAdapter* AdapterOfKind(SiteKind kind) const;
+  const SiteAdapter* AdapterOfKind(int kind) const;
+  const SiteAdapter* AdapterNamed(std::u16string_view name) const;
   // Reads the page at `address` and registers the task it gives; its folder is claimed for
   // `sourceAddress` (by default the task's own address). Runs on the calling
   // thread; registration hops to the window thread.
   struct PageAdded {
     bool taskMade = false;
-    std::optional<std::u16string> next;  // the page's next address
+    std::optional<std::u16string> next;    // the page's next address
+    std::optional<FailureReason> failure;  // why no task was made
   };
   PageAdded AddFromPage(const SiteAdapter& adapter, std::u16string_view address,
                         const AddRequest& options, PageReader& reader,
                         std::u16string_view sourceAddress = {});
   void RunAdd(const AddRequest& request);
   // The first page of `address` on `site`'s adapter, written back into `address`.
-  int FindFirstPage(SiteKind site, char16_t* address);
+  int FindFirstPage(int site, char16_t* address);
   void AddThread();
 
   WindowPort& m_window;
@@ -266,10 +276,9 @@ class TaskController {
   mutable std::mutex m_tasksMutex;   // guards m_tasks and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
   int m_nextTaskNo = 0;
-  ManualResetEvent m_pauseEvent{true};
   std::mutex m_workerMutex;  // guards Worker::running changes and Worker::again
-  Worker m_threadEH;
-  Worker m_threadDMZJ;
+  std::mutex m_heldMutex;    // guards Worker::held and orders its publishing
+  std::map<int, std::unique_ptr<Worker>> m_workers;  // one per registered site, by kind
   std::function<void(int)> m_walkEndHook;
   std::atomic<bool> m_stopping{false};
   std::atomic<bool> m_saveCbz{false};

@@ -1,6 +1,8 @@
-// The seam between the logic and the main window. The Qt dialog implements it; tests
-// implement it with a fake. Table and box operations are called on the window thread
-// only; PostTaskRow and the UserPrompt operations may be called from any thread.
+// The seam between the logic and a front end (the main window, the terminal program, a
+// test). The logic tells what happened as typed events; the front end keeps its own table
+// and makes every word the user reads. Box operations and SelectedTasks are called on the
+// window thread only; Publish, the Post operations and the UserPrompt operations may be
+// called from any thread.
 #pragma once
 
 #include <chrono>
@@ -9,24 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/ban_clock.h"
+#include "base/fixed_text.h"
+#include "engine/task_snapshot.h"
 #include "engine/user_prompt.h"
 
 namespace pageloom {
 
 class WindowPort : public UserPrompt {
  public:
-  // --- task table (window thread) ---
-  virtual int RowCount() const = 0;
-  // Appends a row whose column 0 reads `number`; the other columns are empty.
-  virtual void AppendRow(const std::u16string& number) = 0;
-  virtual void SetItemText(int row, int column, const std::u16string& text) = 0;
-  virtual void DeleteRow(int row) = 0;
-  virtual std::u16string GetItemText(int row, int column) const = 0;
-  // Indexes of the selected rows, ascending.
-  virtual std::vector<int> SelectedRows() const = 0;
-
-  // --- boxes and options (window thread) ---
+  // --- the selection and the boxes (window thread) ---
+  // The numbers of the tasks whose rows are selected, in the order of the rows.
+  virtual std::vector<int> SelectedTasks() const = 0;
   virtual std::u16string AddressText() const = 0;
   virtual void SetAddressText(const std::u16string& text) = 0;
   virtual std::u16string SaveFolderText() const = 0;
@@ -38,29 +33,39 @@ class WindowPort : public UserPrompt {
   // Runs `work` on the window thread, later, in the order of the calls. Once the window
   // is closing, work is dropped. Never blocks.
   virtual void Post(std::function<void()> work) = 0;
-  // Writes progress (column 2) and status (column 3) into the row of task `taskNo`. The
-  // write is queued and carried out on the window thread, which looks up the row whose
-  // column 0 reads the task number at that moment; a write for a row that is gone is
-  // dropped. Never blocks.
-  virtual void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) = 0;
+  // A task was added, changed or removed. Called on the window thread, the event is taken
+  // in at once; from another thread it is queued and taken in on the window thread, in the
+  // order of the calls. An event for a task the window does not show is dropped. Once the
+  // window is closing, events are dropped. Never blocks.
+  virtual void Publish(TaskEvent event) = 0;
   // The picture task `taskNo` is downloading has `received` bytes so far, of `total`
-  // (-1 when the server did not say). Queued like PostTaskRow; the next PostTaskRow of
-  // the task ends it. Never blocks. The default shows nothing.
+  // (-1 when the server did not say). Queued like Publish; the next TaskChanged of the
+  // task ends it. Never blocks. The default shows nothing.
   virtual void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) {
     (void)taskNo;
     (void)received;
     (void)total;
   }
   // The worker of `siteKind` stops for the site's ban, which lasts `left` more; said once
-  // a ban, on the worker's thread. May block like ShowMessage. The default shows
-  // "被封禁，X分钟后重试".
+  // a ban, on the worker's thread. May block like ShowMessage. The default shows the
+  // kBanned message with the minutes left, rounded up.
   virtual void ShowBan(int siteKind, std::chrono::seconds left) {
     (void)siteKind;
-    ShowMessage(BannedText(static_cast<int>((left.count() + 59) / 60)));
+    ShowMessage(
+        Message{MessageKind::kBanned, {WideNumber(static_cast<int>((left.count() + 59) / 60))}});
   }
   // The worker of `siteKind` has ended its walk (WorkerRunning reads false already).
   // Never blocks. The default does nothing.
   virtual void PostWorkerEnded(int siteKind) { (void)siteKind; }
+  // The add thread has read an address to its end: `tasksMade` tasks were made from it,
+  // and `failure` tells why a page gave none (when one did not). Queued like Publish.
+  // The default does nothing.
+  virtual void PostAddEnded(std::u16string address, int tasksMade,
+                            std::optional<FailureReason> failure) {
+    (void)address;
+    (void)tasksMade;
+    (void)failure;
+  }
 };
 
 }  // namespace pageloom

@@ -17,17 +17,27 @@
 
 namespace pageloom {
 
-TaskController::Worker& TaskController::WorkerFor(int siteKind) {
-  return siteKind == SITE_DMZJ ? m_threadDMZJ : m_threadEH;
+TaskController::Worker* TaskController::WorkerFor(int siteKind) const {
+  const auto it = m_workers.find(siteKind);
+  return it == m_workers.end() ? nullptr : it->second.get();
 }
 
 bool TaskController::WorkerRunning(int siteKind) const {
-  const Worker& worker = siteKind == SITE_DMZJ ? m_threadDMZJ : m_threadEH;
-  return worker.running.load();
+  const Worker* worker = WorkerFor(siteKind);
+  return worker != nullptr && worker->running.load();
+}
+
+bool TaskController::AnyWorkerRunning() const {
+  for (const auto& entry : m_workers)
+    if (entry.second->running.load()) return true;
+  return false;
 }
 
 void TaskController::DownloadThread(int siteKind) {
-  Worker& worker = WorkerFor(siteKind);
+  Worker* found = WorkerFor(siteKind);
+  const SiteAdapter* adapter = AdapterOfKind(siteKind);
+  if (found == nullptr || adapter == nullptr) return;
+  Worker& worker = *found;
   try {
     // This worker's own page buffer: no two threads ever fill the same one.
     const auto page = std::make_unique<PageBuffer>();
@@ -39,9 +49,9 @@ void TaskController::DownloadThread(int siteKind) {
     StepContext context{*m_session, *page, m_window, m_settings.sites, m_settings.retry,
                         &scripts,   {},    nullptr,  nullptr};
     if (m_settings.range) context.range = &*m_settings.range;
-    if (m_settings.overlap && siteKind == SITE_EH)
+    if (m_settings.overlap && adapter->WorksAhead() == SiteAdapter::Ahead::kNextPage)
       context.pageAhead = &pageAhead.emplace(*m_session, m_settings.retry);
-    if (m_settings.overlap && siteKind == SITE_DMZJ)
+    if (m_settings.overlap && adapter->WorksAhead() == SiteAdapter::Ahead::kNextPicture)
       context.pictureAhead = &pictureAhead.emplace(*m_session, m_settings.retry);
     context.ban = &worker.ban;
     for (;;) {
@@ -70,9 +80,10 @@ bool TaskController::WaitOutBan(int siteKind, Worker& worker) {
 }
 
 bool TaskController::SayBanned(int siteKind) {
-  const int minutes = WorkerFor(siteKind).ban.MinutesLeft();
+  const Worker* worker = WorkerFor(siteKind);
+  const int minutes = worker ? worker->ban.MinutesLeft() : 0;
   if (minutes == 0) return false;
-  m_window.ShowMessage(BannedText(minutes));
+  m_window.ShowMessage(Message{MessageKind::kBanned, {WideNumber(minutes)}});
   return true;
 }
 
@@ -89,6 +100,7 @@ bool TaskController::WalkAgain(Worker& worker) {
 }
 
 void TaskController::Walk(int siteKind, StepContext& context) {
+  Worker& worker = *WorkerFor(siteKind);
   bool first = true;
   int lastNo = 0;
   while (!m_stopping.load()) {
@@ -115,32 +127,61 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     const bool finishedBefore = task->GetState() == STATE_FINISHED;
     int result;
     do {
-      m_pauseEvent.Wait();
+      worker.gate.Wait();
       // Nothing goes to a site that has banned the visitor.
-      if (m_stopping.load() || (context.ban && context.ban->Left())) return;
+      if (m_stopping.load() || (context.ban && context.ban->Left())) break;
       {
         // A task deleted while this worker held it is left alone from then on.
         std::lock_guard<std::mutex> lock(m_tasksMutex);
         auto it = m_tasks.find(taskNo);
         if (it == m_tasks.end() || it->second != task) break;
       }
+      // Taken: shown as downloading from now on, not only once its first step is over.
+      TaskSnapshot taken = task->Snapshot();
+      if (taken.status != TaskStatus::kFinished) {
+        taken.status = TaskStatus::kDownloading;
+        const bool shownAlready = [&] {
+          std::lock_guard<std::mutex> lock(m_heldMutex);
+          return worker.held && worker.held->no == taskNo &&
+                 worker.held->snapshot.status == TaskStatus::kDownloading;
+        }();
+        if (!shownAlready) PublishHeld(worker, TaskChanged{taskNo, std::move(taken)});
+      }
       result = task->DownloadNext(context);
       // Saved before its row shows it; a task's end is written to its folder before too.
       if (m_store) (void)m_store->SaveStep(taskNo, *task);
       if (result == 0 && !m_stopping.load()) FinishTask(*task, !finishedBefore);
-      m_window.PostTaskRow(taskNo, task->ProgressText(), task->StatusText());
+      TaskSnapshot after = task->Snapshot();
+      // A task that waits at a closed gate is paused, whatever its last step said.
+      if (result != 0 && after.status == TaskStatus::kDownloading && !worker.gate.IsSet())
+        after.status = TaskStatus::kPaused;
+      PublishHeld(worker, TaskChanged{taskNo, std::move(after)});
     } while (result != 0 && !m_stopping.load());
+    {
+      std::lock_guard<std::mutex> lock(m_heldMutex);
+      worker.held.reset();
+    }
     // Nothing worked ahead for this task outlives its turn.
     if (context.pageAhead) context.pageAhead->Drop();
     if (context.pictureAhead) context.pictureAhead->Drop();
+    if (m_stopping.load() || (context.ban && context.ban->Left())) return;
   }
+}
+
+void TaskController::PublishHeld(Worker& worker, TaskChanged shown) {
+  std::lock_guard<std::mutex> lock(m_heldMutex);
+  worker.held = shown;
+  m_window.Publish(std::move(shown));
 }
 
 void DownloadThreadEH(TaskController* controller) { controller->DownloadThread(SITE_EH); }
 void DownloadThreadDMZJ(TaskController* controller) { controller->DownloadThread(SITE_DMZJ); }
 
-void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
-  Worker& worker = WorkerFor(siteKind);
+void TaskController::StartWorker(int siteKind) {
+  Worker* found = WorkerFor(siteKind);
+  const SiteAdapter* adapter = AdapterOfKind(siteKind);
+  if (found == nullptr || adapter == nullptr) return;
+  Worker& worker = *found;
   {
     std::lock_guard<std::mutex> lock(m_workerMutex);
     if (worker.running.load()) {
@@ -157,8 +198,10 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
   std::function<void()> body = [this, siteKind] {
     if (siteKind == SITE_DMZJ)
       DownloadThreadDMZJ(this);
-    else
+    else if (siteKind == SITE_EH)
       DownloadThreadEH(this);
+    else
+      DownloadThread(siteKind);
     m_window.PostWorkerEnded(siteKind);  // the running flag is down by now
   };
   {
@@ -176,39 +219,45 @@ void TaskController::StartWorker(int siteKind, const char16_t* failureMessage) {
       std::lock_guard<std::mutex> lock(m_workerMutex);
       worker.running.store(false);
     }
-    m_window.ShowMessage(failureMessage);
+    m_window.ShowMessage(Message{MessageKind::kWorkerNotStarted, {adapter->Name()}});
   }
 }
 
 void TaskController::OnBnClickedStart() {
   m_session->HoldPacedRequests(false);
-  m_pauseEvent.Set();
+  for (auto& entry : m_workers) entry.second->gate.Set();
   if (m_stopping.load()) return;
-  if (!SayBanned(SITE_EH)) StartWorker(SITE_EH, u"创建EH下载线程失败");
-  if (!SayBanned(SITE_DMZJ)) StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
+  // In the order of the sites: EH first, as the window always did.
+  for (auto it = m_adapters.rbegin(); it != m_adapters.rend(); ++it)
+    if (!SayBanned((*it)->Kind())) StartWorker((*it)->Kind());
 }
 
 void TaskController::StartSite(int siteKind) {
   m_session->HoldPacedRequests(false);
-  m_pauseEvent.Set();
+  if (Worker* worker = WorkerFor(siteKind)) worker->gate.Set();
   if (m_stopping.load()) return;
   if (SayBanned(siteKind)) return;
-  if (siteKind == SITE_DMZJ) {
-    StartWorker(SITE_DMZJ, u"创建DMZJ下载线程失败");
-  } else {
-    StartWorker(SITE_EH, u"创建EH下载线程失败");
-  }
+  StartWorker(siteKind);
 }
 
 void TaskController::OnBnClickedPause() {
-  m_pauseEvent.Reset();
+  for (auto& entry : m_workers) entry.second->gate.Reset();
   // A request still waiting for its paced turn is not sent until Continue.
   m_session->HoldPacedRequests(true);
+  // The tasks held now show as paused at once, while their pictures in flight end; the
+  // news goes behind what their workers said before.
+  std::lock_guard<std::mutex> lock(m_heldMutex);
+  for (auto& entry : m_workers) {
+    Worker* worker = entry.second.get();
+    if (!worker->held || worker->held->snapshot.status != TaskStatus::kDownloading) continue;
+    worker->held->snapshot.status = TaskStatus::kPaused;
+    m_window.Post([this, shown = *worker->held] { m_window.Publish(shown); });
+  }
 }
 
 void TaskController::OnBnClickedContinue() {
   m_session->HoldPacedRequests(false);
-  m_pauseEvent.Set();
+  for (auto& entry : m_workers) entry.second->gate.Set();
 }
 
 void TaskController::Shutdown() {
@@ -217,12 +266,12 @@ void TaskController::Shutdown() {
     m_stopping.store(true);
     m_addChanged.notify_all();
   }
-  m_pauseEvent.Set();
+  for (auto& entry : m_workers) entry.second->gate.Set();
   // The step and the page reading in flight end; a partial picture file goes with them.
   m_cancel.Cancel();
   if (m_adder.joinable()) m_adder.join();
-  if (m_threadEH.thread.joinable()) m_threadEH.thread.join();
-  if (m_threadDMZJ.thread.joinable()) m_threadDMZJ.thread.join();
+  for (auto& entry : m_workers)
+    if (entry.second->thread.joinable()) entry.second->thread.join();
 }
 
 }  // namespace pageloom

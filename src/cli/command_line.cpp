@@ -38,6 +38,8 @@ bool SetFlag(std::string_view name, CliOptions& options) {
     options.autoRename = false;
   } else if (name == "--queue") {
     options.lastingQueue = true;
+  } else if (name == "--json") {
+    options.json = true;
   } else if (name == "--cbz") {
     options.saveCbz = true;
   } else if (name == "--write-metadata") {
@@ -157,6 +159,8 @@ std::string UsageText() {
          "  --no-metadata       write neither\n"
          "  --pack DIR...       pack folders that pageLoom made earlier into CBZ files (no\n"
          "                      URL then); folders that are not complete are refused\n"
+         "  --json              write one JSON object a line on standard output for every event\n"
+         "                      (task added, picture stored or failed, task state, run end)\n"
          "  -q, --quiet         no progress and no line per task: only messages and the\n"
          "                      summary of what failed\n"
          "  -v, --verbose       also write diagnostics to standard error\n"

@@ -21,6 +21,7 @@ struct CliOptions {
   std::optional<std::string> sleep;       // --sleep, as given
   std::vector<std::string> inputFiles;    // --input, in order; "-" is standard input
   bool lastingQueue = false;              // --queue
+  bool json = false;                      // --json
   bool saveCbz = false;                   // --cbz
   bool writeMetadata = true;              // --write-metadata, cleared by --no-metadata
   bool pack = false;                      // --pack: the arguments are folders to pack

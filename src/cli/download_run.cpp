@@ -8,24 +8,19 @@
 #include <poll.h>
 
 #include "base/fixed_text.h"
+#include "cli/cli_texts.h"
 #include "cli/signal_pipe.h"
 
 namespace pageloom::cli {
 
 namespace {
 
-constexpr char16_t kUnsupported[] = u"暂时不支持该网站漫画下载";
 // Starts in a row that leave a waiting task unstepped before the run gives up on it.
 constexpr int kMostStartsWithoutStep = 3;
 
-bool StartsWith(std::u16string_view text, std::u16string_view start) {
-  return text.substr(0, start.size()) == start;
-}
-
-// A status of a task whose walk ended with all its pictures tried.
-bool EndStatus(std::u16string_view status) {
-  return StartsWith(status, Comic::StateText(STATE_FINISHED)) ||
-         StartsWith(status, Comic::StateText(STATE_INCOMPLETE));
+bool SameNumbers(const TaskSnapshot& a, const TaskSnapshot& b) {
+  return a.fileNumber == b.fileNumber && a.pictureCount == b.pictureCount &&
+         a.missing.size() == b.missing.size();
 }
 
 }  // namespace
@@ -36,6 +31,7 @@ DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
       m_window(*this, TerminalWindow::Boxes{m_request.saveFolder, m_request.autoRename,
                                             m_request.followNext}),
       m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
+  if (m_request.jsonOut != nullptr) m_json.emplace(m_request.jsonOut);
   m_controller->SetSaveCbz(m_request.saveCbz);
   m_controller->SetWriteMetadata(m_request.writeMetadata);
 }
@@ -47,27 +43,37 @@ DownloadRun::~DownloadRun() {
 
 // --- what the window hears ---
 
-void DownloadRun::OnTaskStep(int taskNo, const std::u16string& before,
-                             const std::u16string& progress, const std::u16string& status) {
-  m_stepped.insert(taskNo);
+void DownloadRun::OnTaskAdded(const TaskTable::Row& row) {
+  if (m_json) m_json->TaskAdded(row);  // the human display shows it once a worker takes it
+}
+
+void DownloadRun::OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row& row) {
+  if (m_json) m_json->TaskChanged(before, row);
+  m_stepped.insert(row.taskNo);
   m_startsWithoutStep = 0;
-  const int row = m_window.Table().RowOfTask(taskNo);
-  if (row < 0) return;
-  const TaskTable::Row& shown = m_window.Table().Rows()[static_cast<std::size_t>(row)];
-  const bool downloading = status == Comic::StateText(STATE_DOWNLOADING);
-  // Every step that goes on handled a picture; so did the last page of a gallery, which
-  // ends its walk and counts one more.
-  if (downloading || (EndStatus(status) && before != progress)) m_view.PictureDone(shown);
+  const TaskSnapshot& now = row.snapshot;
+  const bool downloading = now.status == TaskStatus::kDownloading;
+  // A step that goes on handled a picture; so did the last page of a gallery, which ends
+  // its walk and counts one more. Being taken by a worker handles none.
+  const bool stepped = before.status == TaskStatus::kDownloading;
+  if (stepped && (downloading || !SameNumbers(before, now))) m_view.PictureDone(row);
   if (downloading) {
-    m_endSeen.erase(taskNo);
+    m_endSeen.erase(row.taskNo);
+    m_view.TaskResumed(row.taskNo);
     return;
   }
   // The worker has gone on from the task: say how it stands, once.
-  const std::u16string end = status + u'\n' + progress;
-  auto [seen, fresh] = m_endSeen.emplace(taskNo, end);
+  const std::string end = StatusWord(now) + "\n" + ProgressText(now);
+  auto [seen, fresh] = m_endSeen.emplace(row.taskNo, end);
   if (!fresh && seen->second == end) return;
   seen->second = end;
-  m_view.TaskEnded(shown);
+  m_view.TaskEnded(row);
+}
+
+void DownloadRun::OnAddEnded(const std::u16string& address, int tasksMade,
+                             const std::optional<FailureReason>& failure) {
+  (void)address;
+  m_addResult = AddResult{tasksMade, failure};
 }
 
 void DownloadRun::OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) {
@@ -78,10 +84,15 @@ void DownloadRun::OnWorkerEnded(int siteKind) {
   (void)siteKind;  // the main loop looks at the workers after every batch of events
 }
 
-void DownloadRun::OnMessage(std::u16string_view text) { m_view.Message(text); }
+void DownloadRun::OnMessage(const Message& message) {
+  m_view.Message(FromUtf8("pageloom-cli: " + MessageText(message)));
+  if (m_json) m_json->Message(MessageText(message));
+}
 
 void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
-  const char* site = siteKind == SITE_DMZJ ? "DMZJ" : "EH";
+  std::string site = "the site";
+  for (const auto& adapter : m_controller->Sites())
+    if (adapter->Kind() == siteKind) site = ToUtf8(adapter->Name());
   const long long minutes = (left.count() + 59) / 60;
   const std::optional<std::chrono::seconds> wait = m_request.settings.longestBanWait;
   if (!wait || left <= *wait) {
@@ -139,61 +150,71 @@ void DownloadRun::QueueNextAdd() {
     if (request.address.size() > kUrlCapacity - 1) {
       m_view.Message(FromUtf8("pageloom-cli: an address longer than " +
                               std::to_string(kUrlCapacity - 1) + " characters is no address"));
-      m_failedAddresses.push_back({address.substr(0, 80) + "...", "too long"});
+      AddressFailed({address.substr(0, 80) + "...", "too long"}, std::nullopt);
       continue;
     }
     if (m_controller->AdapterFor(request.address) == nullptr) {
-      m_view.Message(kUnsupported + (u": " + request.address));
-      m_failedAddresses.push_back({address, ToUtf8(kUnsupported)});
+      const std::string text = MessageText(Message{MessageKind::kUnsupportedSite, {}});
+      m_view.Message(FromUtf8("pageloom-cli: " + text + ": " + address));
+      AddressFailed({address, text}, std::nullopt);
       continue;
     }
-    m_rowsBeforeAdd = m_window.RowCount();
+    m_addResult.reset();
     m_addAddress = address;
     m_addInFlight = m_controller->QueueAdd(std::move(request));
-    if (!m_addInFlight) m_failedAddresses.push_back({address, "not added"});
+    if (!m_addInFlight) AddressFailed({address, "not added"}, std::nullopt);
   }
 }
 
 void DownloadRun::FinishAdd() {
   m_addInFlight = false;
-  // Its tasks were registered before the add ended, so their rows are there by now.
-  if (m_window.RowCount() > m_rowsBeforeAdd) return;
+  // Its end was posted before the add thread said it was idle, so it has been heard.
+  if (m_addResult && m_addResult->tasksMade > 0) return;
+  const FailureReason reason = m_addResult && m_addResult->failure
+                                   ? *m_addResult->failure
+                                   : FailureReason{FailureKind::kUnreadablePage, 0};
   m_view.Message(FromUtf8("pageloom-cli: no task was added for " + m_addAddress));
-  m_failedAddresses.push_back({m_addAddress, "no task (the page could not be read or understood)"});
+  AddressFailed({m_addAddress, "cannot read the gallery page: " + ReasonText(reason)}, reason);
+}
+
+void DownloadRun::AddressFailed(AddressFailure failure,
+                                const std::optional<FailureReason>& reason) {
+  if (m_json) m_json->AddressFailed(failure.address, reason, failure.reason);
+  m_failedAddresses.push_back(std::move(failure));
 }
 
 bool DownloadRun::TasksWaiting() const {
   if (m_startGivenUp) return false;
   for (const TaskTable::Row& row : m_window.Table().Rows())
-    if (m_stepped.count(std::atoi(ToUtf8(row[0]).c_str())) == 0) return true;
+    if (m_stepped.count(row.taskNo) == 0) return true;
   return false;
 }
 
-bool DownloadRun::StartIfNeeded(Running running) {
+bool DownloadRun::StartIfNeeded(const Running& running) {
   if (m_startGivenUp) return false;
-  bool neededEh = false;
-  bool neededDmzj = false;
+  std::set<int> needed;
   for (const TaskTable::Row& row : m_window.Table().Rows()) {
-    const int taskNo = std::atoi(ToUtf8(row[0]).c_str());
-    if (m_stepped.count(taskNo) != 0) continue;
-    const std::shared_ptr<Comic> task = m_controller->FindTask(taskNo);
-    if (!task) continue;
+    if (m_stepped.count(row.taskNo) != 0) continue;
     // A running worker reaches the task, or ends and is started again here.
-    if (task->GetSiteKind() == SITE_DMZJ)
-      neededDmzj = neededDmzj || !running.dmzj;
-    else
-      neededEh = neededEh || !running.eh;
+    const auto worker = running.find(row.snapshot.siteKind);
+    if (worker != running.end() && !worker->second) needed.insert(row.snapshot.siteKind);
   }
-  if (!neededEh && !neededDmzj) return false;
+  if (needed.empty()) return false;
   if (m_startsWithoutStep >= kMostStartsWithoutStep) {
     m_startGivenUp = true;  // said by the controller already: the threads cannot be made
     return false;
   }
   ++m_startsWithoutStep;
-  // Only the idle site's worker: a running one is not sent round its walk again.
-  if (neededEh) m_controller->StartSite(SITE_EH);
-  if (neededDmzj) m_controller->StartSite(SITE_DMZJ);
+  // Only the idle sites' workers: a running one is not sent round its walk again.
+  for (const int site : needed) m_controller->StartSite(site);
   return true;
+}
+
+DownloadRun::Running DownloadRun::WorkersRunning() const {
+  Running running;
+  for (const auto& site : m_controller->Sites())
+    running[site->Kind()] = m_controller->WorkerRunning(site->Kind());
+  return running;
 }
 
 int DownloadRun::Wait(const SignalPipe& signals, int timeoutMs) {
@@ -209,15 +230,16 @@ int DownloadRun::Run(const SignalPipe& signals) {
     // Read before the events are run: whatever an add or a worker posted before it was
     // seen to have ended is among them.
     const bool addBusy = m_addInFlight && m_controller->AddsPending();
-    const Running running{m_controller->WorkerRunning(SITE_EH),
-                          m_controller->WorkerRunning(SITE_DMZJ)};
+    const Running running = WorkersRunning();
     m_window.RunEvents();
     if (m_addInFlight && !addBusy) FinishAdd();
     QueueNextAdd();
     const bool started = StartIfNeeded(running);
     m_view.Refresh(m_window.Table());
     if (m_bannedTooLong) break;
-    if (!m_addInFlight && !running.eh && !running.dmzj && !started && !TasksWaiting()) break;
+    const bool anyRunning =
+        std::any_of(running.begin(), running.end(), [](const auto& site) { return site.second; });
+    if (!m_addInFlight && !anyRunning && !started && !TasksWaiting()) break;
     const int timeoutMs = m_addInFlight ? 50 : m_view.Live() ? 100 : 1000;
     if (const int signal = Wait(signals, timeoutMs)) return End(signal);
   }
@@ -227,19 +249,21 @@ int DownloadRun::Run(const SignalPipe& signals) {
 std::vector<TaskResult> DownloadRun::Results() const {
   std::vector<TaskResult> results;
   for (const TaskTable::Row& row : m_window.Table().Rows()) {
-    TaskResult result;
-    result.taskNo = std::atoi(ToUtf8(row[0]).c_str());
-    result.title = m_view.TitleOf(row[1]);
-    result.folder = row[1];
-    const std::shared_ptr<Comic> task = m_controller->FindTask(result.taskNo);
+    const std::shared_ptr<Comic> task = m_controller->FindTask(row.taskNo);
     if (!task) continue;
-    result.status = task->StatusText();
-    result.progress = task->ProgressText();
-    result.finished = task->GetState() == STATE_FINISHED;
-    for (const MissingPicture& missing : task->Missing())
-      result.missing.push_back(missing.reason.empty()
-                                   ? missing.fileName
-                                   : missing.fileName + u" (" + missing.reason + u")");
+    // The workers are joined: the task's own values are the last word.
+    const TaskSnapshot snapshot = task->Snapshot();
+    TaskResult result;
+    result.taskNo = row.taskNo;
+    result.title = m_view.TitleOf(row.folder);
+    result.folder = row.folder;
+    result.status = FromUtf8(StatusWord(snapshot));
+    result.progress = FromUtf8(ProgressText(snapshot));
+    result.finished = snapshot.status == TaskStatus::kFinished;
+    for (const MissingFile& missing : snapshot.missing)
+      result.missing.push_back(missing.fileName + FromUtf8(": " + ReasonText(missing.reason)));
+    if (snapshot.missing.empty() && !result.finished && snapshot.lastError)
+      result.missing.push_back(FromUtf8("last failure: " + ReasonText(*snapshot.lastError)));
     results.push_back(std::move(result));
   }
   return results;
@@ -258,13 +282,20 @@ int DownloadRun::End(int signal) {
   if (signal == 0 && !m_request.settings.dataFolder.empty()) {
     // A lasting queue keeps what is still to do; finished tasks leave it.
     for (const TaskResult& result : results)
-      if (result.finished)
-        m_controller->RemoveTask(m_window.Table().RowOfTask(result.taskNo), result.taskNo);
+      if (result.finished) m_controller->RemoveTask(result.taskNo);
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
   for (const std::string& line : summary.lines) m_view.Line(line);
-  if (signal != 0) return SignalPipe::ExitStatusFor(signal);
-  return summary.whole && !m_bannedTooLong ? 0 : 1;
+  const int status = signal != 0                         ? SignalPipe::ExitStatusFor(signal)
+                     : summary.whole && !m_bannedTooLong ? 0
+                                                         : 1;
+  if (m_json) {
+    int finished = 0;
+    for (const TaskResult& result : results) finished += result.finished ? 1 : 0;
+    m_json->RunEnded(status, static_cast<int>(results.size()), finished,
+                     static_cast<int>(m_failedAddresses.size()), signal != 0);
+  }
+  return status;
 }
 
 }  // namespace pageloom::cli

@@ -4,6 +4,7 @@
 // window does. The main loop runs on the calling thread, which is the window thread.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "app/controller_settings.h"
 #include "app/task_controller.h"
+#include "cli/json_events.h"
 #include "cli/progress_view.h"
 #include "cli/run_summary.h"
 #include "cli/terminal_window.h"
@@ -30,6 +32,7 @@ struct RunRequest {
   bool writeMetadata = true;
   std::optional<std::string> cookieFile;  // imported before the first add
   ControllerSettings settings;            // a data folder: the queue lasts there
+  std::FILE* jsonOut = nullptr;           // --json: every event as a JSON line here
 };
 
 class DownloadRun final : public RunListener {
@@ -45,23 +48,25 @@ class DownloadRun final : public RunListener {
 
  private:
   // --- RunListener ---
-  void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
-                  const std::u16string& status) override;
+  void OnTaskAdded(const TaskTable::Row& row) override;
+  void OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row& row) override;
+  void OnAddEnded(const std::u16string& address, int tasksMade,
+                  const std::optional<FailureReason>& failure) override;
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override;
   void OnWorkerEnded(int siteKind) override;
-  void OnMessage(std::u16string_view text) override;
+  void OnMessage(const Message& message) override;
   void OnBan(int siteKind, std::chrono::seconds left) override;
 
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
   void FinishAdd();
-  struct Running {
-    bool eh = false;
-    bool dmzj = false;
-  };
+  // Whether each site's worker runs, by site kind.
+  using Running = std::map<int, bool>;
+  [[nodiscard]] Running WorkersRunning() const;
   // Starts the workers when a task waits for one that was not running at `running`.
-  bool StartIfNeeded(Running running);
+  bool StartIfNeeded(const Running& running);
   [[nodiscard]] bool TasksWaiting() const;
+  void AddressFailed(AddressFailure failure, const std::optional<FailureReason>& reason);
   // Waits for events, a signal or the time; returns the signal's number, or 0.
   int Wait(const SignalPipe& signals, int timeoutMs);
   [[nodiscard]] std::vector<TaskResult> Results() const;
@@ -71,15 +76,20 @@ class DownloadRun final : public RunListener {
   ProgressView& m_view;
   TerminalWindow m_window;
   std::unique_ptr<TaskController> m_controller;  // after the window, which it refers to
+  std::optional<JsonEvents> m_json;
 
   std::size_t m_nextAddress = 0;
   bool m_addInFlight = false;
   std::string m_addAddress;
-  int m_rowsBeforeAdd = 0;
+  struct AddResult {
+    int tasksMade = 0;
+    std::optional<FailureReason> failure;
+  };
+  std::optional<AddResult> m_addResult;  // the end of the add in flight, once heard
   std::vector<AddressFailure> m_failedAddresses;
 
-  std::set<int> m_stepped;                  // tasks a worker has stepped at least once
-  std::map<int, std::u16string> m_endSeen;  // the last end of each task that was shown
+  std::set<int> m_stepped;               // tasks a worker has stepped at least once
+  std::map<int, std::string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
   bool m_startGivenUp = false;   // the workers could not be started
   bool m_bannedTooLong = false;  // a ban longer than the run waits: it ends, failed

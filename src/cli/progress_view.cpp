@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/fixed_text.h"
+#include "cli/cli_texts.h"
 #include "cli/terminal_text.h"
 
 namespace pageloom::cli {
@@ -31,7 +32,7 @@ ScreenSize SizeOf(std::FILE* stream) {
   return size;
 }
 
-int TaskNumberOf(const TaskTable::Row& row) { return std::atoi(ToUtf8(row[0]).c_str()); }
+std::u16string Head(const TaskTable::Row& row) { return u"[" + WideNumber(row.taskNo) + u"] "; }
 
 }  // namespace
 
@@ -54,22 +55,24 @@ std::u16string ProgressView::TitleOf(std::u16string_view folder) const {
 }
 
 void ProgressView::PictureDone(const TaskTable::Row& row) {
-  const int taskNo = TaskNumberOf(row);
-  m_ended.erase(taskNo);
-  m_bytes.erase(taskNo);
+  m_ended.erase(row.taskNo);
+  m_bytes.erase(row.taskNo);
   m_dirty = true;
   if (!m_live && !m_quiet)
-    Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[2])));
+    Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + ProgressText(row.snapshot));
 }
 
 void ProgressView::TaskEnded(const TaskTable::Row& row) {
-  const int taskNo = TaskNumberOf(row);
-  m_ended.insert(taskNo);
-  m_bytes.erase(taskNo);
+  m_ended.insert(row.taskNo);
+  m_bytes.erase(row.taskNo);
   m_dirty = true;
   if (m_quiet) return;
-  Line(ToUtf8(u"[" + row[0] + u"] " + TitleOf(row[1]) + u": " + Printable(row[3]) + u" (" +
-              Printable(row[2]) + u")"));
+  Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + StatusWord(row.snapshot) + " (" +
+       ProgressText(row.snapshot) + ")");
+}
+
+void ProgressView::TaskResumed(int taskNo) {
+  if (m_ended.erase(taskNo) != 0) m_dirty = true;
 }
 
 void ProgressView::Bytes(int taskNo, std::uint64_t received, std::int64_t total) {
@@ -87,6 +90,7 @@ void ProgressView::Message(std::u16string_view text) {
 void ProgressView::Line(const std::string& text) { Write(m_out, EraseBlock() + text + "\n"); }
 
 void ProgressView::Write(std::FILE* stream, const std::string& text) {
+  if (stream == nullptr) return;
   // A closed standard output (a pipe whose reader went away) is no reason to stop.
   (void)std::fwrite(text.data(), 1, text.size(), stream);
   (void)std::fflush(stream);
@@ -101,26 +105,26 @@ std::string ProgressView::EraseBlock() {
 }
 
 std::u16string ProgressView::TaskLine(const TaskTable::Row& row, int width) const {
-  std::u16string tail = u"  " + Printable(row[2]) + u"  " + Printable(row[3]);
-  const auto bytes = m_bytes.find(TaskNumberOf(row));
+  std::u16string tail =
+      FromUtf8("  " + ProgressText(row.snapshot) + "  " + StatusWord(row.snapshot));
+  const auto bytes = m_bytes.find(row.taskNo);
   if (bytes != m_bytes.end()) {
     std::string size = ByteSize(bytes->second.received);
     if (bytes->second.total >= 0)
       size += " / " + ByteSize(static_cast<std::uint64_t>(bytes->second.total));
     tail += u"  " + FromUtf8(size);
   }
-  const std::u16string head = u"[" + row[0] + u"] ";
+  const std::u16string head = Head(row);
   const int titleRoom = std::max(8, width - TextWidth(head) - TextWidth(tail));
-  return FitToWidth(head + FitToWidth(TitleOf(row[1]), titleRoom) + tail, width);
+  return FitToWidth(head + FitToWidth(TitleOf(row.folder), titleRoom) + tail, width);
 }
 
 std::u16string ProgressView::TotalLine(const TaskTable& table) const {
   long long done = 0;
   long long total = 0;
   for (const TaskTable::Row& row : table.Rows()) {
-    const auto [first, second] = ProgressNumbers(row[2]);
-    done += first;
-    total += second;
+    done += row.snapshot.fileNumber;
+    total += row.snapshot.pictureCount;
   }
   return FromUtf8("total: " + std::to_string(done) + "/" + std::to_string(total) + " pictures, " +
                   std::to_string(m_ended.size()) + "/" + std::to_string(table.RowCount()) +
@@ -138,7 +142,7 @@ void ProgressView::Refresh(const TaskTable& table, bool now) {
   const int width = screen.columns - 1;  // never the last column: no wrapping
   std::vector<const TaskTable::Row*> inFlight;
   for (const TaskTable::Row& row : table.Rows())
-    if (m_ended.count(TaskNumberOf(row)) == 0) inFlight.push_back(&row);
+    if (m_ended.count(row.taskNo) == 0) inFlight.push_back(&row);
   // The block stays within the screen: the lines it cannot show are counted instead.
   const int room = std::max(1, screen.rows - 2);
   const int shown = std::min(static_cast<int>(inFlight.size()),

@@ -20,7 +20,8 @@ namespace pageloom::cli {
 
 class ProgressView {
  public:
-  // `saveFolder` is left out of the titles of the tasks below it.
+  // `saveFolder` is left out of the titles of the tasks below it. A null `out` writes
+  // nothing there (standard output carries something else).
   ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder);
   ProgressView(const ProgressView&) = delete;
   ProgressView& operator=(const ProgressView&) = delete;
@@ -33,6 +34,8 @@ class ProgressView {
   void PictureDone(const TaskTable::Row& row);
   // The task in `row` has ended this walk with its status.
   void TaskEnded(const TaskTable::Row& row);
+  // Task `taskNo` is being stepped again after it had ended.
+  void TaskResumed(int taskNo);
   // The picture task `taskNo` downloads has `received` of `total` bytes (-1: unknown).
   void Bytes(int taskNo, std::uint64_t received, std::int64_t total);
   // A message for the user, on standard error.

@@ -11,13 +11,11 @@ std::string Count(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-std::string MissingLine(const std::vector<std::u16string>& names) {
-  std::u16string line = u"      missing: ";
-  for (std::size_t i = 0; i < names.size() && i < kMissingNamesShown; ++i)
-    line += (i == 0 ? u"" : u", ") + Printable(names[i]);
-  if (names.size() > kMissingNamesShown)
-    line += FromUtf8(" and " + std::to_string(names.size() - kMissingNamesShown) + " more");
-  return ToUtf8(line);
+void AddMissingLines(const std::vector<std::u16string>& missing, std::vector<std::string>& lines) {
+  for (std::size_t i = 0; i < missing.size() && i < kMissingNamesShown; ++i)
+    lines.push_back("      " + ToUtf8(Printable(missing[i])));
+  if (missing.size() > kMissingNamesShown)
+    lines.push_back("      and " + std::to_string(missing.size() - kMissingNamesShown) + " more");
 }
 
 }  // namespace
@@ -44,7 +42,7 @@ Summary Summarize(const std::vector<TaskResult>& tasks,
     summary.lines.push_back(ToUtf8(u"  [" + WideNumber(task.taskNo) + u"] " + task.title + u": " +
                                    Printable(task.status) + u" (" + Printable(task.progress) +
                                    u") in " + Printable(task.folder)));
-    if (!task.missing.empty()) summary.lines.push_back(MissingLine(task.missing));
+    AddMissingLines(task.missing, summary.lines);
   }
   if (!addresses.empty()) {
     summary.lines.push_back(Count(addresses.size(), "address", "addresses") + " gave no task:");

@@ -13,8 +13,9 @@ struct TaskResult {
   std::u16string folder;
   std::u16string status;  // as its row shows it
   std::u16string progress;
-  bool finished = false;                // every picture is on disk
-  std::vector<std::u16string> missing;  // file names of the pictures that could not be had
+  bool finished = false;  // every picture is on disk
+  // The pictures that could not be had, each "file name: reason" (or the last failure).
+  std::vector<std::u16string> missing;
 };
 
 // An address that gave no task.

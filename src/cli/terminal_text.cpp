@@ -101,18 +101,4 @@ std::string ByteSize(std::uint64_t bytes) {
   return text;
 }
 
-std::pair<long long, long long> ProgressNumbers(std::u16string_view progress) {
-  long long numbers[2] = {0, 0};
-  std::size_t i = 0;
-  for (int n = 0; n < 2; ++n) {
-    const std::size_t start = i;
-    while (i < progress.size() && progress[i] >= u'0' && progress[i] <= u'9' && i - start < 12)
-      numbers[n] = numbers[n] * 10 + (progress[i++] - u'0');
-    if (i == start) return {0, 0};
-    if (n == 0 && (i >= progress.size() || progress[i++] != u'/')) return {0, 0};
-  }
-  if (i != progress.size()) return {0, 0};
-  return {numbers[0], numbers[1]};
-}
-
 }  // namespace pageloom::cli

@@ -27,7 +27,4 @@ namespace pageloom::cli {
 // "512 B", "12.3 KiB", "4.0 MiB", "1.2 GiB".
 [[nodiscard]] std::string ByteSize(std::uint64_t bytes);
 
-// The two numbers of a progress text "done/total"; {0, 0} when it is no such text.
-[[nodiscard]] std::pair<long long, long long> ProgressNumbers(std::u16string_view progress);
-
 }  // namespace pageloom::cli

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <utility>
+#include <variant>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -10,28 +11,25 @@
 
 namespace pageloom::cli {
 
-void TaskTable::Append(const std::u16string& number) { m_rows.push_back(Row{number, {}, {}, {}}); }
-
-void TaskTable::Set(int row, int column, const std::u16string& text) {
-  if (row < 0 || row >= RowCount() || column < 0 || column > 3) return;
-  m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
+TaskTable::Row* TaskTable::Find(int taskNo) {
+  for (Row& row : m_rows)
+    if (row.taskNo == taskNo) return &row;
+  return nullptr;
 }
 
-void TaskTable::Delete(int row) {
-  if (row < 0 || row >= RowCount()) return;
-  m_rows.erase(m_rows.begin() + row);
+const TaskTable::Row* TaskTable::Find(int taskNo) const {
+  for (const Row& row : m_rows)
+    if (row.taskNo == taskNo) return &row;
+  return nullptr;
 }
 
-std::u16string TaskTable::Get(int row, int column) const {
-  if (row < 0 || row >= RowCount() || column < 0 || column > 3) return {};
-  return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
-}
-
-int TaskTable::RowOfTask(int taskNo) const {
-  const std::u16string number = WideNumber(taskNo);
-  for (std::size_t row = 0; row < m_rows.size(); ++row)
-    if (m_rows[row][0] == number) return static_cast<int>(row);
-  return -1;
+void TaskTable::Remove(int taskNo) {
+  for (auto it = m_rows.begin(); it != m_rows.end(); ++it) {
+    if (it->taskNo == taskNo) {
+      m_rows.erase(it);
+      return;
+    }
+  }
 }
 
 TerminalWindow::TerminalWindow(RunListener& listener, Boxes boxes)
@@ -60,9 +58,22 @@ void TerminalWindow::EnqueueLocked(Event event) {
 
 void TerminalWindow::Post(std::function<void()> work) { Enqueue(Event{std::move(work), false}); }
 
-void TerminalWindow::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
-  Enqueue(Event{[this, taskNo, progress = std::move(progress), status = std::move(status)] {
-                  ApplyTaskRow(taskNo, progress, status);
+void TerminalWindow::Publish(TaskEvent event) {
+  if (std::this_thread::get_id() == m_mainThread) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_closing) return;
+    }
+    Apply(event);
+    return;
+  }
+  Enqueue(Event{[this, event = std::move(event)] { Apply(event); }, false});
+}
+
+void TerminalWindow::PostAddEnded(std::u16string address, int tasksMade,
+                                  std::optional<FailureReason> failure) {
+  Enqueue(Event{[this, address = std::move(address), tasksMade, failure] {
+                  m_listener.OnAddEnded(address, tasksMade, failure);
                 },
                 false});
 }
@@ -91,31 +102,36 @@ void TerminalWindow::PostWorkerEnded(int siteKind) {
   Enqueue(Event{[this, siteKind] { m_listener.OnWorkerEnded(siteKind); }, false});
 }
 
-void TerminalWindow::ShowMessage(std::u16string_view text) {
+void TerminalWindow::ShowMessage(const Message& message) {
   if (std::this_thread::get_id() == m_mainThread) {
-    m_listener.OnMessage(text);
+    m_listener.OnMessage(message);
     return;
   }
-  Enqueue(Event{[this, message = std::u16string(text)] { m_listener.OnMessage(message); }, true});
+  Enqueue(Event{[this, message] { m_listener.OnMessage(message); }, true});
 }
 
 void TerminalWindow::ShowBan(int siteKind, std::chrono::seconds left) {
   Enqueue(Event{[this, siteKind, left] { m_listener.OnBan(siteKind, left); }, true});
 }
 
-std::optional<std::u16string> TerminalWindow::PickFolder(std::u16string_view title) {
+std::optional<std::u16string> TerminalWindow::PickFolder(const Message& title) {
   (void)title;
   return std::nullopt;
 }
 
-void TerminalWindow::ApplyTaskRow(int taskNo, const std::u16string& progress,
-                                  const std::u16string& status) {
-  const int row = m_table.RowOfTask(taskNo);
-  if (row < 0) return;  // the row is gone
-  const std::u16string before = m_table.Get(row, 2);
-  m_table.Set(row, 2, progress);
-  m_table.Set(row, 3, status);
-  m_listener.OnTaskStep(taskNo, before, progress, status);
+void TerminalWindow::Apply(const TaskEvent& event) {
+  if (const auto* added = std::get_if<TaskAdded>(&event)) {
+    m_table.Add(TaskTable::Row{added->no, added->folder, added->snapshot});
+    m_listener.OnTaskAdded(m_table.Rows().back());
+  } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
+    TaskTable::Row* row = m_table.Find(changed->no);
+    if (row == nullptr) return;  // the row is gone
+    const TaskSnapshot before = std::move(row->snapshot);
+    row->snapshot = changed->snapshot;
+    m_listener.OnTaskChanged(before, *row);
+  } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
+    m_table.Remove(removed->no);
+  }
 }
 
 void TerminalWindow::RunEvents() {

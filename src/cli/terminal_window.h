@@ -22,20 +22,22 @@
 
 namespace pageloom::cli {
 
-// The task table: one row per task, column 0 the task number, 1 the folder, 2 the
-// progress, 3 the status.
+// The task table: one row per task, its number, its folder and its latest snapshot.
 class TaskTable {
  public:
-  using Row = std::array<std::u16string, 4>;
+  struct Row {
+    int taskNo = 0;
+    std::u16string folder;
+    TaskSnapshot snapshot;
+  };
 
   [[nodiscard]] int RowCount() const { return static_cast<int>(m_rows.size()); }
   [[nodiscard]] const std::vector<Row>& Rows() const { return m_rows; }
-  void Append(const std::u16string& number);
-  void Set(int row, int column, const std::u16string& text);
-  void Delete(int row);
-  [[nodiscard]] std::u16string Get(int row, int column) const;
-  // The row whose column 0 reads `taskNo`, or -1.
-  [[nodiscard]] int RowOfTask(int taskNo) const;
+  void Add(Row row) { m_rows.push_back(std::move(row)); }
+  // The row of task `taskNo`, or null.
+  [[nodiscard]] Row* Find(int taskNo);
+  [[nodiscard]] const Row* Find(int taskNo) const;
+  void Remove(int taskNo);
 
  private:
   std::vector<Row> m_rows;
@@ -45,13 +47,16 @@ class TaskTable {
 class RunListener {
  public:
   virtual ~RunListener() = default;
-  // A worker has stepped task `taskNo`: its row showed `before` as progress and shows
-  // `progress` and `status` now.
-  virtual void OnTaskStep(int taskNo, const std::u16string& before, const std::u16string& progress,
-                          const std::u16string& status) = 0;
+  // A task appeared.
+  virtual void OnTaskAdded(const TaskTable::Row& row) = 0;
+  // Task `row` changed: it was `before` and is as `row` says now.
+  virtual void OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row& row) = 0;
+  // The add thread has read an address to its end.
+  virtual void OnAddEnded(const std::u16string& address, int tasksMade,
+                          const std::optional<FailureReason>& failure) = 0;
   virtual void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) = 0;
   virtual void OnWorkerEnded(int siteKind) = 0;
-  virtual void OnMessage(std::u16string_view text) = 0;
+  virtual void OnMessage(const Message& message) = 0;
   // The worker of `siteKind` stops for the site's ban, which lasts `left` more.
   virtual void OnBan(int siteKind, std::chrono::seconds left) {
     (void)siteKind;
@@ -74,17 +79,8 @@ class TerminalWindow final : public WindowPort {
   TerminalWindow(const TerminalWindow&) = delete;
   TerminalWindow& operator=(const TerminalWindow&) = delete;
 
-  // --- WindowPort: table and boxes (main thread) ---
-  int RowCount() const override { return m_table.RowCount(); }
-  void AppendRow(const std::u16string& number) override { m_table.Append(number); }
-  void SetItemText(int row, int column, const std::u16string& text) override {
-    m_table.Set(row, column, text);
-  }
-  void DeleteRow(int row) override { m_table.Delete(row); }
-  std::u16string GetItemText(int row, int column) const override {
-    return m_table.Get(row, column);
-  }
-  std::vector<int> SelectedRows() const override { return {}; }
+  // --- WindowPort: selection and boxes (main thread) ---
+  std::vector<int> SelectedTasks() const override { return {}; }
   std::u16string AddressText() const override { return m_address; }
   void SetAddressText(const std::u16string& text) override { m_address = text; }
   std::u16string SaveFolderText() const override { return m_boxes.saveFolder; }
@@ -94,13 +90,15 @@ class TerminalWindow final : public WindowPort {
 
   // --- WindowPort: from any thread; none of them blocks ---
   void Post(std::function<void()> work) override;
-  void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  void Publish(TaskEvent event) override;
+  void PostAddEnded(std::u16string address, int tasksMade,
+                    std::optional<FailureReason> failure) override;
   void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
   void PostWorkerEnded(int siteKind) override;
   // On the main thread the listener hears it at once; from another thread it is queued.
-  void ShowMessage(std::u16string_view text) override;
+  void ShowMessage(const Message& message) override;
   // A terminal has no folder picker: always cancelled.
-  std::optional<std::u16string> PickFolder(std::u16string_view title) override;
+  std::optional<std::u16string> PickFolder(const Message& title) override;
   // Heard by the run on the main thread; never blocks.
   void ShowBan(int siteKind, std::chrono::seconds left) override;
 
@@ -126,7 +124,7 @@ class TerminalWindow final : public WindowPort {
   void Enqueue(Event event);
   void EnqueueLocked(Event event);  // m_mutex held
   void ShowBytes(int taskNo);
-  void ApplyTaskRow(int taskNo, const std::u16string& progress, const std::u16string& status);
+  void Apply(const TaskEvent& event);
 
   RunListener& m_listener;
   Boxes m_boxes;

@@ -43,6 +43,4 @@ bool BanClock::WaitOut(const Cancellation& cancel) const {
   }
 }
 
-std::u16string BannedText(int minutes) { return u"被封禁，" + WideNumber(minutes) + u"分钟后重试"; }
-
 }  // namespace pageloom

@@ -30,7 +30,4 @@ class BanClock {
   std::optional<Clock::time_point> m_until;
 };
 
-// "被封禁，X分钟后重试": the status of a banned task and what the user is told.
-[[nodiscard]] std::u16string BannedText(int minutes);
-
 }  // namespace pageloom

@@ -35,7 +35,6 @@ int Comic::SetRow(int row) {
 
 int Comic::GetRow() const { return m_row; }
 int Comic::GetState() const { return m_state; }
-const char16_t* Comic::GetStateText() const { return StateText(m_state); }
 int Comic::GetFileNumber() const { return m_fileNumber; }
 int Comic::GetPictureCount() const { return m_pictureCount; }
 
@@ -56,52 +55,44 @@ int Comic::SetSiteKind(int kind) {
 
 int Comic::GetSiteKind() const { return m_siteKind; }
 
-const char16_t* Comic::StateText(int state) {
+TaskStatus Comic::StatusOf(int state) {
   switch (state) {
     case STATE_PREPARING:
-      return u"准备中";
+      return TaskStatus::kPreparing;
     case STATE_WAITING:
-      return u"等待中";
+      return TaskStatus::kWaiting;
     case STATE_DOWNLOADING:
-      return u"下载中";
+      return TaskStatus::kDownloading;
     case STATE_PAUSED:
-      return u"暂停中";
+      return TaskStatus::kPaused;
     case STATE_FINISHED:
-      return u"已完成";
+      return TaskStatus::kFinished;
     case STATE_INCOMPLETE:
-      return u"未完成";
+      return TaskStatus::kIncomplete;
     case STATE_BANNED:
-      return u"被封禁";
+      return TaskStatus::kBanned;
     default:
-      return u"未知";
+      return TaskStatus::kUnknown;
   }
 }
 
-namespace {
-
-std::u16string RowText(std::u16string_view text) {
-  char16_t buf[kRowTextCapacity];
-  CopyWide(buf, kRowTextCapacity, text);
-  return std::u16string(WideView(buf, kRowTextCapacity));
-}
-
-}  // namespace
-
-std::u16string Comic::ProgressText() const {
-  char text[32];
-  const int count = GetPictureCount();
-  const int total = GetKnownTotal() > count ? GetKnownTotal() : count;
-  std::snprintf(text, sizeof text, "%d/%d", GetFileNumber(), total);
-  const std::string s(text);
-  return RowText(std::u16string(s.begin(), s.end()));
-}
-
-std::u16string Comic::StatusText() const {
-  if (GetState() == STATE_BANNED) return RowText(BannedText(m_banMinutes));
-  const int missing = MissingCount();
-  if (GetState() == STATE_PREPARING && m_scriptsUnsafe.load()) return RowText(kScriptsUnsafeStatus);
-  if (GetState() != STATE_INCOMPLETE || missing <= 0) return RowText(GetStateText());
-  return RowText(u"未完成，缺" + WideNumber(missing) + u"张");
+TaskSnapshot Comic::Snapshot() const {
+  TaskSnapshot snapshot;
+  snapshot.siteKind = m_siteKind;
+  snapshot.status = StatusOf(m_state);
+  if (m_state == STATE_BANNED) snapshot.banMinutes = m_banMinutes.load();
+  snapshot.fileNumber = m_fileNumber;
+  snapshot.pictureCount = m_pictureCount;
+  if (m_knownTotal.load() > 0)
+    snapshot.total = m_knownTotal.load();
+  else if (CountAnnounced())
+    snapshot.total = m_pictureCount.load();
+  snapshot.scriptsBlocked = m_state == STATE_PREPARING && m_scriptsUnsafe.load();
+  snapshot.missing.reserve(m_missing.size());
+  for (const MissingPicture& picture : m_missing)
+    snapshot.missing.push_back(MissingFile{picture.fileName, picture.reason});
+  snapshot.lastError = m_lastError;
+  return snapshot;
 }
 
 std::u16string_view FileExtension(std::u16string_view name) {
@@ -145,6 +136,7 @@ namespace pageloom {
 TaskRecord Comic::Record(bool withPictureList) const {
   TaskRecord record;
   record.siteKind = m_siteKind;
+  record.siteName = m_siteName;
   record.startUrl = GetStartUrl();
   record.pageUrl = GetPageUrl();
   record.folder = GetFolder();
@@ -163,7 +155,8 @@ TaskRecord Comic::Record(bool withPictureList) const {
 }
 
 void Comic::Restore(const TaskRecord& record) {
-  m_siteKind = record.siteKind;
+  if (record.siteKind != SITE_NONE) m_siteKind = record.siteKind;
+  if (!record.siteName.empty()) m_siteName = record.siteName;
   CopyWide(m_startUrl, kUrlCapacity, record.startUrl);
   CopyWide(m_pageUrl, kUrlCapacity, record.pageUrl);
   CopyWide(m_folder, kPathCapacity, record.folder);
@@ -187,6 +180,7 @@ void Comic::Restore(const TaskRecord& record) {
 }
 
 void Comic::AddMissing(MissingPicture picture) {
+  m_lastError = picture.reason;
   m_missing.push_back(std::move(picture));
   MissingChanged();
 }
@@ -223,7 +217,8 @@ int Comic::RetryMissingStep(StepContext& context) {
   MissingPicture picture = std::move(m_missing.front());
   m_missing.pop_front();
   --m_retriesLeft;
-  const int result = StoreMissing(context, picture);
+  FailureReason failure;
+  const int result = StoreMissing(context, picture, failure);
   if (result == kPictureStop || result == kPictureBanned) {
     // Closing, the site's limit or its ban (on the clock already): tried again later.
     m_missing.push_front(std::move(picture));
@@ -231,7 +226,11 @@ int Comic::RetryMissingStep(StepContext& context) {
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (result != kPictureStored) m_missing.push_back(std::move(picture));
+  if (result != kPictureStored) {
+    picture.reason = failure;
+    m_lastError = failure;
+    m_missing.push_back(std::move(picture));
+  }
   MissingChanged();
   return 1;
 }

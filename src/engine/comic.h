@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <list>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -11,6 +12,8 @@
 
 #include "base/fixed_text.h"
 #include "engine/step_context.h"
+#include "engine/task_snapshot.h"
+#include "net/failure_reason.h"
 
 namespace pageloom {
 
@@ -24,13 +27,6 @@ enum TaskState : int {
   STATE_BANNED = 6,  // "被封禁，X分钟后重试": the site banned the visitor; goes on by itself
 };
 
-// The status of a DMZJ chapter while page scripts cannot run on this system, and the
-// message that tells the user why, once.
-inline constexpr char16_t kScriptsUnsafeStatus[] = u"准备中（无法安全运行页面脚本）";
-inline constexpr char16_t kScriptsUnsafeMessage[] =
-    u"本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“准备中”"
-    u"。";
-
 enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
 
 // A picture that could not be stored; the task's next run tries it again.
@@ -38,7 +34,7 @@ struct MissingPicture {
   std::u16string url;       // the picture's address, when it stays valid (DMZJ)
   std::u16string page;      // the page that shows the picture, read again for it (EH)
   std::u16string fileName;  // the name kept for it
-  std::u16string reason;    // why it failed, as this run saw it (not kept)
+  FailureReason reason;     // why it could not be had (not kept in the queue)
   bool operator==(const MissingPicture& other) const {
     return url == other.url && page == other.page && fileName == other.fileName;
   }
@@ -47,6 +43,7 @@ struct MissingPicture {
 // Everything of a task that outlives a run, as plain values.
 struct TaskRecord {
   int siteKind = SITE_NONE;
+  std::u16string siteName;  // the site's name, as the lasting queue keeps it
   std::u16string startUrl;
   std::u16string pageUrl;
   std::u16string folder;
@@ -85,13 +82,15 @@ class Comic {
   int SetRow(int row);
   int GetRow() const;
   int GetState() const;
-  const char16_t* GetStateText() const;
   int GetFileNumber() const;
   int GetPictureCount() const;
   int SetPictureCount(int count);
   int SetRenameFiles(int rename);
   int SetSiteKind(int kind);
   int GetSiteKind() const;
+  // The name of the task's site (SiteAdapter::Name); set before the task is registered.
+  void SetSiteName(std::u16string name) { m_siteName = std::move(name); }
+  const std::u16string& GetSiteName() const { return m_siteName; }
   // The number of pictures the site announced for the whole task (0: none announced).
   // The progress shows it as its second number; the walk never ends by it.
   void SetKnownTotal(int total) { m_knownTotal = total > 0 ? total : 0; }
@@ -105,13 +104,9 @@ class Comic {
   int MissingCount() const { return m_missingCount; }
   const std::list<MissingPicture>& Missing() const { return m_missing; }
 
-  // "%d/%d" of m_fileNumber and m_pictureCount (or the known total, when larger), cut to the
-  // row-text capacity.
-  std::u16string ProgressText() const;
-  // The status text as written into the table, cut to the row-text capacity; an
-  // unfinished task says how many pictures are missing ("未完成，缺3张"), a chapter
-  // whose picture list cannot be read on this system says why (kScriptsUnsafeStatus).
-  std::u16string StatusText() const;
+  // The task as the front ends see it. Called by the thread that steps the task, or by
+  // any thread while no worker holds it.
+  [[nodiscard]] TaskSnapshot Snapshot() const;
 
   // The file name a picture gets: the text after the last '/' of its address, or, with
   // renaming on (m_renameFiles exactly 1), the next sequence number as "%03d" followed
@@ -123,8 +118,8 @@ class Comic {
   // in the step that named that one, it consumes nothing.
   [[nodiscard]] std::u16string NextPictureFileName(std::u16string_view pictureUrl) const;
 
-  // State text of any code; codes outside 0..5 read "未知".
-  static const char16_t* StateText(int state);
+  // The status of any state code; codes outside 0..5 are kUnknown.
+  [[nodiscard]] static TaskStatus StatusOf(int state);
 
   // The task as plain values (the picture list only when asked for), and back. Restore
   // is for a task that no worker holds.
@@ -134,6 +129,10 @@ class Comic {
   int MissingVersion() const { return m_missingVersion; }
 
  protected:
+  // Whether m_pictureCount is the number the site announced (rather than a count so far).
+  [[nodiscard]] virtual bool CountAnnounced() const { return false; }
+  // Records what failed last, for the snapshot.
+  void NoteFailure(const FailureReason& reason) { m_lastError = reason; }
   // The place of the picture being named in its task, counting from 1.
   virtual int PicturePlace() const { return m_pictureCount + 1; }
   // The file name of a picture with sequence `number` (renaming on) or at `place` (off).
@@ -145,8 +144,10 @@ class Comic {
   int EndWalk();
   // The step of a run after the walk: the next missing picture, tried once this run.
   int RetryMissingStep(StepContext& context);
-  // Stores one missing picture under its kept name; a DownloadPicture result.
-  virtual int StoreMissing(StepContext& context, const MissingPicture& picture);
+  // Stores one missing picture under its kept name; a DownloadPicture result. `failure`
+  // learns why it failed.
+  virtual int StoreMissing(StepContext& context, const MissingPicture& picture,
+                           FailureReason& failure);
   void AddMissing(MissingPicture picture);
   void MissingChanged();
   // EH: starts fetching `next`, the page the next step reads, while this step downloads
@@ -164,6 +165,7 @@ class Comic {
   std::atomic<int> m_row{0};
   int m_renameFiles = 1;
   int m_siteKind = SITE_NONE;
+  std::u16string m_siteName;
   bool m_walkDone = false;
   int m_listVersion = 0;
   int m_listTaken = 0;
@@ -176,6 +178,7 @@ class Comic {
   std::atomic<bool> m_scriptsUnsafe{false};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
   std::set<std::u16string> m_visited;  // pages walked in this run (EH)
+  std::optional<FailureReason> m_lastError;
 };
 
 class ComicDMZJ : public Comic {
@@ -189,8 +192,10 @@ class ComicDMZJ : public Comic {
   const std::list<std::u16string>& PictureUrls() const { return m_pictureUrls; }
 
  protected:
-  int StoreMissing(StepContext& context, const MissingPicture& picture) override;
+  int StoreMissing(StepContext& context, const MissingPicture& picture,
+                   FailureReason& failure) override;
   int PicturePlace() const override { return m_listTaken; }
+  bool CountAnnounced() const override { return true; }
 
  private:
   // Starts storing the next picture of the list under the name it will get, while this

@@ -18,16 +18,18 @@ void PictureAhead::Start(PictureJob job) {
   m_job = std::move(job);
   m_result = kPictureStop;
   m_helper.Run([this, job = *m_job] {
-    m_result = DownloadPictureQuietly(m_session, job.url, job.fileName, job.folder, m_retry);
+    m_result =
+        DownloadPictureQuietly(m_session, job.url, job.fileName, job.folder, m_retry, &m_failure);
   });
 }
 
-std::optional<int> PictureAhead::Take(const PictureJob& job) {
+std::optional<int> PictureAhead::Take(const PictureJob& job, FailureReason* failure) {
   if (!m_job) return std::nullopt;
   m_helper.Wait();
   const bool wanted = *m_job == job && m_result != kPictureStop;
   m_job.reset();
   if (!wanted) return std::nullopt;
+  if (failure) *failure = m_failure;
   return m_result;
 }
 

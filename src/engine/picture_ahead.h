@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/helper_thread.h"
+#include "net/failure_reason.h"
 
 namespace pageloom {
 
@@ -41,7 +42,8 @@ class PictureAhead {
   // Waits for the download in flight. When it was `job` and ended stored or failed, that
   // result (kPictureStored, kPictureFailed); nothing otherwise (another job, none, or one
   // that was stopped). Either way nothing is held or in flight afterwards.
-  [[nodiscard]] std::optional<int> Take(const PictureJob& job);
+  // `failure`, when given, learns why a taken picture failed.
+  [[nodiscard]] std::optional<int> Take(const PictureJob& job, FailureReason* failure = nullptr);
   // Waits for the download in flight, if any, and forgets its result.
   void Drop();
 
@@ -50,6 +52,7 @@ class PictureAhead {
   const RetryPolicy& m_retry;
   std::optional<PictureJob> m_job;  // stored or being stored
   int m_result = 0;                 // written by the helper while a job is in flight
+  FailureReason m_failure;          // likewise
   HelperThread m_helper;            // last: ends before the rest goes
 };
 

@@ -12,11 +12,9 @@ namespace pageloom {
 
 namespace {
 
-constexpr char16_t kLimitReached[] = u"已到达下载上限。请清空cookie，换IP后重试。";
 // The name a site gives the picture it shows instead of the real one once the
 // visitor's download limit is used up, and the size that picture stays under.
 constexpr char16_t kLimitPictureName[] = u"509.gif";
-constexpr char16_t kPathTooLong[] = u"文件路径过长，图片未保存：";
 constexpr std::uint64_t kLimitPictureBelow = 30 * 1024;
 
 // The last segment of an address: the text after its last '/'.
@@ -64,7 +62,10 @@ int ResultOf(PictureResult result) {
 // policy; a DownloadPicture result, the limit as kPictureStop with `limit` set.
 int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view fileName,
                   std::u16string_view folder, PictureRequest& request, bool& limit) {
-  if (!PictureFits(folder, fileName)) return kPictureFailed;
+  if (!PictureFits(folder, fileName)) {
+    request.failure = FailureReason{FailureKind::kDiskFull, 0};  // no file can have it
+    return kPictureFailed;
+  }
   std::u16string fullPath(folder);
   fullPath.append(fileName);
   PictureCheck check;
@@ -86,8 +87,12 @@ int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view
     return settled;
   });
   limit = ending == Ending::kLimit;
-  if (limit) return kPictureStop;
+  if (limit) {
+    request.failure = FailureReason{FailureKind::kLimitReached, request.last.transfer.status};
+    return kPictureStop;
+  }
   if (ending == Ending::kBan) return kPictureBanned;
+  request.failure = ReasonOf(request.last);
   return ResultOf(request.last.result);
 }
 
@@ -101,11 +106,14 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
 
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
-                    const std::function<void(std::uint64_t, std::int64_t)>& progress) {
+                    const std::function<void(std::uint64_t, std::int64_t)>& progress,
+                    FailureReason* failure) {
   PictureRequest request;
   request.retry = &retry;
   request.progress = progress;
-  return DownloadPicture(session, url, fileName, folder, ui, request);
+  const int result = DownloadPicture(session, url, fileName, folder, ui, request);
+  if (failure && result != kPictureStored) *failure = request.failure;
+  return result;
 }
 
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
@@ -120,30 +128,37 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
   }
   if (!PictureFits(folderText, fileName)) {
     // Said, not only counted: the picture would fail this way at every Start.
-    ui.ShowMessage(kPathTooLong + std::u16string(folderText) + std::u16string(fileName));
+    ui.ShowMessage(Message{MessageKind::kPathTooLong,
+                           {std::u16string(folderText) + std::u16string(fileName)}});
+    request.failure = FailureReason{FailureKind::kDiskFull, 0};  // no file can have it
     return kPictureFailed;
   }
   bool limit = false;
   const int result = StoreInFolder(session, url, fileName, folderText, request, limit);
-  if (limit) ui.ShowMessage(kLimitReached);
+  if (limit) ui.ShowMessage(Message{MessageKind::kLimitReached, {}});
   return result;
 }
 
 int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
-                           std::u16string_view folder, const RetryPolicy& retry) {
+                           std::u16string_view folder, const RetryPolicy& retry,
+                           FailureReason* failure) {
   if (!session.Valid() || IsLimitPicture(url)) return kPictureStop;
   PictureRequest request;
   request.retry = &retry;
   bool limit = false;
-  return StoreInFolder(session, url, fileName, folder, request, limit);
+  const int result = StoreInFolder(session, url, fileName, folder, request, limit);
+  if (failure && result != kPictureStored) *failure = request.failure;
+  return result;
 }
 
-std::u16string FailureReason(const PictureOutcome& outcome) {
-  if (outcome.result == PictureResult::kNotPicture)
-    return FromUtf8("not a picture (" +
-                    (outcome.contentType.empty() ? std::string("no type") : outcome.contentType) +
-                    ")");
-  return FromUtf8(outcome.transfer.detail);
+FailureReason ReasonOf(const PictureOutcome& outcome) {
+  if (outcome.result == PictureResult::kNotPicture ||
+      outcome.result == PictureResult::kTurnedDown) {
+    FailureReason reason{FailureKind::kNotAPicture, outcome.transfer.status};
+    reason.contentType = outcome.contentType;
+    return reason;
+  }
+  return ReasonOf(outcome.transfer);
 }
 
 bool PictureFits(std::u16string_view folder, std::u16string_view fileName) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/failure_reason.h"
 #include "net/picture.h"
 
 namespace pageloom {
@@ -38,23 +39,27 @@ struct PictureRequest {
   // Reads the text of an answer that is no picture (or an error answer): the site's limit
   // or ban. None: such an answer is a failure like another.
   AnswerReader readAnswer;
-  // Filled in: the last try's outcome, and the ban's length on kPictureBanned.
+  // Filled in: the last try's outcome, the ban's length on kPictureBanned, and why the
+  // picture was not stored when it was not.
   PictureOutcome last;
   std::chrono::seconds banFor{0};
+  FailureReason failure;
 };
 
 // Downloads `url` into `folder` + `fileName`. `folder` is a task's folder buffer of
 // kPathCapacity units (or null: the bare file name); it is prepared with
 // PrepareSaveFolder and may be changed by it. A picture whose address ends in the
-// site's limit picture (an address ending in "509.gif" that answers a GIF of under 30 KB
-// or nothing) shows "已到达下载上限。请清空cookie，换IP后重试。" and stops; it leaves no file.
+// site's limit picture tells the user that the download limit is reached and stops, before any
+// file or network work.
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui);
 // The same, with a transfer that fails for a reason that may pass tried again by `retry`
-// (the session's switch ends the pauses), and `progress` told of the bytes as they come.
+// (the session's switch ends the pauses), `progress` told of the bytes as they come, and
+// `failure` (when given) told why a picture failed.
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
                     char16_t* folder, UserPrompt& ui, const RetryPolicy& retry,
-                    const std::function<void(std::uint64_t, std::int64_t)>& progress = {});
+                    const std::function<void(std::uint64_t, std::int64_t)>& progress = {},
+                    FailureReason* failure = nullptr);
 
 // The same, as `request` asks; kPictureBanned when its reader finds a ban.
 int DownloadPicture(Session& session, std::u16string_view url, std::u16string_view fileName,
@@ -65,14 +70,14 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
 // progress. An address of the site's limit picture stops it before any file or network
 // work (the step itself then fetches it).
 int DownloadPictureQuietly(Session& session, std::u16string_view url, std::u16string_view fileName,
-                           std::u16string_view folder, const RetryPolicy& retry);
+                           std::u16string_view folder, const RetryPolicy& retry,
+                           FailureReason* failure = nullptr);
 
 // True when `folder` + `fileName` makes a path this program can store a picture under.
 [[nodiscard]] bool PictureFits(std::u16string_view folder, std::u16string_view fileName);
 
-// Why a try failed, in a few words: "not a picture (text/html)", "answered 404", or what
-// the transfer said.
-[[nodiscard]] std::u16string FailureReason(const PictureOutcome& outcome);
+// Why a try failed: no picture (with the type the answer named), or the transfer's reason.
+[[nodiscard]] FailureReason ReasonOf(const PictureOutcome& outcome);
 
 // True when `url` names the site's limit picture, which a site shows instead of the real
 // one once the visitor's download limit is used up. Only its answer tells: a GIF of under

@@ -10,13 +10,6 @@
 
 namespace pageloom {
 
-namespace {
-
-constexpr char16_t kPickerTitle[] = u"创建文件夹失败，请手动选择漫画保存文件夹：";
-constexpr char16_t kInvalidFolder[] = u"无效的目录，请重新选择";
-
-}  // namespace
-
 int PrepareSaveFolder(char16_t* path, UserPrompt& ui) {
   if (path == nullptr) return -1;
   // A picked folder is prepared again, as often as the user picks one that cannot be
@@ -38,12 +31,13 @@ int PrepareSaveFolder(char16_t* path, UserPrompt& ui) {
     if (EnsureFolder(original) != FolderState::kFailed) return 1;
 
     DebugLine(std::u16string_view(path, length));
-    const std::optional<std::u16string> picked = ui.PickFolder(kPickerTitle);
+    const std::optional<std::u16string> picked =
+        ui.PickFolder(Message{MessageKind::kFolderNotCreated, {}});
     // A folder path that does not fit the buffer is refused rather than cut: a cut
     // path would name some other folder.
     if (!picked || picked->empty() || picked->size() > kPathCapacity - 1 ||
         picked->find(u'\0') != std::u16string::npos) {
-      ui.ShowMessage(kInvalidFolder);
+      ui.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
       return 1;
     }
     CopyWide(path, kPathCapacity, *picked);

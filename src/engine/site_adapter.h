@@ -12,6 +12,8 @@
 
 #include "engine/comic.h"
 #include "engine/comic_metadata.h"
+#include "engine/user_prompt.h"
+#include "net/failure_reason.h"
 #include "net/page_buffer.h"
 
 namespace pageloom {
@@ -41,16 +43,23 @@ struct TaskDraft {
 
 // What one page gave.
 struct PageReading {
-  std::optional<TaskDraft> task;       // none: the page makes no task
-  std::optional<std::u16string> next;  // the next address of a chain, when the page links one
-  std::u16string message;              // for the user, when not empty
+  std::optional<TaskDraft> task;         // none: the page makes no task
+  std::optional<std::u16string> next;    // the next address of a chain, when the page links one
+  std::optional<Message> message;        // for the user
+  std::optional<FailureReason> failure;  // why the page made no task
 };
 
 class SiteAdapter {
  public:
   virtual ~SiteAdapter() = default;
 
-  [[nodiscard]] virtual SiteKind Kind() const = 0;
+  // The number its tasks carry (Comic::GetSiteKind); unique among the registered sites.
+  [[nodiscard]] virtual int Kind() const = 0;
+  // Its short name, as the lasting queue keeps it and messages name it ("EH").
+  [[nodiscard]] virtual std::u16string Name() const = 0;
+  // What its worker may work ahead while a step stores its picture.
+  enum class Ahead { kNothing, kNextPage, kNextPicture };
+  [[nodiscard]] virtual Ahead WorksAhead() const { return Ahead::kNothing; }
   // Whether `address` belongs to this site.
   [[nodiscard]] virtual bool Recognises(std::u16string_view address) const = 0;
   // Whether a reading's next address is to be followed when the user asks for chains.

@@ -62,7 +62,7 @@ int CpageLoomApp::RunMainDialog(ControllerSettings settings, const QString& sett
     // Another pageLoom has the queue: two programs never write one queue. Its window comes
     // to the front instead; only when it does not answer is it said.
     if (WindowBeacon::AskToShow(WindowBeacon::SocketName(dataFolder), kBeaconWait)) return 0;
-    dialog.ShowMessage(u"pageLoom 已在运行。");
+    dialog.ShowAlreadyRunning();
     return 1;
   }
   std::optional<WindowBeacon> beacon;

@@ -225,6 +225,8 @@ void CpageLoomDlg::RetranslateUi() {
     if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(text);
   }
   m_model->Retranslate();
+  // Words of another length may need wider columns.
+  for (int row = 0; row < m_model->rowCount(); ++row) FitColumns(row);
   if (m_tray != nullptr) m_tray->Retranslate();
   LayOut(size());
 }

@@ -5,7 +5,7 @@
 // Controls carry their dialog ids as object names: "ctl" followed by the id ("ctl1000"
 // is the address box). Positions are dialog units of the 9-pt dialog font.
 //
-// Threads: widgets are touched on the window thread only. PostTaskRow, ShowMessage and
+// Threads: widgets are touched on the window thread only. Publish, ShowMessage and
 // PickFolder may be called from any thread; a message or picker asked for from another
 // thread is carried out on the window thread while the caller waits for its answer.
 // Closing first enters a closing state, in which waiting and new requests are answered
@@ -83,13 +83,15 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   CpageLoomDlg(const CpageLoomDlg&) = delete;
   CpageLoomDlg& operator=(const CpageLoomDlg&) = delete;
 
-  // --- WindowPort: table, boxes, options (window thread) ---
-  int RowCount() const override;
-  void AppendRow(const std::u16string& number) override;
-  void SetItemText(int row, int column, const std::u16string& text) override;
-  void DeleteRow(int row) override;
-  std::u16string GetItemText(int row, int column) const override;
-  std::vector<int> SelectedRows() const override;
+  // --- the table as it reads (window thread) ---
+  int RowCount() const;
+  // A cell as the table writes it (in Chinese, whatever the language shown).
+  std::u16string GetItemText(int row, int column) const;
+  // Indexes of the selected rows, ascending.
+  std::vector<int> SelectedRows() const;
+
+  // --- WindowPort: selection, boxes, options (window thread) ---
+  std::vector<int> SelectedTasks() const override;
   std::u16string AddressText() const override;
   void SetAddressText(const std::u16string& text) override;
   std::u16string SaveFolderText() const override;
@@ -99,15 +101,17 @@ class CpageLoomDlg : public QDialog, public WindowPort {
 
   // --- WindowPort: any thread ---
   void Post(std::function<void()> work) override;
-  void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  void Publish(TaskEvent event) override;
   // Bytes of the picture in flight show beside the task's progress until its next row
   // write. Posts that follow each other quickly are shown as one.
   void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
   // When no worker runs any more and no address is being read, the tray says the queue
   // is done (if a task ended since it last said so).
   void PostWorkerEnded(int siteKind) override;
-  void ShowMessage(std::u16string_view text) override;
-  std::optional<std::u16string> PickFolder(std::u16string_view title) override;
+  void ShowMessage(const Message& message) override;
+  std::optional<std::u16string> PickFolder(const Message& title) override;
+  // Says that another pageLoom has the queue.
+  void ShowAlreadyRunning();
 
   TaskController& Controller() { return *m_controller; }
   TaskTableModel& TableModel() { return *m_model; }
@@ -197,10 +201,12 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Places the controls for a window of `size`; the name column takes the width gained.
   void LayOut(QSize size);
   void ShowText(const QString& text);
+  // Takes in one task event (window thread).
+  void Apply(const TaskEvent& event);
   void ShowCookieImport(const QString& name, const CookieFileReading& reading, bool saved);
   // Waits for the cookie import in flight, if any.
   void JoinCookieImport();
-  void NoteStatusChange(int taskNo, const QString& before, const QString& after);
+  void NoteStatusChange(int taskNo, TaskStatus before, const TaskSnapshot& after);
   // Widens the progress and status columns, once for all, when what `row` shows there
   // does not fit; the name column gives the width.
   void FitColumns(int row);
@@ -211,7 +217,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void RunGuarded(const std::function<void()>& work);
   void RunDeferredClose();
   void BeginClosing();
-  std::optional<std::u16string> Ask(bool picker, std::u16string_view text);
+  std::optional<std::u16string> Ask(bool picker, const Message& text);
   void ServeRequest(const std::shared_ptr<Request>& request);
   void Answer(Request& request, std::optional<std::u16string> answer);
   bool OnWindowThread() const;

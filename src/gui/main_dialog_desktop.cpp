@@ -218,14 +218,14 @@ void CpageLoomDlg::FitColumns(int row) {
   }
 }
 
-void CpageLoomDlg::NoteStatusChange(int taskNo, const QString& before, const QString& after) {
-  if (before == after) return;  // a finished task seen again by a later walk
-  if (IsFinishedStatus(after)) {
+void CpageLoomDlg::NoteStatusChange(int taskNo, TaskStatus before, const TaskSnapshot& after) {
+  if (before == after.status) return;  // a finished task seen again by a later walk
+  if (after.status == TaskStatus::kFinished) {
     ++m_tasksEndedUnsaid;
     m_tray->TaskEnded(taskNo);
-  } else if (const std::optional<int> missing = MissingPictures(after)) {
+  } else if (after.status == TaskStatus::kIncomplete && !after.missing.empty()) {
     ++m_tasksEndedUnsaid;
-    m_tray->TaskIncomplete(taskNo, *missing);
+    m_tray->TaskIncomplete(taskNo, static_cast<int>(after.missing.size()));
   }
 }
 
@@ -236,12 +236,10 @@ void CpageLoomDlg::PostWorkerEnded(int siteKind) {
 
 void CpageLoomDlg::OnWorkerEnded() {
   if (!m_controller || m_tasksEndedUnsaid == 0) return;
-  if (m_controller->WorkerRunning(SITE_EH) || m_controller->WorkerRunning(SITE_DMZJ) ||
-      m_controller->AddsPending())
-    return;
+  if (m_controller->AnyWorkerRunning() || m_controller->AddsPending()) return;
   int unfinished = 0;
   for (int row = 0; row < m_model->rowCount(); ++row)
-    if (!IsFinishedStatus(m_model->Text(row, 3))) ++unfinished;
+    if (m_model->SnapshotOf(row).status != TaskStatus::kFinished) ++unfinished;
   m_tasksEndedUnsaid = 0;
   m_tray->QueueDone(unfinished);
 }

@@ -9,6 +9,7 @@
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
 #include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
 
 namespace pageloom {
 
@@ -46,15 +47,14 @@ QMenu* CpageLoomDlg::CreateRowMenu(int row) {
 
 void CpageLoomDlg::PackRow(int row) {
   if (row < 0 || row >= RowCount()) return;
-  const std::u16string number = GetItemText(row, 0);
-  const int taskNo = static_cast<int>(std::strtol(ToUtf8(number).c_str(), nullptr, 10));
+  const int taskNo = m_model->TaskOfRow(row);
   const PackResult result = m_controller->PackTask(taskNo);
   if (result.status == PackStatus::kPacked) {
-    ShowMessage(tr("已打包为CBZ：").toStdU16String() + FromUtf8(result.archive.string()));
+    ShowText(tr("已打包为CBZ：") + QString::fromStdString(result.archive.string()));
   } else if (result.status == PackStatus::kAlreadyThere) {
-    ShowMessage(tr("CBZ已存在：").toStdU16String() + FromUtf8(result.archive.string()));
+    ShowText(tr("CBZ已存在：") + QString::fromStdString(result.archive.string()));
   } else {
-    ShowMessage(tr("无法打包为CBZ：").toStdU16String() + FromUtf8(result.reason));
+    ShowText(tr("无法打包为CBZ：") + QString::fromStdString(result.reason));
   }
 }
 

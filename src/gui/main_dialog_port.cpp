@@ -11,6 +11,7 @@
 #include <QThread>
 #include <algorithm>
 #include <future>
+#include <variant>
 
 #include "app/task_controller.h"
 #include "gui/main_dialog.h"
@@ -33,26 +34,12 @@ QString ToQString(std::u16string_view text) {
 // guarded by the dialog's request mutex; the promise is kept exactly once.
 struct CpageLoomDlg::Request {
   bool picker = false;
-  std::u16string text;
+  Message text;
   bool answered = false;
   std::promise<std::optional<std::u16string>> promise;
 };
 
 int CpageLoomDlg::RowCount() const { return m_model->rowCount(); }
-
-void CpageLoomDlg::AppendRow(const std::u16string& number) {
-  m_model->AppendRow(ToQString(number));
-}
-
-void CpageLoomDlg::SetItemText(int row, int column, const std::u16string& text) {
-  m_model->SetText(row, column, ToQString(text));
-}
-
-void CpageLoomDlg::DeleteRow(int row) { m_model->RemoveRow(row); }
-
-std::u16string CpageLoomDlg::GetItemText(int row, int column) const {
-  return m_model->Text(row, column).toStdU16String();
-}
 
 std::vector<int> CpageLoomDlg::SelectedRows() const {
   std::vector<int> rows;
@@ -62,6 +49,16 @@ std::vector<int> CpageLoomDlg::SelectedRows() const {
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;
+}
+
+std::vector<int> CpageLoomDlg::SelectedTasks() const {
+  std::vector<int> tasks;
+  for (const int row : SelectedRows()) tasks.push_back(m_model->TaskOfRow(row));
+  return tasks;
+}
+
+std::u16string CpageLoomDlg::GetItemText(int row, int column) const {
+  return m_model->Text(row, column).toStdU16String();
 }
 
 std::u16string CpageLoomDlg::AddressText() const { return m_urlEdit->text().toStdU16String(); }
@@ -87,42 +84,59 @@ void CpageLoomDlg::Post(std::function<void()> work) {
   QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
-void CpageLoomDlg::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
-  std::lock_guard<std::mutex> lock(m_requestMutex);
+void CpageLoomDlg::Publish(TaskEvent event) {
+  std::unique_lock<std::mutex> lock(m_requestMutex);
   if (m_closing) return;
-  // The row write supersedes the task's bytes in flight; bytes posted after it belong to
-  // a new batch, shown after it.
-  m_pendingBytes.erase(taskNo);
-  if (m_bytesBatchQueued) {
-    ++m_bytesBatch;
-    m_bytesBatchQueued = false;
+  if (const auto* changed = std::get_if<TaskChanged>(&event)) {
+    // The change supersedes the task's bytes in flight; bytes posted after it belong to
+    // a new batch, shown after it.
+    m_pendingBytes.erase(changed->no);
+    if (m_bytesBatchQueued) {
+      ++m_bytesBatch;
+      m_bytesBatchQueued = false;
+    }
   }
-  // The dialog is the context: a write still queued when it goes away is discarded.
-  QMetaObject::invokeMethod(
-      this,
-      [this, taskNo, progressText = ToQString(progress), statusText = ToQString(status)] {
-        const int row = m_model->RowOfTask(taskNo);
-        const QString before = row < 0 ? QString() : m_model->Text(row, 3);
-        if (!m_model->SetTaskProgress(taskNo, progressText, statusText)) return;
-        FitColumns(row);
-        NoteStatusChange(taskNo, before, statusText);
-      },
-      Qt::QueuedConnection);
-}
-
-void CpageLoomDlg::ShowMessage(std::u16string_view text) {
-  if (!OnWindowThread()) {
-    Ask(false, text);
+  if (OnWindowThread()) {
+    lock.unlock();
+    Apply(event);  // taken in at once
     return;
   }
-  ShowText(CoreMessage(text));
+  // The dialog is the context: an event still queued when it goes away is discarded.
+  QMetaObject::invokeMethod(
+      this, [this, event = std::move(event)] { Apply(event); }, Qt::QueuedConnection);
 }
 
-std::optional<std::u16string> CpageLoomDlg::PickFolder(std::u16string_view title) {
+void CpageLoomDlg::Apply(const TaskEvent& event) {
+  if (const auto* added = std::get_if<TaskAdded>(&event)) {
+    m_model->AddTask(added->no, QString::fromStdU16String(added->folder), added->snapshot);
+    FitColumns(m_model->rowCount() - 1);
+  } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
+    const int row = m_model->RowOfTask(changed->no);
+    if (row < 0) return;
+    const TaskStatus before = m_model->SnapshotOf(row).status;
+    m_model->SetSnapshot(changed->no, changed->snapshot);
+    FitColumns(row);
+    NoteStatusChange(changed->no, before, changed->snapshot);
+  } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
+    m_model->RemoveTask(removed->no);
+  }
+}
+
+void CpageLoomDlg::ShowMessage(const Message& message) {
+  if (!OnWindowThread()) {
+    Ask(false, message);
+    return;
+  }
+  ShowText(MessageText(message));
+}
+
+void CpageLoomDlg::ShowAlreadyRunning() { ShowText(AlreadyRunningText()); }
+
+std::optional<std::u16string> CpageLoomDlg::PickFolder(const Message& title) {
   if (!OnWindowThread()) return Ask(true, title);
   if (IsClosing()) return std::nullopt;
   std::optional<std::u16string> answer;
-  const std::u16string shown = CoreMessage(title).toStdU16String();
+  const std::u16string shown = MessageText(title).toStdU16String();
   RunGuarded([this, &shown, &answer] { answer = m_folderPicker(shown); });
   return answer;
 }
@@ -145,10 +159,10 @@ bool CpageLoomDlg::IsClosing() const {
 
 bool CpageLoomDlg::OnWindowThread() const { return QThread::currentThread() == thread(); }
 
-std::optional<std::u16string> CpageLoomDlg::Ask(bool picker, std::u16string_view text) {
+std::optional<std::u16string> CpageLoomDlg::Ask(bool picker, const Message& text) {
   auto request = std::make_shared<Request>();
   request->picker = picker;
-  request->text.assign(text.data(), text.size());
+  request->text = text;
   std::future<std::optional<std::u16string>> answer = request->promise.get_future();
   {
     std::lock_guard<std::mutex> lock(m_requestMutex);
@@ -169,7 +183,7 @@ void CpageLoomDlg::ServeRequest(const std::shared_ptr<Request>& request) {
   }
   ++m_commandDepth;
   std::optional<std::u16string> answer;
-  const std::u16string shown = CoreMessage(request->text).toStdU16String();
+  const std::u16string shown = MessageText(request->text).toStdU16String();
   if (request->picker) {
     answer = m_folderPicker(shown);
   } else {

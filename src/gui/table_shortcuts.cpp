@@ -14,8 +14,6 @@ namespace pageloom {
 
 namespace {
 
-constexpr char kCannotOpen[] = "无法打开文件夹：";
-
 bool OpenWithDesktop(const QString& folder) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
@@ -50,7 +48,7 @@ void TableShortcuts::OpenFolderOfRow(int row) {
   const QString folder = m_dialog.TableModel().Text(row, 1);
   if (folder.isEmpty()) return;
   if (QDir(folder).exists() && m_opener(folder)) return;
-  m_dialog.ShowMessage((QString::fromUtf8(kCannotOpen) + folder).toStdU16String());
+  m_dialog.ShowMessage(Message{MessageKind::kCannotOpenFolder, {folder.toStdU16String()}});
 }
 
 }  // namespace pageloom

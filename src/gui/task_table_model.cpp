@@ -52,6 +52,7 @@ QVariant TaskTableModel::data(const QModelIndex& index, int role) const {
       return Shown(row, index.column());
     case Qt::ToolTipRole:
       // Folder names come from pages: never let a tooltip take them for markup.
+      if (index.column() == kStatusColumn) return PlainToolTip(StatusDetail(row.snapshot));
       return PlainToolTip(Shown(row, index.column()));
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
@@ -74,36 +75,46 @@ Qt::ItemFlags TaskTableModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-void TaskTableModel::AppendRow(const QString& number) {
+void TaskTableModel::AddTask(int taskNo, const QString& folder, const TaskSnapshot& snapshot) {
   const int row = rowCount();
   beginInsertRows(QModelIndex(), row, row);
-  Row added;
-  added.taskNo = ParseTaskNumber(number);
-  added.texts[0] = number;
-  m_rows.push_back(std::move(added));
+  m_rows.push_back(Row{taskNo, folder, snapshot, std::nullopt});
   endInsertRows();
 }
 
-void TaskTableModel::SetText(int row, int column, const QString& text) {
-  if (row < 0 || row >= rowCount() || !ValidColumn(column)) return;
+bool TaskTableModel::SetSnapshot(int taskNo, const TaskSnapshot& snapshot) {
+  const int row = RowOfTask(taskNo);
+  if (row < 0) return false;
   Row& target = m_rows[static_cast<size_t>(row)];
-  target.texts[static_cast<size_t>(column)] = text;
-  if (column == 0) target.taskNo = ParseTaskNumber(text);
-  if (column == kProgressColumn) target.inFlight.reset();
-  const QModelIndex cell = index(row, column);
-  emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+  target.snapshot = snapshot;
+  target.inFlight.reset();
+  emit dataChanged(index(row, kProgressColumn), index(row, kStatusColumn),
+                   {Qt::DisplayRole, Qt::ToolTipRole});
+  return true;
 }
 
-void TaskTableModel::RemoveRow(int row) {
-  if (row < 0 || row >= rowCount()) return;
+bool TaskTableModel::RemoveTask(int taskNo) {
+  const int row = RowOfTask(taskNo);
+  if (row < 0) return false;
   beginRemoveRows(QModelIndex(), row, row);
   m_rows.erase(m_rows.begin() + row);
   endRemoveRows();
+  return true;
 }
 
 QString TaskTableModel::Text(int row, int column) const {
   if (row < 0 || row >= rowCount() || !ValidColumn(column)) return {};
-  return m_rows[static_cast<size_t>(row)].texts[static_cast<size_t>(column)];
+  return Source(m_rows[static_cast<size_t>(row)], column);
+}
+
+int TaskTableModel::TaskOfRow(int row) const {
+  if (row < 0 || row >= rowCount()) return -1;
+  return m_rows[static_cast<size_t>(row)].taskNo;
+}
+
+TaskSnapshot TaskTableModel::SnapshotOf(int row) const {
+  if (row < 0 || row >= rowCount()) return {};
+  return m_rows[static_cast<size_t>(row)].snapshot;
 }
 
 int TaskTableModel::RowOfTask(int taskNo) const {
@@ -111,18 +122,6 @@ int TaskTableModel::RowOfTask(int taskNo) const {
     if (m_rows[i].taskNo == taskNo) return static_cast<int>(i);
   }
   return -1;
-}
-
-bool TaskTableModel::SetTaskProgress(int taskNo, const QString& progress, const QString& status) {
-  const int row = RowOfTask(taskNo);
-  if (row < 0) return false;
-  Row& target = m_rows[static_cast<size_t>(row)];
-  target.texts[kProgressColumn] = progress;
-  target.texts[kStatusColumn] = status;
-  target.inFlight.reset();
-  emit dataChanged(index(row, kProgressColumn), index(row, kStatusColumn),
-                   {Qt::DisplayRole, Qt::ToolTipRole});
-  return true;
 }
 
 bool TaskTableModel::SetPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) {
@@ -141,9 +140,24 @@ void TaskTableModel::Retranslate() {
                      {Qt::DisplayRole, Qt::ToolTipRole});
 }
 
+QString TaskTableModel::Source(const Row& row, int column) const {
+  switch (column) {
+    case 0:
+      return QString::number(row.taskNo);
+    case 1:
+      return row.folder;
+    case kProgressColumn:
+      return ProgressSource(row.snapshot);
+    case kStatusColumn:
+      return StatusSource(row.snapshot);
+    default:
+      return {};
+  }
+}
+
 QString TaskTableModel::Shown(const Row& row, int column) const {
-  const QString& text = row.texts[static_cast<size_t>(column)];
-  if (column == kStatusColumn) return StatusText(text);
+  if (column == kStatusColumn) return StatusShown(row.snapshot);
+  const QString text = Source(row, column);
   if (column != kProgressColumn || !row.inFlight) return text;
   const PictureBytes& bytes = *row.inFlight;
   if (bytes.total > 0) {
@@ -152,13 +166,6 @@ QString TaskTableModel::Shown(const Row& row, int column) const {
     return QStringLiteral("%1 (%2%)").arg(text, QString::number(percent));
   }
   return QStringLiteral("%1 (%2)").arg(text, ByteCountText(bytes.received));
-}
-
-std::optional<int> TaskTableModel::ParseTaskNumber(const QString& text) {
-  bool ok = false;
-  const int value = text.toInt(&ok, 10);
-  if (!ok) return std::nullopt;
-  return value;
 }
 
 }  // namespace pageloom

@@ -1,9 +1,8 @@
-// The rows of the task table. Each row carries the task number that its column 0 shows,
-// so a progress write that names its task finds the task's current row.
-//
-// The cells keep the texts as the logic writes them (Text); what the table shows (data)
-// is the status word in the language in effect and the progress with the bytes of the
-// picture in flight. Every text shows as plain text, tooltips included.
+// The rows of the task table: one row per task, kept as the task's number, its folder and
+// its latest snapshot. Text gives the cells as the table writes them (in Chinese); what the
+// table shows (data) is the status word in the language in effect, the progress with the
+// bytes of the picture in flight, and in the status cell's tooltip the missing pictures
+// with their reasons. Every text shows as plain text, tooltips included.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -12,6 +11,8 @@
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "engine/task_snapshot.h"
 
 namespace pageloom {
 
@@ -35,20 +36,21 @@ class TaskTableModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  // Appends a row whose column 0 reads `number`; the other columns are empty.
-  void AppendRow(const QString& number);
-  // Writes one cell; a row or column out of range is ignored.
-  void SetText(int row, int column, const QString& text);
-  // Removes one row; a row out of range is ignored.
-  void RemoveRow(int row);
-  // The text of one cell, empty when out of range.
+  // Appends the row of task `taskNo`.
+  void AddTask(int taskNo, const QString& folder, const TaskSnapshot& snapshot);
+  // Shows `snapshot` in the row of task `taskNo`; ends the bytes shown of a picture in
+  // flight. Returns false, changing nothing, when no row belongs to that task.
+  bool SetSnapshot(int taskNo, const TaskSnapshot& snapshot);
+  // Removes the row of task `taskNo`; false when there is none.
+  bool RemoveTask(int taskNo);
+  // The text of one cell as the table writes it, empty when out of range.
   QString Text(int row, int column) const;
-  // The row of task `taskNo` (whose column 0 reads that number), or -1.
+  // The task shown in `row`, or -1.
+  int TaskOfRow(int row) const;
+  // The snapshot shown in `row` (a default one when out of range).
+  TaskSnapshot SnapshotOf(int row) const;
+  // The row of task `taskNo`, or -1.
   int RowOfTask(int taskNo) const;
-  // Writes progress (column 2) and status (column 3) into the row of task `taskNo`.
-  // Returns false, writing nothing, when no row belongs to that task.
-  // Ends the bytes shown of a picture in flight.
-  bool SetTaskProgress(int taskNo, const QString& progress, const QString& status);
   // The picture in flight of task `taskNo` has `received` bytes of `total` (-1: unknown):
   // its progress reads e.g. "3/10 (45%)" or "3/10 (1.2 MB)" until the next progress write.
   // False when no row belongs to that task.
@@ -62,11 +64,12 @@ class TaskTableModel : public QAbstractTableModel {
     std::int64_t total = -1;
   };
   struct Row {
-    std::optional<int> taskNo;
-    std::array<QString, kColumnCount> texts;
+    int taskNo = -1;
+    QString folder;
+    TaskSnapshot snapshot;
     std::optional<PictureBytes> inFlight;
   };
-  static std::optional<int> ParseTaskNumber(const QString& text);
+  QString Source(const Row& row, int column) const;
   QString Shown(const Row& row, int column) const;
 
   std::vector<Row> m_rows;

@@ -1,26 +1,32 @@
-// The texts of the logic as the window shows them. The logic speaks Chinese: its
-// messages, picker titles and status words reach the window as they are written, and
-// the window shows them in the language in effect. Texts it does not know (the names of
-// folders, which come from pages) are shown as they are, never translated, and always
-// as plain text.
+// The window's words for what the logic tells it: messages, picker titles, status words,
+// progress and failure reasons. The source texts are the window's Chinese ones; the window
+// shows them in the language in effect. Texts that come from pages (folder names) are
+// never translated, and always shown as plain text.
 #pragma once
 
 #include <QString>
 #include <cstdint>
-#include <optional>
-#include <string_view>
+
+#include "engine/task_snapshot.h"
+#include "engine/user_prompt.h"
 
 namespace pageloom {
 
-// A message or picker title of the logic in the language in effect.
-[[nodiscard]] QString CoreMessage(std::u16string_view text);
-// A status word of the table ("准备中", "已完成", "未完成，缺N张", ...) in the language in
-// effect; any other text as it is.
-[[nodiscard]] QString StatusText(const QString& status);
-// N of a status "未完成，缺N张" (a task that ended with N pictures missing), or nothing.
-[[nodiscard]] std::optional<int> MissingPictures(const QString& status);
-// True for the status of a task that has ended with all its pictures ("已完成").
-[[nodiscard]] bool IsFinishedStatus(const QString& status);
+// A message or picker title in the language in effect.
+[[nodiscard]] QString MessageText(const Message& message);
+// "pageLoom 已在运行。" in the language in effect.
+[[nodiscard]] QString AlreadyRunningText();
+// The status column as the table writes it, in Chinese ("准备中", "未完成，缺3张", ...).
+[[nodiscard]] QString StatusSource(const TaskSnapshot& snapshot);
+// The same in the language in effect.
+[[nodiscard]] QString StatusShown(const TaskSnapshot& snapshot);
+// The progress column: "%d/%d" of the file number and the picture count.
+[[nodiscard]] QString ProgressSource(const TaskSnapshot& snapshot);
+// Why something failed, in the language in effect: "HTTP 404", "timed out", ...
+[[nodiscard]] QString ReasonText(const FailureReason& reason);
+// What the status cell's tooltip says: the status, then each missing picture with its
+// reason (the first few of them), or the last failure.
+[[nodiscard]] QString StatusDetail(const TaskSnapshot& snapshot);
 
 // A tooltip that shows `text` as it is: whatever looks like markup in it is shown, never
 // interpreted (so it never loads a file named in it).

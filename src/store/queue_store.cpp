@@ -23,7 +23,7 @@ constexpr int kNewerQueue = -2;  // a queue of a newer program: left alone
 constexpr const char* kSchema = R"sql(
 CREATE TABLE tasks (
   task_no INTEGER PRIMARY KEY,
-  site INTEGER NOT NULL,
+  site TEXT NOT NULL,
   start_url TEXT NOT NULL,
   page_url TEXT NOT NULL,
   folder TEXT NOT NULL,
@@ -54,13 +54,20 @@ CREATE TABLE missing (
 ) WITHOUT ROWID;
 CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 INSERT INTO counters VALUES ('next_task_no', 0);
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;
 )sql";
 
-// Steps from one schema version to the next: [0] takes version 1 to 2.
+// Steps from one schema version to the next: [0] takes version 1 to 2, [1] 2 to 3.
 constexpr const char* kSchemaSteps[] = {
     "ALTER TABLE tasks ADD COLUMN known_total INTEGER NOT NULL DEFAULT 0;"
     "PRAGMA user_version = 2;",
+    // The sites were kept as numbers, 1 and 2 for the two sites of that time; they are
+    // named now, in place.
+    "ALTER TABLE tasks RENAME COLUMN site TO site_number;"
+    "ALTER TABLE tasks ADD COLUMN site TEXT NOT NULL DEFAULT '';"
+    "UPDATE tasks SET site = CASE site_number WHEN 1 THEN 'EH' WHEN 2 THEN 'DMZJ' ELSE '' END;"
+    "ALTER TABLE tasks DROP COLUMN site_number;"
+    "PRAGMA user_version = 3;",
 };
 
 constexpr const char* kTaskColumns =
@@ -73,7 +80,7 @@ int Clamp(long long value, int low, int high) {
 
 // Binds the task columns in the order of kTaskColumns, from `first` on.
 void BindTask(SqliteStatement& s, int first, const TaskRecord& r, std::u16string_view shown) {
-  s.Bind(first, r.siteKind)
+  s.Bind(first, ToUtf8(r.siteName))
       .Bind(first + 1, ToUtf8(r.startUrl))
       .Bind(first + 2, ToUtf8(r.pageUrl))
       .Bind(first + 3, ToUtf8(r.folder))
@@ -151,8 +158,11 @@ std::unique_ptr<SqliteDatabase> QueueStore::OpenChecked(const fs::path& file, in
   } else {
     // A queue of an earlier version is brought up to this one, a step at a time.
     for (long long v = schema; v < kSchemaVersion; ++v)
-      if (!db->Execute(std::string("BEGIN;") + kSchemaSteps[v - 1] + "COMMIT;"))
-        return fail(db->ErrorCode());
+      if (!db->Execute(std::string("BEGIN;") + kSchemaSteps[v - 1] + "COMMIT;")) {
+        const int code = db->ErrorCode();
+        (void)db->Execute("ROLLBACK");
+        return fail(code);
+      }
   }
   SqliteStatement check = db->Prepare("PRAGMA quick_check");
   const int code = check.Step();
@@ -221,7 +231,7 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
     StoredTask task;
     task.taskNo = Clamp(rows.Integer(0), 0, INT_MAX - 1);
     TaskRecord& r = task.record;
-    r.siteKind = Clamp(rows.Integer(1), SITE_NONE, SITE_DMZJ);
+    r.siteName = FromUtf8(rows.Text(1));
     r.startUrl = FromUtf8(rows.Text(2));
     r.pageUrl = FromUtf8(rows.Text(3));
     r.folder = FromUtf8(rows.Text(4));

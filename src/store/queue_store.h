@@ -23,7 +23,7 @@ namespace pageloom {
 
 class QueueStore {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   struct StoredTask {
     int taskNo = 0;

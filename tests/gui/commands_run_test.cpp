@@ -84,8 +84,8 @@ TEST_F(CommandWindowTest, PauseLetsThePicturesInFlightFinishThenHoldsBothUntilCo
   // The steps in flight complete, files and rows included, and so does what each worker
   // began ahead while its picture was held: the gallery's next page, the chapter's next
   // picture (on disk under its own name, shown by the next step).
-  ASSERT_TRUE(WaitForRow(0, u"1/1", u"下载中"));
-  ASSERT_TRUE(WaitForRow(1, u"1/2", u"下载中"));
+  ASSERT_TRUE(WaitForRow(0, u"1/1", u"暂停中"));
+  ASSERT_TRUE(WaitForRow(1, u"1/2", u"暂停中"));
   EXPECT_EQ(Files("Paused Gallery"), std::set<std::string>{"001.jpg"});
   ASSERT_TRUE(PumpUntil([&] { return Files("测试漫画/停").size() == 2; }));
   EXPECT_EQ(Files("测试漫画/停"), (std::set<std::string>{"001.jpg", "002.jpg"}));
@@ -120,7 +120,7 @@ TEST_F(CommandWindowTest, StartWhilePausedActsAsContinue) {
   ASSERT_TRUE(PumpUntil([&] { return first.Arrived() == 1; }));
   Click(kIdPause);
   first.Release();
-  ASSERT_TRUE(WaitForRow(0, u"1/3", u"下载中"));
+  ASSERT_TRUE(WaitForRow(0, u"1/3", u"暂停中"));
   Idle(200ms);
   // The second picture was begun ahead while the first was held; the third waits.
   EXPECT_EQ(server.Hits("/dmzjpic/" + chapter.pictures[2]), 0);

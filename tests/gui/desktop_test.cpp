@@ -21,6 +21,7 @@
 #include "gui/dialog_units.h"
 #include "gui/language.h"
 #include "gui/tray_notifier.h"
+#include "support/fake_window.h"
 
 namespace pageloom::test {
 namespace {
@@ -75,13 +76,12 @@ TEST(LanguageChoice, TheVariableDecidesThenTheUsersFirstLanguage) {
 }
 
 TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtOnce) {
-  dialog->AppendRow(u"0");
-  dialog->SetItemText(0, 1, u"/home/u/comic/已完成/");  // a folder name is never translated
-  dialog->SetItemText(0, 3, u"已完成");
-  dialog->AppendRow(u"1");
-  dialog->SetItemText(1, 3, u"未完成，缺3张");
-  dialog->AppendRow(u"2");
-  dialog->SetItemText(2, 3, u"被封禁，42分钟后重试");
+  // A folder name is never translated.
+  dialog->Publish(TaskAdded{0, u"/home/u/comic/已完成/", MakeSnapshot(TaskStatus::kFinished)});
+  dialog->Publish(TaskAdded{1, u"", MakeSnapshot(TaskStatus::kIncomplete, 0, 0, 3)});
+  TaskSnapshot banned = MakeSnapshot(TaskStatus::kBanned);
+  banned.banMinutes = 42;
+  dialog->Publish(TaskAdded{2, u"", banned});
   {
     LanguageScope english(UiLanguage::kEnglish);
     ASSERT_TRUE(english.CatalogueLoaded());
@@ -102,12 +102,16 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
     EXPECT_GT(Control(ControlObjectName(kIdFollowNext))->x(),
               Control(ControlObjectName(kIdAutoRename))->geometry().right());
 
-    dialog->ShowMessage(u"请输入网址");
-    dialog->ShowMessage(u"<b>not a known text</b>");
-    dialog->ShowMessage(u"被封禁，1分钟后重试");
-    EXPECT_EQ(messages, (Messages{u"Please enter an address.", u"<b>not a known text</b>",
-                                  u"banned, retry in 1 min"}));
-    EXPECT_FALSE(dialog->PickFolder(u"请选择漫画下载目录：").has_value());
+    dialog->ShowMessage(Message{MessageKind::kEnterAddress, {}});
+    // A path in a message is shown as it is.
+    dialog->ShowMessage(Message{MessageKind::kQueueSetAside, {u"<b>not a known text</b>"}});
+    dialog->ShowMessage(Message{MessageKind::kBanned, {u"1"}});
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], u"Please enter an address.");
+    EXPECT_EQ(messages[1].substr(messages[1].size() - 23), u"<b>not a known text</b>");
+    EXPECT_EQ(messages[1].find(u"任务"), std::u16string::npos);
+    EXPECT_EQ(messages[2], u"banned, retry in 1 min");
+    EXPECT_FALSE(dialog->PickFolder(Message{MessageKind::kPickSaveFolder, {}}).has_value());
     EXPECT_EQ(pickerTitles, Messages{u"Choose the folder to download comics into:"});
     std::unique_ptr<QMenu> menu(dialog->CreateContextMenu());
     EXPECT_EQ(menu->actions().back()->text(), QStringLiteral("&About pageLoom..."));
@@ -192,8 +196,7 @@ TEST_F(DesktopTest, CookiesAreImportedAndClearedFromTheMenuAndKeptInTheDataFolde
 }
 
 TEST_F(DesktopTest, PictureBytesShowBesideTheProgressUntilTheNextRowWrite) {
-  dialog->AppendRow(u"7");
-  dialog->SetItemText(0, 2, u"3/10");
+  dialog->Publish(TaskAdded{7, u"", MakeSnapshot(TaskStatus::kDownloading, 3, 10)});
   std::thread([&] {
     dialog->PostPictureProgress(7, 100, 1000);
     dialog->PostPictureProgress(7, 450, 1000);
@@ -205,14 +208,16 @@ TEST_F(DesktopTest, PictureBytesShowBesideTheProgressUntilTheNextRowWrite) {
   // Bytes posted after a row write show after it, however the posts fall.
   std::thread([&] {
     dialog->PostPictureProgress(7, 999, 1000);
-    dialog->PostTaskRow(7, u"4/10", u"下载中");
+    dialog->Publish(TaskChanged{7, MakeSnapshot(TaskStatus::kDownloading, 4, 10)});
     dialog->PostPictureProgress(7, 1258291, -1);
   }).join();
   EXPECT_TRUE(PumpUntil([&] { return Shown(0, 2) == QStringLiteral("4/10 (1.2 MB)"); }));
   Settle();
   EXPECT_EQ(Shown(0, 2), QStringLiteral("4/10 (1.2 MB)"));
 
-  dialog->PostTaskRow(7, u"4/10", u"已完成");
+  std::thread([&] {
+    dialog->Publish(TaskChanged{7, MakeSnapshot(TaskStatus::kFinished, 4, 10)});
+  }).join();
   EXPECT_TRUE(PumpUntil([&] { return Shown(0, 2) == QStringLiteral("4/10"); }));
   // A text too wide for its column widens it; the name column gives the width.
   dialog->PostPictureProgress(7, 123456789, -1);
@@ -223,16 +228,42 @@ TEST_F(DesktopTest, PictureBytesShowBesideTheProgressUntilTheNextRowWrite) {
   EXPECT_EQ(header->sectionSize(1) + header->sectionSize(2), 460);
 }
 
+TEST_F(DesktopTest, TheStatusTooltipNamesTheMissingPicturesWithTheirReasons) {
+  TaskSnapshot snapshot = MakeSnapshot(TaskStatus::kIncomplete, 3, 3, 2);
+  snapshot.missing[1].reason = FailureReason{FailureKind::kTimedOut, 0};
+  dialog->Publish(TaskAdded{0, u"/save/t/", snapshot});
+  TaskSnapshot stalled = MakeSnapshot(TaskStatus::kIncomplete, 1, 1);
+  stalled.lastError = FailureReason{FailureKind::kHttpStatus, 503};
+  dialog->Publish(TaskAdded{1, u"/save/u/", stalled});
+  const auto tip = [&](int row) {
+    return dialog->TableModel().index(row, 3).data(Qt::ToolTipRole).toString();
+  };
+  EXPECT_TRUE(tip(0).contains(QStringLiteral("1.jpg: HTTP 404"))) << tip(0).toStdString();
+  EXPECT_TRUE(tip(0).contains(QStringLiteral("2.jpg: 超时"))) << tip(0).toStdString();
+  EXPECT_TRUE(tip(1).contains(QStringLiteral("HTTP 503"))) << tip(1).toStdString();
+  // A row that appears with a long status widens its column at once.
+  const QFontMetrics metrics(dialog->TaskTable()->font());
+  EXPECT_GE(dialog->TaskTable()->horizontalHeader()->sectionSize(3),
+            metrics.horizontalAdvance(Shown(0, 3)));
+  LanguageScope english(UiLanguage::kEnglish);
+  Settle();
+  EXPECT_TRUE(tip(0).contains(QStringLiteral("2.jpg: timed out"))) << tip(0).toStdString();
+  EXPECT_EQ(Shown(0, 3), QStringLiteral("2 missing"));
+}
+
 TEST_F(DesktopTest, TheTraySaysWhenTasksEndAndWhenTheQueueIsDone) {
   EXPECT_EQ(dialog->Tray().Icon(), nullptr) << "the offscreen desktop has no tray";
   QStringList said;
   dialog->Tray().SetMessageHook([&](const QString&, const QString& text) { said << text; });
-  for (const char16_t* number : {u"0", u"1", u"2"}) dialog->AppendRow(number);
-  dialog->SetItemText(0, 3, u"下载中");
-  dialog->PostTaskRow(0, u"2/2", u"已完成");
-  dialog->PostTaskRow(0, u"2/2", u"已完成");  // seen again by a later walk: said once
-  dialog->PostTaskRow(1, u"1/3", u"未完成，缺2张");
-  dialog->PostTaskRow(2, u"0/4", u"暂停中");
+  dialog->Publish(TaskAdded{0, u"", MakeSnapshot(TaskStatus::kDownloading)});
+  for (int no : {1, 2}) dialog->Publish(TaskAdded{no, u"", MakeSnapshot(TaskStatus::kPreparing)});
+  std::thread([&] {
+    dialog->Publish(TaskChanged{0, MakeSnapshot(TaskStatus::kFinished, 2, 2)});
+    // Seen again by a later walk: said once.
+    dialog->Publish(TaskChanged{0, MakeSnapshot(TaskStatus::kFinished, 2, 2)});
+    dialog->Publish(TaskChanged{1, MakeSnapshot(TaskStatus::kIncomplete, 1, 3, 2)});
+    dialog->Publish(TaskChanged{2, MakeSnapshot(TaskStatus::kPaused, 0, 4)});
+  }).join();
   dialog->PostWorkerEnded(SITE_EH);
   dialog->PostWorkerEnded(SITE_DMZJ);  // nothing ended since the queue was said done
   Settle();
@@ -265,8 +296,7 @@ TEST_F(DesktopTest, MarkupInPageTextIsShownNeverInterpreted) {
       QStringLiteral("<img src=\"%1\">").arg(QString::fromStdU16String(dir.Wide("picture.png")));
   const FileWatch watch(dir.Path() / "picture.png");
 
-  dialog->AppendRow(u"0");
-  dialog->SetItemText(0, 1, markup.toStdU16String());
+  dialog->Publish(TaskAdded{0, markup.toStdU16String(), MakeSnapshot(TaskStatus::kPreparing)});
   dialog->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
   QTableView* table = dialog->TaskTable();
@@ -288,7 +318,7 @@ TEST_F(DesktopTest, MarkupInPageTextIsShownNeverInterpreted) {
         format = box->textFormat();
         box->close();
       });
-  real.ShowMessage(markup.toStdU16String());
+  real.ShowMessage(Message{MessageKind::kQueueSetAside, {markup.toStdU16String()}});
   EXPECT_EQ(format, Qt::PlainText);
   EXPECT_FALSE(watch.Touched()) << "a file named in page text was opened";
 }
@@ -321,7 +351,8 @@ TEST(StopSignalTest, SigtermDismissesTheOpenMessageThenClosesTheWindowAndLeavesN
                 findDialog()->close();
               });
             });
-        dialog->ShowMessage(u"请输入网址");  // returns once the box is gone
+        // Returns once the box is gone.
+        dialog->ShowMessage(Message{MessageKind::kEnterAddress, {}});
       });
   EXPECT_EQ(CpageLoomApp::RunMainDialog(), 0);
   ::unsetenv(CpageLoomApp::kShowNormalVariable);

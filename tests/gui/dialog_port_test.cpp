@@ -17,6 +17,7 @@
 #include "gui/gui_test_support.h"
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
+#include "support/fake_window.h"
 
 namespace pageloom::test {
 namespace {
@@ -42,8 +43,17 @@ class DialogPortTest : public ::testing::Test {
   }
 
   void AddRows(int count) {
-    for (int i = 0; i < count; ++i) dialog->AppendRow(std::u16string(1, u'0' + i));
+    for (int i = 0; i < count; ++i) AddTask(i);
   }
+  void AddTask(int no, std::u16string folder = {},
+               TaskSnapshot snapshot = MakeSnapshot(TaskStatus::kPreparing)) {
+    dialog->Publish(TaskAdded{no, std::move(folder), std::move(snapshot)});
+  }
+  void Change(int no, TaskStatus status, int fileNumber, int count) {
+    dialog->Publish(TaskChanged{no, MakeSnapshot(status, fileNumber, count)});
+  }
+  const Message kTitle{MessageKind::kPickSaveFolder, {}};
+  const Message kAny{MessageKind::kEnterAddress, {}};
 
   bool WaitForPending(int count) {
     for (int i = 0; i < 3000 && dialog->PendingRequests() != count; ++i)
@@ -61,20 +71,17 @@ class DialogPortTest : public ::testing::Test {
 
 TEST_F(DialogPortTest, TableOperationsAndSelection) {
   EXPECT_EQ(dialog->RowCount(), 0);
-  AddRows(3);
+  AddTask(0);
+  AddTask(1, u"/home/u/comic/名字/", MakeSnapshot(TaskStatus::kPreparing, 0, 12));
+  AddTask(2);
   ASSERT_EQ(dialog->RowCount(), 3);
-  dialog->SetItemText(1, 1, u"/home/u/comic/名字/");
-  dialog->SetItemText(1, 2, u"0/12");
-  dialog->SetItemText(1, 3, u"准备中");
   EXPECT_EQ(dialog->GetItemText(1, 0), u"1");
   EXPECT_EQ(dialog->GetItemText(1, 1), u"/home/u/comic/名字/");
+  EXPECT_EQ(dialog->GetItemText(1, 2), u"0/12");
   EXPECT_EQ(dialog->GetItemText(1, 3), u"准备中");
-  // Out of range reads give nothing and writes change nothing.
-  dialog->SetItemText(3, 1, u"x");
-  dialog->SetItemText(-1, 1, u"x");
-  dialog->SetItemText(0, 4, u"x");
-  dialog->DeleteRow(3);
-  dialog->DeleteRow(-1);
+  // Out of range reads give nothing, and news of tasks not shown changes nothing.
+  Change(3, TaskStatus::kFinished, 1, 1);
+  dialog->Publish(TaskRemoved{-1});
   EXPECT_EQ(dialog->RowCount(), 3);
   EXPECT_EQ(dialog->GetItemText(3, 0), u"");
   EXPECT_EQ(dialog->GetItemText(0, -1), u"");
@@ -86,8 +93,9 @@ TEST_F(DialogPortTest, TableOperationsAndSelection) {
   selection->select(dialog->TableModel().index(0, 0),
                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
   EXPECT_EQ(dialog->SelectedRows(), (std::vector<int>{0, 2}));
-  dialog->DeleteRow(1);  // the others stay selected, at their new places
+  dialog->Publish(TaskRemoved{1});  // the others stay selected, at their new places
   EXPECT_EQ(dialog->SelectedRows(), (std::vector<int>{0, 1}));
+  EXPECT_EQ(dialog->SelectedTasks(), (std::vector<int>{0, 2}));
   EXPECT_EQ(dialog->GetItemText(1, 0), u"2");
 
   dialog->SetAddressText(u"http://127.0.0.1/a b");
@@ -98,25 +106,25 @@ TEST_F(DialogPortTest, TableOperationsAndSelection) {
 
 TEST_F(DialogPortTest, RowWritesFindTheirTaskAfterRenumberingAndDropRemovedTasks) {
   AddRows(3);
-  dialog->DeleteRow(1);  // task 1 gone: tasks 0 and 2 in rows 0 and 1
+  dialog->Publish(TaskRemoved{1});  // task 1 gone: tasks 0 and 2 in rows 0 and 1
   std::thread worker([this] {
-    dialog->PostTaskRow(1, u"9/9", u"已完成");   // removed: dropped
-    dialog->PostTaskRow(42, u"9/9", u"已完成");  // never existed: dropped
-    dialog->PostTaskRow(2, u"3/5", u"下载中");
+    Change(1, TaskStatus::kFinished, 9, 9);   // removed: dropped
+    Change(42, TaskStatus::kFinished, 9, 9);  // never existed: dropped
+    Change(2, TaskStatus::kDownloading, 3, 5);
   });
   worker.join();
   // Nothing is written before the window thread serves the queue.
-  EXPECT_EQ(dialog->GetItemText(1, 2), u"");
+  EXPECT_EQ(dialog->GetItemText(1, 2), u"0/0");
   ASSERT_TRUE(PumpUntil([this] { return dialog->GetItemText(1, 2) == u"3/5"; }));
   EXPECT_EQ(dialog->GetItemText(1, 3), u"下载中");
-  EXPECT_EQ(dialog->GetItemText(0, 2), u"");
-  EXPECT_EQ(dialog->GetItemText(0, 3), u"");
+  EXPECT_EQ(dialog->GetItemText(0, 2), u"0/0");
+  EXPECT_EQ(dialog->GetItemText(0, 3), u"准备中");
   EXPECT_EQ(dialog->RowCount(), 2);
 
   // A write queued before its row is deleted is dropped when it arrives.
-  dialog->PostTaskRow(0, u"1/1", u"已完成");
-  dialog->DeleteRow(0);
-  dialog->PostTaskRow(2, u"4/5", u"下载中");
+  std::thread([this] { Change(0, TaskStatus::kFinished, 1, 1); }).join();
+  dialog->Publish(TaskRemoved{0});
+  std::thread([this] { Change(2, TaskStatus::kDownloading, 4, 5); }).join();
   ASSERT_TRUE(PumpUntil([this] { return dialog->GetItemText(0, 2) == u"4/5"; }));
   EXPECT_EQ(dialog->RowCount(), 1);
   EXPECT_EQ(dialog->GetItemText(0, 0), u"2");
@@ -125,9 +133,8 @@ TEST_F(DialogPortTest, RowWritesFindTheirTaskAfterRenumberingAndDropRemovedTasks
 TEST_F(DialogPortTest, ManyRowWritesFromTwoThreadsAllArriveInOrder) {
   AddRows(2);
   auto writer = [this](int task) {
-    for (int i = 1; i <= 500; ++i)
-      dialog->PostTaskRow(task, std::u16string(u"n/500"), std::u16string(1, u'a' + i % 26));
-    dialog->PostTaskRow(task, u"500/500", u"已完成");
+    for (int i = 1; i <= 500; ++i) Change(task, TaskStatus::kDownloading, i - 1, 500);
+    Change(task, TaskStatus::kFinished, 500, 500);
   };
   std::thread a(writer, 0);
   std::thread b(writer, 1);
@@ -142,7 +149,7 @@ TEST_F(DialogPortTest, ManyRowWritesFromTwoThreadsAllArriveInOrder) {
 TEST_F(DialogPortTest, RowWritesStillQueuedWhenTheDialogGoesAreDropped) {
   AddRows(1);
   std::thread worker([this] {
-    for (int i = 0; i < 100; ++i) dialog->PostTaskRow(0, u"1/2", u"下载中");
+    for (int i = 0; i < 100; ++i) Change(0, TaskStatus::kDownloading, 1, 2);
   });
   worker.join();
   dialog.reset();  // the queued writes must not reach the freed dialog
@@ -152,18 +159,19 @@ TEST_F(DialogPortTest, RowWritesStillQueuedWhenTheDialogGoesAreDropped) {
 
 TEST_F(DialogPortTest, MessagesAndPickersFromAnotherThreadAreServedOnTheWindowThread) {
   pickerAnswer = u"/tmp/选好的";
-  auto message = std::async(std::launch::async, [this] { dialog->ShowMessage(u"请输入网址"); });
+  auto message = std::async(std::launch::async, [this] {
+    dialog->ShowMessage(Message{MessageKind::kEnterAddress, {}});
+  });
   ASSERT_TRUE(PumpUntil([&] { return message.wait_for(0s) == std::future_status::ready; }));
   EXPECT_EQ(messages, std::vector<std::u16string>{u"请输入网址"});
 
-  auto picked = std::async(std::launch::async,
-                           [this] { return dialog->PickFolder(u"请选择漫画下载目录："); });
+  auto picked = std::async(std::launch::async, [this] { return dialog->PickFolder(kTitle); });
   ASSERT_TRUE(PumpUntil([&] { return picked.wait_for(0s) == std::future_status::ready; }));
   EXPECT_EQ(picked.get(), std::optional<std::u16string>(u"/tmp/选好的"));
   EXPECT_EQ(pickerTitles, std::vector<std::u16string>{u"请选择漫画下载目录："});
 
   pickerAnswer.reset();
-  auto cancelled = std::async(std::launch::async, [this] { return dialog->PickFolder(u"t"); });
+  auto cancelled = std::async(std::launch::async, [this] { return dialog->PickFolder(kTitle); });
   ASSERT_TRUE(PumpUntil([&] { return cancelled.wait_for(0s) == std::future_status::ready; }));
   EXPECT_EQ(cancelled.get(), std::nullopt);
   EXPECT_TRUE(onWindowThread);
@@ -171,15 +179,16 @@ TEST_F(DialogPortTest, MessagesAndPickersFromAnotherThreadAreServedOnTheWindowTh
 
   // On the window thread they run directly.
   pickerAnswer = u"/srv";
-  EXPECT_EQ(dialog->PickFolder(u"direct"), std::optional<std::u16string>(u"/srv"));
-  dialog->ShowMessage(u"direct");
-  EXPECT_EQ(messages.back(), u"direct");
+  EXPECT_EQ(dialog->PickFolder(kTitle), std::optional<std::u16string>(u"/srv"));
+  dialog->ShowMessage(Message{MessageKind::kSelectRows, {}});
+  EXPECT_EQ(messages.back(), u"请选择至少一行数据");
 }
 
 TEST_F(DialogPortTest, ClosingAnswersWaitingThreadsAndRefusesNewRequests) {
-  auto message =
-      std::async(std::launch::async, [this] { dialog->ShowMessage(u"已到达下载上限。"); });
-  auto picked = std::async(std::launch::async, [this] { return dialog->PickFolder(u"t"); });
+  auto message = std::async(std::launch::async, [this] {
+    dialog->ShowMessage(Message{MessageKind::kLimitReached, {}});
+  });
+  auto picked = std::async(std::launch::async, [this] { return dialog->PickFolder(kTitle); });
   ASSERT_TRUE(WaitForPending(2));  // both wait; the window thread serves nothing meanwhile
   dialog->reject();
   ASSERT_EQ(message.wait_for(2s), std::future_status::ready);
@@ -190,21 +199,21 @@ TEST_F(DialogPortTest, ClosingAnswersWaitingThreadsAndRefusesNewRequests) {
 
   // From now on requests return at once, from any thread, and nothing is shown.
   auto late = std::async(std::launch::async, [this] {
-    dialog->ShowMessage(u"late");
-    return dialog->PickFolder(u"late");
+    dialog->ShowMessage(kAny);
+    return dialog->PickFolder(kTitle);
   });
   ASSERT_EQ(late.wait_for(2s), std::future_status::ready);
   EXPECT_EQ(late.get(), std::nullopt);
-  dialog->ShowMessage(u"late");
+  dialog->ShowMessage(kAny);
   pickerAnswer = u"/x";
-  EXPECT_EQ(dialog->PickFolder(u"late"), std::nullopt);
+  EXPECT_EQ(dialog->PickFolder(kTitle), std::nullopt);
   QCoreApplication::processEvents();  // the posted requests find them answered
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(pickerTitles.empty());
 }
 
 TEST_F(DialogPortTest, DestroyingTheDialogReleasesAWaitingThread) {
-  auto message = std::async(std::launch::async, [this] { dialog->ShowMessage(u"x"); });
+  auto message = std::async(std::launch::async, [this] { dialog->ShowMessage(kAny); });
   ASSERT_TRUE(WaitForPending(1));
   dialog.reset();
   ASSERT_EQ(message.wait_for(2s), std::future_status::ready);
@@ -222,7 +231,7 @@ TEST_F(DialogPortTest, CloseDuringAnOpenMessageWaitsUntilItIsDismissed) {
     visibleWhileOpen = dialog->isVisible();
     closingWhileOpen = dialog->IsClosing();
   };
-  auto message = std::async(std::launch::async, [this] { dialog->ShowMessage(u"x"); });
+  auto message = std::async(std::launch::async, [this] { dialog->ShowMessage(kAny); });
   ASSERT_TRUE(PumpUntil([&] { return message.wait_for(0s) == std::future_status::ready; }));
   EXPECT_TRUE(visibleWhileOpen);
   EXPECT_FALSE(closingWhileOpen);
@@ -240,7 +249,7 @@ TEST_F(DialogPortTest, CloseDuringAnOpenMessageWaitsUntilItIsDismissed) {
     second->reject();
     secondVisible = second->isVisible();
   });
-  second->ShowMessage(u"y");
+  second->ShowMessage(kAny);
   EXPECT_TRUE(secondVisible);
   EXPECT_FALSE(second->isVisible());
   EXPECT_TRUE(second->IsClosing());
@@ -254,11 +263,11 @@ TEST_F(DialogPortTest, ClosingWhileManyThreadsAskNeverDeadlocks) {
     threads.emplace_back([&, t] {
       while (!stop.load()) {
         if (t % 2 == 0) {
-          dialog->ShowMessage(u"m");
+          dialog->ShowMessage(kAny);
         } else {
-          dialog->PickFolder(u"p");
+          dialog->PickFolder(kTitle);
         }
-        dialog->PostTaskRow(t, u"1/1", u"下载中");
+        Change(t, TaskStatus::kDownloading, 1, 1);
         ++answered;
         if (dialog->IsClosing()) break;
       }

@@ -161,8 +161,7 @@ TEST_F(DialogTest, TableHasFourLeftAlignedColumnsAndWholeRowSelection) {
   EXPECT_EQ(table->selectionMode(), QAbstractItemView::ExtendedSelection);
   EXPECT_EQ(table->editTriggers(), QAbstractItemView::NoEditTriggers);
 
-  dialog->AppendRow(u"0");
-  dialog->SetItemText(0, 1, u"/home/u/comic/标题/");
+  dialog->Publish(TaskAdded{0, u"/home/u/comic/标题/", {}});
   const QModelIndex cell = model->index(0, 1);
   EXPECT_FALSE(model->flags(cell) & Qt::ItemIsEditable);
   EXPECT_TRUE(model->flags(cell) & Qt::ItemIsSelectable);

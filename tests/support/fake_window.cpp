@@ -1,40 +1,184 @@
 #include "support/fake_window.h"
 
 #include <string>
+#include <variant>
 
 namespace pageloom::test {
+
+TaskSnapshot MakeSnapshot(TaskStatus status, int fileNumber, int pictureCount, int missing) {
+  TaskSnapshot snapshot;
+  snapshot.status = status;
+  snapshot.fileNumber = fileNumber;
+  snapshot.pictureCount = pictureCount;
+  for (int i = 0; i < missing; ++i) {
+    const std::string name = std::to_string(i + 1) + ".jpg";
+    snapshot.missing.push_back(
+        MissingFile{std::u16string(name.begin(), name.end()), {FailureKind::kHttpStatus, 404}});
+  }
+  return snapshot;
+}
 
 int FakeWindow::RowCount() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return static_cast<int>(m_rows.size());
 }
 
-void FakeWindow::AppendRow(const std::u16string& number) {
+std::u16string FakeWindow::MessageText(const Message& message) {
+  const std::u16string arg = message.args.empty() ? std::u16string() : message.args.front();
+  switch (message.kind) {
+    case MessageKind::kEnterAddress:
+      return u"请输入网址";
+    case MessageKind::kUnsupportedSite:
+      return u"暂时不支持该网站漫画下载";
+    case MessageKind::kInvalidFolder:
+      return u"无效的目录，请重新选择";
+    case MessageKind::kSelectRows:
+      return u"请选择至少一行数据";
+    case MessageKind::kWorkerNotStarted:
+      return u"创建" + arg + u"下载线程失败";
+    case MessageKind::kLimitReached:
+      return u"已到达下载上限。请清空cookie，换IP后重试。";
+    case MessageKind::kLoginNeeded:
+      return u"解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重"
+             u"试";
+    case MessageKind::kPickSaveFolder:
+      return u"请选择漫画下载目录：";
+    case MessageKind::kFolderNotCreated:
+      return u"创建文件夹失败，请手动选择漫画保存文件夹：";
+    case MessageKind::kQueueUnavailable:
+      return u"无法打开任务队列文件，本次添加的任务不会被保存。";
+    case MessageKind::kQueueSetAside:
+      return u"任务队列文件已损坏，已另存为：" + arg;
+    case MessageKind::kPackFailed:
+      return arg;
+    case MessageKind::kScriptsUnsafe:
+      return u"本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“"
+             u"准备中”"
+             u"。";
+    case MessageKind::kBanned:
+      return u"被封禁，" + arg + u"分钟后重试";
+    case MessageKind::kPathTooLong:
+      return u"文件路径过长，图片未保存：" + arg;
+    case MessageKind::kTaskFolderNotMade:
+      return u"无法创建任务文件夹，任务未添加：" + arg;
+    case MessageKind::kDataFolderNotMade:
+      return u"无法创建数据文件夹或锁文件，本次添加的任务不会被保存：" + arg +
+             (message.args.size() > 1 ? u" (" + message.args[1] + u")" : std::u16string());
+    case MessageKind::kQueueSaveFailing:
+      return u"任务进度无法保存到任务队列文件，将在下一步重试：" + arg;
+    case MessageKind::kQueueSavingAgain:
+      return u"任务进度又能保存到任务队列文件了。";
+    case MessageKind::kCannotOpenFolder:
+      return u"无法打开文件夹：" + arg;
+  }
+  return u"?";
+}
+
+std::u16string FakeWindow::StatusText(const TaskSnapshot& snapshot) {
+  switch (snapshot.status) {
+    case TaskStatus::kPreparing:
+      return snapshot.scriptsBlocked ? u"准备中（无法安全运行页面脚本）" : u"准备中";
+    case TaskStatus::kWaiting:
+      return u"等待中";
+    case TaskStatus::kDownloading:
+      return u"下载中";
+    case TaskStatus::kPaused:
+      return u"暂停中";
+    case TaskStatus::kFinished:
+      return u"已完成";
+    case TaskStatus::kIncomplete: {
+      if (snapshot.missing.empty()) return u"未完成";
+      const std::string n = std::to_string(snapshot.missing.size());
+      return u"未完成，缺" + std::u16string(n.begin(), n.end()) + u"张";
+    }
+    case TaskStatus::kBanned: {
+      const std::string n = std::to_string(snapshot.banMinutes);
+      return u"被封禁，" + std::u16string(n.begin(), n.end()) + u"分钟后重试";
+    }
+    case TaskStatus::kUnknown:
+      break;
+  }
+  return u"未知";
+}
+
+std::u16string FakeWindow::ProgressText(const TaskSnapshot& snapshot) {
+  const std::string text =
+      std::to_string(snapshot.fileNumber) + "/" + std::to_string(snapshot.ShownCount());
+  return std::u16string(text.begin(), text.end()).substr(0, 19);
+}
+
+std::vector<int> FakeWindow::SelectedTasks() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<int> tasks;
+  for (std::size_t i = 0; i < m_selected.size(); ++i) {
+    if (!m_selected[i]) continue;
+    const std::string number(m_rows[i][0].begin(), m_rows[i][0].end());
+    tasks.push_back(std::stoi(number));
+  }
+  return tasks;
+}
+
+void FakeWindow::Publish(TaskEvent event) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_rows.push_back(Row{number, u"", u"", u""});
-    m_selected.push_back(false);
+    m_events.push_back(event);
+    if (const auto* added = std::get_if<TaskAdded>(&event)) {
+      const std::string s = std::to_string(added->no);
+      m_rows.push_back(Row{std::u16string(s.begin(), s.end()), added->folder,
+                           ProgressText(added->snapshot), StatusText(added->snapshot)});
+      m_snapshots.push_back(added->snapshot);
+      m_selected.push_back(false);
+    } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
+      const std::u16string progress = ProgressText(changed->snapshot);
+      const std::u16string status = StatusText(changed->snapshot);
+      m_rowPosts.push_back({changed->no, progress, status});
+      const std::string s = std::to_string(changed->no);
+      for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i][0] != std::u16string(s.begin(), s.end())) continue;
+        m_rows[i][2] = progress;
+        m_rows[i][3] = status;
+        m_snapshots[i] = changed->snapshot;
+        break;
+      }
+    } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
+      const std::string s = std::to_string(removed->no);
+      for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i][0] != std::u16string(s.begin(), s.end())) continue;
+        m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(i));
+        m_snapshots.erase(m_snapshots.begin() + static_cast<std::ptrdiff_t>(i));
+        m_selected.erase(m_selected.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
   }
   Changed();
 }
 
-void FakeWindow::SetItemText(int row, int column, const std::u16string& text) {
+void FakeWindow::PostAddEnded(std::u16string address, int tasksMade,
+                              std::optional<FailureReason> failure) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (row < 0 || row >= static_cast<int>(m_rows.size()) || column < 0 || column > 3) return;
-    m_rows[row][column] = text;
+    m_addEnds.push_back(AddEnd{std::move(address), tasksMade, failure});
   }
   Changed();
 }
 
-void FakeWindow::DeleteRow(int row) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
-    m_rows.erase(m_rows.begin() + row);
-    m_selected.erase(m_selected.begin() + row);
-  }
-  Changed();
+std::vector<TaskEvent> FakeWindow::Events() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_events;
+}
+
+std::optional<TaskSnapshot> FakeWindow::SnapshotOf(int taskNo) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::string s = std::to_string(taskNo);
+  for (std::size_t i = 0; i < m_rows.size(); ++i)
+    if (m_rows[i][0] == std::u16string(s.begin(), s.end())) return m_snapshots[i];
+  return std::nullopt;
+}
+
+std::vector<FakeWindow::AddEnd> FakeWindow::AddEnds() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_addEnds;
 }
 
 std::u16string FakeWindow::GetItemText(int row, int column) const {
@@ -104,26 +248,8 @@ std::vector<FakeWindow::RowPost> FakeWindow::RowPosts() const {
   return m_rowPosts;
 }
 
-void FakeWindow::PostTaskRow(int taskNo, std::u16string progress, std::u16string status) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_rowPosts.push_back({taskNo, progress, status});
-    const std::u16string number = [&] {
-      const std::string s = std::to_string(taskNo);
-      return std::u16string(s.begin(), s.end());
-    }();
-    for (auto& row : m_rows) {
-      if (row[0] == number) {
-        row[2] = std::move(progress);
-        row[3] = std::move(status);
-        break;
-      }
-    }
-  }
-  Changed();
-}
-
-void FakeWindow::ShowMessage(std::u16string_view text) {
+void FakeWindow::ShowMessage(const Message& message) {
+  const std::u16string text = MessageText(message);
   std::function<void(std::u16string_view)> hook;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -134,11 +260,11 @@ void FakeWindow::ShowMessage(std::u16string_view text) {
   if (hook) hook(text);
 }
 
-std::optional<std::u16string> FakeWindow::PickFolder(std::u16string_view title) {
+std::optional<std::u16string> FakeWindow::PickFolder(const Message& title) {
   std::optional<std::u16string> answer;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_pickerTitles.emplace_back(title);
+    m_pickerTitles.emplace_back(MessageText(title));
     if (!m_pickerAnswers.empty()) {
       answer = std::move(m_pickerAnswers.front());
       m_pickerAnswers.pop_front();

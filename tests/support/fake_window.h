@@ -1,5 +1,7 @@
 // A window for tests: a table, the boxes, the options, and scripted answers to
 // messages and folder pickers. Safe to call from any thread; every change wakes WaitFor.
+// It keeps every event it hears, and writes its table and messages as the window's
+// Chinese texts, so that tests can read what a user would.
 #pragma once
 
 #include <array>
@@ -17,17 +19,16 @@
 
 namespace pageloom::test {
 
+// A snapshot for tests: a status, the two numbers and `missing` pictures missing.
+TaskSnapshot MakeSnapshot(TaskStatus status, int fileNumber = 0, int pictureCount = 0,
+                          int missing = 0);
+
 class FakeWindow : public WindowPort {
  public:
   using Row = std::array<std::u16string, 4>;
 
   // --- WindowPort ---
-  int RowCount() const override;
-  void AppendRow(const std::u16string& number) override;
-  void SetItemText(int row, int column, const std::u16string& text) override;
-  void DeleteRow(int row) override;
-  std::u16string GetItemText(int row, int column) const override;
-  std::vector<int> SelectedRows() const override;
+  std::vector<int> SelectedTasks() const override;
   std::u16string AddressText() const override;
   void SetAddressText(const std::u16string& text) override;
   std::u16string SaveFolderText() const override;
@@ -37,17 +38,37 @@ class FakeWindow : public WindowPort {
   // Runs `work` at once, on the calling thread: the fake has no window thread of its
   // own, and every operation of it is safe from any thread.
   void Post(std::function<void()> work) override;
-  void PostTaskRow(int taskNo, std::u16string progress, std::u16string status) override;
+  void Publish(TaskEvent event) override;
   void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
-  void ShowMessage(std::u16string_view text) override;
-  std::optional<std::u16string> PickFolder(std::u16string_view title) override;
+  void PostAddEnded(std::u16string address, int tasksMade,
+                    std::optional<FailureReason> failure) override;
+  void ShowMessage(const Message& message) override;
+  std::optional<std::u16string> PickFolder(const Message& title) override;
+
+  // The window's texts: a message, a status cell, a progress cell.
+  static std::u16string MessageText(const Message& message);
+  static std::u16string StatusText(const TaskSnapshot& snapshot);
+  static std::u16string ProgressText(const TaskSnapshot& snapshot);
 
   // --- test side ---
   void SetAutoRename(bool on);
   void SetFollowNext(bool on);
   // Selects exactly these rows. Deleting a row keeps the selection of the others.
   void Select(std::vector<int> rows);
+  int RowCount() const;
+  std::u16string GetItemText(int row, int column) const;
+  std::vector<int> SelectedRows() const;
   std::vector<Row> Rows() const;
+  // Every task event heard so far, in order.
+  std::vector<TaskEvent> Events() const;
+  // The snapshot of task `taskNo` as last heard, if the task is shown.
+  std::optional<TaskSnapshot> SnapshotOf(int taskNo) const;
+  struct AddEnd {
+    std::u16string address;
+    int tasksMade = 0;
+    std::optional<FailureReason> failure;
+  };
+  std::vector<AddEnd> AddEnds() const;
   Row RowAt(int row) const;
   std::vector<std::u16string> Messages() const;
   struct PictureBytes {
@@ -85,7 +106,10 @@ class FakeWindow : public WindowPort {
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_cv;
   std::vector<Row> m_rows;
+  std::vector<TaskSnapshot> m_snapshots;  // beside m_rows
   std::vector<bool> m_selected;
+  std::vector<TaskEvent> m_events;
+  std::vector<AddEnd> m_addEnds;
   std::u16string m_address;
   std::u16string m_saveFolder;
   bool m_autoRename = true;

@@ -106,7 +106,8 @@ std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address
 
 PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
   PageReading reading;
-  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
+  const TransferOutcome fetched =
+      FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   const std::size_t length = TerminatedLength(reader.page);
 
   // The whole page is read before anything is made, so that a page lacking a piece
@@ -114,6 +115,7 @@ PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reade
   DmzjChapterPage chapter;
   const DmzjChapterParse parsed = ParseDmzjChapterPage(reader.page.data(), length, chapter);
   if (parsed != DmzjChapterParse::kComplete) {
+    reading.failure = ReasonOfPage(fetched);
     if (parsed == DmzjChapterParse::kIncomplete)
       DebugLine(u"DMZJ chapter page incomplete, no task: " + std::u16string(address));
     return reading;
@@ -162,12 +164,14 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
   if (context.range && !context.range->Contains(m_listTaken)) return SkipOutOfRange(*context.range);
   // Stored ahead by the step before, or now, with the next one stored ahead meanwhile.
   std::optional<int> stored;
+  FailureReason failure;
   if (context.pictureAhead)
-    stored = context.pictureAhead->Take(PictureJob{entry, std::u16string(GetFolder()), fileName});
+    stored = context.pictureAhead->Take(PictureJob{entry, std::u16string(GetFolder()), fileName},
+                                        &failure);
   if (!stored) {
     StoreNextPictureAhead(context, entry);
     stored = DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry,
-                             context.pictureProgress);
+                             context.pictureProgress, &failure);
   }
   if (*stored == kPictureStop) {
     if (context.pictureAhead) context.pictureAhead->Drop();
@@ -179,7 +183,7 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
     m_state = STATE_PAUSED;
     return 0;
   }
-  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName, {}});
+  if (*stored == kPictureFailed) AddMissing(MissingPicture{entry, {}, fileName, failure});
   return 1;
 }
 
@@ -207,19 +211,24 @@ int ComicDMZJ::SkipOutOfRange(const PictureRange& range) {
   return EndWalk();
 }
 
-int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture) {
+int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture,
+                            FailureReason& failure) {
   return DownloadPicture(context.session, picture.url, picture.fileName, m_folder, context.ui,
-                         context.retry, context.pictureProgress);
+                         context.retry, context.pictureProgress, &failure);
 }
 
 int ComicDMZJ::LoadPictureList(StepContext& context) {
   m_pictureUrls.clear();
   ++m_listVersion;
   m_listTaken = 0;
-  (void)FetchPageRetrying(context.session, GetStartUrl(), context.page, context.retry);
+  const TransferOutcome fetched =
+      FetchPageRetrying(context.session, GetStartUrl(), context.page, context.retry);
   const std::size_t length = TerminatedLength(context.page);
   const char* script = FindDmzjScript(context.page.data(), length);
-  if (script == nullptr) return 0;
+  if (script == nullptr) {
+    NoteFailure(ReasonOfPage(fetched));
+    return 0;
+  }
   ScriptOptions options;
   options.pictureHost = context.sites.dmzjPictureHost;
   options.cancel = &context.session.Cancel();
@@ -230,7 +239,8 @@ int ComicDMZJ::LoadPictureList(StepContext& context) {
   m_scriptsUnsafe.store(listed != 1 && failure == ScriptStatus::kNoSandbox);
   // Refusing to run scripts unlimited is right, but never silent: the user hears why
   // once for the worker's helper, and the chapter's row says it.
-  if (m_scriptsUnsafe.load() && !toldBefore) context.ui.ShowMessage(kScriptsUnsafeMessage);
+  if (m_scriptsUnsafe.load() && !toldBefore)
+    context.ui.ShowMessage(Message{MessageKind::kScriptsUnsafe, {}});
   return listed == 1 && !m_pictureUrls.empty() ? 1 : 0;
 }
 

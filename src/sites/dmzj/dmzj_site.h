@@ -12,7 +12,9 @@ class DmzjAdapter : public SiteAdapter {
  public:
   explicit DmzjAdapter(SiteNames names) : m_names(std::move(names)) {}
 
-  SiteKind Kind() const override { return SITE_DMZJ; }
+  int Kind() const override { return SITE_DMZJ; }
+  std::u16string Name() const override { return u"DMZJ"; }
+  Ahead WorksAhead() const override { return Ahead::kNextPicture; }
   bool Recognises(std::u16string_view address) const override;
   bool FollowsChains() const override { return true; }
   // A chapter address (it contains "shtml") stays; a series address becomes the site

@@ -24,8 +24,6 @@ namespace pageloom {
 
 namespace {
 
-constexpr char16_t kLoginMessage[] =
-    u"解析网址失败，可能由于已经过了9点，需要登录才能下载。请到e绅士论坛注册并用ie登录后重试";
 constexpr std::size_t kPictureUrlCapacity = 1024;
 
 // The address names a picture page already when its last '-' stands among its last
@@ -84,21 +82,27 @@ std::optional<std::u16string> EhAdapter::FirstPage(std::u16string_view address,
 
 PageReading EhAdapter::ReadPage(std::u16string_view address, PageReader& reader) const {
   PageReading reading;
-  (void)FetchPageRetrying(reader.session, address, reader.page, reader.retry);
+  const TransferOutcome fetched =
+      FetchPageRetrying(reader.session, address, reader.page, reader.retry);
   if (reader.page[0] == 0) {
     // Nothing came (or nothing could be fetched): the site wants a login. Not said when
     // the reading was cancelled.
-    if (!reader.session.Aborted()) reading.message = kLoginMessage;
+    reading.failure = ReasonOfPage(fetched);
+    if (!reader.session.Aborted()) reading.message = Message{MessageKind::kLoginNeeded, {}};
     return reading;
   }
   // A ban page makes no task; the user hears how long it lasts.
   const std::string_view text(reader.page.data(), strnlen(reader.page.data(), reader.page.size()));
   if (const std::optional<std::chrono::seconds> ban = ParseEhBan(text)) {
-    reading.message = BannedText(static_cast<int>((ban->count() + 59) / 60));
+    reading.message =
+        Message{MessageKind::kBanned, {WideNumber(static_cast<int>((ban->count() + 59) / 60))}};
     return reading;
   }
   const char* title = ParseEHTitle(reader.page);
-  if (title == nullptr) return reading;
+  if (title == nullptr) {
+    reading.failure = ReasonOfPage(fetched);
+    return reading;
+  }
   reading.task = TaskDraft{std::u16string(address), title, 0};
   ComicMetadata& metadata = reading.task->metadata;
   metadata = std::move(reader.found);
@@ -149,6 +153,7 @@ struct EhStepPage {
 struct PageRead {
   std::optional<EhStepPage> page;
   std::optional<std::chrono::seconds> ban;
+  FailureReason failure;  // why there is no page, when there is none
 };
 
 std::string_view PageText(const PageBuffer& page) {
@@ -156,14 +161,16 @@ std::string_view PageText(const PageBuffer& page) {
 }
 
 // Fetches a page of the site into `page`, tried again as `retry` says; a ban page ends
-// the tries. The ban's length, when the site answered with one.
+// the tries. The ban's length, when the site answered with one; `last` is the last try's
+// outcome.
 std::optional<std::chrono::seconds> FetchEhPage(Session& session, const RetryPolicy& retry,
-                                                std::u16string_view url, PageBuffer& page) {
+                                                std::u16string_view url, PageBuffer& page,
+                                                TransferOutcome& last) {
   std::optional<std::chrono::seconds> ban;
   WithRetries(retry, session.Cancel(), [&] {
-    const TransferOutcome outcome = FetchPageText(session, url, page);
+    last = FetchPageText(session, url, page);
     ban = ParseEhBan(PageText(page));
-    if (!ban) return outcome;
+    if (!ban) return last;
     TransferOutcome settled;  // a ban is not tried again
     settled.result = TransferResult::kOk;
     return settled;
@@ -175,11 +182,14 @@ std::optional<std::chrono::seconds> FetchEhPage(Session& session, const RetryPol
 // ahead, unless `fresh`).
 PageRead ReadPicturePage(StepContext& context, std::u16string_view url, bool fresh = false) {
   PageRead read;
+  TransferOutcome fetched;
+  fetched.result = TransferResult::kOk;
   if (!fresh && context.pageAhead && context.pageAhead->Take(url, context.page))
     read.ban = ParseEhBan(PageText(context.page));
   else
-    read.ban = FetchEhPage(context.session, context.retry, url, context.page);
+    read.ban = FetchEhPage(context.session, context.retry, url, context.page, fetched);
   if (read.ban) return read;
+  read.failure = ReasonOfPage(fetched);
   std::optional<std::string> reloadKey = ParseEhReloadKey(PageText(context.page));
   EHPicturePage parsed;
   if (!ParseEHPicturePage(context.page, parsed)) return read;
@@ -211,7 +221,7 @@ AnswerReading ReadEhAnswer(std::string_view text) {
 // How a picture's download ended, beyond its result: why it failed, how long a ban lasts,
 // whether its second server may serve it.
 struct PictureEnd {
-  std::u16string reason;
+  FailureReason reason;
   std::chrono::seconds banFor{0};
   bool worthReload = false;
   bool mayPass = false;  // it failed for a reason that may pass
@@ -245,7 +255,7 @@ int DownloadEhPicture(StepContext& context, std::u16string_view picture,
   request.readAnswer = &ReadEhAnswer;
   const int result =
       DownloadPicture(context.session, picture, fileName, folder, context.ui, request);
-  if (result == kPictureFailed) end.reason = FailureReason(request.last);
+  if (result == kPictureFailed) end.reason = request.failure;
   end.banFor = request.banFor;
   end.worthReload = result == kPictureFailed && WorthReload(request.last);
   end.mayPass = result == kPictureFailed && request.last.transfer.MayPass();
@@ -286,7 +296,8 @@ void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
     return;
   context.pageAhead->Start(next, [&session = context.session, &retry = context.retry](
                                      std::u16string_view url, PageBuffer& page) {
-    (void)FetchEhPage(session, retry, url, page);
+    TransferOutcome last;
+    (void)FetchEhPage(session, retry, url, page, last);
   });
 }
 
@@ -310,7 +321,9 @@ int Comic::DownloadNext(StepContext& context) {
     return Banned(context, *read.ban);
   }
   const std::optional<EhStepPage>& page = read.page;
+  const FailureReason& failure = read.failure;
   if (!page) {
+    NoteFailure(failure);
     m_visited.erase(current);
     // The page could not be read: the task stands there until the next run. Closing is
     // no failure of the page.
@@ -348,7 +361,8 @@ int Comic::DownloadNext(StepContext& context) {
   return 1;
 }
 
-int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
+int Comic::StoreMissing(StepContext& context, const MissingPicture& picture,
+                        FailureReason& failure) {
   // Picture addresses of this site do not last: the page is read again for a fresh one.
   const PageRead read = ReadPicturePage(context, picture.page);
   PictureEnd end;
@@ -357,11 +371,13 @@ int Comic::StoreMissing(StepContext& context, const MissingPicture& picture) {
     end.banFor = *read.ban;
     result = kPictureBanned;
   } else if (!read.page) {
+    failure = read.failure;
     return context.session.Aborted() ? kPictureStop : kPictureFailed;
   } else {
     result = DownloadFromPage(context, picture.page, *read.page, picture.fileName, m_folder, end);
   }
   if (result == kPictureBanned && context.ban) context.ban->Ban(end.banFor);
+  if (result == kPictureFailed) failure = end.reason;
   return result;
 }
 

@@ -12,7 +12,9 @@ class EhAdapter : public SiteAdapter {
  public:
   explicit EhAdapter(SiteNames names) : m_names(std::move(names)) {}
 
-  SiteKind Kind() const override { return SITE_EH; }
+  int Kind() const override { return SITE_EH; }
+  std::u16string Name() const override { return u"EH"; }
+  Ahead WorksAhead() const override { return Ahead::kNextPage; }
   bool Recognises(std::u16string_view address) const override;
   // A gallery address becomes the address of its first picture page; an address whose
   // last '-' stands among its last five characters (or that has none) names a picture

@@ -1,0 +1,35 @@
+// The --json stream of pageloom-cli: one JSON object a line on standard output for every
+// event of a run, so that a script can follow it without reading human text.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/terminal_window.h"
+
+namespace pageloom::cli {
+
+// `text` (UTF-8) as a JSON string, quotes included.
+[[nodiscard]] std::string JsonString(std::string_view text);
+
+class JsonEvents {
+ public:
+  explicit JsonEvents(std::FILE* out) : m_out(out) {}
+
+  void TaskAdded(const TaskTable::Row& row);
+  // What a change of task `row` (from `before`) says: pictures stored or failed, and its
+  // state when that changed.
+  void TaskChanged(const TaskSnapshot& before, const TaskTable::Row& row);
+  void AddressFailed(const std::string& address, const std::optional<FailureReason>& reason,
+                     const std::string& text);
+  void Message(const std::string& text);
+  void RunEnded(int exitStatus, int tasks, int finished, int failedAddresses, bool interrupted);
+
+ private:
+  void Write(const std::string& object);
+  std::FILE* m_out;
+};
+
+}  // namespace pageloom::cli

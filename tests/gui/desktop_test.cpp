@@ -263,9 +263,9 @@ TEST_F(DesktopTest, TheTraySaysWhenTasksEndAndWhenTheQueueIsDone) {
     dialog->Publish(TaskChanged{0, MakeSnapshot(TaskStatus::kFinished, 2, 2)});
     dialog->Publish(TaskChanged{1, MakeSnapshot(TaskStatus::kIncomplete, 1, 3, 2)});
     dialog->Publish(TaskChanged{2, MakeSnapshot(TaskStatus::kPaused, 0, 4)});
+    dialog->Publish(RunEnded{3, 1, 1});
+    dialog->Publish(RunEnded{3, 1, 1});  // nothing ended since the queue was said done
   }).join();
-  dialog->PostWorkerEnded(SITE_EH);
-  dialog->PostWorkerEnded(SITE_DMZJ);  // nothing ended since the queue was said done
   Settle();
   EXPECT_EQ(said, (QStringList{QStringLiteral("任务 0 已完成"),
                                QStringLiteral("任务 1 已结束，缺 2 张图片"),

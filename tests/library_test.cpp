@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
@@ -179,6 +180,9 @@ TEST(CbzPacker, AnArchiveThereIsNeverOverwritten) {
   EXPECT_EQ(PackTaskFolder(holes).missingCount, 3);
   EXPECT_EQ(PackTaskFolder(dir.Path() / "nowhere").status, PackStatus::kRefused);
   fs::remove(holes / ".pageloom-source");
+  EXPECT_EQ(PackTaskFolder(holes).refusal, PackRefusal::kNotATaskFolder);
+  // A mark that is a FIFO is no mark, and reading it never waits for a writer.
+  ASSERT_EQ(::mkfifo((holes / ".pageloom-source").c_str(), 0644), 0);
   EXPECT_EQ(PackTaskFolder(holes).refusal, PackRefusal::kNotATaskFolder);
   EXPECT_TRUE(fs::exists(holes / "2.jpg"));
   EXPECT_FALSE(fs::exists(dir.Path() / "Holes.cbz"));

@@ -190,6 +190,12 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
     return none;
   }
   const TaskDraft& draft = *reading.task;
+  // A save folder is a path from the root: one relative to the working folder would put
+  // the pictures wherever the program happened to be started.
+  if (options.saveFolder.empty() || options.saveFolder.front() != u'/') {
+    m_window.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
+    return {};
+  }
 
   std::string title = draft.title;
   char16_t folder[kPathCapacity];

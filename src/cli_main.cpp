@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include "app/task_controller.h"
+#include "app/ui_language.h"
 #include "base/fixed_text.h"
+#include "cli/cli_texts.h"
 #include "cli/command_line.h"
 #include "cli/download_run.h"
 #include "cli/progress_view.h"
@@ -80,7 +82,8 @@ int PackFolders(const std::vector<std::string>& folders) {
     if (result.status == PackStatus::kPacked || result.status == PackStatus::kAlreadyThere) {
       std::cout << result.archive.string() << "\n";
     } else {
-      std::cerr << "pageloom-cli: " << folder << ": " << result.reason << "\n";
+      std::cerr << "pageloom-cli: " << folder << ": "
+                << PackRefusalText(result, LanguageFromEnvironment()) << "\n";
       status = 1;
     }
   }
@@ -165,10 +168,12 @@ int main(int argc, char** argv) {
   const bool live = !options.json && !options.quiet && isatty(STDOUT_FILENO) == 1 &&
                     !(term != nullptr && std::string(term) == "dumb");
   if (options.json) request.jsonOut = stdout;
+  request.language = LanguageFromEnvironment();
   std::cout.flush();
   const SignalPipe signals;  // before any thread: the handlers are in place for all of them
   // With --json, standard output carries the JSON lines alone.
-  ProgressView view(options.json ? nullptr : stdout, stderr, live, request.saveFolder);
+  ProgressView view(options.json ? nullptr : stdout, stderr, live, request.saveFolder,
+                    request.language);
   view.SetQuiet(options.quiet);
   DownloadRun run(std::move(request), view);
   return run.Run(signals);

@@ -78,7 +78,8 @@ class CliTest : public ::testing::Test {
         std::map<std::string, std::string>{{"HOME", home.Str()},
                                            {"XDG_DATA_HOME", home.Str("data")},
                                            {"PAGELOOM_SITES_FILE", home.Str("sites")},
-                                           {"PAGELOOM_RETRY_PAUSES_MS", "1,1"}},
+                                           {"PAGELOOM_RETRY_PAUSES_MS", "1,1"},
+                                           {"PAGELOOM_LANG", "en"}},
         input, outputTo);
   }
   // Runs to the end; the exit status.
@@ -176,6 +177,30 @@ TEST_F(CliTest, FailuresEndWithStatusOneAndAreListed) {
   EXPECT_NE(last->Err().find("no task was added for " + eh.Url("/eh/g-gone/token/")),
             std::string::npos)
       << last->Err();
+}
+
+TEST_F(CliTest, AChineseLocaleGetsTheWindowsWordsAndTheSameFailures) {
+  EhGalleryPlan plan = GalleryPlan("Holes", "g2", 3);
+  plan.pictures[1].served = false;
+  eh.AddGallery("g2", plan);
+  last = std::make_unique<ProgramRun>(
+      PAGELOOM_CLI_PATH,
+      std::vector<std::string>{"--save", save.Str(), GalleryUrl("g2"),
+                               "http://elsewhere.invalid/x"},
+      std::map<std::string, std::string>{{"HOME", home.Str()},
+                                         {"PAGELOOM_SITES_FILE", home.Str("sites")},
+                                         {"PAGELOOM_RETRY_PAUSES_MS", "1,1"},
+                                         {"PAGELOOM_LANG", ""},
+                                         {"LANGUAGE", ""},
+                                         {"LC_ALL", "zh_CN.UTF-8"}});
+  ASSERT_EQ(last->Wait(), 1);
+  const std::string out = last->Out();
+  EXPECT_NE(out.find("[0] Holes: 未完成，缺1张 (3/3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("1个任务，0个已完成，1个未完成："), std::string::npos) << out;
+  EXPECT_NE(out.find("      002.jpg: HTTP 404\n"), std::string::npos) << out;
+  EXPECT_NE(last->Err().find("暂时不支持该网站漫画下载"), std::string::npos) << last->Err();
+  for (const char* english : {"missing", "finished", "task", "address", "supported"})
+    EXPECT_EQ((out + last->Err()).find(english), std::string::npos) << english << "\n" << out;
 }
 
 TEST_F(CliTest, AShortBanIsWaitedOutAndALongOneEndsTheRunWithStatusOne) {
@@ -360,7 +385,7 @@ TEST_F(CliTest, CbzMetadataAndPackingFoldersMadeBefore) {
 
   EXPECT_EQ(Run({"--pack", save.Str("Later"), save.Str("Holes"), save.Str("Bare")}), 1);
   EXPECT_NE(last->Out().find(save.Str("Later.cbz")), std::string::npos) << last->Out();
-  EXPECT_NE(last->Err().find("Holes: 未完成，缺1张"), std::string::npos) << last->Err();
+  EXPECT_NE(last->Err().find("Holes: 1 picture missing\n"), std::string::npos) << last->Err();
   EXPECT_EQ(Shell("unzip -Z1 '" + save.Str("Later.cbz") + "'").first,
             "001.jpg\n002.jpg\n003.jpg\nComicInfo.xml\n");
   EXPECT_EQ(Shell("unzip -Z1 '" + save.Str("Bare.cbz") + "'").first, "001.jpg\n");
@@ -482,7 +507,7 @@ std::vector<std::string> JsonEventsOf(const std::string& out) {
     std::string text = object.value("event").toString().toStdString();
     for (const char* key : {"task", "file", "state", "file_number", "picture_count", "missing",
                             "reason", "http_status", "content_type", "reason_text", "exit_status",
-                            "tasks", "finished", "failed_addresses"}) {
+                            "tasks", "finished", "incomplete", "failed_addresses"}) {
       if (!object.contains(key)) continue;
       const QJsonValue value = object.value(key);
       text +=
@@ -507,17 +532,18 @@ TEST_F(CliTest, JsonLinesTellEveryEventAndParseBack) {
                                 "address_failed reason=http http_status=404 reason_text=HTTP 404");
   ASSERT_NE(failed, events.end()) << last->Out();
   events.erase(failed);
-  EXPECT_EQ(events, (std::vector<std::string>{
-                        "task_added task=0 state=preparing file_number=0 picture_count=0",
-                        "task_state task=0 state=downloading file_number=0 picture_count=0 "
-                        "missing=0",
-                        "picture_stored task=0 file_number=1 picture_count=1",
-                        "picture_failed task=0 file=002.jpg file_number=2 picture_count=2 "
-                        "reason=http http_status=404 reason_text=HTTP 404",
-                        "picture_stored task=0 file_number=3 picture_count=3",
-                        "task_state task=0 state=incomplete file_number=3 picture_count=3 "
-                        "missing=1",
-                        "run_end exit_status=1 tasks=1 finished=0 failed_addresses=1"}))
+  EXPECT_EQ(events,
+            (std::vector<std::string>{
+                "task_added task=0 state=preparing file_number=0 picture_count=0",
+                "task_state task=0 state=downloading file_number=0 picture_count=0 "
+                "missing=0",
+                "picture_stored task=0 file_number=1 picture_count=1",
+                "picture_failed task=0 file=002.jpg file_number=2 picture_count=2 "
+                "reason=http http_status=404 reason_text=HTTP 404",
+                "picture_stored task=0 file_number=3 picture_count=3",
+                "task_state task=0 state=incomplete file_number=3 picture_count=3 "
+                "missing=1",
+                "run_end exit_status=1 tasks=1 finished=0 incomplete=1 failed_addresses=1"}))
       << last->Out();
   EXPECT_NE(last->Out().find("\"folder\":\"" + folder + "\""), std::string::npos);
   EXPECT_NE(last->Out().find("\"address\":\"" + gone + "\""), std::string::npos);
@@ -550,12 +576,13 @@ class Heard : public cli::RunListener {
   }
   void OnTaskChanged(const TaskSnapshot& before, const cli::TaskTable::Row& row) override {
     log.push_back("step " + std::to_string(row.taskNo) + " " + cli::ProgressText(before) + ">" +
-                  cli::ProgressText(row.snapshot) + " " + cli::StatusWord(row.snapshot));
+                  cli::ProgressText(row.snapshot) + " " +
+                  cli::StatusWord(row.snapshot, UiLanguage::kEnglish));
   }
   void OnAddEnded(const std::u16string& address, int tasksMade,
                   const std::optional<FailureReason>& failure) override {
     log.push_back("add " + ToUtf8(address) + " " + std::to_string(tasksMade) +
-                  (failure ? " " + cli::ReasonText(*failure) : ""));
+                  (failure ? " " + cli::ReasonText(*failure, UiLanguage::kEnglish) : ""));
   }
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override {
     log.push_back("bytes " + std::to_string(taskNo) + " " + std::to_string(received) + "/" +
@@ -563,7 +590,10 @@ class Heard : public cli::RunListener {
   }
   void OnWorkerEnded(int siteKind) override { log.push_back("ended " + std::to_string(siteKind)); }
   void OnMessage(const Message& message) override {
-    log.push_back("message " + cli::MessageText(message));
+    log.push_back("message " + cli::MessageText(message, UiLanguage::kEnglish));
+  }
+  void OnRunEnded(const RunEnded& ended) override {
+    log.push_back("run ended " + std::to_string(ended.tasks));
   }
   std::vector<std::string> log;
 };

@@ -418,6 +418,9 @@ std::vector<std::string> EventLines(const std::vector<TaskEvent>& events) {
     } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
       line = "changed " + std::to_string(changed->no);
       shot = &changed->snapshot;
+    } else if (const auto* ended = std::get_if<RunEnded>(&event)) {
+      line = "run ended " + std::to_string(ended->tasks) + " " + std::to_string(ended->finished) +
+             " " + std::to_string(ended->incomplete);
     } else {
       line = "removed " + std::to_string(std::get<TaskRemoved>(event).no);
     }
@@ -441,10 +444,14 @@ TEST_P(EhDownload, ARunTellsItsTasksEventsInOrderWithTheReasonOfAMissingPicture)
   Add(site.Address(EhSite::PagePath("404", false, 1)));
   Add(site.Address("/eh/g-gone/token/"));
   RunToEnd();
-  EXPECT_EQ(EventLines(window.Events()),
-            (std::vector<std::string>{"added 0 0/0 准备中", "changed 0 0/0 下载中",
-                                      "changed 0 1/1 下载中", "changed 0 2/2 下载中 002.png:404",
-                                      "changed 0 3/3 未完成，缺1张 002.png:404"}));
+  // The engine says the run has ended once its worker has gone.
+  for (int i = 0; i < 5000 && !std::holds_alternative<RunEnded>(window.Events().back()); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(
+      EventLines(window.Events()),
+      (std::vector<std::string>{"added 0 0/0 准备中", "changed 0 0/0 下载中",
+                                "changed 0 1/1 下载中", "changed 0 2/2 下载中 002.png:404",
+                                "changed 0 3/3 未完成，缺1张 002.png:404", "run ended 1 0 1"}));
   const std::vector<FakeWindow::AddEnd> ends = window.AddEnds();
   ASSERT_EQ(ends.size(), 2u);
   EXPECT_EQ(ends[0].tasksMade, 1);

@@ -84,8 +84,10 @@ TEST(FolderClaims, TwoProgramsAddingGalleriesOfOneTitleAtOnceGetFoldersOfTheirOw
     const std::string name = k == 0 ? "g1" : "g2";
     const fs::path folder = fs::u8path(ToUtf8(folders[k]));
     EXPECT_EQ(windows[k].RowAt(0)[3], u"已完成");
-    EXPECT_EQ(ReadFileBytes(folder / kFolderSourceFile), site.Url(EhSite::PagePath(name, false, 1)))
-        << "the folder names its own gallery";
+    EXPECT_EQ(ReadFileBytes(folder / kFolderSourceFile),
+              site.Url(EhSite::GalleryPath(name, false)) + "\n" +
+                  site.Url(EhSite::PagePath(name, false, 1)))
+        << "the folder names its own gallery: as added, then by its first page";
     for (int i = 1; i <= 3; ++i)
       EXPECT_EQ(ReadFileBytes(folder / ("00" + std::to_string(i) + ".jpg")),
                 EhSite::PictureBytes("/eh/pic/" + name + "/" + std::to_string(i) + ".jpg"))

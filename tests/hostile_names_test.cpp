@@ -105,6 +105,9 @@ TEST_F(HostileNamesTest, AFolderCutToThePathLimitLeavesRoomForItsPicturesOrSaysW
   // A picture's own name too long for the path: the task says it misses it, and why.
   EXPECT_EQ(window.RowAt(1)[3], u"未完成，缺1张");
   EXPECT_TRUE(fs::exists(fs::path(ToUtf8(window.RowAt(1)[1])) / "1.jpg"));
+  const std::optional<TaskSnapshot> shown = window.SnapshotOf(1);
+  ASSERT_TRUE(shown && shown->missing.size() == 1);
+  EXPECT_EQ(shown->missing[0].reason.kind, FailureKind::kPathTooLong) << "not a disk failure";
   const std::vector<std::u16string> messages = window.Messages();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].rfind(u"文件路径过长，图片未保存：", 0), 0u) << ToUtf8(messages[0]);

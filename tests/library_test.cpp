@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
@@ -104,8 +105,8 @@ TEST(CbzPacker, StoredFlatInPageOrderAndByteEqual) {
   const std::string comicInfo = "<?xml version=\"1.0\"?><ComicInfo/>";
   WriteFileBytes(folder / "info.json", "{}");
 
-  const PackResult result = PackFolder(folder, "http://h/s/1-1", &comicInfo);
-  ASSERT_EQ(result.status, PackStatus::kPacked) << result.reason;
+  const PackResult result = PackFolder(folder, {"http://h/s/1-1"}, &comicInfo);
+  ASSERT_EQ(result.status, PackStatus::kPacked) << result.detail;
   const fs::path archive = dir.Path() / "标题 & Title.cbz";
   EXPECT_EQ(result.archive, archive);
   EXPECT_FALSE(fs::exists(folder)) << "the folder goes once the archive is checked";
@@ -131,8 +132,8 @@ TEST(CbzPacker, StoredFlatInPageOrderAndByteEqual) {
   for (int i = 0; i < 85; ++i) longName += "长";
   const fs::path longFolder = dir.Path() / longName;
   MakeFolder(longFolder, 2, 10, "http://h/long");
-  const PackResult packedLong = PackFolder(longFolder, "http://h/long", nullptr);
-  ASSERT_EQ(packedLong.status, PackStatus::kPacked) << packedLong.reason;
+  const PackResult packedLong = PackFolder(longFolder, {"http://h/long"}, nullptr);
+  ASSERT_EQ(packedLong.status, PackStatus::kPacked) << packedLong.detail;
   EXPECT_EQ(packedLong.archive.filename().string().size(), 249u + 4u);
   EXPECT_EQ(ReadArchive(packedLong.archive).size(), 2u);
 }
@@ -141,17 +142,20 @@ TEST(CbzPacker, AnArchiveThereIsNeverOverwritten) {
   test::TempDir dir;
   const fs::path folder = dir.Path() / "Same";
   MakeFolder(folder, 2, 100, "http://h/a");
-  ASSERT_EQ(PackFolder(folder, "http://h/a", nullptr).status, PackStatus::kPacked);
+  ASSERT_EQ(PackFolder(folder, {"http://h/a"}, nullptr).status, PackStatus::kPacked);
   const std::string packed = ReadFileBytes(dir.Path() / "Same.cbz");
 
   // The same source again: done, nothing touched. Another source: refused, both kept.
   MakeFolder(folder, 3, 100, "http://h/a");
-  EXPECT_EQ(PackFolder(folder, "http://h/a", nullptr).status, PackStatus::kAlreadyThere);
+  EXPECT_EQ(PackFolder(folder, {"http://h/a"}, nullptr).status, PackStatus::kAlreadyThere);
+  // Also when the archive names the task by the other name its folder's mark keeps.
+  EXPECT_EQ(PackFolder(folder, {"http://h/g/added", "http://h/a"}, nullptr).status,
+            PackStatus::kAlreadyThere);
   fs::remove_all(folder);
   MakeFolder(folder, 3, 100, "http://h/b");
   EXPECT_TRUE(ArchiveOfOtherSource(folder, "http://h/b"));
   EXPECT_FALSE(ArchiveOfOtherSource(folder, "http://h/a"));
-  EXPECT_EQ(PackFolder(folder, "http://h/b", nullptr).status, PackStatus::kTakenByOther);
+  EXPECT_EQ(PackFolder(folder, {"http://h/b"}, nullptr).status, PackStatus::kTakenByOther);
   EXPECT_EQ(ReadFileBytes(dir.Path() / "Same.cbz"), packed);
   EXPECT_EQ(test::ReadFileBytes(folder / "3.jpg").size(), 100u);
 
@@ -168,14 +172,18 @@ TEST(CbzPacker, AnArchiveThereIsNeverOverwritten) {
   WriteFileBytes(holes / "info.json", InfoJson(info));
   PackResult refused = PackTaskFolder(holes);
   EXPECT_EQ(refused.status, PackStatus::kRefused);
-  EXPECT_EQ(refused.reason, "未完成，缺1张");
+  EXPECT_EQ(refused.refusal, PackRefusal::kPicturesMissing);
+  EXPECT_EQ(refused.missingCount, 1);
   info.missing.clear();
   info.metadata.length = 5;
   WriteFileBytes(holes / "info.json", InfoJson(info));
-  EXPECT_EQ(PackTaskFolder(holes).reason, "未完成，缺3张");
+  EXPECT_EQ(PackTaskFolder(holes).missingCount, 3);
   EXPECT_EQ(PackTaskFolder(dir.Path() / "nowhere").status, PackStatus::kRefused);
   fs::remove(holes / ".pageloom-source");
-  EXPECT_EQ(PackTaskFolder(holes).reason, "不是pageLoom的任务文件夹");
+  EXPECT_EQ(PackTaskFolder(holes).refusal, PackRefusal::kNotATaskFolder);
+  // A mark that is a FIFO is no mark, and reading it never waits for a writer.
+  ASSERT_EQ(::mkfifo((holes / ".pageloom-source").c_str(), 0644), 0);
+  EXPECT_EQ(PackTaskFolder(holes).refusal, PackRefusal::kNotATaskFolder);
   EXPECT_TRUE(fs::exists(holes / "2.jpg"));
   EXPECT_FALSE(fs::exists(dir.Path() / "Holes.cbz"));
 }
@@ -187,7 +195,7 @@ TEST(CbzPacker, KilledWhilePackingLeavesTheFolderWholeAndPacksNextTime) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0)
-    _exit(PackFolder(folder, "http://h/big", nullptr).status == PackStatus::kPacked ? 0 : 1);
+    _exit(PackFolder(folder, {"http://h/big"}, nullptr).status == PackStatus::kPacked ? 0 : 1);
   // Killed as soon as its part file appears.
   bool seen = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -204,8 +212,8 @@ TEST(CbzPacker, KilledWhilePackingLeavesTheFolderWholeAndPacksNextTime) {
 
   EXPECT_FALSE(fs::exists(dir.Path() / "Big.cbz")) << "no archive under the final name";
   for (const std::string& name : names) ASSERT_EQ(fs::file_size(folder / name), 400u * 1024);
-  const PackResult again = PackFolder(folder, "http://h/big", nullptr);
-  ASSERT_EQ(again.status, PackStatus::kPacked) << again.reason;
+  const PackResult again = PackFolder(folder, {"http://h/big"}, nullptr);
+  ASSERT_EQ(again.status, PackStatus::kPacked) << again.detail;
   EXPECT_EQ(ReadArchive(dir.Path() / "Big.cbz").size(), names.size());
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(dir.Path()))
@@ -297,7 +305,7 @@ TEST_F(CbzDownload, MissingPicturePacksOnlyOnceTheNextStartCompletesIt) {
   EXPECT_EQ(info->missing, std::vector<std::string>{"002.jpg"});
   EXPECT_EQ(info->files.size(), 2u);
   EXPECT_TRUE(fs::exists(folder / "ComicInfo.xml"));
-  EXPECT_EQ(controller.PackTask(0).reason, "任务未完成");
+  EXPECT_EQ(controller.PackTask(0).refusal, PackRefusal::kUnfinished);
 
   site.SetPicture("h1", 2, {"/eh/pic/h1/2.jpg", true});
   RunToEnd();
@@ -315,6 +323,9 @@ TEST_F(CbzDownload, TwinTitlesGetArchivesOfTheirOwn) {
   Add("t1");
   RunToEnd();
   ASSERT_TRUE(fs::exists(dir.Path() / "Twin.cbz"));
+  // The archive names the gallery as it was added, as its folder did.
+  EXPECT_EQ(ArchiveSource(dir.Path() / "Twin.cbz"),
+            ToUtf8(site.Address(EhSite::GalleryPath("t1", false))));
   const std::string first = ReadFileBytes(dir.Path() / "Twin.cbz");
   // The first one's folder is gone, but its archive keeps the name.
   Add("t2");
@@ -326,7 +337,8 @@ TEST_F(CbzDownload, TwinTitlesGetArchivesOfTheirOwn) {
   RunToEnd();
   EXPECT_EQ(window.RowAt(2)[3], u"已完成");
   EXPECT_EQ(ReadFileBytes(dir.Path() / "Twin.cbz"), first);
-  EXPECT_TRUE(window.Messages().empty());
+  EXPECT_TRUE(window.Messages().empty())
+      << (window.Messages().empty() ? "" : ToUtf8(window.Messages()[0]));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Saves of the lasting queue that fail: a data disk that is full when a task is added, and
 // a write lock held by another connection while a gallery downloads. Each time the user is
 // told once, and what failed is saved by a later step.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -138,6 +139,17 @@ TEST_F(QueueFailuresTest, ALockHeldByAnotherConnectionDelaysSavesWhichThenCatchU
   EXPECT_EQ(SavingMessages(window), (std::vector<std::u16string>{kFailing, kAgain}));
   const std::u16string reason = window.Messages().at(0).substr(std::u16string(kFailing).size());
   EXPECT_FALSE(reason.empty()) << "the reason is given";
+  // The row said which steps were not saved, and says nothing once they were.
+  std::vector<bool> notSaved;
+  for (const TaskEvent& event : window.Events()) {
+    if (const auto* added = std::get_if<TaskAdded>(&event))
+      notSaved.push_back(added->snapshot.notSaved);
+    if (const auto* changed = std::get_if<TaskChanged>(&event))
+      notSaved.push_back(changed->snapshot.notSaved);
+  }
+  EXPECT_NE(std::find(notSaved.begin(), notSaved.end(), true), notSaved.end());
+  ASSERT_FALSE(notSaved.empty());
+  EXPECT_FALSE(notSaved.back());
   controller.reset();
   ExpectKept(data.Path());
 }

@@ -107,6 +107,25 @@ TEST_F(QueueTest, TasksComeBackInTheirRowsAndNumbersGoOn) {
   EXPECT_EQ(again.RowAt(2)[0], u"3");
 }
 
+TEST_F(QueueTest, AMissingPictureKeepsItsReasonAcrossARestart) {
+  EhGalleryPlan plan = Pictures("Holes", "h", 2);
+  plan.pictures[1].served = false;
+  site.AddGallery("h", plan);
+  {
+    auto controller = Open(window);
+    Add(*controller, "h");
+    ASSERT_TRUE(RunToEnd(*controller));
+  }
+  FakeWindow again;
+  auto controller = Open(again);
+  ASSERT_TRUE(controller->FindTask(0));
+  ASSERT_EQ(controller->FindTask(0)->Missing().size(), 1u);
+  EXPECT_EQ(controller->FindTask(0)->Missing().front().reason,
+            (FailureReason{FailureKind::kHttpStatus, 404}));
+  ASSERT_TRUE(again.SnapshotOf(0));
+  EXPECT_EQ(again.SnapshotOf(0)->missing.front().reason.httpStatus, 404);
+}
+
 TEST_F(QueueTest, AProgramKilledMidGalleryIsResumedWithoutWalkingDonePagesAgain) {
   constexpr int kPages = 30;
   site.AddGallery("k", Pictures("Killed", "k", kPages));
@@ -246,7 +265,8 @@ TEST_F(QueueTest, AQueueOfTheFirstSchemaKeepsEveryTaskAndNamesItsSites) {
     ASSERT_TRUE(gallery && chapter);
     EXPECT_EQ(gallery->GetSiteKind(), SITE_EH);
     EXPECT_EQ(gallery->GetSiteName(), u"EH");
-    EXPECT_EQ(gallery->Missing().size(), 1u);
+    ASSERT_EQ(gallery->Missing().size(), 1u);
+    EXPECT_EQ(gallery->Missing().front().reason.kind, FailureKind::kUnknown);  // not kept then
     EXPECT_NE(dynamic_cast<ComicDMZJ*>(chapter.get()), nullptr);
     EXPECT_EQ(chapter->GetSiteName(), u"DMZJ");
     if (run == 0) {  // the numbers go on
@@ -346,6 +366,9 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
     SqliteDatabase earlier(data.Path() / "queue.sqlite");
     ASSERT_TRUE(
         earlier.Execute("ALTER TABLE tasks DROP COLUMN known_total; "
+                        "ALTER TABLE missing DROP COLUMN reason; "  // nor reasons
+                        "ALTER TABLE missing DROP COLUMN http_status; "
+                        "ALTER TABLE missing DROP COLUMN content_type; "
                         "UPDATE tasks SET site = 1; "  // its sites were numbers then
                         "PRAGMA user_version = 1"));
   }
@@ -384,13 +407,18 @@ TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKe
   Add(*controller, "g2");
   Add(*controller, "g1");
   Add(*controller, "empty");
+  // Added again by its first picture page: the folder's mark knows that name too.
+  window.SetAddressText(site.Address(EhSite::PagePath("g1", false, 1)));
+  controller->OnBnClickedAdd();
+  ASSERT_TRUE(controller->WaitForAdds(10s));
   ASSERT_TRUE(RunToEnd(*controller));
-  ASSERT_EQ(window.RowCount(), 4);
+  ASSERT_EQ(window.RowCount(), 5);
+  EXPECT_EQ(window.RowAt(4)[1], save.Wide("Same Title") + u"/");
   EXPECT_EQ(window.RowAt(0)[1], save.Wide("Same Title") + u"/");
   EXPECT_EQ(window.RowAt(1)[1], save.Wide("Same Title (g2)") + u"/");
   EXPECT_EQ(window.RowAt(2)[1], save.Wide("Same Title") + u"/");
   EXPECT_EQ(window.RowAt(3)[1], save.Wide("empty") + u"/") << "never the save folder itself";
-  for (int row = 0; row < 4; ++row) EXPECT_EQ(window.RowAt(row)[3], u"已完成") << row;
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(window.RowAt(row)[3], u"已完成") << row;
   EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title" / "002.jpg"),
             EhSite::PictureBytes("/eh/pic/g1/2.jpg"));
   EXPECT_EQ(ReadFileBytes(save.Path() / "Same Title (g2)" / "002.jpg"),

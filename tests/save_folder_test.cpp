@@ -78,16 +78,19 @@ TEST_F(SaveFolderTest, FolderThatCannotBeMadeAsksForAnother) {
   window.QueuePickerAnswer(tmp.Wide("picked"));
   Folder f(bad);
   EXPECT_EQ(PrepareSaveFolder(f.units.data(), window), 1);
-  EXPECT_EQ(window.PickerTitles(), std::vector<std::u16string>{kPickerTitle});
+  // The picker names the folder it stands in for; the task's folder, of the same name, is
+  // made inside the one picked: its pictures never lie loose there.
+  EXPECT_EQ(window.PickerTitles(), std::vector<std::u16string>{kPickerTitle + bad});
   EXPECT_TRUE(window.Messages().empty());
-  EXPECT_EQ(f.Text(), tmp.Wide("picked/"));
+  EXPECT_EQ(f.Text(), tmp.Wide("picked/b/"));
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "picked" / "b"));
 
   // A picked folder that does not exist yet is created.
   window.QueuePickerAnswer(tmp.Wide("new/one"));
   Folder g(bad);
   EXPECT_EQ(PrepareSaveFolder(g.units.data(), window), 1);
-  EXPECT_TRUE(fs::is_directory(tmp.Path() / "new" / "one"));
-  EXPECT_EQ(g.Text(), tmp.Wide("new/one/"));
+  EXPECT_TRUE(fs::is_directory(tmp.Path() / "new" / "one" / "b"));
+  EXPECT_EQ(g.Text(), tmp.Wide("new/one/b/"));
 }
 
 TEST_F(SaveFolderTest, CancelledPickerKeepsThePathWithItsSeparator) {
@@ -108,7 +111,7 @@ TEST_F(SaveFolderTest, PickingBadFoldersAgainEndsWhenThePickerIsCancelled) {
   EXPECT_EQ(PrepareSaveFolder(f.units.data(), window), 1);
   EXPECT_EQ(window.PickerTitles().size(), 2u);
   EXPECT_EQ(window.Messages(), std::vector<std::u16string>{kInvalidFolder});
-  EXPECT_EQ(f.Text(), alsoBad + u"/");
+  EXPECT_EQ(f.Text(), alsoBad + u"/b/");
 }
 
 TEST_F(SaveFolderTest, FullBufferGetsNoSeparator) {
@@ -148,7 +151,9 @@ TEST_F(SaveFolderTest, NullAndEmptyPaths) {
   EXPECT_TRUE(window.PickerTitles().empty());
   EXPECT_TRUE(window.Messages().empty());
 
-  // An empty path names no folder: it is never turned into the root folder.
+  // An empty path names no folder: it is never turned into the root folder, nor into a
+  // folder picked for it.
+  window.QueuePickerAnswer(tmp.Wide());
   Folder empty(u"");
   EXPECT_EQ(PrepareSaveFolder(empty.units.data(), window), 1);
   EXPECT_EQ(empty.Text(), u"");

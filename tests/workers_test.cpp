@@ -1,5 +1,6 @@
 // The two download workers with scripted tasks: walk order, the pause gate, Start,
 // tasks added and removed during a walk, and closing with steps in flight.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -238,6 +239,19 @@ TEST_F(WorkersTest, AFailedThreadCreationIsReportedAndRetried) {
   EXPECT_EQ(m_window.Messages().back(), u"创建DMZJ下载线程失败");
   EXPECT_EQ(calls, 3);
   ASSERT_TRUE(WorkersEnded());
+  // No thread at all: the run ends at once. Each Start's run is said to end once, so a
+  // front end that waits for it never waits for ever.
+  m_controller->SetThreadStarter([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
+  m_controller->OnBnClickedStart();
+  const auto runEnds = [&] {
+    const std::vector<TaskEvent> events = m_window.Events();
+    return std::count_if(events.begin(), events.end(),
+                         [](const TaskEvent& e) { return std::holds_alternative<RunEnded>(e); });
+  };
+  EXPECT_TRUE(WaitUntil([&] { return runEnds() == 3; }));
+  EXPECT_EQ(runEnds(), 3);
 }
 
 TEST_F(WorkersTest, TasksAddedDuringAWalkAreReached) {

@@ -199,6 +199,62 @@
             <numerusform>banned, retry in %n min</numerusform>
         </translation>
     </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>文件路径过长</source>
+        <translation>path too long</translation>
+    </message>
+    <message>
+        <source>文件夹不存在</source>
+        <translation>no such folder</translation>
+    </message>
+    <message>
+        <source>不是pageLoom的任务文件夹</source>
+        <translation>not a task folder of pageLoom</translation>
+    </message>
+    <message>
+        <source>还有图片正在下载</source>
+        <translation>a picture is still being downloaded</translation>
+    </message>
+    <message>
+        <source>文件夹里没有图片</source>
+        <translation>no picture in the folder</translation>
+    </message>
+    <message>
+        <source>任务未完成</source>
+        <translation>the task has not finished</translation>
+    </message>
+    <message>
+        <source>任务不存在</source>
+        <translation>no such task</translation>
+    </message>
+    <message>
+        <source>同名的CBZ属于其他来源，未覆盖</source>
+        <translation>a CBZ of another source has that name; left as it is</translation>
+    </message>
+    <message>
+        <source>另一个程序正在打包该文件夹</source>
+        <translation>another program is packing the folder</translation>
+    </message>
+    <message>
+        <source>打包CBZ失败</source>
+        <translation>cannot write the CBZ</translation>
+    </message>
+    <message>
+        <source>打包CBZ失败：无法命名</source>
+        <translation>cannot give the CBZ its name</translation>
+    </message>
+    <message>
+        <source>%1（进度未保存）</source>
+        <translation>%1 (not saved)</translation>
+    </message>
+    <message>
+        <source>这一步的进度无法保存到任务队列文件，将在下一步重试。</source>
+        <translation>The progress of this step could not be saved to the queue file; it is tried again at the next step.</translation>
+    </message>
 </context>
 <context>
     <name>pageloom::CpageLoomDlg</name>

@@ -139,6 +139,11 @@ void TaskController::AddThread() {
     lock.lock();
     m_addBusy = false;
     m_addChanged.notify_all();
+    if (m_addQueue.empty()) {
+      lock.unlock();
+      EndRunIfIdle();  // a run that waited for this add to end
+      lock.lock();
+    }
   }
   m_addQueue.clear();
   m_addBusy = false;
@@ -159,7 +164,10 @@ void TaskController::RunAdd(const AddRequest& request) {
   std::optional<FailureReason> failure;
   while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
          visited.insert(address).second) {
-    PageAdded added = AddFromPage(*adapter, address, request, reader);
+    // The folder of the address added remembers it as added; a chain's later chapters
+    // were never added by the user and are named by their own address.
+    PageAdded added = AddFromPage(*adapter, address, request, reader,
+                                  visited.size() == 1 ? request.address : u"");
     if (added.taskMade) ++made;
     if (added.failure) failure = added.failure;
     if (!follow || !added.next) break;
@@ -182,6 +190,12 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
     return none;
   }
   const TaskDraft& draft = *reading.task;
+  // A save folder is a path from the root: one relative to the working folder would put
+  // the pictures wherever the program happened to be started.
+  if (options.saveFolder.empty() || options.saveFolder.front() != u'/') {
+    m_window.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
+    return {};
+  }
 
   std::string title = draft.title;
   char16_t folder[kPathCapacity];

@@ -15,13 +15,31 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A pack that went wrong, as the user reads it; empty when there is nothing to say.
-std::u16string PackMessage(const PackResult& result) {
-  if (result.status == PackStatus::kPacked || result.status == PackStatus::kAlreadyThere) return {};
-  return FromUtf8(result.reason + "：" + result.archive.string());
+// A pack that went wrong, for the user; nothing when there is nothing to say.
+std::optional<Message> PackMessage(const PackResult& result) {
+  if (result.status == PackStatus::kPacked || result.status == PackStatus::kAlreadyThere)
+    return std::nullopt;
+  return PackFailedMessage(result);
 }
 
 }  // namespace
+
+Message PackFailedMessage(const PackResult& result) {
+  return Message{MessageKind::kPackFailed,
+                 {FromUtf8(result.archive.string()), WideNumber(static_cast<int>(result.refusal)),
+                  WideNumber(result.missingCount), FromUtf8(result.detail)}};
+}
+
+PackRefusal RefusalOf(const Message& message) {
+  if (message.kind != MessageKind::kPackFailed || message.args.size() < 2)
+    return PackRefusal::kNone;
+  int number = 0;
+  for (const char16_t c : message.args[1]) {
+    if (c < u'0' || c > u'9' || number > kPackRefusalCount) return PackRefusal::kNone;
+    number = number * 10 + (c - u'0');
+  }
+  return number < kPackRefusalCount ? static_cast<PackRefusal>(number) : PackRefusal::kNone;
+}
 
 void TaskController::SetSaveCbz(bool on) {
   m_saveCbz.store(on);
@@ -43,19 +61,16 @@ void TaskController::FinishTask(const Comic& task, bool ranNow) {
     ended.missing.push_back(ToUtf8(picture.fileName));
   const FinishOutcome outcome = FinishTaskFolder(ended, FinishOptions{m_writeMetadata.load(), cbz});
   if (!outcome.pack) return;
-  const std::u16string message = PackMessage(*outcome.pack);
-  if (!message.empty())
-    m_window.Post([this, message] {
-      m_window.ShowMessage(Message{MessageKind::kPackFailed, {message}});
-    });
+  if (const std::optional<Message> message = PackMessage(*outcome.pack))
+    m_window.Post([this, shown = *message] { m_window.ShowMessage(shown); });
 }
 
 PackResult TaskController::PackTask(int taskNo) {
   const std::shared_ptr<Comic> task = FindTask(taskNo);
-  if (!task) return PackResult{PackStatus::kRefused, {}, "任务不存在"};
+  if (!task) return PackResult{PackStatus::kRefused, {}, PackRefusal::kNoTask, 0, {}};
   const fs::path folder(ToUtf8(task->GetFolder()));
   if (task->GetState() != STATE_FINISHED)
-    return PackResult{PackStatus::kRefused, folder, "任务未完成"};
+    return PackResult{PackStatus::kRefused, folder, PackRefusal::kUnfinished, 0, {}};
   return PackTaskFolder(folder);
 }
 

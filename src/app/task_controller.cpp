@@ -125,9 +125,10 @@ int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_vie
     if (const SiteAdapter* adapter = AdapterOfKind(task->GetSiteKind()))
       task->SetSiteName(adapter->Name());
   // In the queue before a worker can see it and before its row shows it.
-  if (m_store) (void)m_store->Insert(n, *task, folderShown, n + 1);
+  const bool saved = !m_store || m_store->Insert(n, *task, folderShown, n + 1);
   // Its snapshot is taken before a worker can see it.
   TaskAdded added{n, std::u16string(folderShown), task->Snapshot()};
+  added.snapshot.notSaved = !saved;
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     m_tasks.emplace(n, task);

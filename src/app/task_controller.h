@@ -222,6 +222,11 @@ class TaskController {
   void PublishHeld(Worker& worker, TaskChanged shown);
   // The worker of a registered site, or null.
   Worker* WorkerFor(int siteKind) const;
+  // A run begins: RunEnded is published once it ends.
+  void OpenRun();
+  // Publishes RunEnded when a run is open, no worker runs and no address is being read.
+  // Called wherever one of them may have become idle; any thread.
+  void EndRunIfIdle();
   void StartWorker(int siteKind);
   // One walk of the map for tasks of `siteKind`.
   void Walk(int siteKind, StepContext& context);
@@ -276,7 +281,8 @@ class TaskController {
   mutable std::mutex m_tasksMutex;   // guards m_tasks and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
   int m_nextTaskNo = 0;
-  std::mutex m_workerMutex;  // guards Worker::running changes and Worker::again
+  std::mutex m_workerMutex;  // guards Worker::running changes, Worker::again and m_runOpen
+  bool m_runOpen = false;    // a Start came, and RunEnded has not been published since
   std::mutex m_heldMutex;    // guards Worker::held and orders its publishing
   std::map<int, std::unique_ptr<Worker>> m_workers;  // one per registered site, by kind
   std::function<void(int)> m_walkEndHook;
@@ -294,6 +300,12 @@ class TaskController {
   std::mutex m_readMutex;                    // one page reading at a time: guards m_pageBuffer
   std::unique_ptr<PageBuffer> m_pageBuffer;  // the add thread's; each worker has its own
 };
+
+// The message that tells why a task's folder was not packed: kPackFailed with the archive,
+// the refusal's number, the count of missing pictures and the detail as its arguments.
+[[nodiscard]] Message PackFailedMessage(const PackResult& result);
+// The refusal a kPackFailed message tells; kNone for any other message.
+[[nodiscard]] PackRefusal RefusalOf(const Message& message);
 
 void DownloadThreadEH(TaskController* controller);
 void DownloadThreadDMZJ(TaskController* controller);

@@ -149,9 +149,10 @@ void TaskController::Walk(int siteKind, StepContext& context) {
       }
       result = task->DownloadNext(context);
       // Saved before its row shows it; a task's end is written to its folder before too.
-      if (m_store) (void)m_store->SaveStep(taskNo, *task);
+      const bool saved = !m_store || m_store->SaveStep(taskNo, *task);
       if (result == 0 && !m_stopping.load()) FinishTask(*task, !finishedBefore);
       TaskSnapshot after = task->Snapshot();
+      after.notSaved = !saved;
       // A task that waits at a closed gate is paused, whatever its last step said.
       if (result != 0 && after.status == TaskStatus::kDownloading && !worker.gate.IsSet())
         after.status = TaskStatus::kPaused;
@@ -203,6 +204,7 @@ void TaskController::StartWorker(int siteKind) {
     else
       DownloadThread(siteKind);
     m_window.PostWorkerEnded(siteKind);  // the running flag is down by now
+    EndRunIfIdle();
   };
   {
     std::lock_guard<std::mutex> lock(m_workerMutex);
@@ -223,21 +225,50 @@ void TaskController::StartWorker(int siteKind) {
   }
 }
 
+void TaskController::OpenRun() {
+  std::lock_guard<std::mutex> lock(m_workerMutex);
+  m_runOpen = true;
+}
+
+void TaskController::EndRunIfIdle() {
+  // A run cut short by closing has not ended; the add thread looks again once it is idle.
+  if (m_stopping.load() || AddsPending()) return;
+  RunEnded ended;
+  {
+    // Counted under the lock Start takes: no worker can begin to change a task meanwhile.
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    if (!m_runOpen || AnyWorkerRunning()) return;
+    m_runOpen = false;
+    for (const int taskNo : TaskNumbers()) {
+      const std::shared_ptr<Comic> task = FindTask(taskNo);
+      if (!task) continue;
+      const TaskStatus status = task->Snapshot().status;
+      ++ended.tasks;
+      ended.finished += status == TaskStatus::kFinished ? 1 : 0;
+      ended.incomplete += status == TaskStatus::kIncomplete ? 1 : 0;
+    }
+  }
+  m_window.Publish(ended);
+}
+
 void TaskController::OnBnClickedStart() {
   m_session->HoldPacedRequests(false);
   for (auto& entry : m_workers) entry.second->gate.Set();
   if (m_stopping.load()) return;
+  OpenRun();
   // In the order of the sites: EH first, as the window always did.
   for (auto it = m_adapters.rbegin(); it != m_adapters.rend(); ++it)
     if (!SayBanned((*it)->Kind())) StartWorker((*it)->Kind());
+  EndRunIfIdle();  // when no worker could start
 }
 
 void TaskController::StartSite(int siteKind) {
   m_session->HoldPacedRequests(false);
   if (Worker* worker = WorkerFor(siteKind)) worker->gate.Set();
   if (m_stopping.load()) return;
-  if (SayBanned(siteKind)) return;
-  StartWorker(siteKind);
+  OpenRun();
+  if (!SayBanned(siteKind)) StartWorker(siteKind);
+  EndRunIfIdle();  // when it could not start
 }
 
 void TaskController::OnBnClickedPause() {

@@ -31,7 +31,7 @@ DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
       m_window(*this, TerminalWindow::Boxes{m_request.saveFolder, m_request.autoRename,
                                             m_request.followNext}),
       m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
-  if (m_request.jsonOut != nullptr) m_json.emplace(m_request.jsonOut);
+  if (m_request.jsonOut != nullptr) m_json.emplace(m_request.jsonOut, m_request.language);
   m_controller->SetSaveCbz(m_request.saveCbz);
   m_controller->SetWriteMetadata(m_request.writeMetadata);
 }
@@ -63,7 +63,7 @@ void DownloadRun::OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row
     return;
   }
   // The worker has gone on from the task: say how it stands, once.
-  const std::string end = StatusWord(now) + "\n" + ProgressText(now);
+  const std::string end = StatusWord(now, UiLanguage::kEnglish) + "\n" + ProgressText(now);
   auto [seen, fresh] = m_endSeen.emplace(row.taskNo, end);
   if (!fresh && seen->second == end) return;
   seen->second = end;
@@ -85,19 +85,26 @@ void DownloadRun::OnWorkerEnded(int siteKind) {
 }
 
 void DownloadRun::OnMessage(const Message& message) {
-  m_view.Message(FromUtf8("pageloom-cli: " + MessageText(message)));
-  if (m_json) m_json->Message(MessageText(message));
+  m_view.Message(FromUtf8("pageloom-cli: " + MessageText(message, m_request.language)));
+  if (m_json) m_json->Message(MessageText(message, m_request.language));
+}
+
+void DownloadRun::OnRunEnded(const RunEnded& ended) {
+  m_runOpen = false;
+  m_runEnded = ended;
 }
 
 void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
-  std::string site = "the site";
+  std::string site = Say(m_request.language, "the site", "网站");
   for (const auto& adapter : m_controller->Sites())
     if (adapter->Kind() == siteKind) site = ToUtf8(adapter->Name());
   const long long minutes = (left.count() + 59) / 60;
   const std::optional<std::chrono::seconds> wait = m_request.settings.longestBanWait;
   if (!wait || left <= *wait) {
-    m_view.Message(FromUtf8("pageloom-cli: banned by " + std::string(site) + ", retry in " +
-                            std::to_string(minutes) + " min: waiting for the ban to end"));
+    m_view.Message(FromUtf8(
+        "pageloom-cli: " +
+        Say(m_request.language, "banned by %1, retry in %2 min: waiting for the ban to end",
+            "被%1封禁，%2分钟后重试：等待封禁结束", {site, std::to_string(minutes)})));
     return;
   }
   const std::time_t ends = std::time(nullptr) + static_cast<std::time_t>(left.count());
@@ -105,8 +112,10 @@ void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
   char when[32] = "?";
   if (localtime_r(&ends, &local) != nullptr)
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &local);
-  m_view.Message(FromUtf8("pageloom-cli: banned by " + std::string(site) + " until " + when + " (" +
-                          std::to_string(minutes) + " min): the run ends"));
+  m_view.Message(FromUtf8("pageloom-cli: " + Say(m_request.language,
+                                                 "banned by %1 until %2 (%3 min): the run ends",
+                                                 "被%1封禁至%2（%3分钟）：本次运行结束",
+                                                 {site, when, std::to_string(minutes)})));
   m_bannedTooLong = true;
 }
 
@@ -114,8 +123,10 @@ void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
 
 bool DownloadRun::Prepare() {
   if (m_controller->Queue() == QueueState::kInUse) {
-    m_view.Message(FromUtf8("pageloom-cli: another pageloom-cli is using the queue in " +
-                            m_request.settings.dataFolder.string()));
+    m_view.Message(FromUtf8("pageloom-cli: " + Say(m_request.language,
+                                                   "another pageloom-cli is using the queue in %1",
+                                                   "另一个pageloom-cli正在使用%1中的任务队列",
+                                                   {m_request.settings.dataFolder.string()})));
     return false;
   }
   if (m_request.cookieFile) {
@@ -123,18 +134,24 @@ bool DownloadRun::Prepare() {
         m_controller->ImportCookiesFrom(*m_request.cookieFile);
     if (import.reading.status != CookieFileStatus::kRead) {
       m_view.Message(
-          FromUtf8("pageloom-cli: cannot read the cookies file " + *m_request.cookieFile));
+          FromUtf8("pageloom-cli: " + Say(m_request.language, "cannot read the cookies file %1",
+                                          "无法读取cookie文件%1", {*m_request.cookieFile})));
       return false;
     }
     if (import.reading.skipped > 0)
-      m_view.Message(FromUtf8("pageloom-cli: " + std::to_string(import.reading.added) +
-                              " cookies read, " + std::to_string(import.reading.skipped) +
-                              " lines of " + *m_request.cookieFile + " skipped"));
+      m_view.Message(FromUtf8(
+          "pageloom-cli: " + Say(m_request.language, "%1 cookies read, %2 lines of %3 skipped",
+                                 "读取了%1个cookie，跳过了%3中的%2行",
+                                 {std::to_string(import.reading.added),
+                                  std::to_string(import.reading.skipped), *m_request.cookieFile})));
     if (import.reading.dropped > 0)
-      m_view.Message(FromUtf8("pageloom-cli: " + std::to_string(import.reading.dropped) +
-                              " older cookies dropped over the limits (" +
-                              std::to_string(kMaxCookiesPerDomain) + " a domain, " +
-                              std::to_string(kMaxCookies) + " in all)"));
+      m_view.Message(
+          FromUtf8("pageloom-cli: " +
+                   Say(m_request.language,
+                       "%1 older cookies dropped over the limits (%2 a domain, %3 in all)",
+                       "超出上限（每个域名%2个，总共%3个），丢弃了%1个较旧的cookie",
+                       {std::to_string(import.reading.dropped),
+                        std::to_string(kMaxCookiesPerDomain), std::to_string(kMaxCookies)})));
   }
   return true;
 }
@@ -148,13 +165,17 @@ void DownloadRun::QueueNextAdd() {
     request.autoRename = m_request.autoRename;
     request.followNext = m_request.followNext;
     if (request.address.size() > kUrlCapacity - 1) {
-      m_view.Message(FromUtf8("pageloom-cli: an address longer than " +
-                              std::to_string(kUrlCapacity - 1) + " characters is no address"));
-      AddressFailed({address.substr(0, 80) + "...", "too long"}, std::nullopt);
+      m_view.Message(
+          FromUtf8("pageloom-cli: " +
+                   Say(m_request.language, "an address longer than %1 characters is no address",
+                       "超过%1个字符的网址不是网址", {std::to_string(kUrlCapacity - 1)})));
+      AddressFailed({address.substr(0, 80) + "...", Say(m_request.language, "too long", "过长")},
+                    std::nullopt);
       continue;
     }
     if (m_controller->AdapterFor(request.address) == nullptr) {
-      const std::string text = MessageText(Message{MessageKind::kUnsupportedSite, {}});
+      const std::string text =
+          MessageText(Message{MessageKind::kUnsupportedSite, {}}, m_request.language);
       m_view.Message(FromUtf8("pageloom-cli: " + text + ": " + address));
       AddressFailed({address, text}, std::nullopt);
       continue;
@@ -162,7 +183,8 @@ void DownloadRun::QueueNextAdd() {
     m_addResult.reset();
     m_addAddress = address;
     m_addInFlight = m_controller->QueueAdd(std::move(request));
-    if (!m_addInFlight) AddressFailed({address, "not added"}, std::nullopt);
+    if (!m_addInFlight)
+      AddressFailed({address, Say(m_request.language, "not added", "未添加")}, std::nullopt);
   }
 }
 
@@ -173,8 +195,12 @@ void DownloadRun::FinishAdd() {
   const FailureReason reason = m_addResult && m_addResult->failure
                                    ? *m_addResult->failure
                                    : FailureReason{FailureKind::kUnreadablePage, 0};
-  m_view.Message(FromUtf8("pageloom-cli: no task was added for " + m_addAddress));
-  AddressFailed({m_addAddress, "cannot read the gallery page: " + ReasonText(reason)}, reason);
+  m_view.Message(FromUtf8("pageloom-cli: " + Say(m_request.language, "no task was added for %1",
+                                                 "%1没有添加任务", {m_addAddress})));
+  AddressFailed(
+      {m_addAddress, Say(m_request.language, "cannot read the gallery page: %1",
+                         "无法读取图库页面：%1", {ReasonText(reason, m_request.language)})},
+      reason);
 }
 
 void DownloadRun::AddressFailed(AddressFailure failure,
@@ -205,6 +231,7 @@ bool DownloadRun::StartIfNeeded(const Running& running) {
     return false;
   }
   ++m_startsWithoutStep;
+  m_runOpen = true;  // before: a start that fails ends the run at once
   // Only the idle sites' workers: a running one is not sent round its walk again.
   for (const int site : needed) m_controller->StartSite(site);
   return true;
@@ -237,9 +264,8 @@ int DownloadRun::Run(const SignalPipe& signals) {
     const bool started = StartIfNeeded(running);
     m_view.Refresh(m_window.Table());
     if (m_bannedTooLong) break;
-    const bool anyRunning =
-        std::any_of(running.begin(), running.end(), [](const auto& site) { return site.second; });
-    if (!m_addInFlight && !anyRunning && !started && !TasksWaiting()) break;
+    // The engine says when the workers are done: RunEnded.
+    if (!m_addInFlight && !m_runOpen && !started && !TasksWaiting()) break;
     const int timeoutMs = m_addInFlight ? 50 : m_view.Live() ? 100 : 1000;
     if (const int signal = Wait(signals, timeoutMs)) return End(signal);
   }
@@ -257,20 +283,28 @@ std::vector<TaskResult> DownloadRun::Results() const {
     result.taskNo = row.taskNo;
     result.title = m_view.TitleOf(row.folder);
     result.folder = row.folder;
-    result.status = FromUtf8(StatusWord(snapshot));
+    result.status = FromUtf8(StatusWord(snapshot, m_request.language));
     result.progress = FromUtf8(ProgressText(snapshot));
     result.finished = snapshot.status == TaskStatus::kFinished;
+    result.incomplete = snapshot.status == TaskStatus::kIncomplete;
     for (const MissingFile& missing : snapshot.missing)
-      result.missing.push_back(missing.fileName + FromUtf8(": " + ReasonText(missing.reason)));
+      result.missing.push_back(missing.fileName +
+                               FromUtf8(": " + ReasonText(missing.reason, m_request.language)));
     if (snapshot.missing.empty() && !result.finished && snapshot.lastError)
-      result.missing.push_back(FromUtf8("last failure: " + ReasonText(*snapshot.lastError)));
+      result.missing.push_back(
+          FromUtf8(Say(m_request.language, "last failure: %1", "最后一次失败：%1",
+                       {ReasonText(*snapshot.lastError, m_request.language)})));
     results.push_back(std::move(result));
   }
   return results;
 }
 
 int DownloadRun::End(int signal) {
-  if (signal != 0) m_view.Message(u"pageloom-cli: stopping: the downloads in flight are cancelled");
+  if (signal != 0)
+    m_view.Message(
+        FromUtf8("pageloom-cli: " + Say(m_request.language,
+                                        "stopping: the downloads in flight are cancelled",
+                                        "正在停止：进行中的下载已取消")));
   // As when the window closes: nothing more reaches the table, the transfers end, the
   // threads are joined. What they still had to say is said.
   m_window.BeginClosing();
@@ -284,16 +318,24 @@ int DownloadRun::End(int signal) {
     for (const TaskResult& result : results)
       if (result.finished) m_controller->RemoveTask(result.taskNo);
   }
-  const Summary summary = Summarize(results, m_failedAddresses, signal != 0);
+  const Summary summary = Summarize(results, m_failedAddresses, signal != 0, m_request.language);
   for (const std::string& line : summary.lines) m_view.Line(line);
   const int status = signal != 0                         ? SignalPipe::ExitStatusFor(signal)
                      : summary.whole && !m_bannedTooLong ? 0
                                                          : 1;
   if (m_json) {
-    int finished = 0;
-    for (const TaskResult& result : results) finished += result.finished ? 1 : 0;
-    m_json->RunEnded(status, static_cast<int>(results.size()), finished,
-                     static_cast<int>(m_failedAddresses.size()), signal != 0);
+    // How the engine saw the tasks at the run's end; a run cut short counts them here.
+    RunEnded ended;
+    if (m_runEnded && signal == 0) {
+      ended = *m_runEnded;
+    } else {
+      for (const TaskResult& result : results) {
+        ++ended.tasks;
+        ended.finished += result.finished ? 1 : 0;
+        ended.incomplete += result.incomplete ? 1 : 0;
+      }
+    }
+    m_json->RunEnded(status, ended, static_cast<int>(m_failedAddresses.size()), signal != 0);
   }
   return status;
 }

@@ -30,9 +30,10 @@ struct RunRequest {
   bool followNext = false;
   bool saveCbz = false;
   bool writeMetadata = true;
-  std::optional<std::string> cookieFile;  // imported before the first add
-  ControllerSettings settings;            // a data folder: the queue lasts there
-  std::FILE* jsonOut = nullptr;           // --json: every event as a JSON line here
+  std::optional<std::string> cookieFile;       // imported before the first add
+  ControllerSettings settings;                 // a data folder: the queue lasts there
+  std::FILE* jsonOut = nullptr;                // --json: every event as a JSON line here
+  UiLanguage language = UiLanguage::kEnglish;  // of what people read (JSON lines: English)
 };
 
 class DownloadRun final : public RunListener {
@@ -55,12 +56,13 @@ class DownloadRun final : public RunListener {
   void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) override;
   void OnWorkerEnded(int siteKind) override;
   void OnMessage(const Message& message) override;
+  void OnRunEnded(const RunEnded& ended) override;
   void OnBan(int siteKind, std::chrono::seconds left) override;
 
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
   void FinishAdd();
-  // Whether each site's worker runs, by site kind.
+  // Whether each site's worker runs, by site kind (to start the idle ones).
   using Running = std::map<int, bool>;
   [[nodiscard]] Running WorkersRunning() const;
   // Starts the workers when a task waits for one that was not running at `running`.
@@ -91,8 +93,10 @@ class DownloadRun final : public RunListener {
   std::set<int> m_stepped;               // tasks a worker has stepped at least once
   std::map<int, std::string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
-  bool m_startGivenUp = false;   // the workers could not be started
-  bool m_bannedTooLong = false;  // a ban longer than the run waits: it ends, failed
+  bool m_startGivenUp = false;         // the workers could not be started
+  bool m_runOpen = false;              // a worker was started and RunEnded has not come since
+  std::optional<RunEnded> m_runEnded;  // the last end of a run
+  bool m_bannedTooLong = false;        // a ban longer than the run waits: it ends, failed
 };
 
 }  // namespace pageloom::cli

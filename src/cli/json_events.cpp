@@ -19,11 +19,11 @@ std::string Head(const char* event, int taskNo) {
   return std::string("{\"event\":\"") + event + "\"" + Field("task", Number(taskNo));
 }
 
-std::string ReasonFields(const FailureReason& reason) {
+std::string ReasonFields(const FailureReason& reason, UiLanguage language) {
   std::string fields = Field("reason", JsonString(ReasonKey(reason.kind)));
   if (reason.httpStatus > 0) fields += Field("http_status", Number(reason.httpStatus));
   if (!reason.contentType.empty()) fields += Field("content_type", JsonString(reason.contentType));
-  return fields + Field("reason_text", JsonString(ReasonText(reason)));
+  return fields + Field("reason_text", JsonString(ReasonText(reason, language)));
 }
 
 std::string Numbers(const TaskSnapshot& snapshot) {
@@ -65,7 +65,7 @@ void JsonEvents::TaskChanged(const TaskSnapshot& before, const TaskTable::Row& r
     for (std::size_t i = before.missing.size(); i < now.missing.size(); ++i)
       Write(Head("picture_failed", row.taskNo) +
             Field("file", JsonString(ToUtf8(now.missing[i].fileName))) +
-            ReasonFields(now.missing[i].reason) + Numbers(now) + "}");
+            ReasonFields(now.missing[i].reason, m_language) + Numbers(now) + "}");
   } else if (stepped &&
              (now.status == TaskStatus::kDownloading || now.fileNumber != before.fileNumber ||
               now.pictureCount != before.pictureCount ||
@@ -78,7 +78,7 @@ void JsonEvents::TaskChanged(const TaskSnapshot& before, const TaskTable::Row& r
                       Field("missing", Number(static_cast<long long>(now.missing.size())));
   if (now.status == TaskStatus::kBanned) state += Field("ban_minutes", Number(now.banMinutes));
   if (now.lastError && now.status != TaskStatus::kFinished)
-    state += Field("last_error", "{" + ReasonFields(*now.lastError).substr(1) + "}");
+    state += Field("last_error", "{" + ReasonFields(*now.lastError, m_language).substr(1) + "}");
   Write(state + "}");
 }
 
@@ -86,7 +86,7 @@ void JsonEvents::AddressFailed(const std::string& address,
                                const std::optional<FailureReason>& reason,
                                const std::string& text) {
   std::string object = "{\"event\":\"address_failed\"" + Field("address", JsonString(address));
-  if (reason) object += ReasonFields(*reason);
+  if (reason) object += ReasonFields(*reason, m_language);
   Write(object + Field("text", JsonString(text)) + "}");
 }
 
@@ -94,10 +94,11 @@ void JsonEvents::Message(const std::string& text) {
   Write("{\"event\":\"message\"" + Field("text", JsonString(text)) + "}");
 }
 
-void JsonEvents::RunEnded(int exitStatus, int tasks, int finished, int failedAddresses,
+void JsonEvents::RunEnded(int exitStatus, const pageloom::RunEnded& ended, int failedAddresses,
                           bool interrupted) {
   Write("{\"event\":\"run_end\"" + Field("exit_status", Number(exitStatus)) +
-        Field("tasks", Number(tasks)) + Field("finished", Number(finished)) +
+        Field("tasks", Number(ended.tasks)) + Field("finished", Number(ended.finished)) +
+        Field("incomplete", Number(ended.incomplete)) +
         Field("failed_addresses", Number(failedAddresses)) +
         Field("interrupted", interrupted ? "true" : "false") + "}");
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/ui_language.h"
 #include "cli/terminal_window.h"
 
 namespace pageloom::cli {
@@ -16,7 +17,8 @@ namespace pageloom::cli {
 
 class JsonEvents {
  public:
-  explicit JsonEvents(std::FILE* out) : m_out(out) {}
+  // The texts for people (`reason_text`) are in `language`; keys and codes never change.
+  JsonEvents(std::FILE* out, UiLanguage language) : m_out(out), m_language(language) {}
 
   void TaskAdded(const TaskTable::Row& row);
   // What a change of task `row` (from `before`) says: pictures stored or failed, and its
@@ -25,11 +27,13 @@ class JsonEvents {
   void AddressFailed(const std::string& address, const std::optional<FailureReason>& reason,
                      const std::string& text);
   void Message(const std::string& text);
-  void RunEnded(int exitStatus, int tasks, int finished, int failedAddresses, bool interrupted);
+  void RunEnded(int exitStatus, const pageloom::RunEnded& ended, int failedAddresses,
+                bool interrupted);
 
  private:
   void Write(const std::string& object);
   std::FILE* m_out;
+  UiLanguage m_language;
 };
 
 }  // namespace pageloom::cli

@@ -36,8 +36,13 @@ std::u16string Head(const TaskTable::Row& row) { return u"[" + WideNumber(row.ta
 
 }  // namespace
 
-ProgressView::ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder)
-    : m_out(out), m_err(err), m_live(live), m_saveFolder(std::move(saveFolder)) {}
+ProgressView::ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder,
+                           UiLanguage language)
+    : m_out(out),
+      m_err(err),
+      m_live(live),
+      m_saveFolder(std::move(saveFolder)),
+      m_language(language) {}
 
 std::u16string ProgressView::TitleOf(std::u16string_view folder) const {
   while (folder.size() > 1 && folder.back() == u'/') folder.remove_suffix(1);
@@ -67,8 +72,8 @@ void ProgressView::TaskEnded(const TaskTable::Row& row) {
   m_bytes.erase(row.taskNo);
   m_dirty = true;
   if (m_quiet) return;
-  Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + StatusWord(row.snapshot) + " (" +
-       ProgressText(row.snapshot) + ")");
+  Line(ToUtf8(Head(row) + TitleOf(row.folder)) + ": " + StatusWord(row.snapshot, m_language) +
+       " (" + ProgressText(row.snapshot) + ")");
 }
 
 void ProgressView::TaskResumed(int taskNo) {
@@ -106,7 +111,7 @@ std::string ProgressView::EraseBlock() {
 
 std::u16string ProgressView::TaskLine(const TaskTable::Row& row, int width) const {
   std::u16string tail =
-      FromUtf8("  " + ProgressText(row.snapshot) + "  " + StatusWord(row.snapshot));
+      FromUtf8("  " + ProgressText(row.snapshot) + "  " + StatusWord(row.snapshot, m_language));
   const auto bytes = m_bytes.find(row.taskNo);
   if (bytes != m_bytes.end()) {
     std::string size = ByteSize(bytes->second.received);
@@ -126,9 +131,10 @@ std::u16string ProgressView::TotalLine(const TaskTable& table) const {
     done += row.snapshot.fileNumber;
     total += row.snapshot.pictureCount;
   }
-  return FromUtf8("total: " + std::to_string(done) + "/" + std::to_string(total) + " pictures, " +
-                  std::to_string(m_ended.size()) + "/" + std::to_string(table.RowCount()) +
-                  " tasks ended");
+  return FromUtf8(Say(m_language, "total: %1/%2 pictures, %3/%4 tasks ended",
+                      "合计：%1/%2张图片，%3/%4个任务已结束",
+                      {std::to_string(done), std::to_string(total), std::to_string(m_ended.size()),
+                       std::to_string(table.RowCount())}));
 }
 
 void ProgressView::Refresh(const TaskTable& table, bool now) {
@@ -153,8 +159,10 @@ void ProgressView::Refresh(const TaskTable& table, bool now) {
   int lines = 0;
   for (int i = 0; i < shown; ++i, ++lines) text += ToUtf8(TaskLine(*inFlight[i], width)) + "\n";
   if (shown < static_cast<int>(inFlight.size())) {
-    text +=
-        "  ... " + std::to_string(inFlight.size() - static_cast<std::size_t>(shown)) + " more\n";
+    text += "  " +
+            Say(m_language, "... %1 more", "……另有%1个",
+                {std::to_string(inFlight.size() - static_cast<std::size_t>(shown))}) +
+            "\n";
     ++lines;
   }
   text += ToUtf8(FitToWidth(TotalLine(table), width)) + "\n";

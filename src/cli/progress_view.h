@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ui_language.h"
 #include "cli/terminal_window.h"
 
 namespace pageloom::cli {
@@ -22,11 +23,13 @@ class ProgressView {
  public:
   // `saveFolder` is left out of the titles of the tasks below it. A null `out` writes
   // nothing there (standard output carries something else).
-  ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder);
+  ProgressView(std::FILE* out, std::FILE* err, bool live, std::u16string saveFolder,
+               UiLanguage language = UiLanguage::kEnglish);
   ProgressView(const ProgressView&) = delete;
   ProgressView& operator=(const ProgressView&) = delete;
 
   [[nodiscard]] bool Live() const { return m_live; }
+  [[nodiscard]] UiLanguage Language() const { return m_language; }
   // Quiet: no line per picture or per task; messages and Line() still write.
   void SetQuiet(bool quiet) { m_quiet = quiet; }
 
@@ -69,6 +72,7 @@ class ProgressView {
   const bool m_live;
   bool m_quiet = false;
   const std::u16string m_saveFolder;
+  const UiLanguage m_language;
   std::set<int> m_ended;  // tasks whose walk has ended (until a step moves them again)
   std::map<int, PictureBytes> m_bytes;
   int m_blockLines = 0;  // lines of the live block on the screen now

@@ -1,51 +1,58 @@
 #include "cli/run_summary.h"
 
 #include "base/fixed_text.h"
+#include "cli/cli_texts.h"
 #include "cli/terminal_text.h"
 
 namespace pageloom::cli {
 
 namespace {
 
-std::string Count(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-void AddMissingLines(const std::vector<std::u16string>& missing, std::vector<std::string>& lines) {
+void AddMissingLines(const std::vector<std::u16string>& missing, UiLanguage language,
+                     std::vector<std::string>& lines) {
   for (std::size_t i = 0; i < missing.size() && i < kMissingNamesShown; ++i)
     lines.push_back("      " + ToUtf8(Printable(missing[i])));
   if (missing.size() > kMissingNamesShown)
-    lines.push_back("      and " + std::to_string(missing.size() - kMissingNamesShown) + " more");
+    lines.push_back("      " + Say(language, "and %1 more", "……另有%1张",
+                                   {std::to_string(missing.size() - kMissingNamesShown)}));
 }
 
 }  // namespace
 
 Summary Summarize(const std::vector<TaskResult>& tasks,
-                  const std::vector<AddressFailure>& addresses, bool interrupted) {
+                  const std::vector<AddressFailure>& addresses, bool interrupted,
+                  UiLanguage language) {
   Summary summary;
   std::size_t finished = 0;
   for (const TaskResult& task : tasks) finished += task.finished ? 1 : 0;
   summary.whole = !interrupted && finished == tasks.size() && addresses.empty();
 
-  std::string head = interrupted ? "Stopped. " : "";
-  head += Count(tasks.size(), "task", "tasks") + ", " + std::to_string(finished) + " finished";
+  std::string head = interrupted ? Say(language, "Stopped. ", "已停止。") : "";
+  head += Say(language, tasks.size() == 1 ? "%1 task, %2 finished" : "%1 tasks, %2 finished",
+              "%1个任务，%2个已完成", {std::to_string(tasks.size()), std::to_string(finished)});
   if (summary.whole) {
-    summary.lines.push_back(head +
-                            (tasks.empty() ? ": nothing to do." : ": every picture is there."));
+    summary.lines.push_back(
+        head + (tasks.empty() ? Say(language, ": nothing to do.", "：没有要做的。")
+                              : Say(language, ": every picture is there.", "：图片齐全。")));
     return summary;
   }
   const std::size_t unfinished = tasks.size() - finished;
-  if (unfinished > 0) head += ", " + std::to_string(unfinished) + " not";
-  summary.lines.push_back(head + (unfinished > 0 ? ":" : "."));
+  if (unfinished > 0)
+    head += Say(language, ", %1 not", "，%1个未完成", {std::to_string(unfinished)});
+  summary.lines.push_back(head +
+                          (unfinished > 0 ? Say(language, ":", "：") : Say(language, ".", "。")));
   for (const TaskResult& task : tasks) {
     if (task.finished) continue;
     summary.lines.push_back(ToUtf8(u"  [" + WideNumber(task.taskNo) + u"] " + task.title + u": " +
                                    Printable(task.status) + u" (" + Printable(task.progress) +
-                                   u") in " + Printable(task.folder)));
-    AddMissingLines(task.missing, summary.lines);
+                                   u") ") +
+                            Say(language, "in %1", "于 %1", {ToUtf8(Printable(task.folder))}));
+    AddMissingLines(task.missing, language, summary.lines);
   }
   if (!addresses.empty()) {
-    summary.lines.push_back(Count(addresses.size(), "address", "addresses") + " gave no task:");
+    summary.lines.push_back(Say(
+        language, addresses.size() == 1 ? "%1 address gave no task:" : "%1 addresses gave no task:",
+        "%1个网址没有得到任务：", {std::to_string(addresses.size())}));
     for (const AddressFailure& failure : addresses)
       summary.lines.push_back("  " + ToUtf8(Printable(FromUtf8(failure.address))) + ": " +
                               failure.reason);

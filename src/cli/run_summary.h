@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ui_language.h"
+
 namespace pageloom::cli {
 
 // How one task stood when the run ended.
@@ -13,7 +15,8 @@ struct TaskResult {
   std::u16string folder;
   std::u16string status;  // as its row shows it
   std::u16string progress;
-  bool finished = false;  // every picture is on disk
+  bool finished = false;    // every picture is on disk
+  bool incomplete = false;  // ended with pictures missing or a page unread
   // The pictures that could not be had, each "file name: reason" (or the last failure).
   std::vector<std::u16string> missing;
 };
@@ -32,7 +35,9 @@ struct Summary {
 // The missing pictures of a task that are named one by one; the rest are counted.
 constexpr std::size_t kMissingNamesShown = 10;
 
+// The summary's lines in `language`.
 [[nodiscard]] Summary Summarize(const std::vector<TaskResult>& tasks,
-                                const std::vector<AddressFailure>& addresses, bool interrupted);
+                                const std::vector<AddressFailure>& addresses, bool interrupted,
+                                UiLanguage language);
 
 }  // namespace pageloom::cli

@@ -131,6 +131,8 @@ void TerminalWindow::Apply(const TaskEvent& event) {
     m_listener.OnTaskChanged(before, *row);
   } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
     m_table.Remove(removed->no);
+  } else if (const auto* ended = std::get_if<RunEnded>(&event)) {
+    m_listener.OnRunEnded(*ended);
   }
 }
 

@@ -57,6 +57,8 @@ class RunListener {
   virtual void OnPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) = 0;
   virtual void OnWorkerEnded(int siteKind) = 0;
   virtual void OnMessage(const Message& message) = 0;
+  // The run the last Start began has ended (every worker idle, no address being read).
+  virtual void OnRunEnded(const RunEnded& ended) = 0;
   // The worker of `siteKind` stops for the site's ban, which lasts `left` more.
   virtual void OnBan(int siteKind, std::chrono::seconds left) {
     (void)siteKind;

@@ -34,7 +34,7 @@ struct MissingPicture {
   std::u16string url;       // the picture's address, when it stays valid (DMZJ)
   std::u16string page;      // the page that shows the picture, read again for it (EH)
   std::u16string fileName;  // the name kept for it
-  FailureReason reason;     // why it could not be had (not kept in the queue)
+  FailureReason reason;     // why it could not be had
   bool operator==(const MissingPicture& other) const {
     return url == other.url && page == other.page && fileName == other.fileName;
   }

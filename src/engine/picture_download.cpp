@@ -63,7 +63,7 @@ int ResultOf(PictureResult result) {
 int StoreInFolder(Session& session, std::u16string_view url, std::u16string_view fileName,
                   std::u16string_view folder, PictureRequest& request, bool& limit) {
   if (!PictureFits(folder, fileName)) {
-    request.failure = FailureReason{FailureKind::kDiskFull, 0};  // no file can have it
+    request.failure = FailureReason{FailureKind::kPathTooLong, 0};  // no file can have it
     return kPictureFailed;
   }
   std::u16string fullPath(folder);
@@ -130,7 +130,7 @@ int DownloadPicture(Session& session, std::u16string_view url, std::u16string_vi
     // Said, not only counted: the picture would fail this way at every Start.
     ui.ShowMessage(Message{MessageKind::kPathTooLong,
                            {std::u16string(folderText) + std::u16string(fileName)}});
-    request.failure = FailureReason{FailureKind::kDiskFull, 0};  // no file can have it
+    request.failure = FailureReason{FailureKind::kPathTooLong, 0};  // no file can have it
     return kPictureFailed;
   }
   bool limit = false;

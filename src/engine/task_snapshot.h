@@ -53,6 +53,9 @@ struct TaskSnapshot {
   int banMinutes = 0;
   // Waiting because the pages' scripts cannot be run safely on this system.
   bool scriptsBlocked = false;
+  // What this shows could not be saved to the lasting queue (it is tried again at the
+  // task's next step): after a restart the task would be found as it was saved last.
+  bool notSaved = false;
   std::vector<MissingFile> missing;
   std::optional<PictureBytes> picture;     // the picture in flight, when one is
   std::optional<FailureReason> lastError;  // the last thing that failed, when anything did
@@ -74,6 +77,14 @@ struct TaskRemoved {
   int no = 0;
 };
 
-using TaskEvent = std::variant<TaskAdded, TaskChanged, TaskRemoved>;
+// The run a Start began has ended: no worker runs and no address is being read. How the
+// tasks stood then.
+struct RunEnded {
+  int tasks = 0;
+  int finished = 0;    // every picture on disk
+  int incomplete = 0;  // ended with pictures missing or a page unread
+};
+
+using TaskEvent = std::variant<TaskAdded, TaskChanged, TaskRemoved, RunEnded>;
 
 }  // namespace pageloom

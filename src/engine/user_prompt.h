@@ -18,11 +18,12 @@ enum class MessageKind {
   kLimitReached,       // the site's download limit is used up
   kLoginNeeded,        // a gallery is only shown to a visitor who has logged in
   kPickSaveFolder,     // title of the save-folder picker
-  kFolderNotCreated,   // title of the picker shown when a task folder cannot be made
+  kFolderNotCreated,   // title of the picker shown when a task folder cannot be made; args:
+                       // that folder
   kQueueUnavailable,   // the lasting queue cannot be opened
   kQueueSetAside,      // args: where the damaged queue file was put
   kScriptsUnsafe,      // page scripts cannot be run safely here: chapters stay waiting
-  kPackFailed,         // args: the packer's own words on why a finished task was not packed
+  kPackFailed,         // args: the archive, why it was not made (see PackFailedMessage)
   kBanned,             // args: the minutes the site's ban lasts yet
   kPathTooLong,        // args: the path a picture would have had
   kTaskFolderNotMade,  // args: the task folder that could not be made (the task is not added)

@@ -2,10 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
-#include <cstdlib>
-#include <cstring>
 
 namespace pageloom {
 
@@ -19,20 +16,6 @@ bool InstallFrom(QTranslator& translator, const QString& file, const QString& fo
 }
 
 }  // namespace
-
-UiLanguage ChooseLanguage(const char* requested, const QStringList& uiLanguages) {
-  if (requested != nullptr) {
-    if (std::strcmp(requested, "zh") == 0) return UiLanguage::kChinese;
-    if (std::strcmp(requested, "en") == 0) return UiLanguage::kEnglish;
-  }
-  const bool chinese = !uiLanguages.isEmpty() &&
-                       uiLanguages.front().startsWith(QLatin1String("zh"), Qt::CaseInsensitive);
-  return chinese ? UiLanguage::kChinese : UiLanguage::kEnglish;
-}
-
-UiLanguage LanguageFromEnvironment() {
-  return ChooseLanguage(std::getenv(kLanguageVariable), QLocale::system().uiLanguages());
-}
 
 LanguageScope::LanguageScope(UiLanguage language)
     : m_language(language),

@@ -1,24 +1,14 @@
-// The language of the window: Chinese, the language its texts are written in, or English
-// from the catalogue built into the program. The user's locale chooses (Chinese for zh*,
-// English otherwise); PAGELOOM_LANG=zh or PAGELOOM_LANG=en overrides it.
+// The language of the window in effect: Chinese, the language its texts are written in, or
+// English from the catalogue built into the program (app/ui_language.h chooses).
 #pragma once
 
-#include <QStringList>
 #include <memory>
+
+#include "app/ui_language.h"
 
 class QTranslator;
 
 namespace pageloom {
-
-enum class UiLanguage { kChinese, kEnglish };
-
-constexpr const char* kLanguageVariable = "PAGELOOM_LANG";
-
-// `requested`: the value of PAGELOOM_LANG (null when unset); `uiLanguages`: the user's
-// languages, most wanted first, as QLocale::uiLanguages gives them.
-[[nodiscard]] UiLanguage ChooseLanguage(const char* requested, const QStringList& uiLanguages);
-// The same from the environment and the system locale.
-[[nodiscard]] UiLanguage LanguageFromEnvironment();
 
 // Puts a language into effect for the whole application while it lives: the program's
 // catalogue (none for Chinese) and Qt's own texts of that language where the system has

@@ -105,9 +105,6 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Bytes of the picture in flight show beside the task's progress until its next row
   // write. Posts that follow each other quickly are shown as one.
   void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
-  // When no worker runs any more and no address is being read, the tray says the queue
-  // is done (if a task ended since it last said so).
-  void PostWorkerEnded(int siteKind) override;
   void ShowMessage(const Message& message) override;
   std::optional<std::u16string> PickFolder(const Message& title) override;
   // Says that another pageLoom has the queue.
@@ -210,7 +207,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Widens the progress and status columns, once for all, when what `row` shows there
   // does not fit; the name column gives the width.
   void FitColumns(int row);
-  void OnWorkerEnded();
+  // At RunEnded the tray says the queue is done (if a task ended since it last said so).
+  void NoteRunEnded(const RunEnded& ended);
   void ShowPendingBytes(std::uint64_t batch);
   void RunCommand(void (TaskController::*command)());
   // Runs `work` as a command: a close asked for meanwhile is carried out afterwards.

@@ -229,19 +229,10 @@ void CpageLoomDlg::NoteStatusChange(int taskNo, TaskStatus before, const TaskSna
   }
 }
 
-void CpageLoomDlg::PostWorkerEnded(int siteKind) {
-  (void)siteKind;
-  Post([this] { OnWorkerEnded(); });
-}
-
-void CpageLoomDlg::OnWorkerEnded() {
-  if (!m_controller || m_tasksEndedUnsaid == 0) return;
-  if (m_controller->AnyWorkerRunning() || m_controller->AddsPending()) return;
-  int unfinished = 0;
-  for (int row = 0; row < m_model->rowCount(); ++row)
-    if (m_model->SnapshotOf(row).status != TaskStatus::kFinished) ++unfinished;
+void CpageLoomDlg::NoteRunEnded(const RunEnded& ended) {
+  if (m_tasksEndedUnsaid == 0) return;
   m_tasksEndedUnsaid = 0;
-  m_tray->QueueDone(unfinished);
+  m_tray->QueueDone(ended.tasks - ended.finished);
 }
 
 void CpageLoomDlg::PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) {

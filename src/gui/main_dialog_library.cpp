@@ -10,6 +10,7 @@
 #include "base/fixed_text.h"
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
+#include "gui/ui_texts.h"
 
 namespace pageloom {
 
@@ -54,7 +55,7 @@ void CpageLoomDlg::PackRow(int row) {
   } else if (result.status == PackStatus::kAlreadyThere) {
     ShowText(tr("CBZ已存在：") + QString::fromStdString(result.archive.string()));
   } else {
-    ShowText(tr("无法打包为CBZ：") + QString::fromStdString(result.reason));
+    ShowText(tr("无法打包为CBZ：") + PackRefusalText(result));
   }
 }
 

@@ -119,6 +119,8 @@ void CpageLoomDlg::Apply(const TaskEvent& event) {
     NoteStatusChange(changed->no, before, changed->snapshot);
   } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
     m_model->RemoveTask(removed->no);
+  } else if (const auto* ended = std::get_if<RunEnded>(&event)) {
+    NoteRunEnded(*ended);
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine/task_snapshot.h"
 #include "engine/user_prompt.h"
+#include "library/cbz_packer.h"
 
 namespace pageloom {
 
@@ -22,6 +23,8 @@ namespace pageloom {
 [[nodiscard]] QString StatusShown(const TaskSnapshot& snapshot);
 // The progress column: "%d/%d" of the file number and the picture count.
 [[nodiscard]] QString ProgressSource(const TaskSnapshot& snapshot);
+// Why a folder was not packed, in the language in effect.
+[[nodiscard]] QString PackRefusalText(const PackResult& result);
 // Why something failed, in the language in effect: "HTTP 404", "timed out", ...
 [[nodiscard]] QString ReasonText(const FailureReason& reason);
 // What the status cell's tooltip says: the status, then each missing picture with its

@@ -1,5 +1,6 @@
 #include "library/cbz_packer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -29,8 +30,9 @@ struct ZipCloser {
 };
 using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
 
-PackResult Result(PackStatus status, const fs::path& archive, std::string reason = {}) {
-  return PackResult{status, archive, std::move(reason)};
+PackResult Result(PackStatus status, const fs::path& archive,
+                  PackRefusal refusal = PackRefusal::kNone, std::string detail = {}) {
+  return PackResult{status, archive, refusal, 0, std::move(detail)};
 }
 
 // Removes part files of this archive whose writers are gone: ".<name>.<pid>-<n>.part"
@@ -207,35 +209,38 @@ bool ArchiveOfOtherSource(const fs::path& folder, const std::string& source) {
   return ArchiveSource(archive) != source;
 }
 
-PackResult PackFolder(const fs::path& folder, const std::string& source,
+PackResult PackFolder(const fs::path& folder, const std::vector<std::string>& sources,
                       const std::string* comicInfo) {
   const fs::path archive = ArchivePathFor(folder);
+  if (sources.empty()) return Result(PackStatus::kRefused, archive, PackRefusal::kNotATaskFolder);
+  const std::string& source = sources.front();
   const auto existing = [&]() -> std::optional<PackResult> {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(archive, ec))) return std::nullopt;
-    if (ArchiveSource(archive) == source) return Result(PackStatus::kAlreadyThere, archive);
-    return Result(PackStatus::kTakenByOther, archive, "同名的CBZ属于其他来源，未覆盖");
+    const std::optional<std::string> named = ArchiveSource(archive);
+    if (named && std::find(sources.begin(), sources.end(), *named) != sources.end())
+      return Result(PackStatus::kAlreadyThere, archive);
+    return Result(PackStatus::kTakenByOther, archive, PackRefusal::kTakenByOther);
   };
   if (auto there = existing()) return *there;
 
   // One packer of a folder at a time, across programs: the source mark is locked.
   const UniqueFd mark(
       ::open((folder / ".pageloom-source").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (mark.Get() < 0) return Result(PackStatus::kRefused, archive, "不是pageLoom的任务文件夹");
+  if (mark.Get() < 0) return Result(PackStatus::kRefused, archive, PackRefusal::kNotATaskFolder);
   if (::flock(mark.Get(), LOCK_EX | LOCK_NB) != 0)
-    return Result(PackStatus::kBusy, archive, "另一个程序正在打包该文件夹");
+    return Result(PackStatus::kBusy, archive, PackRefusal::kBusy);
   RemoveStaleParts(archive);
 
   const std::vector<PictureFile> pictures = PicturesInFolder(folder, false);
-  if (pictures.empty()) return Result(PackStatus::kRefused, archive, "文件夹里没有图片");
+  if (pictures.empty()) return Result(PackStatus::kRefused, archive, PackRefusal::kNoPictures);
   const fs::path part = PartNameFor(archive);
   std::string error;
   if (!WriteArchive(part, folder, pictures, comicInfo, source, error) ||
       !Verify(part, folder, pictures, comicInfo)) {
     std::error_code ec;
     fs::remove(part, ec);
-    return Result(PackStatus::kFailed, archive,
-                  "打包CBZ失败" + (error.empty() ? std::string() : "：" + error));
+    return Result(PackStatus::kFailed, archive, PackRefusal::kWriteFailed, error);
   }
   // Named without ever replacing a file: link fails when the name is taken meanwhile.
   const bool named = ::link(part.c_str(), archive.c_str()) == 0;
@@ -243,7 +248,7 @@ PackResult PackFolder(const fs::path& folder, const std::string& source,
   fs::remove(part, ec);
   if (!named) {
     if (auto there = existing()) return *there;
-    return Result(PackStatus::kFailed, archive, "打包CBZ失败：无法命名 " + archive.string());
+    return Result(PackStatus::kFailed, archive, PackRefusal::kNotNamed);
   }
   SyncFolder(archive.parent_path());
   RemovePacked(folder, pictures);

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "base/unique_fd.h"
 
 namespace pageloom {
 
@@ -88,12 +92,31 @@ bool HasPartFiles(const fs::path& folder) {
   return false;
 }
 
-std::optional<std::string> FolderSource(const fs::path& folder) {
-  std::ifstream in(folder / ".pageloom-source", std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (text.empty()) return std::nullopt;
-  return text;
+std::vector<std::string> FolderSources(const fs::path& folder) {
+  constexpr std::size_t kMostBytes = 8192;
+  const UniqueFd fd(::open((folder / ".pageloom-source").c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat info {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::size_t>(info.st_size) > kMostBytes)
+    return {};
+  std::string text(kMostBytes, '\0');
+  std::size_t got = 0;
+  for (ssize_t n = 0; got < text.size(); got += static_cast<std::size_t>(n)) {
+    n = ::read(fd.Get(), text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR)
+      n = 0;
+    else if (n <= 0)
+      break;
+  }
+  text.resize(got);
+  std::vector<std::string> sources;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    if (end > start) sources.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return sources;
 }
 
 std::string CutUtf8(const std::string& name, std::size_t bytes) {

@@ -32,8 +32,11 @@ struct PictureFile {
 // Whether `folder` holds a picture on its way to disk (a part file).
 [[nodiscard]] bool HasPartFiles(const std::filesystem::path& folder);
 
-// The source address named by the folder's mark, when it has one.
-[[nodiscard]] std::optional<std::string> FolderSource(const std::filesystem::path& folder);
+// The addresses named by the folder's mark, one a line: the address its task was added as
+// first, then the task's own address where that differs (a mark of an earlier version
+// names only the latter). Only a regular file of at most 8 KiB is read, never through a
+// link or a FIFO; empty when there is none.
+[[nodiscard]] std::vector<std::string> FolderSources(const std::filesystem::path& folder);
 
 // Writes `bytes` as `target`: into a hidden part file beside it, flushed to disk, then
 // renamed over it, so that the target is always either the old file or the new one

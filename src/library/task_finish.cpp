@@ -1,5 +1,6 @@
 #include "library/task_finish.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -27,8 +28,6 @@ FolderInfo InfoOf(const fs::path& folder, const std::string& source) {
   return info;
 }
 
-std::string Missing(std::size_t count) { return "未完成，缺" + std::to_string(count) + "张"; }
-
 }  // namespace
 
 bool WriteAddedInfo(const fs::path& folder, const ComicMetadata& metadata,
@@ -53,34 +52,38 @@ FinishOutcome FinishTaskFolder(const EndedTask& task, const FinishOptions& optio
     outcome.metadataWritten = WriteFileAtomically(task.folder / kComicInfoFile, comicInfo) &&
                               WriteFileAtomically(task.folder / kInfoJsonFile, InfoJson(info));
   }
-  if (options.saveCbz && task.complete)
-    outcome.pack =
-        PackFolder(task.folder, task.source, outcome.metadataWritten ? &comicInfo : nullptr);
+  // Packed only while its mark names the task: the archive names what the mark names
+  // first (the address as added; the task's own address in a mark of an earlier version).
+  const std::vector<std::string> sources = FolderSources(task.folder);
+  if (options.saveCbz && task.complete &&
+      std::find(sources.begin(), sources.end(), task.source) != sources.end())
+    outcome.pack = PackFolder(task.folder, sources, outcome.metadataWritten ? &comicInfo : nullptr);
   return outcome;
 }
 
 PackResult PackTaskFolder(const fs::path& folder) {
   const fs::path archive = ArchivePathFor(folder);
-  const auto refuse = [&archive](std::string reason) {
-    return PackResult{PackStatus::kRefused, archive, std::move(reason)};
+  const auto refuse = [&archive](PackRefusal refusal, std::size_t missing = 0) {
+    return PackResult{PackStatus::kRefused, archive, refusal, static_cast<int>(missing), {}};
   };
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return refuse("文件夹不存在");
-  const std::optional<std::string> source = FolderSource(folder);
-  if (!source) return refuse("不是pageLoom的任务文件夹");
-  if (HasPartFiles(folder)) return refuse("还有图片正在下载");
+  if (!fs::is_directory(folder, ec)) return refuse(PackRefusal::kNoFolder);
+  const std::vector<std::string> sources = FolderSources(folder);
+  if (sources.empty()) return refuse(PackRefusal::kNotATaskFolder);
+  if (HasPartFiles(folder)) return refuse(PackRefusal::kPictureInFlight);
   const std::vector<PictureFile> pictures = PicturesInFolder(folder, false);
-  if (pictures.empty()) return refuse("文件夹里没有图片");
+  if (pictures.empty()) return refuse(PackRefusal::kNoPictures);
   if (const std::optional<FolderInfo> info = ReadInfoJson(folder)) {
-    if (!info->missing.empty()) return refuse(Missing(info->missing.size()));
+    if (!info->missing.empty()) return refuse(PackRefusal::kPicturesMissing, info->missing.size());
     if (info->metadata.length > static_cast<int>(pictures.size()))
-      return refuse(Missing(static_cast<std::size_t>(info->metadata.length) - pictures.size()));
-    if (!info->complete && !info->files.empty()) return refuse("任务未完成");
+      return refuse(PackRefusal::kPicturesMissing,
+                    static_cast<std::size_t>(info->metadata.length) - pictures.size());
+    if (!info->complete && !info->files.empty()) return refuse(PackRefusal::kUnfinished);
   }
   std::ifstream in(folder / kComicInfoFile, std::ios::binary);
   const std::string comicInfo((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
-  return PackFolder(folder, *source, in && !comicInfo.empty() ? &comicInfo : nullptr);
+  return PackFolder(folder, sources, in && !comicInfo.empty() ? &comicInfo : nullptr);
 }
 
 }  // namespace pageloom

@@ -31,7 +31,8 @@ struct FinishOutcome {
 };
 
 // Writes the metadata files (from the info.json written when the task was added, else
-// from the folder's name and the source) and packs a complete task's folder.
+// from the folder's name and the source) and packs a complete task's folder while its source
+// mark names the task.
 FinishOutcome FinishTaskFolder(const EndedTask& task, const FinishOptions& options);
 
 // Writes info.json for a task just added, before any picture: its metadata and source.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "net/transfer_outcome.h"
@@ -22,6 +23,7 @@ enum class FailureKind {
   kBrokenTransfer,      // the transfer broke off
   kUnreadablePage,      // the page arrived but could not be understood
   kLimitReached,        // the site's download limit is used up
+  kPathTooLong,         // the picture's path would be longer than a path may be
 };
 
 struct FailureReason {
@@ -38,6 +40,12 @@ struct FailureReason {
   }
   bool operator!=(const FailureReason& other) const { return !(*this == other); }
 };
+
+// The kind's name where it is written down (the lasting queue, JSON lines): "http",
+// "timeout", ... Names never change; new kinds get new ones.
+[[nodiscard]] const char* FailureKindKey(FailureKind kind);
+// The kind of a name FailureKindKey gives; kUnknown for any other.
+[[nodiscard]] FailureKind FailureKindOfKey(std::string_view key);
 
 // The reason a failed transfer gives the user.
 [[nodiscard]] inline FailureReason ReasonOf(const TransferOutcome& outcome) {

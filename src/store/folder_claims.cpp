@@ -107,8 +107,14 @@ FolderOwner OwnerOf(std::u16string_view folder, const std::vector<std::u16string
   }
   if (got > kMaxSourceFileBytes) return FolderOwner::kOther;
   named.resize(got);
-  for (const std::u16string& source : sources)
-    if (!source.empty() && named == ToUtf8(source)) return FolderOwner::kSame;
+  // One address a line; a file of an earlier version holds one without a line end.
+  for (std::size_t start = 0; start < named.size();) {
+    const std::size_t end = std::min(named.find('\n', start), named.size());
+    const std::string_view line(named.data() + start, end - start);
+    for (const std::u16string& source : sources)
+      if (!source.empty() && line == ToUtf8(source)) return FolderOwner::kSame;
+    start = end + 1;
+  }
   return FolderOwner::kOther;
 }
 
@@ -128,7 +134,14 @@ std::u16string ClaimTaskFolder(std::u16string_view made, const std::vector<std::
   const std::u16string_view name =
       emptyName ? std::u16string_view()
                 : inner.substr(slash == std::u16string_view::npos ? 0 : slash + 1);
-  const std::string text = ToUtf8(sources.front());
+  // Every name of the task, one a line, the first one first; each only once.
+  std::string text;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    if (sources[i].empty() ||
+        std::find(sources.begin(), sources.begin() + i, sources[i]) != sources.begin() + i)
+      continue;
+    text += (text.empty() ? "" : "\n") + ToUtf8(sources[i]);
+  }
 
   for (int n = 1; n < 1000; ++n) {
     std::u16string candidate;

@@ -50,14 +50,17 @@ CREATE TABLE missing (
   url TEXT NOT NULL,
   page TEXT NOT NULL,
   file_name TEXT NOT NULL,
+  reason TEXT NOT NULL DEFAULT '',
+  http_status INTEGER NOT NULL DEFAULT 0,
+  content_type TEXT NOT NULL DEFAULT '',
   PRIMARY KEY (task_no, position)
 ) WITHOUT ROWID;
 CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 INSERT INTO counters VALUES ('next_task_no', 0);
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;
 )sql";
 
-// Steps from one schema version to the next: [0] takes version 1 to 2, [1] 2 to 3.
+// Steps from one schema version to the next: [0] takes version 1 to 2, [1] 2 to 3, ...
 constexpr const char* kSchemaSteps[] = {
     "ALTER TABLE tasks ADD COLUMN known_total INTEGER NOT NULL DEFAULT 0;"
     "PRAGMA user_version = 2;",
@@ -68,6 +71,11 @@ constexpr const char* kSchemaSteps[] = {
     "UPDATE tasks SET site = CASE site_number WHEN 1 THEN 'EH' WHEN 2 THEN 'DMZJ' ELSE '' END;"
     "ALTER TABLE tasks DROP COLUMN site_number;"
     "PRAGMA user_version = 3;",
+    // Why each picture is missing; the ones of before are of no known reason.
+    "ALTER TABLE missing ADD COLUMN reason TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE missing ADD COLUMN http_status INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE missing ADD COLUMN content_type TEXT NOT NULL DEFAULT '';"
+    "PRAGMA user_version = 4;",
 };
 
 constexpr const char* kTaskColumns =
@@ -220,7 +228,8 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
   SqliteStatement pictures = m_db->Prepare(
       "SELECT url FROM pictures WHERE task_no = ?1 AND position >= ?2 ORDER BY position");
   SqliteStatement missing = m_db->Prepare(
-      "SELECT url, page, file_name FROM missing WHERE task_no = ?1 ORDER BY position");
+      "SELECT url, page, file_name, reason, http_status, content_type FROM missing "
+      "WHERE task_no = ?1 ORDER BY position");
   SqliteStatement counter = m_db->Prepare("SELECT value FROM counters WHERE name = 'next_task_no'");
   if (!rows || !pictures || !missing || !counter) {
     error = m_db->ErrorCode();
@@ -254,8 +263,10 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
     missing.Reset();
     missing.Bind(1, task.taskNo);
     while ((code = missing.Step()) == SQLITE_ROW)
-      r.missing.push_back(
-          {FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2)), {}});
+      r.missing.push_back({FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)),
+                           FromUtf8(missing.Text(2)),
+                           FailureReason{FailureKindOfKey(missing.Text(3)),
+                                         Clamp(missing.Integer(4), 0, 999), missing.Text(5)}});
     if (code != SQLITE_DONE) break;
     code = SQLITE_DONE;
     m_written[task.taskNo] = Written{r.listVersion, r.missingVersion};
@@ -284,12 +295,16 @@ bool QueueStore::WriteTask(int taskNo, const TaskRecord& record, bool withList, 
   if (withMissing) {
     SqliteStatement clear = m_db->Prepare("DELETE FROM missing WHERE task_no = ?1");
     if (!clear.Bind(1, taskNo).Run()) return false;
-    SqliteStatement add = m_db->Prepare("INSERT INTO missing VALUES (?1, ?2, ?3, ?4, ?5)");
+    SqliteStatement add =
+        m_db->Prepare("INSERT INTO missing VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     long long position = 0;
     for (const MissingPicture& picture : record.missing) {
       add.Reset();
       add.Bind(1, taskNo).Bind(2, position++).Bind(3, ToUtf8(picture.url));
       add.Bind(4, ToUtf8(picture.page)).Bind(5, ToUtf8(picture.fileName));
+      const FailureReason& reason = picture.reason;
+      add.Bind(6, reason.kind == FailureKind::kUnknown ? "" : FailureKindKey(reason.kind));
+      add.Bind(7, static_cast<long long>(reason.httpStatus)).Bind(8, reason.contentType);
       if (!add.Run()) return false;
     }
   }

@@ -23,7 +23,7 @@ namespace pageloom {
 
 class QueueStore {
  public:
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
 
   struct StoredTask {
     int taskNo = 0;

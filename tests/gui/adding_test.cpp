@@ -131,6 +131,12 @@ TEST_F(AddingTest, AnInvalidSaveFolderAtAddMakesNoTaskThatLastsOrAsksAgainAtStar
   EXPECT_EQ(pickerTitles.size(), 1u) << "Start asks for no folder";
   EXPECT_EQ(eh.Hits("/eh/pic/g/img1.jpg"), 0);
   EXPECT_FALSE(std::filesystem::exists("001.jpg")) << "no picture beside the program";
+  // Nor below it: a save folder that is no path from the root makes no task.
+  Box(kIdSaveFolder)->setText(QStringLiteral("relative-save"));
+  Add(EhAddress("g"));
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(messages.back(), u"无效的目录，请重新选择");
+  EXPECT_FALSE(std::filesystem::exists("relative-save"));
 
   reopen();
   EXPECT_EQ(Rows(), 0) << "no task came back from the queue";

@@ -159,10 +159,16 @@ TEST_F(CommandWindowTest, WorkersAskTheWindowForAFolderWhenTheirsCannotBeMade) {
   ASSERT_TRUE(WaitForRow(0, u"2/2", u"已完成"));
   ASSERT_TRUE(WaitForRow(1, u"2/2", u"未完成，缺2张"));
   ASSERT_TRUE(WaitForWorkersToEnd());
-  EXPECT_EQ(pickerTitles, Texts(3, u"创建文件夹失败，请手动选择漫画保存文件夹："));
+  // Each picker names the task's folder; the task's pictures go into a folder of its own
+  // inside the one picked, never loose among what is there.
+  const std::u16string title = u"创建文件夹失败，请手动选择漫画保存文件夹：";
+  EXPECT_EQ(pickerTitles, (std::vector<std::u16string>{title + Folder("测试漫画/第1话"),
+                                                       title + Folder("测试漫画/第2话"),
+                                                       title + Folder("测试漫画/第2话")}));
   EXPECT_EQ(messages, Texts(2, u"无效的目录，请重新选择"));
-  EXPECT_EQ(Files("picked"), (std::set<std::string>{"001.jpg", "002.jpg"}));
-  EXPECT_EQ(dialog->Controller().FindTask(0)->GetFolder(), picked + u"/");
+  EXPECT_EQ(Files("picked"), (std::set<std::string>{"第1话"}));
+  EXPECT_EQ(Files("picked/第1话"), (std::set<std::string>{"001.jpg", "002.jpg"}));
+  EXPECT_EQ(dialog->Controller().FindTask(0)->GetFolder(), picked + u"/第1话/");
   EXPECT_EQ(Cell(0, 1), Folder("测试漫画/第1话")) << "the row keeps the folder it was added with";
 }
 

@@ -106,7 +106,12 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
     // A path in a message is shown as it is.
     dialog->ShowMessage(Message{MessageKind::kQueueSetAside, {u"<b>not a known text</b>"}});
     dialog->ShowMessage(Message{MessageKind::kBanned, {u"1"}});
-    ASSERT_EQ(messages.size(), 3u);
+    // Why a folder was not packed travels as a value and is worded here.
+    const PackResult refused{
+        PackStatus::kRefused, "/c/T.cbz", PackRefusal::kPicturesMissing, 2, {}};
+    dialog->ShowMessage(PackFailedMessage(refused));
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3], u"2 missing: /c/T.cbz");
     EXPECT_EQ(messages[0], u"Please enter an address.");
     EXPECT_EQ(messages[1].substr(messages[1].size() - 23), u"<b>not a known text</b>");
     EXPECT_EQ(messages[1].find(u"任务"), std::u16string::npos);
@@ -122,6 +127,9 @@ TEST_F(DesktopTest, EnglishTranslatesEveryTextButPageNamesAndChineseComesBackAtO
   EXPECT_EQ(Shown(0, 3), QStringLiteral("已完成"));
   EXPECT_EQ(Shown(1, 3), QStringLiteral("未完成，缺3张"));
   EXPECT_EQ(dialog->TableModel().headerData(1, Qt::Horizontal).toString(), QStringLiteral("名称"));
+  dialog->ShowMessage(
+      PackFailedMessage(PackResult{PackStatus::kBusy, "/c/T.cbz", PackRefusal::kBusy, 0, {}}));
+  EXPECT_EQ(messages.back(), u"另一个程序正在打包该文件夹：/c/T.cbz");
 }
 
 TEST_F(DesktopTest, WindowGrowsFromItsDialogUnitSizeAndTheNameColumnTakesTheWidth) {
@@ -263,9 +271,9 @@ TEST_F(DesktopTest, TheTraySaysWhenTasksEndAndWhenTheQueueIsDone) {
     dialog->Publish(TaskChanged{0, MakeSnapshot(TaskStatus::kFinished, 2, 2)});
     dialog->Publish(TaskChanged{1, MakeSnapshot(TaskStatus::kIncomplete, 1, 3, 2)});
     dialog->Publish(TaskChanged{2, MakeSnapshot(TaskStatus::kPaused, 0, 4)});
+    dialog->Publish(RunEnded{3, 1, 1});
+    dialog->Publish(RunEnded{3, 1, 1});  // nothing ended since the queue was said done
   }).join();
-  dialog->PostWorkerEnded(SITE_EH);
-  dialog->PostWorkerEnded(SITE_DMZJ);  // nothing ended since the queue was said done
   Settle();
   EXPECT_EQ(said, (QStringList{QStringLiteral("任务 0 已完成"),
                                QStringLiteral("任务 1 已结束，缺 2 张图片"),

@@ -44,13 +44,13 @@ std::u16string FakeWindow::MessageText(const Message& message) {
     case MessageKind::kPickSaveFolder:
       return u"请选择漫画下载目录：";
     case MessageKind::kFolderNotCreated:
-      return u"创建文件夹失败，请手动选择漫画保存文件夹：";
+      return u"创建文件夹失败，请手动选择漫画保存文件夹：" + arg;
     case MessageKind::kQueueUnavailable:
       return u"无法打开任务队列文件，本次添加的任务不会被保存。";
     case MessageKind::kQueueSetAside:
       return u"任务队列文件已损坏，已另存为：" + arg;
-    case MessageKind::kPackFailed:
-      return arg;
+    case MessageKind::kPackFailed:  // the archive, and the refusal by its number
+      return u"无法打包：" + arg + u" " + (message.args.size() > 1 ? message.args[1] : u"");
     case MessageKind::kScriptsUnsafe:
       return u"本系统不能隔离页面脚本（不支持seccomp），无法读取DMZJ漫画的图片列表，这些章节将保持“"
              u"准备中”"

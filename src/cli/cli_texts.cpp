@@ -81,6 +81,16 @@ std::string MessageText(const Message& message) {
       return "the tasks' progress is saved to the queue file again";
     case MessageKind::kCannotOpenFolder:
       return "cannot open the folder: " + arg;
+    case MessageKind::kCheckedRecently: {
+      std::string comics;
+      for (const std::u16string& comic : message.args)
+        comics += (comics.empty() ? "" : ", ") + ToUtf8(comic);
+      return "checked less than 10 minutes ago, not checked again (--force checks anyway): " +
+             comics;
+    }
+    case MessageKind::kRecordUnavailable:
+      return "cannot open the download record; this run's downloads are not recorded: " + arg +
+             (message.args.size() > 1 ? " (" + ToUtf8(message.args[1]) + ")" : "");
   }
   return "?";
 }

@@ -21,7 +21,7 @@ void AddMissingLines(const std::vector<std::u16string>& missing, std::vector<std
 }  // namespace
 
 Summary Summarize(const std::vector<TaskResult>& tasks,
-                  const std::vector<AddressFailure>& addresses, bool interrupted) {
+                  const std::vector<AddressFailure>& addresses, bool interrupted, int skipped) {
   Summary summary;
   std::size_t finished = 0;
   for (const TaskResult& task : tasks) finished += task.finished ? 1 : 0;
@@ -29,9 +29,11 @@ Summary Summarize(const std::vector<TaskResult>& tasks,
 
   std::string head = interrupted ? "Stopped. " : "";
   head += Count(tasks.size(), "task", "tasks") + ", " + std::to_string(finished) + " finished";
+  if (skipped > 0) head += ", " + std::to_string(skipped) + " skipped (downloaded before)";
   if (summary.whole) {
-    summary.lines.push_back(head +
-                            (tasks.empty() ? ": nothing to do." : ": every picture is there."));
+    summary.lines.push_back(head + (tasks.empty() && skipped == 0 ? ": nothing to do."
+                                    : tasks.empty()               ? "."
+                                                                  : ": every picture is there."));
     return summary;
   }
   const std::size_t unfinished = tasks.size() - finished;

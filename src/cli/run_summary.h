@@ -32,7 +32,9 @@ struct Summary {
 // The missing pictures of a task that are named one by one; the rest are counted.
 constexpr std::size_t kMissingNamesShown = 10;
 
+// `skipped`: the tasks left out because they were downloaded before.
 [[nodiscard]] Summary Summarize(const std::vector<TaskResult>& tasks,
-                                const std::vector<AddressFailure>& addresses, bool interrupted);
+                                const std::vector<AddressFailure>& addresses, bool interrupted,
+                                int skipped = 0);
 
 }  // namespace pageloom::cli

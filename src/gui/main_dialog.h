@@ -108,8 +108,13 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // When no worker runs any more and no address is being read, the tray says the queue
   // is done (if a task ended since it last said so).
   void PostWorkerEnded(int siteKind) override;
+  // The tray says "<comic>: N new chapters".
+  void PostNewChapters(std::u16string comic, int count) override;
   void ShowMessage(const Message& message) override;
   std::optional<std::u16string> PickFolder(const Message& title) override;
+  // "已下载过：<title>（<date>）。仍然下载？" (Yes/No) for one task; for a chain, one
+  // question for all of it (only the new ones / all / none). Closing answers "none".
+  AgainChoice AskDownloadAgain(const std::vector<DownloadedBefore>& before, int total) override;
   // Says that another pageLoom has the queue.
   void ShowAlreadyRunning();
 
@@ -217,7 +222,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void RunGuarded(const std::function<void()>& work);
   void RunDeferredClose();
   void BeginClosing();
-  std::optional<std::u16string> Ask(bool picker, const Message& text);
+  std::optional<std::u16string> Ask(bool picker, const Message& text,
+                                    std::function<void()> serve = {});
   void ServeRequest(const std::shared_ptr<Request>& request);
   void Answer(Request& request, std::optional<std::u16string> answer);
   bool OnWindowThread() const;

@@ -229,6 +229,12 @@ void CpageLoomDlg::NoteStatusChange(int taskNo, TaskStatus before, const TaskSna
   }
 }
 
+void CpageLoomDlg::PostNewChapters(std::u16string comic, int count) {
+  Post([this, comic = QString::fromStdU16String(comic), count] {
+    m_tray->NewChapters(comic, count);
+  });
+}
+
 void CpageLoomDlg::PostWorkerEnded(int siteKind) {
   (void)siteKind;
   Post([this] { OnWorkerEnded(); });

@@ -60,6 +60,10 @@ const char* MessageSource(MessageKind kind) {
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务进度又能保存到任务队列文件了。");
     case MessageKind::kCannotOpenFolder:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开文件夹：");
+    case MessageKind::kCheckedRecently:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "10分钟内检查过，这次未检查：");
+    case MessageKind::kRecordUnavailable:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开下载记录，本次下载不会被记录：");
     case MessageKind::kScriptsUnsafe:
       return QT_TRANSLATE_NOOP(
           "pageloom::CoreTexts",
@@ -122,8 +126,14 @@ QString MessageText(const Message& message) {
   if (message.kind == MessageKind::kPackFailed) return Arg(message, 0);  // the packer's words
   if (message.kind == MessageKind::kBanned) return BannedText(Arg(message, 0).toInt());
   const QString text = Tr(MessageSource(message.kind));
-  if (message.kind == MessageKind::kDataFolderNotMade)
+  if (message.kind == MessageKind::kDataFolderNotMade ||
+      message.kind == MessageKind::kRecordUnavailable)
     return text + Arg(message, 0) + QStringLiteral(" (") + Arg(message, 1) + QStringLiteral(")");
+  if (message.kind == MessageKind::kCheckedRecently) {
+    QStringList comics;
+    for (const std::u16string& comic : message.args) comics << QString::fromStdU16String(comic);
+    return text + comics.join(QStringLiteral("、"));
+  }
   if (!message.args.empty()) return text + Arg(message, 0);  // a path or a reason goes on
   return text;
 }

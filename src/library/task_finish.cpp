@@ -59,24 +59,27 @@ FinishOutcome FinishTaskFolder(const EndedTask& task, const FinishOptions& optio
   return outcome;
 }
 
+std::string WhyIncomplete(const fs::path& folder) {
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) return "文件夹不存在";
+  if (!FolderSource(folder)) return "不是pageLoom的任务文件夹";
+  if (HasPartFiles(folder)) return "还有图片正在下载";
+  const std::vector<PictureFile> pictures = PicturesInFolder(folder, false);
+  if (pictures.empty()) return "文件夹里没有图片";
+  if (const std::optional<FolderInfo> info = ReadInfoJson(folder)) {
+    if (!info->missing.empty()) return Missing(info->missing.size());
+    if (info->metadata.length > static_cast<int>(pictures.size()))
+      return Missing(static_cast<std::size_t>(info->metadata.length) - pictures.size());
+    if (!info->complete && !info->files.empty()) return "任务未完成";
+  }
+  return {};
+}
+
 PackResult PackTaskFolder(const fs::path& folder) {
   const fs::path archive = ArchivePathFor(folder);
-  const auto refuse = [&archive](std::string reason) {
+  if (std::string reason = WhyIncomplete(folder); !reason.empty())
     return PackResult{PackStatus::kRefused, archive, std::move(reason)};
-  };
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return refuse("文件夹不存在");
   const std::optional<std::string> source = FolderSource(folder);
-  if (!source) return refuse("不是pageLoom的任务文件夹");
-  if (HasPartFiles(folder)) return refuse("还有图片正在下载");
-  const std::vector<PictureFile> pictures = PicturesInFolder(folder, false);
-  if (pictures.empty()) return refuse("文件夹里没有图片");
-  if (const std::optional<FolderInfo> info = ReadInfoJson(folder)) {
-    if (!info->missing.empty()) return refuse(Missing(info->missing.size()));
-    if (info->metadata.length > static_cast<int>(pictures.size()))
-      return refuse(Missing(static_cast<std::size_t>(info->metadata.length) - pictures.size()));
-    if (!info->complete && !info->files.empty()) return refuse("任务未完成");
-  }
   std::ifstream in(folder / kComicInfoFile, std::ios::binary);
   const std::string comicInfo((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());

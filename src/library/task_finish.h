@@ -44,4 +44,7 @@ bool WriteAddedInfo(const std::filesystem::path& folder, const ComicMetadata& me
 // a picture still on its way, or no picture at all.
 PackResult PackTaskFolder(const std::filesystem::path& folder);
 
+// Why a folder this program made is not complete, as above; empty when it is.
+[[nodiscard]] std::string WhyIncomplete(const std::filesystem::path& folder);
+
 }  // namespace pageloom

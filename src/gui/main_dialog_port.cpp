@@ -10,6 +10,7 @@
 #include <QTableView>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <variant>
 
@@ -133,15 +134,18 @@ void CpageLoomDlg::ShowMessage(const Message& message) {
 }
 
 AgainChoice CpageLoomDlg::AskDownloadAgain(const std::vector<DownloadedBefore>& before, int total) {
-  // Read by the asking thread once the request is answered; the question keeps copies.
-  auto choice = std::make_shared<AgainChoice>(AgainChoice::kNone);
-  auto ask = [this, choice, before, total] { *choice = RunAgainQuestion(this, before, total); };
+  // Read by the asking thread once the request is answered, which closing may do while
+  // the question is still shown: hence atomic. The question keeps copies of its texts.
+  auto choice = std::make_shared<std::atomic<AgainChoice>>(AgainChoice::kNone);
+  auto ask = [this, choice, before, total] {
+    choice->store(RunAgainQuestion(this, before, total));
+  };
   if (!OnWindowThread()) {
     (void)Ask(false, Message{}, ask);
-    return *choice;
+    return choice->load();
   }
   if (!IsClosing()) RunGuarded(ask);
-  return *choice;
+  return choice->load();
 }
 
 void CpageLoomDlg::ShowAlreadyRunning() { ShowText(AlreadyRunningText()); }

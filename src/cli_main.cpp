@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -21,9 +22,11 @@
 #include "cli/progress_view.h"
 #include "cli/run_settings.h"
 #include "cli/signal_pipe.h"
+#include "library/library_scan.h"
 #include "library/task_finish.h"
 #include "net/save_folder.h"
 #include "store/data_folder.h"
+#include "store/download_record.h"
 
 namespace {
 
@@ -90,6 +93,95 @@ int PackFolders(const std::vector<std::string>& folders) {
   return status;
 }
 
+// The record at `file`, or null with a line on standard error.
+std::unique_ptr<DownloadRecord> OpenRecord(const std::filesystem::path& file) {
+  std::string reason;
+  std::unique_ptr<DownloadRecord> record = DownloadRecord::Open(file, &reason);
+  if (!record)
+    std::cerr << "pageloom-cli: cannot open the download record " << file.string() << ": " << reason
+              << "\n";
+  return record;
+}
+
+// --forget: removes the entry that `id` names (an address, SITE:NUMBER or a number) from
+// the record at `file`. 0 when one was removed.
+int Forget(const std::string& id, const std::filesystem::path& file,
+           const ControllerSettings& settings) {
+  std::string site;
+  std::string identity = id;
+  const std::u16string wide = FromUtf8(id);
+  for (const auto& adapter : settings.registry(settings.sites)) {
+    if (!adapter->Recognises(wide)) continue;
+    const std::optional<std::u16string> own = adapter->Identity(wide);
+    if (!own) {
+      std::cerr << "pageloom-cli: " << id << " names no gallery or chapter\n";
+      return 1;
+    }
+    site = ToUtf8(adapter->Name());
+    identity = ToUtf8(*own);
+    break;
+  }
+  if (site.empty() && id.find("://") == std::string::npos && id.find(':') != std::string::npos) {
+    site = id.substr(0, id.find(':'));
+    identity = id.substr(id.find(':') + 1);
+  }
+  const std::unique_ptr<DownloadRecord> record = OpenRecord(file);
+  if (!record) return 1;
+  const int removed = record->Forget(site, identity);
+  if (removed == 0) {
+    std::cerr << "pageloom-cli: " << id << " is not in the download record\n";
+    return 1;
+  }
+  std::cout << "forgot " << removed << (removed == 1 ? " entry" : " entries") << "\n";
+  return 0;
+}
+
+// The site and identity of a task found on disk, by the first of its addresses a site knows.
+template <typename Adapters>
+std::optional<std::pair<std::string, std::string>> IdentityOf(const Adapters& adapters,
+                                                              const FoundTask& task) {
+  for (const std::string& address : task.sources) {
+    const std::u16string source = FromUtf8(address);
+    for (const auto& adapter : adapters) {
+      if (!adapter->Recognises(source)) continue;
+      if (const std::optional<std::u16string> identity = adapter->Identity(source))
+        return std::make_pair(ToUtf8(adapter->Name()), ToUtf8(*identity));
+    }
+  }
+  return std::nullopt;
+}
+
+// --record-existing: records the complete tasks found under `root`. 0 when the record
+// could be written (tasks not complete are listed, and left out).
+int RecordExisting(const std::string& root, const std::filesystem::path& file,
+                   const ControllerSettings& settings) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(root, ec)) {
+    std::cerr << "pageloom-cli: " << root << " is no folder\n";
+    return 1;
+  }
+  const std::unique_ptr<DownloadRecord> record = OpenRecord(file);
+  if (!record) return 1;
+  const auto adapters = settings.registry(settings.sites);
+  std::vector<RecordEntry> entries;
+  for (const FoundTask& task : FindTasks(root)) {
+    if (task.incomplete.refusal != PackRefusal::kNone) {
+      std::cout << "not complete: " << task.place.string() << " ("
+                << cli::PackRefusalText(task.incomplete, LanguageFromEnvironment()) << ")\n";
+      continue;
+    }
+    if (std::optional<std::pair<std::string, std::string>> known = IdentityOf(adapters, task))
+      entries.push_back({std::move(known->first), std::move(known->second), task.title,
+                         task.place.string(), static_cast<std::int64_t>(std::time(nullptr))});
+  }
+  if (!record->AddAll(entries)) {
+    std::cerr << "pageloom-cli: cannot write the download record " << file.string() << "\n";
+    return 1;
+  }
+  std::cout << "recorded " << entries.size() << (entries.size() == 1 ? " task" : " tasks") << "\n";
+  return 0;
+}
+
 bool Readable(const std::string& file) {
   std::error_code ec;
   return std::filesystem::is_regular_file(file, ec) && std::ifstream(file).good();
@@ -123,10 +215,30 @@ int main(int argc, char** argv) {
     return PackFolders(options.addresses);
   }
 
+  // A queue of its own, never the window's: the two programs can run side by side.
+  SettingsReading settings = ReadRunSettings(
+      std::getenv("PAGELOOM_SITES_FILE"), std::getenv("PAGELOOM_RETRY_PAUSES_MS"),
+      options.lastingQueue || options.update ? DataFolder() / "cli" : std::filesystem::path());
+  if (!settings.error.empty()) {
+    std::cerr << "pageloom-cli: " << settings.error << "\n";
+    return kUsageError;
+  }
+  if (options.archive) settings.settings.recordFile = *options.archive;
+  settings.settings.downloadAgain = options.force;
+  const std::filesystem::path recordFile = options.archive ? std::filesystem::path(*options.archive)
+                                                           : DataFolder() / "cli" / "record.sqlite";
+  if (options.forget || options.recordFrom) {
+    if (!options.addresses.empty() || !options.inputFiles.empty() ||
+        (options.forget && options.recordFrom))
+      return UsageError("--forget and --record-existing take no address, nor each other");
+    return options.forget ? Forget(*options.forget, recordFile, settings.settings)
+                          : RecordExisting(*options.recordFrom, recordFile, settings.settings);
+  }
+
   std::string problem;
   RunRequest request;
   request.addresses = Addresses(options, problem);
-  if (problem.empty() && request.addresses.empty() && !options.lastingQueue)
+  if (problem.empty() && request.addresses.empty() && !options.lastingQueue && !options.update)
     problem = "no address given";
   if (problem.empty()) request.saveFolder = SaveFolder(options, problem);
   if (problem.empty() && options.cookieFile && !Readable(*options.cookieFile))
@@ -143,15 +255,9 @@ int main(int argc, char** argv) {
   request.saveCbz = options.saveCbz;
   request.writeMetadata = options.writeMetadata;
   request.cookieFile = options.cookieFile;
+  request.updateCheck = options.update;
+  request.forceCheck = options.force;
 
-  // A queue of its own, never the window's: the two programs can run side by side.
-  SettingsReading settings =
-      ReadRunSettings(std::getenv("PAGELOOM_SITES_FILE"), std::getenv("PAGELOOM_RETRY_PAUSES_MS"),
-                      options.lastingQueue ? DataFolder() / "cli" : std::filesystem::path());
-  if (!settings.error.empty()) {
-    std::cerr << "pageloom-cli: " << settings.error << "\n";
-    return kUsageError;
-  }
   request.settings = std::move(settings.settings);
   request.settings.range = options.range;
   // A short ban is waited out; a longer one ends the run.

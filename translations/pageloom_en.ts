@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>pageloom::AgainQuestion</name>
+    <message>
+        <source>已下载过：%1（%2）。仍然下载？</source>
+        <translation>Downloaded before: %1 (%2). Download it again?</translation>
+    </message>
+    <message>
+        <source>%2话中有%1话已下载过。</source>
+        <translation>%1 of %2 chapters were downloaded before.</translation>
+    </message>
+    <message>
+        <source>只下载新的</source>
+        <translation>Only the new ones</translation>
+    </message>
+    <message>
+        <source>全部下载</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>都不下载</source>
+        <translation>None</translation>
+    </message>
+</context>
+<context>
     <name>pageloom::CAboutDlg</name>
     <message>
         <source>关于 pageLoom</source>
@@ -37,6 +60,14 @@
     <message>
         <source>无法打开文件夹：</source>
         <translation>Cannot open the folder: </translation>
+    </message>
+    <message>
+        <source>10分钟内检查过，这次未检查：</source>
+        <translation>Checked less than 10 minutes ago, not checked now: </translation>
+    </message>
+    <message>
+        <source>无法打开下载记录，本次下载不会被记录：</source>
+        <translation>The download record cannot be opened; the downloads of this run will not be recorded: </translation>
     </message>
     <message>
         <source>无法创建任务文件夹，任务未添加：</source>
@@ -412,6 +443,49 @@
     </message>
 </context>
 <context>
+    <name>pageloom::SeriesUpdates</name>
+    <message>
+        <source>检查更新</source>
+        <translation>Check for Updates</translation>
+    </message>
+    <message>
+        <source>自动检查更新</source>
+        <translation>Check for Updates Automatically</translation>
+    </message>
+    <message>
+        <source>关注的漫画…</source>
+        <translation>Followed Comics…</translation>
+    </message>
+    <message>
+        <source>关注的漫画</source>
+        <translation>Followed Comics</translation>
+    </message>
+    <message>
+        <source>未检查</source>
+        <translation>not yet</translation>
+    </message>
+    <message>
+        <source>漫画</source>
+        <translation>Comic</translation>
+    </message>
+    <message>
+        <source>最后一话</source>
+        <translation>Last chapter</translation>
+    </message>
+    <message>
+        <source>上次检查</source>
+        <translation>Last check</translation>
+    </message>
+    <message>
+        <source>新章节</source>
+        <translation>New chapters</translation>
+    </message>
+    <message>
+        <source>取消关注</source>
+        <translation>Unfollow</translation>
+    </message>
+</context>
+<context>
     <name>pageloom::TaskTableModel</name>
     <message>
         <source>编号</source>
@@ -442,6 +516,10 @@
             <numerusform>Task %1 has ended with %n picture missing.</numerusform>
             <numerusform>Task %1 has ended with %n pictures missing.</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1：%2个新章节</source>
+        <translation>%1: %2 new chapters</translation>
     </message>
     <message>
         <source>下载队列已全部完成</source>

@@ -44,6 +44,18 @@ std::vector<std::u16string_view> AddressLines(std::u16string_view text) {
   return lines;
 }
 
+// The title a task is recorded under: the gallery's own title where its page told it,
+// a chapter's with its comic's name before it, else the page's ("comic\\chapter" as
+// "comic chapter").
+std::string RecordTitle(const TaskDraft& draft) {
+  const ComicMetadata& about = draft.metadata;
+  if (!about.series.empty() && !about.title.empty()) return about.series + " " + about.title;
+  std::string title = about.title.empty() ? draft.title : about.title;
+  for (char& c : title)
+    if (c == '\\') c = ' ';
+  return title;
+}
+
 }  // namespace
 
 void TaskController::OnBnClickedAdd() {
@@ -101,7 +113,8 @@ const SiteAdapter* TaskController::AdapterNamed(std::u16string_view name) const 
 }
 
 bool TaskController::QueueAdd(AddRequest request) {
-  if (AdapterFor(request.address) == nullptr) return false;
+  const bool update = request.kind == AddRequest::Kind::kUpdateCheck;
+  if (update ? !m_record : AdapterFor(request.address) == nullptr) return false;
   std::lock_guard<std::mutex> lock(m_addMutex);
   if (m_stopping.load()) return false;
   m_addQueue.push_back(std::move(request));
@@ -135,7 +148,10 @@ void TaskController::AddThread() {
     m_addQueue.pop_front();
     m_addBusy = true;
     lock.unlock();
-    RunAdd(request);
+    if (request.kind == AddRequest::Kind::kUpdateCheck)
+      RunUpdateCheck(request);
+    else
+      RunAdd(request);
     lock.lock();
     m_addBusy = false;
     m_addChanged.notify_all();
@@ -155,60 +171,119 @@ void TaskController::RunAdd(const AddRequest& request) {
   if (adapter == nullptr) return;
   std::lock_guard<std::mutex> reading(m_readMutex);
   PageReader reader{*m_session, *m_pageBuffer, m_settings.retry};
-  std::u16string address = adapter->FirstPage(request.address, reader).value_or(request.address);
   const bool follow = request.followNext && adapter->FollowsChains();
+  // One gallery or chapter downloaded before is asked about before its page is read (when
+  // the address as typed names it, else once its first page is known).
+  const auto askedAgain = [&](std::u16string_view asked) {
+    std::optional<DownloadedBefore> earlier = DownloadedEarlier(*adapter, asked);
+    if (!earlier) return false;
+    earlier->address = request.address;  // as the user gave it
+    if (m_window.AskDownloadAgain({*earlier}, 1) == AgainChoice::kAll) return false;
+    ++m_skipped;
+    m_window.PostAddEnded(request.address, 0, std::nullopt);
+    return true;
+  };
+  const bool named = adapter->Identity(request.address).has_value();
+  if (!follow && named && askedAgain(request.address)) return;
+  const std::u16string address =
+      adapter->FirstPage(request.address, reader).value_or(request.address);
+  if (!follow && !named && !m_cancel.Cancelled() && askedAgain(address)) return;
+  std::optional<FailureReason> failure;
+  const int made = AddChain(*adapter, address, request, reader, failure);
+  if (m_cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
+  m_window.PostAddEnded(request.address, made, failure);
+}
+
+int TaskController::AddChain(const SiteAdapter& adapter, std::u16string address,
+                             const AddRequest& request, PageReader& reader,
+                             std::optional<FailureReason>& failure) {
+  const bool follow = request.followNext && adapter.FollowsChains();
   // Addresses of this chain so far: a chain that leads back to one of them stops there,
   // and so does one longer than any real series.
   std::set<std::u16string> visited;
   int made = 0;
-  std::optional<FailureReason> failure;
+  int total = 0;
+  // From the first chapter downloaded before on, a chain's pages are held until the user
+  // has answered once for all of them.
+  std::vector<HeldPage> held;
+  std::vector<DownloadedBefore> before;
+  std::optional<std::pair<std::u16string, ComicMetadata>> reached;  // the chain's last page
   while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
          visited.insert(address).second) {
-    // The folder of the address added remembers it as added; a chain's later chapters
-    // were never added by the user and are named by their own address.
-    PageAdded added = AddFromPage(*adapter, address, request, reader,
-                                  visited.size() == 1 ? request.address : u"");
-    if (added.taskMade) ++made;
-    if (added.failure) failure = added.failure;
-    if (!follow || !added.next) break;
-    address = std::move(*added.next);
+    const std::optional<DownloadedBefore> earlier =
+        follow ? DownloadedEarlier(adapter, address) : std::nullopt;
+    PageRead read = ReadTaskPage(adapter, address, reader);
+    if (read.failure) failure = read.failure;
+    if (read.draft) {
+      ++total;
+      reached.emplace(address, read.draft->metadata);
+      // The folder of the address added remembers it as added; a chain's later chapters
+      // were never added by the user and are named by their own address.
+      std::u16string source = visited.size() == 1 ? request.address : u"";
+      if (earlier) before.push_back(*earlier);
+      if (earlier || !held.empty())
+        held.push_back(HeldPage{std::move(*read.draft), earlier.has_value(), std::move(source)});
+      else if (MakeTask(adapter, *read.draft, request, source))
+        ++made;
+    }
+    if (!follow || !read.next) break;
+    address = std::move(*read.next);
   }
-  if (m_cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
-  m_window.PostAddEnded(request.address, made, failure);
+  if (m_cancel.Cancelled()) return made;
+  if (!held.empty()) made += MakeHeld(adapter, held, before, total, request);
+  if (follow && reached) FollowComic(adapter, reached->first, reached->second);
+  return made;
+}
+
+TaskController::PageRead TaskController::ReadTaskPage(const SiteAdapter& adapter,
+                                                      std::u16string_view address,
+                                                      PageReader& reader) {
+  PageReading reading = adapter.ReadPage(address, reader);
+  if (m_cancel.Cancelled()) return {};  // half a reading makes no task
+  if (reading.message) m_window.ShowMessage(*reading.message);
+  PageRead read;
+  if (!reading.task) {
+    read.failure = reading.failure.value_or(FailureReason{FailureKind::kUnreadablePage, 0});
+    return read;
+  }
+  read.draft = std::move(reading.task);
+  read.next = std::move(reading.next);
+  return read;
 }
 
 TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter,
                                                       std::u16string_view address,
                                                       const AddRequest& options, PageReader& reader,
                                                       std::u16string_view sourceAddress) {
-  PageReading reading = adapter.ReadPage(address, reader);
-  if (m_cancel.Cancelled()) return {};  // half a reading makes no task
-  if (reading.message) m_window.ShowMessage(*reading.message);
-  if (!reading.task) {
-    PageAdded none;
-    none.failure = reading.failure.value_or(FailureReason{FailureKind::kUnreadablePage, 0});
-    return none;
-  }
-  const TaskDraft& draft = *reading.task;
+  PageRead read = ReadTaskPage(adapter, address, reader);
+  PageAdded added;
+  added.failure = read.failure;
+  if (!read.draft) return added;
+  added.taskMade = MakeTask(adapter, *read.draft, options, sourceAddress);
+  if (added.taskMade) added.next = std::move(read.next);
+  return added;
+}
+
+bool TaskController::MakeTask(const SiteAdapter& adapter, const TaskDraft& draft,
+                              const AddRequest& options, std::u16string_view sourceAddress) {
   // A save folder is a path from the root: one relative to the working folder would put
   // the pictures wherever the program happened to be started.
   if (options.saveFolder.empty() || options.saveFolder.front() != u'/') {
     m_window.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
-    return {};
+    return false;
   }
-
   std::string title = draft.title;
   char16_t folder[kPathCapacity];
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
   // The folder may be one the user picks instead; the task keeps what the row shows.
   PrepareSaveFolder(folder, m_window);
-  if (m_cancel.Cancelled()) return {};
+  if (m_cancel.Cancelled()) return false;
   // No folder, no task: nothing is queued (nor kept) that would ask again at Start.
   std::error_code noFolder;
   if (!std::filesystem::is_directory(ToUtf8(WideView(folder, kPathCapacity)), noFolder)) {
     m_window.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
                                  {std::u16string(WideView(folder, kPathCapacity))}});
-    return {};
+    return false;
   }
   // Another gallery or chapter of the same title has a folder of its own. A folder that
   // names the task's first page is its own from an earlier version.
@@ -226,7 +301,7 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   if (claimed.empty()) {
     m_window.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
                                  {std::u16string(WideView(folder, kPathCapacity))}});
-    return {};
+    return false;
   }
   CopyWide(folder, kPathCapacity, claimed);
   if (m_writeMetadata.load())
@@ -239,13 +314,11 @@ TaskController::PageAdded TaskController::AddFromPage(const SiteAdapter& adapter
   task->SetPictureCount(draft.pictureCount);
   task->SetKnownTotal(draft.metadata.length);
   task->SetRenameFiles(options.autoRename ? 1 : 0);
+  task->SetTitle(RecordTitle(draft));
   m_window.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
     if (!m_stopping.load()) RegisterTask(task, shown);
   });
-  PageAdded made;
-  made.taskMade = true;
-  made.next = std::move(reading.next);
-  return made;
+  return true;
 }
 
 // --- the site operations under their own names ---

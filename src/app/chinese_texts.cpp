@@ -47,6 +47,10 @@ const char* MessageWords(MessageKind kind) {
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "任务进度又能保存到任务队列文件了。");
     case MessageKind::kCannotOpenFolder:
       return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开文件夹：");
+    case MessageKind::kCheckedRecently:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "10分钟内检查过，这次未检查：");
+    case MessageKind::kRecordUnavailable:
+      return QT_TRANSLATE_NOOP("pageloom::CoreTexts", "无法打开下载记录，本次下载不会被记录：");
     case MessageKind::kScriptsUnsafe:
       return QT_TRANSLATE_NOOP(
           "pageloom::CoreTexts",

@@ -50,6 +50,11 @@ struct ControllerSettings {
   int maxChain = 5000;
   // The queue and the cookies are kept here; empty: nothing outlives the controller.
   std::filesystem::path dataFolder;
+  // The download record: this file; empty: record.sqlite in the data folder, or none
+  // without a data folder.
+  std::filesystem::path recordFile;
+  // Add makes tasks of what the record knows as downloaded, without asking.
+  bool downloadAgain = false;
   // Only these pictures of each task are stored this run; nothing: all.
   std::optional<PictureRange> range;
   // Runs on the add thread with each task folder name just before it is claimed (tests

@@ -60,6 +60,9 @@ void TaskController::FinishTask(const Comic& task, bool ranNow) {
   for (const MissingPicture& picture : task.Missing())
     ended.missing.push_back(ToUtf8(picture.fileName));
   const FinishOutcome outcome = FinishTaskFolder(ended, FinishOptions{m_writeMetadata.load(), cbz});
+  const bool packed = outcome.pack && (outcome.pack->status == PackStatus::kPacked ||
+                                       outcome.pack->status == PackStatus::kAlreadyThere);
+  if (complete) RecordTask(task, packed ? outcome.pack->archive : folder);
   if (!outcome.pack) return;
   if (const std::optional<Message> message = PackMessage(*outcome.pack))
     m_window.Post([this, shown = *message] { m_window.ShowMessage(shown); });

@@ -14,6 +14,7 @@
 #include "base/fixed_text.h"
 #include "engine/safe_names.h"
 #include "sites/sites.h"
+#include "store/download_record.h"
 #include "store/queue_store.h"
 
 namespace pageloom {
@@ -82,6 +83,7 @@ TaskController::TaskController(WindowPort& window, ControllerSettings settings)
   if (!m_settings.userAgent.empty()) m_session->SetUserAgent(m_settings.userAgent);
   LoadPacing();
   if (!m_settings.dataFolder.empty()) OpenQueue();
+  OpenRecord();
   LoadCookieFile();
 }
 
@@ -93,6 +95,7 @@ TaskController::~TaskController() {
     m_tasks.clear();
   }
   m_store.reset();  // no step can save any more: the threads are joined
+  m_record.reset();
   m_queueLock.reset();
   m_session.reset();  // every transfer has ended
 }

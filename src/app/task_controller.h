@@ -39,6 +39,11 @@ namespace pageloom {
 
 // One address to add, with the options of the moment it was asked for.
 struct AddRequest {
+  // A check of the followed comics instead of an address (`force`: also those checked a
+  // moment ago).
+  enum class Kind { kAddress, kUpdateCheck };
+  Kind kind = Kind::kAddress;
+  bool force = false;
   std::u16string address;     // at most kUrlCapacity - 1 units
   std::u16string saveFolder;  // the save-folder box
   bool autoRename = true;
@@ -46,6 +51,8 @@ struct AddRequest {
 };
 
 class QueueStore;
+class DownloadRecord;
+struct FollowedComic;
 
 // What became of the lasting queue when the controller was made.
 enum class QueueState {
@@ -197,6 +204,20 @@ class TaskController {
 
   QueueState Queue() const { return m_queueState; }
 
+  // --- the download record (recording.cpp) ---
+  // The record this controller keeps, or null (none asked for, or it could not be opened:
+  // said once).
+  [[nodiscard]] DownloadRecord* Record() const { return m_record.get(); }
+  // The tasks Adds left out so far because they were downloaded before. Any thread.
+  [[nodiscard]] int SkippedCount() const { return m_skipped.load(); }
+  // Queues a check of every followed comic for the add thread, served in turn with the
+  // addresses: for each, the page of its last chapter is read again, and the chapters now
+  // linked after it that the record does not hold are added with `options` (its save
+  // folder and renaming). A comic checked less than kCheckInterval ago is skipped with a
+  // note unless `force`. False without a record, or when shutting down.
+  bool QueueUpdateCheck(AddRequest options, bool force);
+  static constexpr std::chrono::seconds kCheckInterval{600};
+
   WindowPort& Window() { return m_window; }
   Session& InternetSession() { return *m_session; }
   const ControllerSettings& Settings() const { return m_settings; }
@@ -262,6 +283,48 @@ class TaskController {
                         const AddRequest& options, PageReader& reader,
                         std::u16string_view sourceAddress = {});
   void RunAdd(const AddRequest& request);
+  // Reads the page at `address` and, with the follow option, the chain after it, making
+  // their tasks; the number made. `failure`: why a page gave none.
+  int AddChain(const SiteAdapter& adapter, std::u16string address, const AddRequest& request,
+               PageReader& reader, std::optional<FailureReason>& failure);
+  // The reading of one page, without its task made yet.
+  struct PageRead {
+    std::optional<TaskDraft> draft;
+    std::optional<std::u16string> next;
+    std::optional<FailureReason> failure;
+  };
+  PageRead ReadTaskPage(const SiteAdapter& adapter, std::u16string_view address,
+                        PageReader& reader);
+  // Claims the folder of `draft` and registers its task. False when no task was made.
+  bool MakeTask(const SiteAdapter& adapter, const TaskDraft& draft, const AddRequest& options,
+                std::u16string_view sourceAddress = {});
+  // A chain's pages held back from the first one downloaded before, until the user has said
+  // which of them to make.
+  struct HeldPage {
+    TaskDraft draft;
+    bool before = false;
+    std::u16string source;  // the address its folder is claimed for (empty: its own)
+  };
+  // Makes the held pages the user wants; returns the number made.
+  int MakeHeld(const SiteAdapter& adapter, const std::vector<HeldPage>& held,
+               const std::vector<DownloadedBefore>& before, int total, const AddRequest& options);
+  void OpenRecord();
+  // The record's entry of the gallery or chapter at `address`, when Add is to heed it.
+  std::optional<DownloadedBefore> DownloadedEarlier(const SiteAdapter& adapter,
+                                                    std::u16string_view address);
+  // Adds a task that ended complete to the record, stored at `place`.
+  void RecordTask(const Comic& task, const std::filesystem::path& place);
+  // The record's entry of the gallery or chapter at `address`, whatever the settings say.
+  std::optional<DownloadedBefore> RecordedEntry(const SiteAdapter& adapter,
+                                                std::u16string_view address);
+  // Follows the comic of chapter `lastChapter` (the end of a chain just read).
+  void FollowComic(const SiteAdapter& adapter, std::u16string_view lastChapter,
+                   const ComicMetadata& about);
+  // Checks every followed comic for chapters after its last one (updates.cpp).
+  void RunUpdateCheck(const AddRequest& request);
+  // Checks one followed comic; the tasks made. `failure`: why its pages could not be read.
+  int CheckComic(const SiteAdapter& adapter, FollowedComic& comic, const AddRequest& request,
+                 PageReader& reader, std::optional<FailureReason>& failure);
   // The first page of `address` on `site`'s adapter, written back into `address`.
   int FindFirstPage(int site, char16_t* address);
   void AddThread();
@@ -274,6 +337,8 @@ class TaskController {
   std::optional<InstanceLock> m_queueLock;  // held while the queue is open
   std::unique_ptr<QueueStore> m_store;      // null: nothing lasts
   QueueState m_queueState = QueueState::kNone;
+  std::unique_ptr<DownloadRecord> m_record;  // null: nothing is recorded
+  std::atomic<int> m_skipped{0};
   std::mutex m_cookieMutex;          // one cookie file operation at a time (any thread)
   bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;              // check box 1010

@@ -17,6 +17,20 @@
 
 namespace pageloom {
 
+// A gallery or chapter an Add is about to make a task of, known to the download record.
+struct DownloadedBefore {
+  std::u16string address;
+  std::u16string title;
+  std::int64_t when = 0;  // when it was recorded, seconds since the epoch
+};
+
+// What an Add does with tasks downloaded before.
+enum class AgainChoice {
+  kNewOnly,  // makes only the tasks the record does not know
+  kAll,      // makes every task
+  kNone,     // makes no task of this Add
+};
+
 class WindowPort : public UserPrompt {
  public:
   // --- the selection and the boxes (window thread) ---
@@ -65,6 +79,20 @@ class WindowPort : public UserPrompt {
     (void)address;
     (void)tasksMade;
     (void)failure;
+  }
+  // A check of followed comics found `count` new chapters of `comic` and added them.
+  // Queued like Publish. The default shows nothing.
+  virtual void PostNewChapters(std::u16string comic, int count) {
+    (void)comic;
+    (void)count;
+  }
+  // Of the `total` tasks one Add is about to make (one address, or a followed chain),
+  // those of `before` were downloaded before. Called on the add thread; may block like
+  // ShowMessage. The default makes only the new ones.
+  virtual AgainChoice AskDownloadAgain(const std::vector<DownloadedBefore>& before, int total) {
+    (void)before;
+    (void)total;
+    return AgainChoice::kNewOnly;
   }
 };
 

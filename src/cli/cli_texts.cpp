@@ -37,10 +37,17 @@ std::string ChineseMessage(const Message& message) {
     case MessageKind::kFolderNotCreated:
       return "无法创建任务文件夹，请用 --save 指定一个可写的文件夹：" + arg;
     case MessageKind::kDataFolderNotMade:
+    case MessageKind::kRecordUnavailable:
       return zh::MessageWords(message.kind) + arg +
              (message.args.size() > 1 ? " (" + ToUtf8(message.args[1]) + ")" : "");
     default:
       break;
+    case MessageKind::kCheckedRecently: {
+      std::string comics;
+      for (const std::u16string& comic : message.args)
+        comics += (comics.empty() ? "" : "、") + ToUtf8(comic);
+      return zh::MessageWords(message.kind) + comics;
+    }
   }
   const char* words = zh::MessageWords(message.kind);
   return (words != nullptr ? std::string(words) : std::string("?")) + arg;
@@ -211,6 +218,16 @@ std::string MessageText(const Message& message, UiLanguage language) {
       return "the tasks' progress is saved to the queue file again";
     case MessageKind::kCannotOpenFolder:
       return "cannot open the folder: " + arg;
+    case MessageKind::kCheckedRecently: {
+      std::string comics;
+      for (const std::u16string& comic : message.args)
+        comics += (comics.empty() ? "" : ", ") + ToUtf8(comic);
+      return "checked less than 10 minutes ago, not checked again (--force checks anyway): " +
+             comics;
+    }
+    case MessageKind::kRecordUnavailable:
+      return "cannot open the download record; this run's downloads are not recorded: " + arg +
+             (message.args.size() > 1 ? " (" + ToUtf8(message.args[1]) + ")" : "");
   }
   return "?";
 }

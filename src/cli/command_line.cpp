@@ -15,6 +15,9 @@ std::string* ValueSlot(std::string_view name, CliOptions& options, std::string& 
   if (name == "--cookies") return &options.cookieFile.emplace();
   if (name == "--user-agent") return &options.userAgent.emplace();
   if (name == "--sleep") return &options.sleep.emplace();
+  if (name == "--download-archive") return &options.archive.emplace();
+  if (name == "--forget") return &options.forget.emplace();
+  if (name == "--record-existing") return &options.recordFrom.emplace();
   if (name == "--input" || name == "-i" || name == "--range") return &scratch;
   return nullptr;
 }
@@ -46,6 +49,10 @@ bool SetFlag(std::string_view name, CliOptions& options) {
     options.writeMetadata = true;
   } else if (name == "--no-metadata") {
     options.writeMetadata = false;
+  } else if (name == "--update") {
+    options.update = true;
+  } else if (name == "--force") {
+    options.force = true;
   } else if (name == "--pack") {
     options.pack = true;
   } else if (name == "--quiet" || name == "-q") {
@@ -134,6 +141,9 @@ std::vector<std::string> ReadAddressList(std::istream& in) {
 std::string UsageText() {
   return "Usage: pageloom-cli [OPTION]... URL...\n"
          "   or: pageloom-cli --pack DIR...\n"
+         "   or: pageloom-cli [--queue | --download-archive FILE] --forget ID\n"
+         "   or: pageloom-cli --update [OPTION]... [URL]...\n"
+         "   or: pageloom-cli [--queue | --download-archive FILE] --record-existing DIR\n"
          "Downloads the pictures of galleries and comic chapters, as the pageLoom window does.\n"
          "\n"
          "  -d, --save DIR      save folder (default: ~/comic, as in the window)\n"
@@ -159,6 +169,20 @@ std::string UsageText() {
          "  --no-metadata       write neither\n"
          "  --pack DIR...       pack folders that pageLoom made earlier into CBZ files (no\n"
          "                      URL then); folders that are not complete are refused\n"
+         "  --download-archive FILE\n"
+         "                      keep the record of what was downloaded complete in FILE\n"
+         "                      (default with --queue: the queue's own record; else none)\n"
+         "                      and skip what it holds\n"
+         "  --force             download galleries and chapters the record holds too; with\n"
+         "                      --update, also check comics checked a moment ago\n"
+         "  --record-existing DIR\n"
+         "                      record the complete tasks pageLoom made under DIR (task\n"
+         "                      folders and CBZ files); no URL then\n"
+         "  --update            check every followed comic (a DMZJ chain added with --follow\n"
+         "                      and --queue) for new chapters and download them; implies\n"
+         "                      --queue\n"
+         "  --forget ID         remove a gallery or chapter from the record: its address, its\n"
+         "                      number, or SITE:NUMBER (e.g. EH:123456); no URL then\n"
          "  --json              write one JSON object a line on standard output for every event\n"
          "                      (task added, picture stored or failed, task state, run end)\n"
          "  -q, --quiet         no progress and no line per task: only messages and the\n"

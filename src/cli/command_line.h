@@ -25,6 +25,11 @@ struct CliOptions {
   bool saveCbz = false;                   // --cbz
   bool writeMetadata = true;              // --write-metadata, cleared by --no-metadata
   bool pack = false;                      // --pack: the arguments are folders to pack
+  bool force = false;                     // --force: download what the record knows too
+  bool update = false;                    // --update: check the followed comics
+  std::optional<std::string> archive;     // --download-archive: the record's file
+  std::optional<std::string> forget;      // --forget: the entry to remove from the record
+  std::optional<std::string> recordFrom;  // --record-existing: the folder tree to record
   std::optional<PictureRange> range;      // --range: only these pictures of each task
   bool quiet = false;                     // -q: no progress and no line per task
   bool verbose = false;                   // -v: diagnostics on standard error

@@ -10,6 +10,8 @@
 #include "base/fixed_text.h"
 #include "cli/cli_texts.h"
 #include "cli/signal_pipe.h"
+#include "cli/terminal_text.h"
+#include "store/download_record.h"
 
 namespace pageloom::cli {
 
@@ -28,10 +30,12 @@ bool SameNumbers(const TaskSnapshot& a, const TaskSnapshot& b) {
 DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
     : m_request(std::move(request)),
       m_view(view),
+      m_json(m_request.jsonOut != nullptr
+                 ? std::make_optional<JsonEvents>(m_request.jsonOut, m_request.language)
+                 : std::nullopt),
       m_window(*this, TerminalWindow::Boxes{m_request.saveFolder, m_request.autoRename,
                                             m_request.followNext}),
       m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
-  if (m_request.jsonOut != nullptr) m_json.emplace(m_request.jsonOut, m_request.language);
   m_controller->SetSaveCbz(m_request.saveCbz);
   m_controller->SetWriteMetadata(m_request.writeMetadata);
 }
@@ -82,6 +86,19 @@ void DownloadRun::OnPictureBytes(int taskNo, std::uint64_t received, std::int64_
 
 void DownloadRun::OnWorkerEnded(int siteKind) {
   (void)siteKind;  // the main loop looks at the workers after every batch of events
+}
+
+void DownloadRun::OnDownloadedBefore(const std::vector<DownloadedBefore>& before) {
+  for (const DownloadedBefore& task : before) {
+    const std::string date = RecordDate(task.when);
+    m_view.Line("already downloaded: " + ToUtf8(Printable(task.title)) + " (" + date + ")");
+    if (m_json) m_json->Skipped(ToUtf8(task.address), ToUtf8(task.title), date);
+  }
+}
+
+void DownloadRun::OnNewChapters(const std::u16string& comic, int count) {
+  m_view.Line(ToUtf8(Printable(comic)) + ": " + std::to_string(count) + " new chapters");
+  if (m_json) m_json->NewChapters(ToUtf8(comic), count);
 }
 
 void DownloadRun::OnMessage(const Message& message) {
@@ -157,6 +174,16 @@ bool DownloadRun::Prepare() {
 }
 
 void DownloadRun::QueueNextAdd() {
+  if (m_request.updateCheck && !m_updateQueued && !m_addInFlight) {
+    m_updateQueued = true;
+    AddRequest options;
+    options.saveFolder = m_request.saveFolder;
+    options.autoRename = m_request.autoRename;
+    m_addResult.reset();
+    m_addAddress.clear();  // the check, not an address
+    m_addInFlight = m_controller->QueueUpdateCheck(std::move(options), m_request.forceCheck);
+    if (!m_addInFlight) AddressFailed({"--update", "no download record to check"}, std::nullopt);
+  }
   while (!m_addInFlight && m_nextAddress < m_request.addresses.size()) {
     const std::string& address = m_request.addresses[m_nextAddress++];
     AddRequest request;
@@ -182,6 +209,7 @@ void DownloadRun::QueueNextAdd() {
     }
     m_addResult.reset();
     m_addAddress = address;
+    m_skippedBefore = m_controller->SkippedCount();
     m_addInFlight = m_controller->QueueAdd(std::move(request));
     if (!m_addInFlight)
       AddressFailed({address, Say(m_request.language, "not added", "未添加")}, std::nullopt);
@@ -192,6 +220,17 @@ void DownloadRun::FinishAdd() {
   m_addInFlight = false;
   // Its end was posted before the add thread said it was idle, so it has been heard.
   if (m_addResult && m_addResult->tasksMade > 0) return;
+  if (m_addAddress.empty()) {  // the check of followed comics
+    if (m_addResult && m_addResult->failure)
+      AddressFailed({"--update", Say(m_request.language, "cannot read a chapter page: %1",
+                                     "无法读取章节页面：%1",
+                                     {ReasonText(*m_addResult->failure, m_request.language)})},
+                    m_addResult->failure);
+    return;
+  }
+  // Left out as downloaded before: nothing failed.
+  if (m_addResult && !m_addResult->failure && m_controller->SkippedCount() > m_skippedBefore)
+    return;
   const FailureReason reason = m_addResult && m_addResult->failure
                                    ? *m_addResult->failure
                                    : FailureReason{FailureKind::kUnreadablePage, 0};
@@ -318,7 +357,8 @@ int DownloadRun::End(int signal) {
     for (const TaskResult& result : results)
       if (result.finished) m_controller->RemoveTask(result.taskNo);
   }
-  const Summary summary = Summarize(results, m_failedAddresses, signal != 0, m_request.language);
+  const Summary summary = Summarize(results, m_failedAddresses, signal != 0, m_request.language,
+                                    m_controller->SkippedCount());
   for (const std::string& line : summary.lines) m_view.Line(line);
   const int status = signal != 0                         ? SignalPipe::ExitStatusFor(signal)
                      : summary.whole && !m_bannedTooLong ? 0
@@ -335,7 +375,8 @@ int DownloadRun::End(int signal) {
         ended.incomplete += result.incomplete ? 1 : 0;
       }
     }
-    m_json->RunEnded(status, ended, static_cast<int>(m_failedAddresses.size()), signal != 0);
+    m_json->RunEnded(status, ended, static_cast<int>(m_failedAddresses.size()), signal != 0,
+                     m_controller->SkippedCount());
   }
   return status;
 }

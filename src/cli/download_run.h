@@ -34,6 +34,8 @@ struct RunRequest {
   ControllerSettings settings;                 // a data folder: the queue lasts there
   std::FILE* jsonOut = nullptr;                // --json: every event as a JSON line here
   UiLanguage language = UiLanguage::kEnglish;  // of what people read (JSON lines: English)
+  bool updateCheck = false;                    // --update: check the followed comics first
+  bool forceCheck = false;                     // with it, also those checked a moment ago
 };
 
 class DownloadRun final : public RunListener {
@@ -58,6 +60,8 @@ class DownloadRun final : public RunListener {
   void OnMessage(const Message& message) override;
   void OnRunEnded(const RunEnded& ended) override;
   void OnBan(int siteKind, std::chrono::seconds left) override;
+  void OnDownloadedBefore(const std::vector<DownloadedBefore>& before) override;
+  void OnNewChapters(const std::u16string& comic, int count) override;
 
   [[nodiscard]] bool Prepare();
   void QueueNextAdd();
@@ -76,13 +80,17 @@ class DownloadRun final : public RunListener {
 
   RunRequest m_request;
   ProgressView& m_view;
+  // Before the window and the controller: the tasks of a lasting queue are heard as the
+  // controller is made.
+  std::optional<JsonEvents> m_json;
   TerminalWindow m_window;
   std::unique_ptr<TaskController> m_controller;  // after the window, which it refers to
-  std::optional<JsonEvents> m_json;
 
   std::size_t m_nextAddress = 0;
   bool m_addInFlight = false;
   std::string m_addAddress;
+  bool m_updateQueued = false;  // the check of followed comics (--update) was queued
+  int m_skippedBefore = 0;      // the controller's skipped count when the add in flight began
   struct AddResult {
     int tasksMade = 0;
     std::optional<FailureReason> failure;

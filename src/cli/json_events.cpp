@@ -94,11 +94,22 @@ void JsonEvents::Message(const std::string& text) {
   Write("{\"event\":\"message\"" + Field("text", JsonString(text)) + "}");
 }
 
+void JsonEvents::NewChapters(const std::string& comic, int count) {
+  Write("{\"event\":\"new_chapters\"" + Field("comic", JsonString(comic)) +
+        Field("count", Number(count)) + "}");
+}
+
+void JsonEvents::Skipped(const std::string& address, const std::string& title,
+                         const std::string& date) {
+  Write("{\"event\":\"skipped\"" + Field("address", JsonString(address)) +
+        Field("title", JsonString(title)) + Field("downloaded", JsonString(date)) + "}");
+}
+
 void JsonEvents::RunEnded(int exitStatus, const pageloom::RunEnded& ended, int failedAddresses,
-                          bool interrupted) {
+                          bool interrupted, int skipped) {
   Write("{\"event\":\"run_end\"" + Field("exit_status", Number(exitStatus)) +
         Field("tasks", Number(ended.tasks)) + Field("finished", Number(ended.finished)) +
-        Field("incomplete", Number(ended.incomplete)) +
+        Field("incomplete", Number(ended.incomplete)) + Field("skipped", Number(skipped)) +
         Field("failed_addresses", Number(failedAddresses)) +
         Field("interrupted", interrupted ? "true" : "false") + "}");
 }

@@ -27,8 +27,12 @@ class JsonEvents {
   void AddressFailed(const std::string& address, const std::optional<FailureReason>& reason,
                      const std::string& text);
   void Message(const std::string& text);
+  // A check of followed comics found `count` new chapters of `comic`.
+  void NewChapters(const std::string& comic, int count);
+  // A task left out because it was downloaded before (`date`: when).
+  void Skipped(const std::string& address, const std::string& title, const std::string& date);
   void RunEnded(int exitStatus, const pageloom::RunEnded& ended, int failedAddresses,
-                bool interrupted);
+                bool interrupted, int skipped);
 
  private:
   void Write(const std::string& object);

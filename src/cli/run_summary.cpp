@@ -21,7 +21,7 @@ void AddMissingLines(const std::vector<std::u16string>& missing, UiLanguage lang
 
 Summary Summarize(const std::vector<TaskResult>& tasks,
                   const std::vector<AddressFailure>& addresses, bool interrupted,
-                  UiLanguage language) {
+                  UiLanguage language, int skipped) {
   Summary summary;
   std::size_t finished = 0;
   for (const TaskResult& task : tasks) finished += task.finished ? 1 : 0;
@@ -30,10 +30,14 @@ Summary Summarize(const std::vector<TaskResult>& tasks,
   std::string head = interrupted ? Say(language, "Stopped. ", "已停止。") : "";
   head += Say(language, tasks.size() == 1 ? "%1 task, %2 finished" : "%1 tasks, %2 finished",
               "%1个任务，%2个已完成", {std::to_string(tasks.size()), std::to_string(finished)});
+  if (skipped > 0)
+    head += Say(language, ", %1 skipped (downloaded before)", "，%1个已下载过而跳过",
+                {std::to_string(skipped)});
   if (summary.whole) {
     summary.lines.push_back(
-        head + (tasks.empty() ? Say(language, ": nothing to do.", "：没有要做的。")
-                              : Say(language, ": every picture is there.", "：图片齐全。")));
+        head + (tasks.empty() && skipped == 0 ? Say(language, ": nothing to do.", "：没有要做的。")
+                : tasks.empty()               ? Say(language, ".", "。")
+                                : Say(language, ": every picture is there.", "：图片齐全。")));
     return summary;
   }
   const std::size_t unfinished = tasks.size() - finished;

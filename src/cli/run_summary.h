@@ -35,9 +35,10 @@ struct Summary {
 // The missing pictures of a task that are named one by one; the rest are counted.
 constexpr std::size_t kMissingNamesShown = 10;
 
-// The summary's lines in `language`.
+// The summary's lines in `language`; `skipped`: the tasks left out because they were
+// downloaded before.
 [[nodiscard]] Summary Summarize(const std::vector<TaskResult>& tasks,
                                 const std::vector<AddressFailure>& addresses, bool interrupted,
-                                UiLanguage language);
+                                UiLanguage language, int skipped = 0);
 
 }  // namespace pageloom::cli

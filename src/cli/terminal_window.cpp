@@ -114,6 +114,17 @@ void TerminalWindow::ShowBan(int siteKind, std::chrono::seconds left) {
   Enqueue(Event{[this, siteKind, left] { m_listener.OnBan(siteKind, left); }, true});
 }
 
+void TerminalWindow::PostNewChapters(std::u16string comic, int count) {
+  Enqueue(Event{[this, comic, count] { m_listener.OnNewChapters(comic, count); }, true});
+}
+
+AgainChoice TerminalWindow::AskDownloadAgain(const std::vector<DownloadedBefore>& before,
+                                             int total) {
+  (void)total;
+  Enqueue(Event{[this, before] { m_listener.OnDownloadedBefore(before); }, true});
+  return AgainChoice::kNewOnly;
+}
+
 std::optional<std::u16string> TerminalWindow::PickFolder(const Message& title) {
   (void)title;
   return std::nullopt;

@@ -64,6 +64,13 @@ class RunListener {
     (void)siteKind;
     (void)left;
   }
+  // A check of followed comics added `count` new chapters of `comic`.
+  virtual void OnNewChapters(const std::u16string& comic, int count) {
+    (void)comic;
+    (void)count;
+  }
+  // An Add left out tasks that were downloaded before.
+  virtual void OnDownloadedBefore(const std::vector<DownloadedBefore>& before) { (void)before; }
 };
 
 class TerminalWindow final : public WindowPort {
@@ -103,6 +110,9 @@ class TerminalWindow final : public WindowPort {
   std::optional<std::u16string> PickFolder(const Message& title) override;
   // Heard by the run on the main thread; never blocks.
   void ShowBan(int siteKind, std::chrono::seconds left) override;
+  void PostNewChapters(std::u16string comic, int count) override;
+  // A terminal does not ask: only the new tasks are made, and the run hears of the others.
+  AgainChoice AskDownloadAgain(const std::vector<DownloadedBefore>& before, int total) override;
 
   // --- main thread ---
   // Readable while events wait (an eventfd); -1 when it could not be made, and the main

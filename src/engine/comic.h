@@ -95,6 +95,10 @@ class Comic {
   // The progress shows it as its second number; the walk never ends by it.
   void SetKnownTotal(int total) { m_knownTotal = total > 0 ? total : 0; }
   int GetKnownTotal() const { return m_knownTotal; }
+  // The gallery's or chapter's title as its page gave it (UTF-8); set before the task is
+  // registered, empty for a task read back from the queue.
+  void SetTitle(std::string title) { m_title = std::move(title); }
+  const std::string& GetTitle() const { return m_title; }
 
   std::u16string_view GetStartUrl() const { return WideView(m_startUrl, kUrlCapacity); }
   std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
@@ -166,6 +170,7 @@ class Comic {
   int m_renameFiles = 1;
   int m_siteKind = SITE_NONE;
   std::u16string m_siteName;
+  std::string m_title;
   bool m_walkDone = false;
   int m_listVersion = 0;
   int m_listTaken = 0;

@@ -41,4 +41,21 @@ std::u16string SiteAdapter::TaskTag(std::u16string_view address) const {
   return tag;
 }
 
+std::optional<std::u16string> SiteAdapter::Identity(std::u16string_view address) const {
+  std::u16string_view path = address.substr(0, address.find_first_of(u"?#"));
+  while (!path.empty() && path.back() == u'/') path.remove_suffix(1);
+  if (path.empty()) return std::nullopt;
+  return std::u16string(path);
+}
+
+std::optional<std::u16string> LastPartNumber(std::u16string_view address) {
+  std::u16string_view path = address.substr(0, address.find_first_of(u"?#"));
+  while (!path.empty() && path.back() == u'/') path.remove_suffix(1);
+  std::u16string_view last = path.substr(path.rfind(u'/') + 1);
+  last = last.substr(0, last.find(u'.'));
+  const std::u16string_view number = LastNumber(last);
+  if (number.empty() || number.size() > 20) return std::nullopt;
+  return std::u16string(number);
+}
+
 }  // namespace pageloom

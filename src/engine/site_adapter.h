@@ -79,6 +79,15 @@ class SiteAdapter {
   // apart: by default the number in the address's last part (without its extension),
   // or a hash of the address when it holds none.
   [[nodiscard]] virtual std::u16string TaskTag(std::u16string_view address) const;
+  // The site's own identity of the gallery or chapter at `address`, the same for every
+  // form of its address (main or mirror host, another token, a query): the key under which
+  // the download record keeps it. Nothing when the address names none. By default the
+  // address without its query, fragment and trailing '/'.
+  [[nodiscard]] virtual std::optional<std::u16string> Identity(std::u16string_view address) const;
 };
+
+// The last run of digits in the last part of `address`'s path (before its extension), or
+// nothing: the number most sites name a page by.
+[[nodiscard]] std::optional<std::u16string> LastPartNumber(std::u16string_view address);
 
 }  // namespace pageloom

@@ -31,6 +31,8 @@ enum class MessageKind {
   kQueueSaveFailing,   // args: the queue file's reason; the next step tries again
   kQueueSavingAgain,   // the queue file can be written again
   kCannotOpenFolder,   // args: the folder the file manager could not show
+  kRecordUnavailable,  // args: the download record's file, the reason (nothing is recorded)
+  kCheckedRecently,    // args: the comics checked a moment ago, not checked again now
 };
 
 struct Message {

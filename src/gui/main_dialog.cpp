@@ -16,6 +16,7 @@
 #include "app/task_controller.h"
 #include "gui/about_dialog.h"
 #include "gui/dialog_units.h"
+#include "gui/series_updates.h"
 #include "gui/start_after_add.h"
 #include "gui/table_shortcuts.h"
 #include "gui/task_table_model.h"
@@ -88,6 +89,7 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
   CreateLibraryControls();
   new TableShortcuts(*this);
   new StartAfterAdd(*this);
+  new SeriesUpdates(*this);
 }
 
 CpageLoomDlg::~CpageLoomDlg() {
@@ -293,6 +295,12 @@ QMenu* CpageLoomDlg::CreateContextMenu() {
   menu->addSeparator();
   if (const auto* startAfterAdd = findChild<StartAfterAdd*>()) {
     menu->addAction(startAfterAdd->Action());
+    menu->addSeparator();
+  }
+  if (const auto* updates = findChild<SeriesUpdates*>()) {
+    menu->addAction(updates->CheckAction());
+    menu->addAction(updates->AutoAction());
+    menu->addAction(updates->ListAction());
     menu->addSeparator();
   }
   QAction* import = menu->addAction(tr("导入Cookies…"));

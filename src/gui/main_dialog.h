@@ -105,8 +105,13 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Bytes of the picture in flight show beside the task's progress until its next row
   // write. Posts that follow each other quickly are shown as one.
   void PostPictureProgress(int taskNo, std::uint64_t received, std::int64_t total) override;
+  // The tray says "<comic>: N new chapters".
+  void PostNewChapters(std::u16string comic, int count) override;
   void ShowMessage(const Message& message) override;
   std::optional<std::u16string> PickFolder(const Message& title) override;
+  // "已下载过：<title>（<date>）。仍然下载？" (Yes/No) for one task; for a chain, one
+  // question for all of it (only the new ones / all / none). Closing answers "none".
+  AgainChoice AskDownloadAgain(const std::vector<DownloadedBefore>& before, int total) override;
   // Says that another pageLoom has the queue.
   void ShowAlreadyRunning();
 
@@ -215,7 +220,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void RunGuarded(const std::function<void()>& work);
   void RunDeferredClose();
   void BeginClosing();
-  std::optional<std::u16string> Ask(bool picker, const Message& text);
+  std::optional<std::u16string> Ask(bool picker, const Message& text,
+                                    std::function<void()> serve = {});
   void ServeRequest(const std::shared_ptr<Request>& request);
   void Answer(Request& request, std::optional<std::u16string> answer);
   bool OnWindowThread() const;

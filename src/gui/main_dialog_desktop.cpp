@@ -229,6 +229,12 @@ void CpageLoomDlg::NoteStatusChange(int taskNo, TaskStatus before, const TaskSna
   }
 }
 
+void CpageLoomDlg::PostNewChapters(std::u16string comic, int count) {
+  Post([this, comic = QString::fromStdU16String(comic), count] {
+    m_tray->NewChapters(comic, count);
+  });
+}
+
 void CpageLoomDlg::NoteRunEnded(const RunEnded& ended) {
   if (m_tasksEndedUnsaid == 0) return;
   m_tasksEndedUnsaid = 0;

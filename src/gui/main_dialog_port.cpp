@@ -10,10 +10,12 @@
 #include <QTableView>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <variant>
 
 #include "app/task_controller.h"
+#include "gui/again_question.h"
 #include "gui/main_dialog.h"
 #include "gui/picker_start.h"
 #include "gui/task_table_model.h"
@@ -35,6 +37,7 @@ QString ToQString(std::u16string_view text) {
 struct CpageLoomDlg::Request {
   bool picker = false;
   Message text;
+  std::function<void()> serve;  // when set: runs instead of the message box
   bool answered = false;
   std::promise<std::optional<std::u16string>> promise;
 };
@@ -132,6 +135,21 @@ void CpageLoomDlg::ShowMessage(const Message& message) {
   ShowText(MessageText(message));
 }
 
+AgainChoice CpageLoomDlg::AskDownloadAgain(const std::vector<DownloadedBefore>& before, int total) {
+  // Read by the asking thread once the request is answered, which closing may do while
+  // the question is still shown: hence atomic. The question keeps copies of its texts.
+  auto choice = std::make_shared<std::atomic<AgainChoice>>(AgainChoice::kNone);
+  auto ask = [this, choice, before, total] {
+    choice->store(RunAgainQuestion(this, before, total));
+  };
+  if (!OnWindowThread()) {
+    (void)Ask(false, Message{}, ask);
+    return choice->load();
+  }
+  if (!IsClosing()) RunGuarded(ask);
+  return choice->load();
+}
+
 void CpageLoomDlg::ShowAlreadyRunning() { ShowText(AlreadyRunningText()); }
 
 std::optional<std::u16string> CpageLoomDlg::PickFolder(const Message& title) {
@@ -161,10 +179,12 @@ bool CpageLoomDlg::IsClosing() const {
 
 bool CpageLoomDlg::OnWindowThread() const { return QThread::currentThread() == thread(); }
 
-std::optional<std::u16string> CpageLoomDlg::Ask(bool picker, const Message& text) {
+std::optional<std::u16string> CpageLoomDlg::Ask(bool picker, const Message& text,
+                                                std::function<void()> serve) {
   auto request = std::make_shared<Request>();
   request->picker = picker;
   request->text = text;
+  request->serve = std::move(serve);
   std::future<std::optional<std::u16string>> answer = request->promise.get_future();
   {
     std::lock_guard<std::mutex> lock(m_requestMutex);
@@ -186,7 +206,9 @@ void CpageLoomDlg::ServeRequest(const std::shared_ptr<Request>& request) {
   ++m_commandDepth;
   std::optional<std::u16string> answer;
   const std::u16string shown = MessageText(request->text).toStdU16String();
-  if (request->picker) {
+  if (request->serve) {
+    request->serve();
+  } else if (request->picker) {
     answer = m_folderPicker(shown);
   } else {
     m_messageBox(shown);

@@ -32,6 +32,10 @@ TrayNotifier::TrayNotifier(QWidget& window) : QObject(&window), m_window(window)
 
 TrayNotifier::~TrayNotifier() { delete m_menu; }
 
+void TrayNotifier::NewChapters(const QString& comic, int count) {
+  Notify(tr("%1：%2个新章节").arg(comic).arg(count));
+}
+
 void TrayNotifier::TaskEnded(int taskNo) { Notify(tr("任务 %1 已完成").arg(taskNo)); }
 
 void TrayNotifier::TaskIncomplete(int taskNo, int missing) {

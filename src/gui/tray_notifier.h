@@ -36,6 +36,8 @@ class TrayNotifier : public QObject {
   void TaskIncomplete(int taskNo, int missing);
   // `unfinished`: tasks of the table that have not ended with all their pictures.
   void QueueDone(int unfinished);
+  // A check of followed comics added `count` new chapters of `comic`.
+  void NewChapters(const QString& comic, int count);
 
   // Shows the window restored, raised and active.
   void RestoreWindow();

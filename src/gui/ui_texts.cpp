@@ -50,8 +50,14 @@ QString MessageText(const Message& message) {
   }
   if (message.kind == MessageKind::kBanned) return BannedText(Arg(message, 0).toInt());
   const QString text = Tr(zh::MessageWords(message.kind));
-  if (message.kind == MessageKind::kDataFolderNotMade)
+  if (message.kind == MessageKind::kDataFolderNotMade ||
+      message.kind == MessageKind::kRecordUnavailable)
     return text + Arg(message, 0) + QStringLiteral(" (") + Arg(message, 1) + QStringLiteral(")");
+  if (message.kind == MessageKind::kCheckedRecently) {
+    QStringList comics;
+    for (const std::u16string& comic : message.args) comics << QString::fromStdU16String(comic);
+    return text + comics.join(QStringLiteral("、"));
+  }
   if (!message.args.empty()) return text + Arg(message, 0);  // a path or a reason goes on
   return text;
 }

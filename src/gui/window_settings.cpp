@@ -26,6 +26,7 @@ constexpr KeptOption kKeptOptions[] = {
     {"options/autoRename", "ctl1010"},
     {"options/followNext", "ctl1011"},
     {"options/startAfterAdd", "startAfterAddAction"},
+    {"options/autoCheckUpdates", "autoCheckUpdatesAction"},
 };
 
 constexpr char kSaveFolderKey[] = "window/saveFolder";

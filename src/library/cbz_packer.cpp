@@ -120,7 +120,7 @@ bool Verify(const fs::path& part, const fs::path& folder, const std::vector<Pict
 // Writes the archive under `part`. False, with nothing left under that name, on failure.
 bool WriteArchive(const fs::path& part, const fs::path& folder,
                   const std::vector<PictureFile>& pictures, const std::string* comicInfo,
-                  const std::string& source, std::string& error) {
+                  const std::string& sources, std::string& error) {
   int code = 0;
   ZipHandle zip(zip_open(part.c_str(), ZIP_CREATE | ZIP_EXCL, &code));
   if (!zip) {
@@ -150,7 +150,7 @@ bool WriteArchive(const fs::path& part, const fs::path& folder,
     error = zip_strerror(zip.get());
     return false;
   }
-  const std::string comment = kCommentPrefix + source;
+  const std::string comment = kCommentPrefix + sources;
   if (comment.size() < 0xFFFF)
     (void)zip_set_archive_comment(zip.get(), comment.data(),
                                   static_cast<zip_uint16_t>(comment.size()));
@@ -189,37 +189,50 @@ fs::path ArchivePathFor(const fs::path& folder) {
   return path.parent_path() / (CutUtf8(path.filename().string(), 251) + ".cbz");
 }
 
-std::optional<std::string> ArchiveSource(const fs::path& archive) {
+std::vector<std::string> ArchiveSources(const fs::path& archive) {
   int error = 0;
   const ZipHandle zip(zip_open(archive.c_str(), ZIP_RDONLY, &error));
-  if (!zip) return std::nullopt;
+  if (!zip) return {};
   int length = 0;
   const char* comment = zip_get_archive_comment(zip.get(), &length, ZIP_FL_ENC_RAW);
   const std::size_t prefix = std::strlen(kCommentPrefix);
   if (comment == nullptr || length < static_cast<int>(prefix) ||
       std::memcmp(comment, kCommentPrefix, prefix) != 0)
-    return std::nullopt;
-  return std::string(comment + prefix, static_cast<std::size_t>(length) - prefix);
+    return {};
+  const std::string text(comment + prefix, static_cast<std::size_t>(length) - prefix);
+  std::vector<std::string> sources;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    if (end > start || sources.empty()) sources.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return sources;
+}
+
+std::optional<std::string> ArchiveSource(const fs::path& archive) {
+  std::vector<std::string> sources = ArchiveSources(archive);
+  if (sources.empty()) return std::nullopt;
+  return std::move(sources.front());
 }
 
 bool ArchiveOfOtherSource(const fs::path& folder, const std::string& source) {
   const fs::path archive = ArchivePathFor(folder);
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(archive, ec))) return false;
-  return ArchiveSource(archive) != source;
+  const std::vector<std::string> named = ArchiveSources(archive);
+  return std::find(named.begin(), named.end(), source) == named.end();
 }
 
 PackResult PackFolder(const fs::path& folder, const std::vector<std::string>& sources,
                       const std::string* comicInfo) {
   const fs::path archive = ArchivePathFor(folder);
   if (sources.empty()) return Result(PackStatus::kRefused, archive, PackRefusal::kNotATaskFolder);
-  const std::string& source = sources.front();
   const auto existing = [&]() -> std::optional<PackResult> {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(archive, ec))) return std::nullopt;
-    const std::optional<std::string> named = ArchiveSource(archive);
-    if (named && std::find(sources.begin(), sources.end(), *named) != sources.end())
-      return Result(PackStatus::kAlreadyThere, archive);
+    for (const std::string& named : ArchiveSources(archive))
+      if (std::find(sources.begin(), sources.end(), named) != sources.end())
+        return Result(PackStatus::kAlreadyThere, archive);
     return Result(PackStatus::kTakenByOther, archive, PackRefusal::kTakenByOther);
   };
   if (auto there = existing()) return *there;
@@ -236,7 +249,10 @@ PackResult PackFolder(const fs::path& folder, const std::vector<std::string>& so
   if (pictures.empty()) return Result(PackStatus::kRefused, archive, PackRefusal::kNoPictures);
   const fs::path part = PartNameFor(archive);
   std::string error;
-  if (!WriteArchive(part, folder, pictures, comicInfo, source, error) ||
+  // The archive names every address of its task, the one it was added as first.
+  std::string names;
+  for (const std::string& address : sources) names += (names.empty() ? "" : "\n") + address;
+  if (!WriteArchive(part, folder, pictures, comicInfo, names, error) ||
       !Verify(part, folder, pictures, comicInfo)) {
     std::error_code ec;
     fs::remove(part, ec);

@@ -51,7 +51,10 @@ struct PackResult {
 // its name cut at a character when it would be longer than a file name may be.
 [[nodiscard]] std::filesystem::path ArchivePathFor(const std::filesystem::path& folder);
 
-// The source an archive of this program names; nothing for another archive or none.
+// The addresses an archive of this program names, the one its task was added as first
+// (an archive of an earlier version names one); none for another archive or none.
+[[nodiscard]] std::vector<std::string> ArchiveSources(const std::filesystem::path& archive);
+// The first of them.
 [[nodiscard]] std::optional<std::string> ArchiveSource(const std::filesystem::path& archive);
 
 // Whether an archive of a source other than `source` stands where the task folder

@@ -61,15 +61,18 @@ FinishOutcome FinishTaskFolder(const EndedTask& task, const FinishOptions& optio
   return outcome;
 }
 
-PackResult PackTaskFolder(const fs::path& folder) {
-  const fs::path archive = ArchivePathFor(folder);
-  const auto refuse = [&archive](PackRefusal refusal, std::size_t missing = 0) {
-    return PackResult{PackStatus::kRefused, archive, refusal, static_cast<int>(missing), {}};
+PackResult WhyIncomplete(const fs::path& folder) {
+  PackResult result;
+  result.status = PackStatus::kRefused;
+  result.archive = ArchivePathFor(folder);
+  const auto refuse = [&result](PackRefusal refusal, std::size_t missing = 0) {
+    result.refusal = refusal;
+    result.missingCount = static_cast<int>(missing);
+    return result;
   };
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) return refuse(PackRefusal::kNoFolder);
-  const std::vector<std::string> sources = FolderSources(folder);
-  if (sources.empty()) return refuse(PackRefusal::kNotATaskFolder);
+  if (FolderSources(folder).empty()) return refuse(PackRefusal::kNotATaskFolder);
   if (HasPartFiles(folder)) return refuse(PackRefusal::kPictureInFlight);
   const std::vector<PictureFile> pictures = PicturesInFolder(folder, false);
   if (pictures.empty()) return refuse(PackRefusal::kNoPictures);
@@ -80,6 +83,13 @@ PackResult PackTaskFolder(const fs::path& folder) {
                     static_cast<std::size_t>(info->metadata.length) - pictures.size());
     if (!info->complete && !info->files.empty()) return refuse(PackRefusal::kUnfinished);
   }
+  return refuse(PackRefusal::kNone);
+}
+
+PackResult PackTaskFolder(const fs::path& folder) {
+  if (PackResult refused = WhyIncomplete(folder); refused.refusal != PackRefusal::kNone)
+    return refused;
+  const std::vector<std::string> sources = FolderSources(folder);
   std::ifstream in(folder / kComicInfoFile, std::ios::binary);
   const std::string comicInfo((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());

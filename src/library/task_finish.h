@@ -45,4 +45,8 @@ bool WriteAddedInfo(const std::filesystem::path& folder, const ComicMetadata& me
 // a picture still on its way, or no picture at all.
 PackResult PackTaskFolder(const std::filesystem::path& folder);
 
+// Why a folder this program made is not complete, as above, as a refusal to pack it;
+// PackRefusal::kNone when it is complete.
+[[nodiscard]] PackResult WhyIncomplete(const std::filesystem::path& folder);
+
 }  // namespace pageloom

@@ -70,6 +70,10 @@ std::u16string FakeWindow::MessageText(const Message& message) {
       return u"任务进度又能保存到任务队列文件了。";
     case MessageKind::kCannotOpenFolder:
       return u"无法打开文件夹：" + arg;
+    case MessageKind::kCheckedRecently:
+      return u"10分钟内检查过，这次未检查：" + arg;
+    case MessageKind::kRecordUnavailable:
+      return u"无法打开下载记录，本次下载不会被记录：" + arg;
   }
   return u"?";
 }

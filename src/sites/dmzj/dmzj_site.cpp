@@ -81,6 +81,11 @@ bool DmzjAdapter::Recognises(std::u16string_view address) const {
   return !m_names.dmzjHost.empty() && address.find(m_names.dmzjHost) != std::u16string_view::npos;
 }
 
+std::optional<std::u16string> DmzjAdapter::Identity(std::u16string_view address) const {
+  if (address.find(kDmzjChapterAddressMarker) == std::u16string_view::npos) return std::nullopt;
+  return LastPartNumber(address);
+}
+
 std::optional<std::u16string> DmzjAdapter::FirstPage(std::u16string_view address,
                                                      PageReader& reader) const {
   if (address.find(kDmzjChapterAddressMarker) != std::u16string_view::npos)

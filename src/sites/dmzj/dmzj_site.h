@@ -25,6 +25,9 @@ class DmzjAdapter : public SiteAdapter {
   // of pictures, and the address of the next chapter when the page links one.
   PageReading ReadPage(std::u16string_view address, PageReader& reader) const override;
   std::shared_ptr<Comic> NewTask() const override;
+  // The chapter's number, the last number of a chapter address ("/comic/12345.shtml");
+  // nothing for a series address.
+  std::optional<std::u16string> Identity(std::u16string_view address) const override;
 
  private:
   SiteNames m_names;

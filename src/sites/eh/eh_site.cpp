@@ -132,6 +132,24 @@ std::u16string EhAdapter::TaskTag(std::u16string_view address) const {
   return SiteAdapter::TaskTag(address);
 }
 
+std::optional<std::u16string> EhAdapter::Identity(std::u16string_view address) const {
+  const std::u16string_view path = address.substr(0, address.find_first_of(u"?#"));
+  std::u16string_view number;
+  if (const std::size_t gallery = path.find(u"/g/"); gallery != std::u16string_view::npos) {
+    const std::u16string_view rest = path.substr(gallery + 3);
+    number = rest.substr(0, rest.find(u'/'));
+  } else if (const std::size_t page = path.find(u"/s/"); page != std::u16string_view::npos) {
+    std::u16string_view rest = path.substr(page + 3);
+    rest = rest.substr(rest.find(u'/') == std::u16string_view::npos ? rest.size()
+                                                                    : rest.find(u'/') + 1);
+    number = rest.substr(0, rest.find(u'-'));
+  }
+  const bool digits = !number.empty() && number.size() <= 20 &&
+                      number.find_first_not_of(u"0123456789") == std::u16string_view::npos;
+  if (!digits) return std::nullopt;
+  return std::u16string(number);
+}
+
 std::shared_ptr<Comic> EhAdapter::NewTask() const {
   auto task = std::make_shared<Comic>();
   task->SetSiteKind(SITE_EH);

@@ -28,6 +28,9 @@ class EhAdapter : public SiteAdapter {
   std::shared_ptr<Comic> NewTask() const override;
   // The gallery's number: from ".../g/<number>/..." or a picture page's ".../<number>-<page>".
   std::u16string TaskTag(std::u16string_view address) const override;
+  // The gallery's number, from ".../g/<number>/<token>/" (main or mirror host) or from a
+  // picture page's ".../s/<token>/<number>-<page>".
+  std::optional<std::u16string> Identity(std::u16string_view address) const override;
 
  private:
   bool IsMirror(std::u16string_view address) const;

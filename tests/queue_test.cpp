@@ -346,6 +346,7 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
     SqliteDatabase earlier(data.Path() / "queue.sqlite");
     ASSERT_TRUE(
         earlier.Execute("ALTER TABLE tasks DROP COLUMN known_total; "
+                        "ALTER TABLE tasks DROP COLUMN place; "
                         "UPDATE tasks SET site = 1; "  // its sites were numbers then
                         "PRAGMA user_version = 1"));
   }

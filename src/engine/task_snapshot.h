@@ -74,6 +74,17 @@ struct TaskRemoved {
   int no = 0;
 };
 
-using TaskEvent = std::variant<TaskAdded, TaskChanged, TaskRemoved>;
+// Several tasks were deleted at once (a Delete of many rows, the end of a run).
+struct TasksRemoved {
+  std::vector<int> nos;
+};
+
+// A task moved in the order in which the workers take the tasks: its row is `row` now.
+struct TaskMoved {
+  int no = 0;
+  int row = 0;
+};
+
+using TaskEvent = std::variant<TaskAdded, TaskChanged, TaskRemoved, TasksRemoved, TaskMoved>;
 
 }  // namespace pageloom

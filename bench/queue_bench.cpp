@@ -20,8 +20,7 @@ class Walking : public Comic {
     ++m_pictureCount;
     ++m_fileNumber;
     m_state = STATE_DOWNLOADING;
-    CopyWide(m_pageUrl, kUrlCapacity,
-             u"https://example.invalid/s/abcdef0123/4567890-" + WideNumber(m_pictureCount));
+    SetPageUrl(u"https://example.invalid/s/abcdef0123/4567890-" + WideNumber(m_pictureCount));
     if (withMissing) AddMissing(MissingPicture{{}, GetPageUrl().data(), u"001.jpg"});
   }
 };

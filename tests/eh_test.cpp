@@ -421,8 +421,10 @@ std::vector<std::string> EventLines(const std::vector<TaskEvent>& events) {
     } else if (const auto* ended = std::get_if<RunEnded>(&event)) {
       line = "run ended " + std::to_string(ended->tasks) + " " + std::to_string(ended->finished) +
              " " + std::to_string(ended->incomplete);
-    } else {
-      line = "removed " + std::to_string(std::get<TaskRemoved>(event).no);
+    } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
+      line = "removed " + std::to_string(removed->no);
+    } else if (const auto* many = std::get_if<TasksRemoved>(&event)) {
+      for (const int no : many->nos) line += (line.empty() ? "removed " : " ") + std::to_string(no);
     }
     if (shot != nullptr) {
       line += " " + ToUtf8(FakeWindow::ProgressText(*shot) + u" " + FakeWindow::StatusText(*shot));

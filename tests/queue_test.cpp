@@ -369,6 +369,7 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
                         "ALTER TABLE missing DROP COLUMN reason; "  // nor reasons
                         "ALTER TABLE missing DROP COLUMN http_status; "
                         "ALTER TABLE missing DROP COLUMN content_type; "
+                        "ALTER TABLE tasks DROP COLUMN place; "
                         "UPDATE tasks SET site = 1; "  // its sites were numbers then
                         "PRAGMA user_version = 1"));
   }

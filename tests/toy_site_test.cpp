@@ -69,8 +69,9 @@ class ToyBook : public Comic {
     m_pictureUrls.pop_front();
     const std::u16string name = PictureFileName(url);
     FailureReason failure;
-    const int stored = DownloadPicture(context.session, url, name, m_folder, context.ui,
-                                       context.retry, context.pictureProgress, &failure);
+    const int stored =
+        DownloadPicture(context.session, url, name, FolderBuffer(*this).Units(), context.ui,
+                        context.retry, context.pictureProgress, &failure);
     if (stored == kPictureStop) return 0;
     if (stored == kPictureFailed) AddMissing(MissingPicture{url, {}, name, failure});
     return 1;

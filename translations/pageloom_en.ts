@@ -441,6 +441,49 @@
         <source>无法打包为CBZ：</source>
         <translation>Cannot pack as CBZ: </translation>
     </message>
+    <message>
+        <source>打开文件夹</source>
+        <translation>Open Folder</translation>
+    </message>
+    <message>
+        <source>复制地址</source>
+        <translation>Copy Address</translation>
+    </message>
+    <message>
+        <source>重试缺失图片</source>
+        <translation>Retry Missing Pictures</translation>
+    </message>
+    <message>
+        <source>暂停此任务</source>
+        <translation>Pause This Task</translation>
+    </message>
+    <message>
+        <source>继续此任务</source>
+        <translation>Continue This Task</translation>
+    </message>
+    <message>
+        <source>清除已完成</source>
+        <translation>Clear Finished</translation>
+    </message>
+    <message>
+        <source>上移</source>
+        <translation>Move Up</translation>
+    </message>
+    <message>
+        <source>下移</source>
+        <translation>Move Down</translation>
+    </message>
+    <message>
+        <source>置顶</source>
+        <translation>Move to Top</translation>
+    </message>
+</context>
+<context>
+    <name>pageloom::StatusLine</name>
+    <message>
+        <source>等待 %1 · 下载中 %2 · 已完成 %3 · 缺图 %4 · 速度 %5/s · 本次已存 %6 张</source>
+        <translation>waiting %1 · running %2 · done %3 · missing pictures %4 · speed %5/s · stored this run %6</translation>
+    </message>
 </context>
 <context>
     <name>pageloom::SeriesUpdates</name>

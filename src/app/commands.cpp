@@ -6,7 +6,6 @@
 
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
-#include "store/queue_store.h"
 
 namespace pageloom {
 
@@ -29,19 +28,9 @@ void TaskController::OnBnClickedDelete() {
     m_window.ShowMessage(Message{MessageKind::kSelectRows, {}});
     return;
   }
-  // Decided once: the answer holds for the whole command.
-  const bool workerRuns = AnyWorkerRunning();
-  const QueueStore::Batch batch(m_store.get());  // the removals go to disk together
-  for (const int taskNo : selected) {
-    const std::shared_ptr<Comic> task = FindTask(taskNo);
-    bool removable = !workerRuns;
-    if (!removable) {
-      // An unfinished task rests like a finished one until the next Start.
-      const int state = task ? task->GetState() : STATE_FINISHED;
-      removable = state == STATE_FINISHED || state == STATE_PREPARING || state == STATE_INCOMPLETE;
-    }
-    if (removable) RemoveTask(taskNo);
-  }
+  // Decided once: the answer holds for the whole command. The rows removed go together,
+  // to the table and to disk.
+  RemoveTasks(DeletableTasks(selected, AnyWorkerRunning()));
   RenumberRows();
 }
 

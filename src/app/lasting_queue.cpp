@@ -79,19 +79,19 @@ void TaskController::OpenQueue() {
     std::shared_ptr<Comic> task = adapter->NewTask();
     task->Restore(stored.record);
     task->SetSiteName(adapter->Name());
-    RestoreTask(stored.taskNo, std::move(task), stored.shownFolder);
+    RestoreTask(stored.taskNo, std::move(task), stored.shownFolder, stored.place);
   }
   std::lock_guard<std::mutex> lock(m_tasksMutex);
   m_nextTaskNo = std::max(m_nextTaskNo, opened.nextTaskNo);
 }
 
 void TaskController::RestoreTask(int taskNo, std::shared_ptr<Comic> task,
-                                 std::u16string_view folderShown) {
+                                 std::u16string_view folderShown, long long place) {
   TaskAdded added{taskNo, std::u16string(folderShown), task->Snapshot()};
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     task->SetRow(static_cast<int>(m_tasks.size()));
-    m_tasks.emplace(taskNo, task);
+    EnterLocked(taskNo, task, place);
     m_nextTaskNo = std::max(m_nextTaskNo, taskNo + 1);
   }
   m_window.Publish(std::move(added));

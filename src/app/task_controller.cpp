@@ -134,7 +134,7 @@ int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_vie
   added.snapshot.notSaved = !saved;
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
-    m_tasks.emplace(n, task);
+    EnterLocked(n, task, n);
   }
   m_window.Publish(std::move(added));
   return n;
@@ -194,20 +194,63 @@ void TaskController::RemoveTask(int taskNo) {
   std::shared_ptr<Comic> removed;  // freed outside the lock (or by the worker holding it)
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
-    auto it = m_tasks.find(taskNo);
-    if (it != m_tasks.end()) {
-      removed = std::move(it->second);
-      m_tasks.erase(it);
-    }
+    removed = TakeOutLocked(taskNo);
   }
   if (m_store) (void)m_store->Remove(taskNo);
   m_window.Publish(TaskRemoved{taskNo});
 }
 
+void TaskController::RemoveTasks(const std::vector<int>& taskNos) {
+  if (taskNos.empty()) return;
+  std::vector<std::shared_ptr<Comic>> removed;  // freed outside the lock
+  removed.reserve(taskNos.size());
+  {
+    std::lock_guard<std::mutex> lock(m_tasksMutex);
+    for (const int taskNo : taskNos)
+      if (std::shared_ptr<Comic> task = TakeOutLocked(taskNo)) removed.push_back(std::move(task));
+  }
+  if (m_store) (void)m_store->Remove(taskNos);
+  m_window.Publish(TasksRemoved{taskNos});
+}
+
+std::vector<int> TaskController::DeletableTasks(const std::vector<int>& selected,
+                                                bool workerRuns) const {
+  if (!workerRuns) return selected;
+  std::vector<int> deletable;
+  std::lock_guard<std::mutex> lock(m_tasksMutex);
+  for (const int taskNo : selected) {
+    const auto it = m_tasks.find(taskNo);
+    // An unfinished task rests like a finished one until the next Start.
+    const int state = it == m_tasks.end() ? STATE_FINISHED : it->second->GetState();
+    if (state == STATE_FINISHED || state == STATE_PREPARING || state == STATE_INCOMPLETE)
+      deletable.push_back(taskNo);
+  }
+  return deletable;
+}
+
 void TaskController::RenumberRows() {
   std::lock_guard<std::mutex> lock(m_tasksMutex);
   int row = 0;
-  for (auto& entry : m_tasks) entry.second->SetRow(row++);
+  for (const auto& entry : m_order) m_tasks.at(entry.second)->SetRow(row++);
+}
+
+void TaskController::EnterLocked(int taskNo, std::shared_ptr<Comic> task, long long place) {
+  // A place taken already (a queue file edited by hand) goes behind the last one.
+  if (m_order.count(place) != 0) place = m_order.rbegin()->first + 1;
+  m_tasks[taskNo] = std::move(task);
+  m_order[place] = taskNo;
+  m_placeOf[taskNo] = place;
+}
+
+std::shared_ptr<Comic> TaskController::TakeOutLocked(int taskNo) {
+  const auto it = m_tasks.find(taskNo);
+  if (it == m_tasks.end()) return nullptr;
+  std::shared_ptr<Comic> task = std::move(it->second);
+  m_tasks.erase(it);
+  const auto place = m_placeOf.find(taskNo);
+  m_order.erase(place->second);
+  m_placeOf.erase(place);
+  return task;
 }
 
 std::shared_ptr<Comic> TaskController::FindTask(int taskNo) const {

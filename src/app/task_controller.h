@@ -130,8 +130,21 @@ class TaskController {
                                       std::u16string_view saveFolder);
   // Removes the task `taskNo`: map entry, lasting queue, and TaskRemoved.
   void RemoveTask(int taskNo);
-  // Sets every task's row to its position in the map.
+  // Removes the tasks `taskNos` together: map entries, the lasting queue in one
+  // transaction, and one TasksRemoved.
+  void RemoveTasks(const std::vector<int>& taskNos);
+  // Of the tasks `selected`, those Delete removes: all when no worker runs; while one
+  // runs, those finished, unfinished or preparing (and numbers of no task). In order.
+  [[nodiscard]] std::vector<int> DeletableTasks(const std::vector<int>& selected,
+                                                bool workerRuns) const;
+  // Sets every task's row to its position in the order.
   void RenumberRows();
+  // "上移" / "下移" / "置顶": moves task `taskNo` in the order in which the workers take the
+  // tasks (and the rows show them); kept in the lasting queue. False when it cannot move.
+  enum class Move { kUp, kDown, kTop };
+  bool MoveTask(int taskNo, Move move);
+  // The task numbers in that order.
+  [[nodiscard]] std::vector<int> TaskOrder() const;
 
   std::shared_ptr<Comic> FindTask(int taskNo) const;
   std::vector<int> TaskNumbers() const;
@@ -189,6 +202,19 @@ class TaskController {
   // folder, kept for the next run (false when it could not be written).
   bool SetPacing(Pacing pacing);
   [[nodiscard]] Pacing GetPacing() const { return m_session->GetPacing(); }
+
+  // --- single tasks (window thread; task_commands.cpp) ---
+  // "暂停此任务" / "继续此任务": holds task `taskNo` (its site's worker passes it over and
+  // leaves it after the step in progress), or lets it go (a running worker of its site
+  // comes back for it). Returns the status its row shows now; nothing when there is no
+  // such task.
+  std::optional<TaskStatus> HoldTask(int taskNo, bool held);
+  // "重试缺失图片": lets the task go and starts its site's worker, which fetches its missing
+  // pictures when it reaches it. False, doing nothing, when it has none.
+  bool RetryMissing(int taskNo);
+  // "清除已完成": removes every finished task (a worker may be running: a finished task is
+  // never in a download). Returns how many.
+  int ClearFinished();
 
   // --- the reader's library (finishing.cpp) ---
   // Whether a task that ends complete is packed as a CBZ ("保存为CBZ"); kept with the
@@ -255,8 +281,13 @@ class TaskController {
   bool WalkAgain(Worker& worker);
 
   void OpenQueue();
-  // Puts a task read back from the queue into the map and the table.
-  void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown);
+  // Puts a task read back from the queue into the map, the order (at `place`) and the table.
+  void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown,
+                   long long place);
+  // Enters a task into m_tasks and the order; with m_tasksMutex held.
+  void EnterLocked(int taskNo, std::shared_ptr<Comic> task, long long place);
+  // Takes a task out of m_tasks and the order; with m_tasksMutex held. Returns it (or null).
+  std::shared_ptr<Comic> TakeOutLocked(int taskNo);
 
   void LoadPacing();
   // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
@@ -343,8 +374,10 @@ class TaskController {
   bool m_cookieFileWritable = true;  // false: it exists but could not be read, so it is kept
   int m_autoRename = 1;              // check box 1010
   int m_followNext = 0;              // check box 1011
-  mutable std::mutex m_tasksMutex;   // guards m_tasks and m_nextTaskNo
+  mutable std::mutex m_tasksMutex;   // guards m_tasks, the order and m_nextTaskNo
   std::map<int, std::shared_ptr<Comic>> m_tasks;
+  std::map<long long, int> m_order;    // place -> task number: the order of the walks and rows
+  std::map<int, long long> m_placeOf;  // task number -> place
   int m_nextTaskNo = 0;
   std::mutex m_workerMutex;  // guards Worker::running changes, Worker::again and m_runOpen
   bool m_runOpen = false;    // a Start came, and RunEnded has not been published since

@@ -102,22 +102,23 @@ bool TaskController::WalkAgain(Worker& worker) {
 void TaskController::Walk(int siteKind, StepContext& context) {
   Worker& worker = *WorkerFor(siteKind);
   bool first = true;
-  int lastNo = 0;
+  long long lastPlace = 0;
   while (!m_stopping.load()) {
-    // The lock is held only to find the next entry: tasks added meanwhile lie past
-    // lastNo and are reached; removed ones are simply not found.
+    // The lock is held only to find the next entry, in the order of the places: tasks
+    // added meanwhile lie past lastPlace and are reached; removed ones are simply not
+    // found; one moved before it is reached by the walk that a move asks for.
     int taskNo;
     std::shared_ptr<Comic> task;
     {
       std::lock_guard<std::mutex> lock(m_tasksMutex);
-      auto it = first ? m_tasks.begin() : m_tasks.upper_bound(lastNo);
-      if (it == m_tasks.end()) return;
-      taskNo = it->first;
-      task = it->second;
+      auto it = first ? m_order.begin() : m_order.upper_bound(lastPlace);
+      if (it == m_order.end()) return;
+      lastPlace = it->first;
+      taskNo = it->second;
+      task = m_tasks.at(taskNo);
     }
     first = false;
-    lastNo = taskNo;
-    if (task->GetSiteKind() != siteKind) continue;
+    if (task->GetSiteKind() != siteKind || task->Held()) continue;
     // What a killed run left half written in the task's folder goes before it runs again.
     RemoveLeftoverPartFiles(std::filesystem::path(ToUtf8(task->GetFolder())));
     context.pictureProgress = [this, taskNo](std::uint64_t received, std::int64_t total) {
@@ -130,6 +131,13 @@ void TaskController::Walk(int siteKind, StepContext& context) {
       worker.gate.Wait();
       // Nothing goes to a site that has banned the visitor.
       if (m_stopping.load() || (context.ban && context.ban->Left())) break;
+      if (task->Held()) {
+        // Held by itself: the others of its site go on.
+        task->RestHeld();
+        if (m_store) (void)m_store->SaveStep(taskNo, *task);
+        PublishHeld(worker, TaskChanged{taskNo, task->Snapshot()});
+        break;
+      }
       {
         // A task deleted while this worker held it is left alone from then on.
         std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -148,8 +156,10 @@ void TaskController::Walk(int siteKind, StepContext& context) {
         if (!shownAlready) PublishHeld(worker, TaskChanged{taskNo, std::move(taken)});
       }
       result = task->DownloadNext(context);
-      // Saved before its row shows it; a task's end is written to its folder before too.
-      const bool saved = !m_store || m_store->SaveStep(taskNo, *task);
+      // Saved before its row shows it; a task's end is written to its folder before too. A
+      // task finished before whose step found nothing to do has nothing new to save.
+      const bool unchanged = finishedBefore && result == 0 && task->GetState() == STATE_FINISHED;
+      const bool saved = !m_store || unchanged || m_store->SaveStep(taskNo, *task);
       if (result == 0 && !m_stopping.load()) FinishTask(*task, !finishedBefore);
       TaskSnapshot after = task->Snapshot();
       after.notSaved = !saved;

@@ -37,6 +37,13 @@ std::size_t CopyWide(char16_t* dst, std::size_t capacity, std::u16string_view sr
   return n;
 }
 
+std::u16string CutWide(std::u16string_view src, std::size_t capacity) {
+  if (capacity == 0) return {};
+  const std::size_t zero = src.find(char16_t{0});
+  if (zero != std::u16string_view::npos) src = src.substr(0, zero);
+  return std::u16string(src.substr(0, FittingUnits(src, capacity - 1)));
+}
+
 std::size_t AppendWide(char16_t* dst, std::size_t capacity, std::u16string_view src) {
   if (capacity == 0) return 0;
   std::size_t used = WideLength(dst, capacity);

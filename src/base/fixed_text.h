@@ -21,6 +21,10 @@ std::size_t WideLength(const char16_t* text, std::size_t capacity);
 // capacity is 0.
 std::size_t CopyWide(char16_t* dst, std::size_t capacity, std::u16string_view src);
 
+// `src` as CopyWide would leave it in a buffer of `capacity` units: up to its first zero,
+// cut at capacity - 1 units, never inside a surrogate pair.
+std::u16string CutWide(std::u16string_view src, std::size_t capacity);
+
 // Appends `src` behind the text already in `dst`, with the same cutting rule.
 std::size_t AppendWide(char16_t* dst, std::size_t capacity, std::u16string_view src);
 

@@ -49,11 +49,12 @@ DownloadRun::~DownloadRun() {
 
 void DownloadRun::OnTaskAdded(const TaskTable::Row& row) {
   if (m_json) m_json->TaskAdded(row);  // the human display shows it once a worker takes it
+  if (m_stepped.count(row.taskNo) == 0) ++m_unstepped[row.snapshot.siteKind];
 }
 
 void DownloadRun::OnTaskChanged(const TaskSnapshot& before, const TaskTable::Row& row) {
   if (m_json) m_json->TaskChanged(before, row);
-  m_stepped.insert(row.taskNo);
+  if (m_stepped.insert(row.taskNo).second) --m_unstepped[row.snapshot.siteKind];
   m_startsWithoutStep = 0;
   const TaskSnapshot& now = row.snapshot;
   const bool downloading = now.status == TaskStatus::kDownloading;
@@ -250,19 +251,19 @@ void DownloadRun::AddressFailed(AddressFailure failure,
 
 bool DownloadRun::TasksWaiting() const {
   if (m_startGivenUp) return false;
-  for (const TaskTable::Row& row : m_window.Table().Rows())
-    if (m_stepped.count(row.taskNo) == 0) return true;
+  for (const auto& site : m_unstepped)
+    if (site.second > 0) return true;
   return false;
 }
 
 bool DownloadRun::StartIfNeeded(const Running& running) {
   if (m_startGivenUp) return false;
   std::set<int> needed;
-  for (const TaskTable::Row& row : m_window.Table().Rows()) {
-    if (m_stepped.count(row.taskNo) != 0) continue;
-    // A running worker reaches the task, or ends and is started again here.
-    const auto worker = running.find(row.snapshot.siteKind);
-    if (worker != running.end() && !worker->second) needed.insert(row.snapshot.siteKind);
+  for (const auto& [siteKind, unstepped] : m_unstepped) {
+    if (unstepped <= 0) continue;
+    // A running worker reaches its tasks, or ends and is started again here.
+    const auto worker = running.find(siteKind);
+    if (worker != running.end() && !worker->second) needed.insert(siteKind);
   }
   if (needed.empty()) return false;
   if (m_startsWithoutStep >= kMostStartsWithoutStep) {
@@ -353,9 +354,11 @@ int DownloadRun::End(int signal) {
 
   const std::vector<TaskResult> results = Results();
   if (signal == 0 && !m_request.settings.dataFolder.empty()) {
-    // A lasting queue keeps what is still to do; finished tasks leave it.
+    // A lasting queue keeps what is still to do; finished tasks leave it, together.
+    std::vector<int> finished;
     for (const TaskResult& result : results)
-      if (result.finished) m_controller->RemoveTask(result.taskNo);
+      if (result.finished) finished.push_back(result.taskNo);
+    m_controller->RemoveTasks(finished);
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0, m_request.language,
                                     m_controller->SkippedCount());

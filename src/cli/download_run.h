@@ -80,9 +80,11 @@ class DownloadRun final : public RunListener {
 
   RunRequest m_request;
   ProgressView& m_view;
-  // Before the window and the controller: the tasks of a lasting queue are heard as the
-  // controller is made.
+  // What the window's events reach: made before the controller, whose queue's tasks are
+  // told while it is made.
   std::optional<JsonEvents> m_json;
+  std::set<int> m_stepped;         // tasks a worker has stepped at least once
+  std::map<int, int> m_unstepped;  // by site kind: the tasks not stepped yet
   TerminalWindow m_window;
   std::unique_ptr<TaskController> m_controller;  // after the window, which it refers to
 
@@ -98,7 +100,6 @@ class DownloadRun final : public RunListener {
   std::optional<AddResult> m_addResult;  // the end of the add in flight, once heard
   std::vector<AddressFailure> m_failedAddresses;
 
-  std::set<int> m_stepped;               // tasks a worker has stepped at least once
   std::map<int, std::string> m_endSeen;  // the last end of each task that was shown
   int m_startsWithoutStep = 0;
   bool m_startGivenUp = false;         // the workers could not be started

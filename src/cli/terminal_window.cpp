@@ -1,6 +1,8 @@
 #include "cli/terminal_window.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 
@@ -12,24 +14,34 @@
 namespace pageloom::cli {
 
 TaskTable::Row* TaskTable::Find(int taskNo) {
-  for (Row& row : m_rows)
-    if (row.taskNo == taskNo) return &row;
-  return nullptr;
+  const auto found = m_rowOfTask.find(taskNo);
+  return found == m_rowOfTask.end() ? nullptr : &m_rows[found->second];
 }
 
 const TaskTable::Row* TaskTable::Find(int taskNo) const {
-  for (const Row& row : m_rows)
-    if (row.taskNo == taskNo) return &row;
-  return nullptr;
+  const auto found = m_rowOfTask.find(taskNo);
+  return found == m_rowOfTask.end() ? nullptr : &m_rows[found->second];
 }
 
-void TaskTable::Remove(int taskNo) {
-  for (auto it = m_rows.begin(); it != m_rows.end(); ++it) {
-    if (it->taskNo == taskNo) {
-      m_rows.erase(it);
-      return;
-    }
-  }
+void TaskTable::Add(Row row) {
+  m_rowOfTask.emplace(row.taskNo, m_rows.size());
+  m_rows.push_back(std::move(row));
+}
+
+void TaskTable::Remove(int taskNo) { Remove(std::vector<int>{taskNo}); }
+
+void TaskTable::Remove(const std::vector<int>& taskNos) {
+  const std::unordered_set<int> gone(taskNos.begin(), taskNos.end());
+  const auto end = std::remove_if(m_rows.begin(), m_rows.end(),
+                                  [&gone](const Row& row) { return gone.count(row.taskNo) != 0; });
+  if (end == m_rows.end()) return;
+  m_rows.erase(end, m_rows.end());
+  IndexRows();
+}
+
+void TaskTable::IndexRows() {
+  m_rowOfTask.clear();
+  for (std::size_t i = 0; i < m_rows.size(); ++i) m_rowOfTask.emplace(m_rows[i].taskNo, i);
 }
 
 TerminalWindow::TerminalWindow(RunListener& listener, Boxes boxes)
@@ -144,6 +156,8 @@ void TerminalWindow::Apply(const TaskEvent& event) {
     m_table.Remove(removed->no);
   } else if (const auto* ended = std::get_if<RunEnded>(&event)) {
     m_listener.OnRunEnded(*ended);
+  } else if (const auto* many = std::get_if<TasksRemoved>(&event)) {
+    m_table.Remove(many->nos);
   }
 }
 

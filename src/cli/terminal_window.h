@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "app/window_port.h"
@@ -33,14 +34,19 @@ class TaskTable {
 
   [[nodiscard]] int RowCount() const { return static_cast<int>(m_rows.size()); }
   [[nodiscard]] const std::vector<Row>& Rows() const { return m_rows; }
-  void Add(Row row) { m_rows.push_back(std::move(row)); }
+  void Add(Row row);
   // The row of task `taskNo`, or null.
   [[nodiscard]] Row* Find(int taskNo);
   [[nodiscard]] const Row* Find(int taskNo) const;
   void Remove(int taskNo);
+  // Removes the rows of `taskNos` in one pass.
+  void Remove(const std::vector<int>& taskNos);
 
  private:
+  void IndexRows();
+
   std::vector<Row> m_rows;
+  std::unordered_map<int, std::size_t> m_rowOfTask;  // task number -> row (the first)
 };
 
 // What the run hears from the window, on the main thread.

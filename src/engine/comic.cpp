@@ -10,22 +10,27 @@
 
 namespace pageloom {
 
-Comic::Comic() {
-  m_startUrl[0] = 0;
-  m_pageUrl[0] = 0;
-  m_folder[0] = 0;
-}
+Comic::Comic() = default;
 
 Comic::~Comic() = default;
 
 void Comic::SetUrl(std::u16string_view url) {
-  CopyWide(m_startUrl, kUrlCapacity, url);
-  CopyWide(m_pageUrl, kUrlCapacity, url);
+  m_startUrl = CutWide(url, kUrlCapacity);
+  m_pageUrl = m_startUrl;
 }
 
 int Comic::SetFolder(std::u16string_view folder) {
-  CopyWide(m_folder, kPathCapacity, folder);
+  m_folder = CutWide(folder, kPathCapacity);
   return 1;
+}
+
+Comic::FolderBuffer::FolderBuffer(Comic& task) : m_task(task) {
+  CopyWide(m_units.data(), m_units.size(), task.m_folder);
+}
+
+Comic::FolderBuffer::~FolderBuffer() {
+  const std::u16string_view now = WideView(m_units.data(), m_units.size());
+  if (now != m_task.m_folder) m_task.m_folder = std::u16string(now);
 }
 
 int Comic::SetRow(int row) {
@@ -80,6 +85,10 @@ TaskSnapshot Comic::Snapshot() const {
   TaskSnapshot snapshot;
   snapshot.siteKind = m_siteKind;
   snapshot.status = StatusOf(m_state);
+  const bool resting = snapshot.status == TaskStatus::kPreparing ||
+                       snapshot.status == TaskStatus::kWaiting ||
+                       snapshot.status == TaskStatus::kDownloading;
+  if (m_held.load() && resting) snapshot.status = TaskStatus::kPaused;
   if (m_state == STATE_BANNED) snapshot.banMinutes = m_banMinutes.load();
   snapshot.fileNumber = m_fileNumber;
   snapshot.pictureCount = m_pictureCount;
@@ -157,9 +166,9 @@ TaskRecord Comic::Record(bool withPictureList) const {
 void Comic::Restore(const TaskRecord& record) {
   if (record.siteKind != SITE_NONE) m_siteKind = record.siteKind;
   if (!record.siteName.empty()) m_siteName = record.siteName;
-  CopyWide(m_startUrl, kUrlCapacity, record.startUrl);
-  CopyWide(m_pageUrl, kUrlCapacity, record.pageUrl);
-  CopyWide(m_folder, kPathCapacity, record.folder);
+  m_startUrl = CutWide(record.startUrl, kUrlCapacity);
+  m_pageUrl = CutWide(record.pageUrl, kUrlCapacity);
+  m_folder = CutWide(record.folder, kPathCapacity);
   m_pictureCount = record.pictureCount;
   m_fileNumber = record.fileNumber;
   // A task that was being downloaded when its program ended waits for the next Start.

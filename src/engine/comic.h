@@ -1,6 +1,7 @@
 // The task record: one download task, one row of the task table.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -100,9 +101,21 @@ class Comic {
   void SetTitle(std::string title) { m_title = std::move(title); }
   const std::string& GetTitle() const { return m_title; }
 
-  std::u16string_view GetStartUrl() const { return WideView(m_startUrl, kUrlCapacity); }
-  std::u16string_view GetPageUrl() const { return WideView(m_pageUrl, kUrlCapacity); }
-  std::u16string_view GetFolder() const { return WideView(m_folder, kPathCapacity); }
+  // The texts are kept as long as they are, but never longer than their capacity
+  // (kUrlCapacity, kPathCapacity) allows: what is set is cut as CopyWide cuts it.
+  std::u16string_view GetStartUrl() const { return m_startUrl; }
+  std::u16string_view GetPageUrl() const { return m_pageUrl; }
+  std::u16string_view GetFolder() const { return m_folder; }
+
+  // A task held by itself ("暂停此任务"): its site's worker passes it over, and leaves it
+  // after the step in progress; it shows as paused until it is let go. Any thread.
+  void SetHeld(bool held) { m_held.store(held); }
+  [[nodiscard]] bool Held() const { return m_held.load(); }
+  // The worker left a held task in the middle of its walk: it rests as paused.
+  void RestHeld() {
+    int downloading = STATE_DOWNLOADING;
+    m_state.compare_exchange_strong(downloading, STATE_PAUSED);
+  }
 
   // Pictures that failed and wait for the next run. Any thread.
   int MissingCount() const { return m_missingCount; }
@@ -159,9 +172,28 @@ class Comic {
   void ReadNextPageAhead(StepContext& context, std::u16string_view current,
                          const std::u16string& next, std::u16string_view picture) const;
 
-  char16_t m_startUrl[kUrlCapacity];
-  char16_t m_pageUrl[kUrlCapacity];
-  char16_t m_folder[kPathCapacity];
+  // Sets the page to read next (cut to kUrlCapacity - 1 units).
+  void SetPageUrl(std::u16string_view url) { m_pageUrl = CutWide(url, kUrlCapacity); }
+
+  // The task's folder in a buffer of kPathCapacity units, for the picture functions that
+  // prepare (and may change) it; what they changed is kept when it goes. On the thread that
+  // steps the task.
+  class FolderBuffer {
+   public:
+    explicit FolderBuffer(Comic& task);
+    ~FolderBuffer();
+    FolderBuffer(const FolderBuffer&) = delete;
+    FolderBuffer& operator=(const FolderBuffer&) = delete;
+    char16_t* Units() { return m_units.data(); }
+
+   private:
+    Comic& m_task;
+    std::array<char16_t, kPathCapacity> m_units{};
+  };
+
+  std::u16string m_startUrl;
+  std::u16string m_pageUrl;
+  std::u16string m_folder;
   std::atomic<int> m_pictureCount{0};
   std::atomic<int> m_fileNumber{0};
   std::atomic<int> m_state{STATE_PREPARING};
@@ -179,6 +211,7 @@ class Comic {
   std::atomic<int> m_missingCount{0};
   std::atomic<int> m_banMinutes{0};  // STATE_BANNED: the minutes its status shows
   std::atomic<int> m_knownTotal{0};
+  std::atomic<bool> m_held{false};
   // DMZJ: the last list reading failed because page scripts cannot run on this system.
   std::atomic<bool> m_scriptsUnsafe{false};
   std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run

@@ -77,6 +77,17 @@ struct TaskRemoved {
   int no = 0;
 };
 
+// Several tasks were deleted at once (a Delete of many rows, the end of a run).
+struct TasksRemoved {
+  std::vector<int> nos;
+};
+
+// A task moved in the order in which the workers take the tasks: its row is `row` now.
+struct TaskMoved {
+  int no = 0;
+  int row = 0;
+};
+
 // The run a Start began has ended: no worker runs and no address is being read. How the
 // tasks stood then.
 struct RunEnded {
@@ -85,6 +96,7 @@ struct RunEnded {
   int incomplete = 0;  // ended with pictures missing or a page unread
 };
 
-using TaskEvent = std::variant<TaskAdded, TaskChanged, TaskRemoved, RunEnded>;
+using TaskEvent =
+    std::variant<TaskAdded, TaskChanged, TaskRemoved, TasksRemoved, TaskMoved, RunEnded>;
 
 }  // namespace pageloom

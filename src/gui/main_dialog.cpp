@@ -18,6 +18,7 @@
 #include "gui/dialog_units.h"
 #include "gui/series_updates.h"
 #include "gui/start_after_add.h"
+#include "gui/status_line.h"
 #include "gui/table_shortcuts.h"
 #include "gui/task_table_model.h"
 #include "gui/tray_notifier.h"
@@ -170,6 +171,8 @@ void CpageLoomDlg::CreateControls() {
   Placed(MakeButton(this, kIdPause), 133, 215, 50, 14, kMoveDown);
   Placed(MakeButton(this, kIdContinue), 197, 214, 50, 14, kMoveDown);
   Placed(MakeButton(this, kIdDelete), 263, 214, 50, 14, kMoveDown);
+  m_status = new StatusLine(this);
+  Placed(m_status, 71, 232, 324, 9, kMoveDown | kGrowWide);
 
   Placed(MakeLabel(this, "labelAddress"), 34, 24, 29, 9, kFixed, true);
   Placed(MakeLabel(this, "labelSaveFolder"), 34, 44, 29, 9, kFixed, true);
@@ -230,6 +233,7 @@ void CpageLoomDlg::RetranslateUi() {
   // Words of another length may need wider columns.
   for (int row = 0; row < m_model->rowCount(); ++row) FitColumns(row);
   if (m_tray != nullptr) m_tray->Retranslate();
+  m_status->Refresh();
   LayOut(size());
 }
 

@@ -20,6 +20,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
+#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -47,6 +49,7 @@ namespace pageloom {
 
 class TaskController;
 class TaskTableModel;
+class StatusLine;
 class TrayNotifier;
 
 enum DialogControlId : int {
@@ -119,6 +122,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   TaskTableModel& TableModel() { return *m_model; }
   QTableView* TaskTable() const { return m_taskList; }
   TrayNotifier& Tray() { return *m_tray; }
+  StatusLine& Status() { return *m_status; }
 
   // The message box and the folder picker; tests put their own in place. Set them on the
   // window thread while no request is being served.
@@ -146,8 +150,12 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   bool ApplyPacingText(const QString& text);
   // The menu of a task row: "打包为CBZ" packs the finished task's folder of `row` (a
   // refusal says why). The caller owns the menu. (main_dialog_library.cpp)
+  // It also holds the row's commands: 打开文件夹, 复制地址, 重试缺失图片, 暂停此任务 (继续此任务
+  // for a held one), 删除 (the row alone), 清除已完成.
   QMenu* CreateRowMenu(int row);
   void PackRow(int row);
+  // Holds task `taskNo` by itself, or lets it go; its row shows it at once.
+  void HoldRow(int taskNo, bool held);
   // Queues every address of `text` (one a line), as a drop does.
   void AddDroppedAddresses(const QString& text);
 
@@ -205,6 +213,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void ShowText(const QString& text);
   // Takes in one task event (window thread).
   void Apply(const TaskEvent& event);
+  // Removes the rows of `taskNos`; the selected rows that stay stay selected.
+  void RemoveRows(const std::vector<int>& taskNos);
   void ShowCookieImport(const QString& name, const CookieFileReading& reading, bool saved);
   // Waits for the cookie import in flight, if any.
   void JoinCookieImport();
@@ -214,6 +224,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void FitColumns(int row);
   // At RunEnded the tray says the queue is done (if a task ended since it last said so).
   void NoteRunEnded(const RunEnded& ended);
+  // The width of `text` in the table's font.
+  int TextWidth(const QString& text);
   void ShowPendingBytes(std::uint64_t batch);
   void RunCommand(void (TaskController::*command)());
   // Runs `work` as a command: a close asked for meanwhile is carried out afterwards.
@@ -234,6 +246,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   QTableView* m_taskList = nullptr;   // 1005
   TaskTableModel* m_model = nullptr;
   TrayNotifier* m_tray = nullptr;
+  StatusLine* m_status = nullptr;  // under the table
   std::unique_ptr<TaskController> m_controller;
   std::thread m_cookieImport;  // reads a cookies.txt into the controller's session
 
@@ -244,7 +257,9 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   std::vector<Placement> m_placements;  // window thread
   QSize m_smallest;                     // the dialog-unit size
   QSize m_laidOut;                      // the size of the last layout
-  int m_tasksEndedUnsaid = 0;           // tasks ended since the tray last said the queue was done
+  QHash<QString, int> m_textWidths;     // TextWidth's measures, in m_widthFont
+  QFont m_widthFont;
+  int m_tasksEndedUnsaid = 0;  // tasks ended since the tray last said the queue was done
 
   int m_commandDepth = 0;              // window thread
   std::optional<int> m_deferredClose;  // window thread

@@ -18,6 +18,7 @@
 #include "app/task_controller.h"
 #include "gui/dialog_units.h"
 #include "gui/main_dialog.h"
+#include "gui/status_line.h"
 #include "gui/task_table_model.h"
 #include "gui/tray_notifier.h"
 #include "gui/ui_texts.h"
@@ -202,7 +203,6 @@ void CpageLoomDlg::ShowText(const QString& text) {
 void CpageLoomDlg::FitColumns(int row) {
   if (row < 0 || row >= m_model->rowCount()) return;
   QHeaderView* header = m_taskList->horizontalHeader();
-  const QFontMetrics metrics(m_taskList->font());
   // The item's text margins and the grid line.
   const int margins =
       (m_taskList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_taskList) + 1) *
@@ -210,12 +210,28 @@ void CpageLoomDlg::FitColumns(int row) {
       2;
   for (const int column : {2, 3}) {
     const QString shown = m_model->index(row, column).data().toString();
-    const int needed = metrics.horizontalAdvance(shown) + margins;
+    const int needed = TextWidth(shown) + margins;
     const int extra = needed - header->sectionSize(column);
     if (extra <= 0) continue;
     header->resizeSection(column, needed);
     header->resizeSection(1, std::max(kNameColumnMinimum, header->sectionSize(1) - extra));
   }
+}
+
+int CpageLoomDlg::TextWidth(const QString& text) {
+  // The cells say the same few things again and again ("24/24", "已完成"): each is measured
+  // once per font.
+  constexpr int kMostKept = 4096;
+  const QFont font = m_taskList->font();
+  if (font != m_widthFont || m_textWidths.size() > kMostKept) {
+    m_textWidths.clear();
+    m_widthFont = font;
+  }
+  const auto found = m_textWidths.constFind(text);
+  if (found != m_textWidths.constEnd()) return *found;
+  const int width = QFontMetrics(font).horizontalAdvance(text);
+  m_textWidths.insert(text, width);
+  return width;
 }
 
 void CpageLoomDlg::NoteStatusChange(int taskNo, TaskStatus before, const TaskSnapshot& after) {
@@ -267,8 +283,9 @@ void CpageLoomDlg::ShowPendingBytes(std::uint64_t batch) {
     if (batch == m_bytesBatch) m_bytesBatchQueued = false;
   }
   for (const auto& [taskNo, bytes] : shown) {
-    if (m_model->SetPictureBytes(taskNo, bytes.received, bytes.total))
-      FitColumns(m_model->RowOfTask(taskNo));
+    if (!m_model->SetPictureBytes(taskNo, bytes.received, bytes.total)) continue;
+    FitColumns(m_model->RowOfTask(taskNo));
+    m_status->NoteBytes(taskNo, bytes.received);
   }
 }
 

@@ -12,12 +12,14 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <unordered_set>
 #include <variant>
 
 #include "app/task_controller.h"
 #include "gui/again_question.h"
 #include "gui/main_dialog.h"
 #include "gui/picker_start.h"
+#include "gui/status_line.h"
 #include "gui/task_table_model.h"
 #include "gui/tray_notifier.h"
 #include "gui/ui_texts.h"
@@ -116,15 +118,44 @@ void CpageLoomDlg::Apply(const TaskEvent& event) {
   } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
     const int row = m_model->RowOfTask(changed->no);
     if (row < 0) return;
-    const TaskStatus before = m_model->SnapshotOf(row).status;
+    const TaskSnapshot before = m_model->SnapshotOf(row);
     m_model->SetSnapshot(changed->no, changed->snapshot);
     FitColumns(row);
-    NoteStatusChange(changed->no, before, changed->snapshot);
+    NoteStatusChange(changed->no, before.status, changed->snapshot);
+    m_status->NoteChange(changed->no, before, changed->snapshot);
   } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
     m_model->RemoveTask(removed->no);
   } else if (const auto* ended = std::get_if<RunEnded>(&event)) {
     NoteRunEnded(*ended);
+  } else if (const auto* many = std::get_if<TasksRemoved>(&event)) {
+    RemoveRows(many->nos);
+  } else if (const auto* moved = std::get_if<TaskMoved>(&event)) {
+    m_model->MoveTask(moved->no, moved->row);
   }
+  m_status->SetCounts(m_model->Counts());
+}
+
+void CpageLoomDlg::RemoveRows(const std::vector<int>& taskNos) {
+  const std::vector<int> selected = SelectedTasks();
+  if (!m_model->RemoveTasks(taskNos)) return;
+  // The model was made anew: the selected rows that stay are selected again, run by run.
+  const std::unordered_set<int> gone(taskNos.begin(), taskNos.end());
+  std::vector<int> rows;
+  for (const int taskNo : selected) {
+    const int row = gone.count(taskNo) != 0 ? -1 : m_model->RowOfTask(taskNo);
+    if (row >= 0) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  QItemSelection selection;
+  for (std::size_t i = 0; i < rows.size();) {
+    std::size_t end = i + 1;
+    while (end < rows.size() && rows[end] == rows[end - 1] + 1) ++end;
+    selection.select(m_model->index(rows[i], 0),
+                     m_model->index(rows[end - 1], TaskTableModel::kColumnCount - 1));
+    i = end;
+  }
+  if (QItemSelectionModel* model = m_taskList->selectionModel())
+    model->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void CpageLoomDlg::ShowMessage(const Message& message) {

@@ -6,9 +6,12 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QUrl>
+#include <filesystem>
+#include <system_error>
 
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
+#include "library/cbz_packer.h"
 
 namespace pageloom {
 
@@ -48,6 +51,12 @@ void TableShortcuts::OpenFolderOfRow(int row) {
   const QString folder = m_dialog.TableModel().Text(row, 1);
   if (folder.isEmpty()) return;
   if (QDir(folder).exists() && m_opener(folder)) return;
+  // A task packed as a CBZ has its archive beside where its folder was.
+  const std::filesystem::path archive = ArchivePathFor(folder.toStdString());
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(archive, ec) &&
+      m_opener(QString::fromStdString(archive.parent_path().string())))
+    return;
   m_dialog.ShowMessage(Message{MessageKind::kCannotOpenFolder, {folder.toStdU16String()}});
 }
 

@@ -1,7 +1,7 @@
 // Keys and the mouse on the task table: the Delete key deletes the selected rows as the
 // Delete button does; a double-click on a row opens its task's folder in the desktop's
-// file manager. A folder that is not there (or that the desktop cannot open) is said in a
-// message.
+// file manager (a task packed as a CBZ: the archive's folder). A folder that is not there
+// (or that the desktop cannot open) is said in a message.
 #pragma once
 
 #include <QObject>

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <unordered_set>
 
 #include "gui/ui_texts.h"
 
@@ -25,6 +26,23 @@ constexpr int kStatusColumn = 3;
 bool ValidColumn(int column) { return column >= 0 && column < TaskTableModel::kColumnCount; }
 
 }  // namespace
+
+void StatusCounts::Count(TaskStatus status, int sign) {
+  switch (status) {
+    case TaskStatus::kDownloading:
+      running += sign;
+      break;
+    case TaskStatus::kFinished:
+      done += sign;
+      break;
+    case TaskStatus::kIncomplete:
+      missing += sign;
+      break;
+    default:
+      waiting += sign;
+      break;
+  }
+}
 
 TaskTableModel::TaskTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -79,6 +97,8 @@ void TaskTableModel::AddTask(int taskNo, const QString& folder, const TaskSnapsh
   const int row = rowCount();
   beginInsertRows(QModelIndex(), row, row);
   m_rows.push_back(Row{taskNo, folder, snapshot, std::nullopt});
+  m_rowOfTask.emplace(taskNo, row);  // the first row of a number is its row
+  m_counts.Count(snapshot.status, 1);
   endInsertRows();
 }
 
@@ -86,6 +106,8 @@ bool TaskTableModel::SetSnapshot(int taskNo, const TaskSnapshot& snapshot) {
   const int row = RowOfTask(taskNo);
   if (row < 0) return false;
   Row& target = m_rows[static_cast<size_t>(row)];
+  m_counts.Count(target.snapshot.status, -1);
+  m_counts.Count(snapshot.status, 1);
   target.snapshot = snapshot;
   target.inFlight.reset();
   emit dataChanged(index(row, kProgressColumn), index(row, kStatusColumn),
@@ -93,13 +115,79 @@ bool TaskTableModel::SetSnapshot(int taskNo, const TaskSnapshot& snapshot) {
   return true;
 }
 
+bool TaskTableModel::MoveTask(int taskNo, int row) {
+  const int from = RowOfTask(taskNo);
+  if (from < 0 || row < 0 || row >= rowCount()) return false;
+  if (from == row) return true;
+  // Qt counts the destination before the move: one further down when moving down.
+  if (!beginMoveRows(QModelIndex(), from, from, QModelIndex(), row > from ? row + 1 : row))
+    return false;
+  Row moving = std::move(m_rows[static_cast<size_t>(from)]);
+  m_rows.erase(m_rows.begin() + from);
+  m_rows.insert(m_rows.begin() + row, std::move(moving));
+  IndexRows();
+  endMoveRows();
+  return true;
+}
+
+bool TaskTableModel::SetStatus(int taskNo, TaskStatus status) {
+  const int row = RowOfTask(taskNo);
+  if (row < 0) return false;
+  TaskSnapshot snapshot = m_rows[static_cast<size_t>(row)].snapshot;
+  snapshot.status = status;
+  return SetSnapshot(taskNo, snapshot);
+}
+
 bool TaskTableModel::RemoveTask(int taskNo) {
   const int row = RowOfTask(taskNo);
   if (row < 0) return false;
   beginRemoveRows(QModelIndex(), row, row);
   m_rows.erase(m_rows.begin() + row);
+  IndexRows();
   endRemoveRows();
   return true;
+}
+
+bool TaskTableModel::RemoveTasks(const std::vector<int>& taskNos) {
+  // Removed one run at a time, the view follows each; past this many runs one reset is
+  // cheaper than the runs together.
+  constexpr std::size_t kMostRuns = 32;
+  const std::unordered_set<int> gone(taskNos.begin(), taskNos.end());
+  std::vector<std::pair<int, int>> runs;  // first and last row of each run
+  for (int row = 0; row < rowCount(); ++row) {
+    if (gone.count(m_rows[static_cast<size_t>(row)].taskNo) == 0) continue;
+    if (!runs.empty() && runs.back().second == row - 1)
+      runs.back().second = row;
+    else
+      runs.emplace_back(row, row);
+  }
+  if (runs.empty()) return false;
+  const bool reset = runs.size() > kMostRuns;
+  if (reset) {
+    beginResetModel();
+    m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(),
+                                [&gone](const Row& row) { return gone.count(row.taskNo) != 0; }),
+                 m_rows.end());
+    IndexRows();
+    endResetModel();
+    return true;
+  }
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    beginRemoveRows(QModelIndex(), run->first, run->second);
+    m_rows.erase(m_rows.begin() + run->first, m_rows.begin() + run->second + 1);
+    IndexRows();
+    endRemoveRows();
+  }
+  return false;
+}
+
+void TaskTableModel::IndexRows() {
+  m_rowOfTask.clear();
+  m_rowOfTask.reserve(m_rows.size());
+  m_counts = {};
+  for (const Row& row : m_rows) m_counts.Count(row.snapshot.status, 1);
+  for (size_t i = 0; i < m_rows.size(); ++i)
+    m_rowOfTask.emplace(m_rows[i].taskNo, static_cast<int>(i));
 }
 
 QString TaskTableModel::Text(int row, int column) const {
@@ -118,10 +206,8 @@ TaskSnapshot TaskTableModel::SnapshotOf(int row) const {
 }
 
 int TaskTableModel::RowOfTask(int taskNo) const {
-  for (size_t i = 0; i < m_rows.size(); ++i) {
-    if (m_rows[i].taskNo == taskNo) return static_cast<int>(i);
-  }
-  return -1;
+  const auto found = m_rowOfTask.find(taskNo);
+  return found == m_rowOfTask.end() ? -1 : found->second;
 }
 
 bool TaskTableModel::SetPictureBytes(int taskNo, std::uint64_t received, std::int64_t total) {

@@ -10,11 +10,22 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/task_snapshot.h"
 
 namespace pageloom {
+
+// Tasks by what the line counts them as.
+struct StatusCounts {
+  int waiting = 0;  // preparing, paused, banned: to be done by a later step
+  int running = 0;  // a worker holds it
+  int done = 0;     // every picture on disk
+  int missing = 0;  // ended with pictures missing
+  // Adds (`sign` 1) or takes away (-1) one task of `status`.
+  void Count(TaskStatus status, int sign);
+};
 
 class TaskTableModel : public QAbstractTableModel {
   Q_OBJECT
@@ -41,8 +52,16 @@ class TaskTableModel : public QAbstractTableModel {
   // Shows `snapshot` in the row of task `taskNo`; ends the bytes shown of a picture in
   // flight. Returns false, changing nothing, when no row belongs to that task.
   bool SetSnapshot(int taskNo, const TaskSnapshot& snapshot);
+  // Moves the row of task `taskNo` to `row` (the others close up). False when it has none.
+  bool MoveTask(int taskNo, int row);
+  // Shows `status` in the row of task `taskNo` (the rest of its snapshot as it was).
+  bool SetStatus(int taskNo, TaskStatus status);
   // Removes the row of task `taskNo`; false when there is none.
   bool RemoveTask(int taskNo);
+  // Removes the rows of the tasks `taskNos` (numbers without a row are passed over), in
+  // one pass. A few runs of rows go as row removals; many go as one reset of the model,
+  // after which nothing is selected: the answer is true then.
+  bool RemoveTasks(const std::vector<int>& taskNos);
   // The text of one cell as the table writes it, empty when out of range.
   QString Text(int row, int column) const;
   // The task shown in `row`, or -1.
@@ -55,6 +74,8 @@ class TaskTableModel : public QAbstractTableModel {
   // its progress reads e.g. "3/10 (45%)" or "3/10 (1.2 MB)" until the next progress write.
   // False when no row belongs to that task.
   bool SetPictureBytes(int taskNo, std::uint64_t received, std::int64_t total);
+  // The rows by what the status line counts them as.
+  [[nodiscard]] const StatusCounts& Counts() const { return m_counts; }
   // Tells the views that the texts of the language in effect have changed.
   void Retranslate();
 
@@ -72,7 +93,12 @@ class TaskTableModel : public QAbstractTableModel {
   QString Source(const Row& row, int column) const;
   QString Shown(const Row& row, int column) const;
 
+  // Makes m_rowOfTask and m_counts anew from m_rows.
+  void IndexRows();
+
   std::vector<Row> m_rows;
+  std::unordered_map<int, int> m_rowOfTask;  // task number -> row
+  StatusCounts m_counts;
 };
 
 }  // namespace pageloom

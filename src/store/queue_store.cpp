@@ -1,8 +1,10 @@
 #include "store/queue_store.h"
 
+#include <algorithm>
 #include <climits>
 #include <ctime>
 #include <system_error>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,7 +38,8 @@ CREATE TABLE tasks (
   list_version INTEGER NOT NULL,
   list_taken INTEGER NOT NULL,
   missing_version INTEGER NOT NULL,
-  known_total INTEGER NOT NULL DEFAULT 0
+  known_total INTEGER NOT NULL DEFAULT 0,
+  place INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE pictures (
   task_no INTEGER NOT NULL REFERENCES tasks(task_no) ON DELETE CASCADE,
@@ -57,7 +60,7 @@ CREATE TABLE missing (
 ) WITHOUT ROWID;
 CREATE TABLE counters (name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 INSERT INTO counters VALUES ('next_task_no', 0);
-PRAGMA user_version = 4;
+PRAGMA user_version = 5;
 )sql";
 
 // Steps from one schema version to the next: [0] takes version 1 to 2, [1] 2 to 3, ...
@@ -76,6 +79,11 @@ constexpr const char* kSchemaSteps[] = {
     "ALTER TABLE missing ADD COLUMN http_status INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE missing ADD COLUMN content_type TEXT NOT NULL DEFAULT '';"
     "PRAGMA user_version = 4;",
+    // The order in which the workers take the tasks, which the user may change: by number
+    // until then.
+    "ALTER TABLE tasks ADD COLUMN place INTEGER NOT NULL DEFAULT 0;"
+    "UPDATE tasks SET place = task_no;"
+    "PRAGMA user_version = 5;",
 };
 
 constexpr const char* kTaskColumns =
@@ -224,17 +232,20 @@ QueueStore::OpenResult QueueStore::Open(const fs::path& file) {
 
 bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& error) {
   SqliteStatement rows = m_db->Prepare(std::string("SELECT task_no, ") + kTaskColumns +
-                                       " FROM tasks ORDER BY task_no");
-  SqliteStatement pictures = m_db->Prepare(
-      "SELECT url FROM pictures WHERE task_no = ?1 AND position >= ?2 ORDER BY position");
+                                       ", place FROM tasks ORDER BY place, task_no");
+  // The lists of all tasks in one reading each, not one reading per task.
+  SqliteStatement pictures =
+      m_db->Prepare("SELECT task_no, position, url FROM pictures ORDER BY task_no, position");
   SqliteStatement missing = m_db->Prepare(
-      "SELECT url, page, file_name, reason, http_status, content_type FROM missing "
-      "WHERE task_no = ?1 ORDER BY position");
+      "SELECT task_no, url, page, file_name, reason, http_status, content_type FROM missing "
+      "ORDER BY task_no, position");
   SqliteStatement counter = m_db->Prepare("SELECT value FROM counters WHERE name = 'next_task_no'");
   if (!rows || !pictures || !missing || !counter) {
     error = m_db->ErrorCode();
     return false;
   }
+  std::unordered_map<long long, std::size_t> index;  // task number -> place in `tasks`
+  int highest = -1;
   int code;
   while ((code = rows.Step()) == SQLITE_ROW) {
     StoredTask task;
@@ -254,30 +265,37 @@ bool QueueStore::ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& e
     r.listTaken = Clamp(rows.Integer(12), 0, INT_MAX);
     r.missingVersion = Clamp(rows.Integer(13), 0, INT_MAX);
     r.knownTotal = Clamp(rows.Integer(14), 0, INT_MAX);
-
-    pictures.Reset();
-    pictures.Bind(1, task.taskNo).Bind(2, r.listTaken);
-    while ((code = pictures.Step()) == SQLITE_ROW)
-      r.pictureUrls.push_back(FromUtf8(pictures.Text(0)));
-    if (code != SQLITE_DONE) break;
-    missing.Reset();
-    missing.Bind(1, task.taskNo);
-    while ((code = missing.Step()) == SQLITE_ROW)
-      r.missing.push_back({FromUtf8(missing.Text(0)), FromUtf8(missing.Text(1)),
-                           FromUtf8(missing.Text(2)),
-                           FailureReason{FailureKindOfKey(missing.Text(3)),
-                                         Clamp(missing.Integer(4), 0, 999), missing.Text(5)}});
-    if (code != SQLITE_DONE) break;
-    code = SQLITE_DONE;
+    task.place = rows.Integer(15);
     m_written[task.taskNo] = Written{r.listVersion, r.missingVersion};
+    highest = std::max(highest, task.taskNo);
+    index.emplace(rows.Integer(0), tasks.size());
     tasks.push_back(std::move(task));
+  }
+  const auto taskOf = [&](long long taskNo) -> TaskRecord* {
+    const auto found = index.find(taskNo);
+    return found == index.end() ? nullptr : &tasks[found->second].record;
+  };
+  if (code == SQLITE_DONE) {
+    while ((code = pictures.Step()) == SQLITE_ROW) {
+      TaskRecord* r = taskOf(pictures.Integer(0));
+      if (r != nullptr && pictures.Integer(1) >= r->listTaken)
+        r->pictureUrls.push_back(FromUtf8(pictures.Text(2)));
+    }
+  }
+  if (code == SQLITE_DONE) {
+    while ((code = missing.Step()) == SQLITE_ROW)
+      if (TaskRecord* r = taskOf(missing.Integer(0)))
+        r->missing.push_back({FromUtf8(missing.Text(1)), FromUtf8(missing.Text(2)),
+                              FromUtf8(missing.Text(3)),
+                              FailureReason{FailureKindOfKey(missing.Text(4)),
+                                            Clamp(missing.Integer(5), 0, 999), missing.Text(6)}});
   }
   if (code != SQLITE_DONE) {
     error = m_db->ErrorCode();
     return false;
   }
   nextTaskNo = counter.Step() == SQLITE_ROW ? Clamp(counter.Integer(0), 0, INT_MAX - 1) : 0;
-  if (!tasks.empty() && nextTaskNo <= tasks.back().taskNo) nextTaskNo = tasks.back().taskNo + 1;
+  if (nextTaskNo <= highest) nextTaskNo = highest + 1;
   return true;
 }
 
@@ -330,8 +348,8 @@ bool QueueStore::InsertLocked(int taskNo, const Comic& task, std::u16string_view
   }
   SqliteStatement insert =
       m_db->Prepare(std::string("INSERT OR REPLACE INTO tasks (task_no, ") + kTaskColumns +
-                    ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                    "?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)");
+                    ", place) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                    "?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?1)");
   insert.Bind(1, taskNo);
   BindTask(insert, 2, record, shownFolder);
   SqliteStatement counter =
@@ -427,6 +445,42 @@ bool QueueStore::Remove(int taskNo) {
   return Saved(false);
 }
 
+bool QueueStore::Remove(const std::vector<int>& taskNos) {
+  if (taskNos.empty()) return true;
+  const Batch batch(this);  // one transaction, unless a batch is open already
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SqliteStatement remove = m_db->Prepare("DELETE FROM tasks WHERE task_no = ?1");
+  bool ok = true;
+  for (const int taskNo : taskNos) {
+    m_written.erase(taskNo);
+    m_unregistered.erase(taskNo);
+    remove.Reset();
+    if (ok && remove.Bind(1, taskNo).Run()) {
+      if (m_inBatch) m_batchRemoved.push_back(taskNo);
+      continue;
+    }
+    if (ok) m_lastError = m_db->ErrorText();
+    ok = false;
+    m_unremoved.insert(taskNo);  // removed with the next save that works
+  }
+  return ok ? m_inBatch || Saved(true) : Saved(false);
+}
+
+bool QueueStore::SetPlaces(const std::vector<std::pair<int, long long>>& places) {
+  if (places.empty()) return true;
+  const Batch batch(this);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SqliteStatement update = m_db->Prepare("UPDATE tasks SET place = ?2 WHERE task_no = ?1");
+  bool ok = static_cast<bool>(update);
+  for (const auto& [taskNo, place] : places) {
+    if (!ok) break;
+    update.Reset();
+    ok = update.Bind(1, taskNo).Bind(2, place).Run();
+  }
+  if (!ok) m_lastError = m_db->ErrorText();
+  return ok ? m_inBatch || Saved(true) : Saved(false);
+}
+
 long long QueueStore::Setting(const std::string& name) {
   std::lock_guard<std::mutex> lock(m_mutex);
   SqliteStatement read = m_db->Prepare("SELECT value FROM counters WHERE name = ?1");
@@ -443,11 +497,13 @@ bool QueueStore::SetSetting(const std::string& name, long long value) {
 QueueStore::Batch::Batch(QueueStore* store) : m_store(store) {
   if (m_store == nullptr) return;
   std::lock_guard<std::mutex> lock(m_store->m_mutex);
+  if (m_store->m_inBatch) return;
+  m_owns = true;
   m_store->m_inBatch = m_store->m_db->Execute("BEGIN IMMEDIATE");
 }
 
 QueueStore::Batch::~Batch() {
-  if (m_store == nullptr) return;
+  if (m_store == nullptr || !m_owns) return;
   std::lock_guard<std::mutex> lock(m_store->m_mutex);
   if (m_store->m_inBatch) {
     const bool committed = m_store->m_db->Execute("COMMIT");

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/comic.h"
@@ -23,12 +24,13 @@ namespace pageloom {
 
 class QueueStore {
  public:
-  static constexpr int kSchemaVersion = 4;
+  static constexpr int kSchemaVersion = 5;
 
   struct StoredTask {
     int taskNo = 0;
     TaskRecord record;
     std::u16string shownFolder;  // what the row's folder column shows
+    long long place = 0;         // where the workers take it: the queue is in this order
   };
 
   enum class Opening {
@@ -40,7 +42,7 @@ class QueueStore {
     std::unique_ptr<QueueStore> store;  // null when kUnavailable
     Opening how = Opening::kUnavailable;
     std::filesystem::path setAside;  // where a damaged file went
-    std::vector<StoredTask> tasks;   // the queue as it was, in task-number order
+    std::vector<StoredTask> tasks;   // the queue as it was, in the order of its places
     int nextTaskNo = 0;
   };
 
@@ -55,6 +57,11 @@ class QueueStore {
   // been removed.
   bool SaveStep(int taskNo, const Comic& task);
   bool Remove(int taskNo);
+  // Removes every task of `taskNos` in one transaction (inside a Batch: the batch's).
+  bool Remove(const std::vector<int>& taskNos);
+  // Where tasks stand in the order in which the workers take them (a new task's place is
+  // its number), in one transaction.
+  bool SetPlaces(const std::vector<std::pair<int, long long>>& places);
   // A setting kept with the queue (0 when it was never set), and its change.
   [[nodiscard]] long long Setting(const std::string& name);
   bool SetSetting(const std::string& name, long long value);
@@ -65,7 +72,7 @@ class QueueStore {
   void SetHealthListener(HealthListener listener);
 
   // Removals made while a Batch lives are committed together when it goes (one flush for
-  // a Delete of many rows instead of one each).
+  // a Delete of many rows instead of one each). A Batch made while one is open joins it.
   class Batch {
    public:
     explicit Batch(QueueStore* store);
@@ -75,6 +82,7 @@ class QueueStore {
 
    private:
     QueueStore* m_store;
+    bool m_owns = false;  // false inside a batch that is open already
   };
 
  private:

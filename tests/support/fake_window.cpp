@@ -1,7 +1,11 @@
 #include "support/fake_window.h"
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <variant>
+
+#include "base/fixed_text.h"
 
 namespace pageloom::test {
 
@@ -122,6 +126,17 @@ std::vector<int> FakeWindow::SelectedTasks() const {
   return tasks;
 }
 
+void FakeWindow::RemoveRowLocked(int taskNo) {
+  const std::string s = std::to_string(taskNo);
+  for (std::size_t i = 0; i < m_rows.size(); ++i) {
+    if (m_rows[i][0] != std::u16string(s.begin(), s.end())) continue;
+    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(i));
+    m_snapshots.erase(m_snapshots.begin() + static_cast<std::ptrdiff_t>(i));
+    m_selected.erase(m_selected.begin() + static_cast<std::ptrdiff_t>(i));
+    return;
+  }
+}
+
 void FakeWindow::Publish(TaskEvent event) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -145,12 +160,38 @@ void FakeWindow::Publish(TaskEvent event) {
         break;
       }
     } else if (const auto* removed = std::get_if<TaskRemoved>(&event)) {
-      const std::string s = std::to_string(removed->no);
+      RemoveRowLocked(removed->no);
+    } else if (const auto* many = std::get_if<TasksRemoved>(&event)) {
+      std::set<std::u16string> gone;
+      for (const int no : many->nos) gone.insert(FromUtf8(std::to_string(no)));
+      std::size_t kept = 0;
       for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (m_rows[i][0] != std::u16string(s.begin(), s.end())) continue;
-        m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(i));
-        m_snapshots.erase(m_snapshots.begin() + static_cast<std::ptrdiff_t>(i));
-        m_selected.erase(m_selected.begin() + static_cast<std::ptrdiff_t>(i));
+        if (gone.count(m_rows[i][0]) != 0) continue;
+        if (kept != i) {
+          m_rows[kept] = std::move(m_rows[i]);
+          m_snapshots[kept] = std::move(m_snapshots[i]);
+          m_selected[kept] = m_selected[i];
+        }
+        ++kept;
+      }
+      m_rows.resize(kept);
+      m_snapshots.resize(kept);
+      m_selected.resize(kept);
+    } else if (const auto* moved = std::get_if<TaskMoved>(&event)) {
+      const std::u16string no = FromUtf8(std::to_string(moved->no));
+      for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i][0] != no || moved->row < 0 || moved->row >= static_cast<int>(m_rows.size()))
+          continue;
+        const auto to = static_cast<std::size_t>(moved->row);
+        const auto shift = [i, to](auto& items) {
+          if (to < i)
+            std::rotate(items.begin() + to, items.begin() + i, items.begin() + i + 1);
+          else
+            std::rotate(items.begin() + i, items.begin() + i + 1, items.begin() + to + 1);
+        };
+        shift(m_rows);
+        shift(m_snapshots);
+        shift(m_selected);
         break;
       }
     }

@@ -100,6 +100,8 @@ class FakeWindow : public WindowPort {
   std::optional<Row> TaskRow(int taskNo) const;
 
  private:
+  // Takes the row of task `taskNo` away, with m_mutex held.
+  void RemoveRowLocked(int taskNo);
   std::optional<Row> TaskRowLocked(int taskNo) const;
   void Changed();
 

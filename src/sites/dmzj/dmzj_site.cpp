@@ -175,8 +175,8 @@ int ComicDMZJ::DownloadNext(StepContext& context) {
                                         &failure);
   if (!stored) {
     StoreNextPictureAhead(context, entry);
-    stored = DownloadPicture(context.session, entry, fileName, m_folder, context.ui, context.retry,
-                             context.pictureProgress, &failure);
+    stored = DownloadPicture(context.session, entry, fileName, FolderBuffer(*this).Units(),
+                             context.ui, context.retry, context.pictureProgress, &failure);
   }
   if (*stored == kPictureStop) {
     if (context.pictureAhead) context.pictureAhead->Drop();
@@ -218,8 +218,9 @@ int ComicDMZJ::SkipOutOfRange(const PictureRange& range) {
 
 int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture,
                             FailureReason& failure) {
-  return DownloadPicture(context.session, picture.url, picture.fileName, m_folder, context.ui,
-                         context.retry, context.pictureProgress, &failure);
+  return DownloadPicture(context.session, picture.url, picture.fileName,
+                         FolderBuffer(*this).Units(), context.ui, context.retry,
+                         context.pictureProgress, &failure);
 }
 
 int ComicDMZJ::LoadPictureList(StepContext& context) {

@@ -355,12 +355,13 @@ int Comic::DownloadNext(StepContext& context) {
     // A page outside the range: its picture is named and counted, never fetched.
     ++m_pictureCount;
     if (page->next == current) return EndWalk();
-    CopyWide(m_pageUrl, kUrlCapacity, page->next);
+    SetPageUrl(page->next);
     return 1;
   }
   ReadNextPageAhead(context, current, page->next, page->picture);
   PictureEnd end;
-  const int stored = DownloadFromPage(context, current, *page, fileName, m_folder, end);
+  const int stored =
+      DownloadFromPage(context, current, *page, fileName, FolderBuffer(*this).Units(), end);
   if (stored == kPictureStop || stored == kPictureBanned) {
     if (context.pageAhead) context.pageAhead->Drop();
     m_visited.erase(current);
@@ -375,7 +376,7 @@ int Comic::DownloadNext(StepContext& context) {
   ++m_pictureCount;
 
   if (page->next == current) return EndWalk();
-  CopyWide(m_pageUrl, kUrlCapacity, page->next);
+  SetPageUrl(page->next);
   return 1;
 }
 
@@ -392,7 +393,8 @@ int Comic::StoreMissing(StepContext& context, const MissingPicture& picture,
     failure = read.failure;
     return context.session.Aborted() ? kPictureStop : kPictureFailed;
   } else {
-    result = DownloadFromPage(context, picture.page, *read.page, picture.fileName, m_folder, end);
+    result = DownloadFromPage(context, picture.page, *read.page, picture.fileName,
+                              FolderBuffer(*this).Units(), end);
   }
   if (result == kPictureBanned && context.ban) context.ban->Ban(end.banFor);
   if (result == kPictureFailed) failure = end.reason;

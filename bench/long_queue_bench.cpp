@@ -1,0 +1,237 @@
+// A long lasting queue (1,000 / 10,000 / 50,000 tasks made through the real store), opened by
+// the real window (offscreen): start to rows shown, memory, Delete of every row with no
+// worker running and with one running, the table's data() per visible row, and the
+// terminal program's run over a queue of finished tasks (a process, start to exit). Each
+// size runs once: the figures are single runs.
+//
+//   cmake -S . -B build/rel -DCMAKE_BUILD_TYPE=Release -DPAGELOOM_BUILD_BENCH=ON
+//   cmake --build build/rel --target long_queue_bench && build/rel/bench/long_queue_bench
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QTableView>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "app/task_controller.h"
+#include "gui/application.h"
+#include "gui/main_dialog.h"
+#include "gui/task_table_model.h"
+#include "memory_watch.h"
+#include "sites/sites.h"
+#include "store/queue_store.h"
+#include "support/program_run.h"
+#include "support/test_server.h"
+
+namespace {
+
+using namespace pageloom;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kIdleKind = 77;
+
+// A site with no task in the queue: its worker walks the queue and waits at the walk's end,
+// so that a worker runs while the rows are deleted.
+class IdleSite : public SiteAdapter {
+ public:
+  int Kind() const override { return kIdleKind; }
+  std::u16string Name() const override { return u"IDLE"; }
+  bool Recognises(std::u16string_view) const override { return false; }
+  std::optional<std::u16string> FirstPage(std::u16string_view, PageReader&) const override {
+    return std::nullopt;
+  }
+  PageReading ReadPage(std::u16string_view, PageReader&) const override { return {}; }
+  std::shared_ptr<Comic> NewTask() const override { return std::make_shared<Comic>(); }
+};
+
+// A queue file of `count` EH tasks, made once per size: every tenth one paused, the
+// others finished (`finished`: all finished).
+const fs::path& QueueFile(int count, bool finished) {
+  static test::TempDir root;
+  static std::map<std::pair<int, bool>, fs::path> made;
+  auto found = made.find({count, finished});
+  if (found != made.end()) return found->second;
+  const fs::path file = root.Path() / (std::to_string(count) + (finished ? "f" : "m")) / "q.sqlite";
+  fs::create_directories(file.parent_path());
+  QueueStore::OpenResult opened = QueueStore::Open(file);
+  for (int no = 0; no < count; ++no) {
+    const std::u16string number = WideNumber(no);
+    const std::u16string folder =
+        u"/home/user/comic/A Gallery Title Of Usual Length " + number + u"/";
+    TaskRecord record;
+    record.siteKind = SITE_EH;
+    record.siteName = u"EH";
+    record.startUrl = u"https://e-hentai.org/s/0123456789/" + number + u"-1";
+    record.pageUrl = u"https://e-hentai.org/s/abcdef0123/" + number + u"-24";
+    record.folder = folder;
+    record.pictureCount = 24;
+    record.fileNumber = 24;
+    record.walkDone = true;
+    record.state = !finished && no % 10 == 0 ? STATE_PAUSED : STATE_FINISHED;
+    Comic task;
+    task.Restore(record);
+    task.SetSiteName(u"EH");
+    (void)opened.store->Insert(no, task, folder, no + 1);
+  }
+  return made.emplace(std::make_pair(count, finished), file).first->second;
+}
+
+// A data folder holding a copy of the queue file.
+struct DataFolder {
+  DataFolder(int count, bool finished, const std::string& inside = {}) {
+    fs::create_directories(dir.Path() / inside);
+    fs::copy_file(QueueFile(count, finished), dir.Path() / inside / "queue.sqlite");
+  }
+  test::TempDir dir;
+};
+
+ControllerSettings WindowSettings(const fs::path& data) {
+  ControllerSettings settings;
+  settings.dataFolder = data;
+  settings.registry = [](const SiteNames& names) {
+    std::vector<std::unique_ptr<SiteAdapter>> sites = MakeSiteAdapters(names);
+    sites.push_back(std::make_unique<IdleSite>());
+    return sites;
+  };
+  return settings;
+}
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+void BM_WindowStart(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  DataFolder data(count, false);
+  for (auto _ : state) {
+    const long before = bench::StatusKb("VmRSS");
+    const Clock::time_point start = Clock::now();
+    auto dialog = std::make_unique<CpageLoomDlg>(WindowSettings(data.dir.Path()));
+    QCoreApplication::processEvents();
+    state.SetIterationTime(Seconds(start));
+    if (dialog->RowCount() != count) state.SkipWithError("rows missing");
+    state.counters["rss_MB"] = static_cast<double>(bench::StatusKb("VmRSS") - before) / 1024.0;
+    state.counters["file_kB"] =
+        static_cast<double>(fs::file_size(data.dir.Path() / "queue.sqlite")) / 1024.0;
+    dialog.reset();
+    QCoreApplication::processEvents();
+  }
+}
+
+// Deletes every row; with `workerRuns`, while the idle site's worker waits at its walk's end.
+void DeleteAll(benchmark::State& state, bool workerRuns) {
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    DataFolder data(count, false);
+    auto dialog = std::make_unique<CpageLoomDlg>(WindowSettings(data.dir.Path()));
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool atEnd = false, release = false;
+    if (workerRuns) {
+      dialog->Controller().SetWalkEndHook([&](int) {
+        std::unique_lock<std::mutex> lock(mutex);
+        atEnd = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(60), [&] { return release; });
+      });
+      dialog->Controller().StartSite(kIdleKind);
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return atEnd; });
+    }
+    dialog->TaskTable()->selectAll();
+    const Clock::time_point start = Clock::now();
+    state.ResumeTiming();
+    dialog->Controller().OnBnClickedDelete();
+    QCoreApplication::processEvents();
+    state.SetIterationTime(Seconds(start));
+    state.PauseTiming();
+    const int left = workerRuns ? count / 10 : 0;
+    if (dialog->RowCount() != left || static_cast<int>(dialog->SelectedRows().size()) != left)
+      state.SkipWithError("wrong rows left");
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      release = true;
+    }
+    changed.notify_all();
+    dialog.reset();
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+  }
+}
+
+void BM_DeleteAllIdle(benchmark::State& state) { DeleteAll(state, false); }
+void BM_DeleteAllWorkerRuns(benchmark::State& state) { DeleteAll(state, true); }
+
+// What the table asks of the model for one visible row: every cell's text and tooltip.
+void BM_DataPerRow(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  DataFolder data(count, false);
+  CpageLoomDlg dialog(WindowSettings(data.dir.Path()));
+  const TaskTableModel& model = dialog.TableModel();
+  int row = 0;
+  for (auto _ : state) {
+    for (int column = 0; column < TaskTableModel::kColumnCount; ++column) {
+      const QModelIndex cell = model.index(row, column);
+      benchmark::DoNotOptimize(model.data(cell, Qt::DisplayRole));
+      benchmark::DoNotOptimize(model.data(cell, Qt::ToolTipRole));
+      benchmark::DoNotOptimize(model.data(cell, Qt::TextAlignmentRole));
+    }
+    row = (row + 7919) % count;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// pageloom-cli --queue over a queue of finished tasks: start to exit (the run ends by
+// taking every finished task out of the queue).
+void BM_CliQueueOfFinished(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    test::TempDir home;
+    DataFolder data(count, true, "pageLoom/cli");
+    const std::map<std::string, std::string> env{{"HOME", home.Str()},
+                                                 {"XDG_DATA_HOME", data.dir.Str()}};
+    const Clock::time_point start = Clock::now();
+    state.ResumeTiming();
+    test::ProgramRun run(PAGELOOM_CLI_PATH, {"--queue", "--save", home.Str()}, env);
+    const std::optional<int> status = run.Wait();
+    state.SetIterationTime(Seconds(start));
+    if (status != 0) state.SkipWithError(("pageloom-cli failed: " + run.Err()).c_str());
+    state.counters["file_kB_after"] =
+        static_cast<double>(fs::file_size(data.dir.Path() / "pageLoom/cli/queue.sqlite")) / 1024.0;
+  }
+}
+
+void Sizes(benchmark::internal::Benchmark* bench) {
+  bench->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_WindowStart)->Apply(Sizes)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_DeleteAllIdle)->Apply(Sizes)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_DeleteAllWorkerRuns)->Apply(Sizes)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_DataPerRow)->Arg(50000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CliQueueOfFinished)->Apply(Sizes)->Iterations(1)->UseManualTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The queue files live in memory: the figures are the program's, not the disk's.
+  if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 0);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  CpageLoomApp::Prepare(app);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fixed_text.h"
+
 namespace pageloom::test {
 namespace {
 
@@ -292,6 +294,29 @@ TEST(RoundTripTest, ThreadsConvertAtTheSameTime) {
   }
   for (auto& thread : threads) thread.join();
   for (int f : failures) EXPECT_EQ(f, 0);
+}
+
+// Plain ASCII runs between other forms, at either end and inside, each code point and
+// each bad byte where it stood; a sequence cut short at the end reads nothing past it.
+TEST(FromUtf8Test, AsciiRunsAndOtherFormsKeepTheirPlaces) {
+  std::mt19937 random(7);
+  const char32_t forms[] = {U'a', U'/', U'\u00E9', U'\u6F2B', U'\U0001F600'};
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes;
+    std::u16string expected;
+    for (int i = random() % 12; i > 0; --i) {
+      if (random() % 5 == 0) {
+        bytes += '\xFF';  // never part of UTF-8
+        expected += u'\uFFFD';
+        continue;
+      }
+      const char32_t c = forms[random() % 5];
+      AppendUtf8(bytes, c);
+      AppendUtf16(expected, c);
+    }
+    EXPECT_EQ(FromUtf8(bytes), expected) << round;
+    EXPECT_EQ(FromUtf8(bytes + "\xE6\xBC"), expected + u'\uFFFD') << round;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // A long queue: Delete of thousands of selected rows in one pass removes and keeps exactly
 // the rows that the row-by-row walk (back to the first selected row after each removal)
 // did, and many removals reach the lasting queue together.
+#include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 
 #include "app/task_controller.h"
 #include "store/queue_store.h"
+#include "store/sqlite_db.h"
 #include "support/fake_window.h"
 #include "support/scripted_comic.h"
 #include "support/test_server.h"
@@ -104,8 +107,18 @@ TEST_P(LongQueueDelete, TenThousandRowsGoAsTheRowByRowWalkTookThem) {
 
 INSTANTIATE_TEST_SUITE_P(WorkerRunsOrNot, LongQueueDelete, ::testing::Bool());
 
+// Task numbers having rows in `table` of the queue file.
+std::set<int> TasksListedIn(const std::filesystem::path& file, const std::string& table) {
+  SqliteDatabase db(file);
+  SqliteStatement rows = db.Prepare("SELECT DISTINCT task_no FROM " + table);
+  std::set<int> tasks;
+  while (rows && rows.Step() == SQLITE_ROW) tasks.insert(static_cast<int>(rows.Integer(0)));
+  return tasks;
+}
+
 // Removals of many tasks, alone or inside a batch that is open already, last: the file read
-// again holds the others only, and a save after them still works.
+// again holds the others only, with their picture lists and missing pictures and none of
+// the removed ones', and a save and a single removal after them still work.
 TEST(LongQueueStore, ManyRemovalsLastAloneAndInsideABatch) {
   TempDir dir;
   const auto file = dir.Path() / "queue.sqlite";
@@ -115,10 +128,14 @@ TEST(LongQueueStore, ManyRemovalsLastAloneAndInsideABatch) {
     ASSERT_TRUE(opened.store);
     QueueStore& store = *opened.store;
     for (int no = 0; no < 30; ++no) {
+      TaskRecord record;
+      record.siteName = u"EH";
+      record.startUrl = u"https://example.invalid/g/" + WideNumber(no);
+      record.folder = u"/save/t" + WideNumber(no) + u"/";
+      record.pictureUrls = {u"https://example.invalid/p/1", u"https://example.invalid/p/2"};
+      record.missing = {{u"", u"https://example.invalid/s/" + WideNumber(no), u"001.jpg", {}}};
       auto task = std::make_shared<Comic>();
-      task->SetUrl(u"https://example.invalid/g/" + WideNumber(no));
-      task->SetFolder(u"/save/t" + WideNumber(no) + u"/");
-      task->SetSiteName(u"EH");
+      task->Restore(record);
       ASSERT_TRUE(store.Insert(no, *task, task->GetFolder(), no + 1));
       tasks.push_back(task);
     }
@@ -128,18 +145,26 @@ TEST(LongQueueStore, ManyRemovalsLastAloneAndInsideABatch) {
       EXPECT_TRUE(store.Remove(std::vector<int>{10, 11}));
       EXPECT_TRUE(store.Remove(12));
     }
+    EXPECT_TRUE(store.Remove(5));  // its lists go with it, as before the removals of many
     EXPECT_TRUE(store.SaveStep(0, *tasks[0]));
     EXPECT_FALSE(store.SaveStep(1, *tasks[1]));  // removed: nothing to save
   }
   QueueStore::OpenResult again = QueueStore::Open(file);
   ASSERT_TRUE(again.store);
   std::vector<int> left;
-  for (const QueueStore::StoredTask& stored : again.tasks) left.push_back(stored.taskNo);
+  for (const QueueStore::StoredTask& stored : again.tasks) {
+    left.push_back(stored.taskNo);
+    EXPECT_EQ(stored.record.missing.size(), 1u) << stored.taskNo;
+  }
   std::vector<int> expected;
   for (int no = 0; no < 29; ++no)
-    if (no < 1 || (no > 3 && no < 10) || no > 12) expected.push_back(no);
+    if (no < 1 || no == 4 || (no > 5 && no < 10) || no > 12) expected.push_back(no);
   EXPECT_EQ(left, expected);
   EXPECT_EQ(again.nextTaskNo, 30);
+  again.store.reset();
+  const std::set<int> kept(expected.begin(), expected.end());
+  EXPECT_EQ(TasksListedIn(file, "missing"), kept);
+  for (const int no : TasksListedIn(file, "pictures")) EXPECT_EQ(kept.count(no), 1u) << no;
 }
 
 }  // namespace

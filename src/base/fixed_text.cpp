@@ -91,6 +91,12 @@ std::u16string FromUtf8(std::string_view text) {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
+    // Runs of plain ASCII (addresses, most folder names) are widened as they are.
+    std::size_t ascii = i;
+    while (ascii < n && s[ascii] < 0x80) ++ascii;
+    out.append(s + i, s + ascii);
+    i = ascii;
+    if (i == n) break;
     const unsigned char b0 = s[i];
     std::uint32_t cp = 0xFFFD;
     std::size_t len = 1;

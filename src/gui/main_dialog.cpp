@@ -86,7 +86,11 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
 
   CreateControls();
   m_tray = new TrayNotifier(*this);
+  // The lasting queue's rows come in as one change of the table, fitted once.
+  m_model->BeginBulk();
   m_controller = std::make_unique<TaskController>(*this, std::move(settings));
+  m_model->EndBulk();
+  FitColumns(0, m_model->rowCount() - 1);
   CreateLibraryControls();
   new TableShortcuts(*this);
   new StartAfterAdd(*this);
@@ -231,7 +235,7 @@ void CpageLoomDlg::RetranslateUi() {
   }
   m_model->Retranslate();
   // Words of another length may need wider columns.
-  for (int row = 0; row < m_model->rowCount(); ++row) FitColumns(row);
+  FitColumns(0, m_model->rowCount() - 1);
   if (m_tray != nullptr) m_tray->Retranslate();
   m_status->Refresh();
   LayOut(size());

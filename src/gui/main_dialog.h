@@ -222,6 +222,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Widens the progress and status columns, once for all, when what `row` shows there
   // does not fit; the name column gives the width.
   void FitColumns(int row);
+  // The same for the rows `first` to `last`, each column widened once.
+  void FitColumns(int first, int last);
   // At RunEnded the tray says the queue is done (if a task ended since it last said so).
   void NoteRunEnded(const RunEnded& ended);
   // The width of `text` in the table's font.

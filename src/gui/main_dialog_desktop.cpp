@@ -200,8 +200,12 @@ void CpageLoomDlg::ShowText(const QString& text) {
   RunGuarded([this, &text] { m_messageBox(text.toStdU16String()); });
 }
 
-void CpageLoomDlg::FitColumns(int row) {
-  if (row < 0 || row >= m_model->rowCount()) return;
+void CpageLoomDlg::FitColumns(int row) { FitColumns(row, row); }
+
+void CpageLoomDlg::FitColumns(int first, int last) {
+  first = std::max(first, 0);
+  last = std::min(last, m_model->rowCount() - 1);
+  if (first > last) return;
   QHeaderView* header = m_taskList->horizontalHeader();
   // The item's text margins and the grid line.
   const int margins =
@@ -209,8 +213,10 @@ void CpageLoomDlg::FitColumns(int row) {
           2 +
       2;
   for (const int column : {2, 3}) {
-    const QString shown = m_model->index(row, column).data().toString();
-    const int needed = TextWidth(shown) + margins;
+    int widest = 0;
+    for (int row = first; row <= last; ++row)
+      widest = std::max(widest, TextWidth(m_model->index(row, column).data().toString()));
+    const int needed = widest + margins;
     const int extra = needed - header->sectionSize(column);
     if (extra <= 0) continue;
     header->resizeSection(column, needed);

@@ -114,7 +114,7 @@ void CpageLoomDlg::Publish(TaskEvent event) {
 void CpageLoomDlg::Apply(const TaskEvent& event) {
   if (const auto* added = std::get_if<TaskAdded>(&event)) {
     m_model->AddTask(added->no, QString::fromStdU16String(added->folder), added->snapshot);
-    FitColumns(m_model->rowCount() - 1);
+    if (!m_model->InBulk()) FitColumns(m_model->rowCount() - 1);
   } else if (const auto* changed = std::get_if<TaskChanged>(&event)) {
     const int row = m_model->RowOfTask(changed->no);
     if (row < 0) return;

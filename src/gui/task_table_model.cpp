@@ -95,11 +95,23 @@ Qt::ItemFlags TaskTableModel::flags(const QModelIndex& index) const {
 
 void TaskTableModel::AddTask(int taskNo, const QString& folder, const TaskSnapshot& snapshot) {
   const int row = rowCount();
-  beginInsertRows(QModelIndex(), row, row);
+  if (!m_bulk) beginInsertRows(QModelIndex(), row, row);
   m_rows.push_back(Row{taskNo, folder, snapshot, std::nullopt});
   m_rowOfTask.emplace(taskNo, row);  // the first row of a number is its row
   m_counts.Count(snapshot.status, 1);
-  endInsertRows();
+  if (!m_bulk) endInsertRows();
+}
+
+void TaskTableModel::BeginBulk() {
+  if (m_bulk) return;
+  m_bulk = true;
+  beginResetModel();
+}
+
+void TaskTableModel::EndBulk() {
+  if (!m_bulk) return;
+  m_bulk = false;
+  endResetModel();
 }
 
 bool TaskTableModel::SetSnapshot(int taskNo, const TaskSnapshot& snapshot) {

@@ -49,6 +49,11 @@ class TaskTableModel : public QAbstractTableModel {
 
   // Appends the row of task `taskNo`.
   void AddTask(int taskNo, const QString& folder, const TaskSnapshot& snapshot);
+  // Between these, rows are added with no signal each: the views learn of them at the
+  // end as of a table made anew. Nothing else may change the rows meanwhile.
+  void BeginBulk();
+  void EndBulk();
+  bool InBulk() const { return m_bulk; }
   // Shows `snapshot` in the row of task `taskNo`; ends the bytes shown of a picture in
   // flight. Returns false, changing nothing, when no row belongs to that task.
   bool SetSnapshot(int taskNo, const TaskSnapshot& snapshot);
@@ -99,6 +104,7 @@ class TaskTableModel : public QAbstractTableModel {
   std::vector<Row> m_rows;
   std::unordered_map<int, int> m_rowOfTask;  // task number -> row
   StatusCounts m_counts;
+  bool m_bulk = false;
 };
 
 }  // namespace pageloom

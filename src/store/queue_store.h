@@ -98,6 +98,11 @@ class QueueStore {
   bool Saved(bool ok);
   // Keeps the reason of a failed write and rolls back the transaction it began.
   void Failed(bool ownTransaction, const std::string& what);
+  // Removes the tasks and their lists inside the transaction open; false when one failed
+  // (it and those after it are kept for the next save that works).
+  [[nodiscard]] bool RemoveLocked(const std::vector<int>& taskNos);
+  // Commits the batch open (rolling it back when that fails).
+  void EndBatchLocked();
   // Removals that failed, tried again.
   void RetryRemovals();
 

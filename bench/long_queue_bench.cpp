@@ -1,7 +1,8 @@
 // A long lasting queue (1,000 / 10,000 / 50,000 tasks made through the real store), opened by
 // the real window (offscreen): start to rows shown, memory, Delete of every row with no
 // worker running and with one running, the table's data() per visible row, and the
-// terminal program's run over a queue of finished tasks (a process, start to exit). Each
+// terminal program's run over a queue of finished tasks (a process, start to exit; and with
+// one gallery to download, start to its first request and its last page to exit). Each
 // size runs once: the figures are single runs.
 //
 //   cmake -S . -B build/rel -DCMAKE_BUILD_TYPE=Release -DPAGELOOM_BUILD_BENCH=ON
@@ -22,12 +23,14 @@
 #include <benchmark/benchmark.h>
 
 #include "app/task_controller.h"
+#include "base/fixed_text.h"
 #include "gui/application.h"
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
 #include "memory_watch.h"
 #include "sites/sites.h"
 #include "store/queue_store.h"
+#include "support/eh_site.h"
 #include "support/program_run.h"
 #include "support/test_server.h"
 
@@ -212,6 +215,56 @@ void BM_CliQueueOfFinished(benchmark::State& state) {
   }
 }
 
+// The same queue with one gallery of the local server to download: start to the first
+// request it makes (`first_request_s`), and from its last page to exit (`end_s`: the
+// picture, the run's end and every task, all finished then, taken out of the queue).
+void BM_CliRunWithGallery(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  test::TestServer server;
+  test::EhSite eh(server);
+  eh.AddGallery("g", test::EhGalleryPlan{"G Page 1", false, {{"/eh/pic/ab7/one.jpg"}}});
+  SiteNames names;
+  test::EhSite::Apply(names);
+  std::mutex mutex;
+  std::optional<Clock::time_point> first, last;
+  eh.SetPageHook([&](const std::string&) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!first) first = Clock::now();
+    last = Clock::now();
+  });
+  for (auto _ : state) {
+    state.PauseTiming();
+    test::TempDir home;
+    DataFolder data(count, true, "pageLoom/cli");
+    test::WriteFileBytes(home.Path() / "sites",
+                         "eh-host-marker=" + ToUtf8(names.ehHostMarker) +
+                             "\neh-mirror-marker=" + ToUtf8(names.ehMirrorMarker) + "\n");
+    const std::map<std::string, std::string> env{{"HOME", home.Str()},
+                                                 {"XDG_DATA_HOME", data.dir.Str()},
+                                                 {"PAGELOOM_SITES_FILE", home.Str("sites")}};
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      first.reset();
+      last.reset();
+    }
+    const Clock::time_point start = Clock::now();
+    state.ResumeTiming();
+    test::ProgramRun run(
+        PAGELOOM_CLI_PATH,
+        {"--queue", "--save", home.Str(), eh.Url(test::EhSite::GalleryPath("g", false))}, env);
+    const std::optional<int> status = run.Wait();
+    const Clock::time_point end = Clock::now();
+    state.SetIterationTime(Seconds(start));
+    std::lock_guard<std::mutex> lock(mutex);
+    if (status != 0 || !first || !last) {
+      state.SkipWithError(("pageloom-cli failed: " + run.Err()).c_str());
+      continue;
+    }
+    state.counters["first_request_s"] = std::chrono::duration<double>(*first - start).count();
+    state.counters["end_s"] = std::chrono::duration<double>(end - *last).count();
+  }
+}
+
 void Sizes(benchmark::internal::Benchmark* bench) {
   bench->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 }
@@ -221,6 +274,7 @@ BENCHMARK(BM_DeleteAllIdle)->Apply(Sizes)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_DeleteAllWorkerRuns)->Apply(Sizes)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_DataPerRow)->Arg(50000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CliQueueOfFinished)->Apply(Sizes)->Iterations(1)->UseManualTime();
+BENCHMARK(BM_CliRunWithGallery)->Apply(Sizes)->Iterations(1)->UseManualTime();
 
 }  // namespace
 

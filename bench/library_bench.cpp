@@ -54,8 +54,8 @@ void PackCbz(benchmark::State& state) {
     const long base = pageloom::bench::ResetPeak();
     state.ResumeTiming();
     const pageloom::PackResult result =
-        pageloom::PackFolder(dir.Path() / "Gallery", "http://h/s/1-1", nullptr);
-    if (result.status != pageloom::PackStatus::kPacked) state.SkipWithError(result.reason.c_str());
+        pageloom::PackFolder(dir.Path() / "Gallery", {"http://h/s/1-1"}, nullptr);
+    if (result.status != pageloom::PackStatus::kPacked) state.SkipWithError("not packed");
     peak = std::max(peak, pageloom::bench::StatusKb("VmHWM") - base);
   }
   state.counters["peak_growth_kB"] = static_cast<double>(peak);

@@ -21,7 +21,7 @@ class Walking : public Comic {
     ++m_fileNumber;
     m_state = STATE_DOWNLOADING;
     SetPageUrl(u"https://example.invalid/s/abcdef0123/4567890-" + WideNumber(m_pictureCount));
-    if (withMissing) AddMissing(MissingPicture{{}, GetPageUrl().data(), u"001.jpg"});
+    if (withMissing) AddMissing(MissingPicture{{}, GetPageUrl().data(), u"001.jpg", {}});
   }
 };
 

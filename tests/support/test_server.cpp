@@ -92,7 +92,9 @@ TestServer::TestServer(const ServerOptions& options) : m_options(options) {
   m_server->set_read_timeout(5, 0);
   m_server->set_write_timeout(5, 0);
   m_server->new_task_queue = [this] {
-    return new ConnectionQueue(m_accepted, m_options.connectionDelay);
+    auto* queue = new ConnectionQueue(m_accepted, m_options.connectionDelay);
+    m_queueMade = true;
+    return queue;
   };
   m_server->Get(
       ".*", [this](const httplib::Request& req, httplib::Response& res) { Dispatch(req, res); });
@@ -100,7 +102,8 @@ TestServer::TestServer(const ServerOptions& options) : m_options(options) {
   if (m_port <= 0) throw std::runtime_error("test server: no free port on 127.0.0.1");
   m_thread = std::thread([this] { m_server->listen_after_bind(); });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!m_server->is_running() && std::chrono::steady_clock::now() < deadline)
+  while (!(m_server->is_running() && m_queueMade.load()) &&
+         std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

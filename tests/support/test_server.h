@@ -112,6 +112,8 @@ class TestServer {
 
   const ServerOptions m_options;
   std::atomic<int> m_accepted{0};  // connections
+  // Its connection threads are made: a test that counts threads starts after them.
+  std::atomic<bool> m_queueMade{false};
   std::unique_ptr<httplib::Server> m_server;
   int m_port = 0;
   std::thread m_thread;

@@ -189,9 +189,9 @@ TEST_F(CliRecordTest, UpdateFetchesOnlyTheChaptersThatAppearedAndChecksAComicOnc
 
   // A last chapter that cannot be read fails the run; its next check tries again.
   server.Serve("/dmzj/c/4.shtml", "gone", "text/html", 404);
-  EXPECT_EQ(Run({"--update", "--force"}), 1);
+  EXPECT_EQ(Run({"--update", "--force"}), 1) << last->Out() << last->Err();
   Chapter(4, "5.shtml");
-  ASSERT_EQ(Run({"--update", "--force"}), 0) << last->Err();
+  ASSERT_EQ(Run({"--update", "--force"}), 0) << last->Out() << last->Err();
   EXPECT_NE(last->Out().find("连载漫画: 1 new chapters\n"), std::string::npos) << last->Out();
   EXPECT_EQ(ChapterHits(5), 1);
 }

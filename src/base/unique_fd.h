@@ -1,6 +1,10 @@
 // A file descriptor that closes itself.
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
+#include <string_view>
+
 #include <unistd.h>
 
 namespace pageloom {
@@ -25,5 +29,16 @@ class UniqueFd {
  private:
   int m_fd;
 };
+
+// Writes all of `bytes` to `fd`, again after an interruption; false when a write fails.
+[[nodiscard]] inline bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 }  // namespace pageloom

@@ -50,16 +50,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<PictureFile> PicturesInFolder(const fs::path& folder, bool withDimensions) {

@@ -149,16 +149,6 @@ CookieFileStatus ReadWholeFile(const fs::path& file, std::string& content) {
   }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 std::string KeyText(const CookieKey& key) {
   return std::get<0>(key) + '\t' + std::get<1>(key) + '\t' + std::get<2>(key);
 }

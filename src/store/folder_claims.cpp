@@ -23,16 +23,6 @@ std::string SourceFileOf(std::u16string_view folder) {
   return path + kFolderSourceFile;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 enum class Claim { kOurs, kTaken, kImpossible };
 
 // Puts the source file in place only when none is there: written whole beside it first and

@@ -150,11 +150,12 @@ double PageLoomRun(const Site& site, const test::TempDir& dir) {
   settings.sites = site.eh.Names();
   TaskController controller(window, settings);
   controller.InternetSession().SetCertificateFile(site.Certificates());
-  window.SetAddressText(site.eh.Address(test::EhSite::GalleryPath(kGallery, false)));
-  controller.OnBnClickedAdd();
-  if (!controller.WaitForAdds(std::chrono::seconds(60)) || window.RowCount() != 1) return -1;
+  controller.AddAddresses(site.eh.Address(test::EhSite::GalleryPath(kGallery, false)),
+                          window.Options());
+  if (!controller.Adding().WaitUntilIdle(std::chrono::seconds(60)) || window.RowCount() != 1)
+    return -1;
   const auto start = Clock::now();
-  controller.OnBnClickedStart();
+  controller.Start();
   const bool finished =
       window.WaitFor([](const test::FakeWindow& w) { return w.RowAt(0)[3] == u"已完成"; },
                      std::chrono::minutes(10));

@@ -118,7 +118,8 @@ void BM_WindowStart(benchmark::State& state) {
   for (auto _ : state) {
     const long before = bench::StatusKb("VmRSS");
     const Clock::time_point start = Clock::now();
-    auto dialog = std::make_unique<CpageLoomDlg>(WindowSettings(data.dir.Path()));
+    auto engine = std::make_unique<TaskController>(WindowSettings(data.dir.Path()));
+    auto dialog = std::make_unique<CpageLoomDlg>(*engine);
     QCoreApplication::processEvents();
     state.SetIterationTime(Seconds(start));
     if (dialog->RowCount() != count) state.SkipWithError("rows missing");
@@ -126,6 +127,7 @@ void BM_WindowStart(benchmark::State& state) {
     state.counters["file_kB"] =
         static_cast<double>(fs::file_size(data.dir.Path() / "queue.sqlite")) / 1024.0;
     dialog.reset();
+    engine.reset();
     QCoreApplication::processEvents();
   }
 }
@@ -136,25 +138,28 @@ void DeleteAll(benchmark::State& state, bool workerRuns) {
   for (auto _ : state) {
     state.PauseTiming();
     DataFolder data(count, false);
-    auto dialog = std::make_unique<CpageLoomDlg>(WindowSettings(data.dir.Path()));
     std::mutex mutex;
     std::condition_variable changed;
     bool atEnd = false, release = false;
-    if (workerRuns) {
-      dialog->Controller().SetWalkEndHook([&](int) {
+    ControllerSettings settings = WindowSettings(data.dir.Path());
+    if (workerRuns)
+      settings.walkEndHook = [&](int) {
         std::unique_lock<std::mutex> lock(mutex);
         atEnd = true;
         changed.notify_all();
         changed.wait_for(lock, std::chrono::seconds(60), [&] { return release; });
-      });
-      dialog->Controller().StartSite(kIdleKind);
+      };
+    auto engine = std::make_unique<TaskController>(std::move(settings));
+    auto dialog = std::make_unique<CpageLoomDlg>(*engine);
+    if (workerRuns) {
+      dialog->Controller().Workers().StartSite(kIdleKind);
       std::unique_lock<std::mutex> lock(mutex);
       changed.wait_for(lock, std::chrono::seconds(60), [&] { return atEnd; });
     }
     dialog->TaskTable()->selectAll();
     const Clock::time_point start = Clock::now();
     state.ResumeTiming();
-    dialog->Controller().OnBnClickedDelete();
+    dialog->OnBnClickedDelete();
     QCoreApplication::processEvents();
     state.SetIterationTime(Seconds(start));
     state.PauseTiming();
@@ -167,6 +172,7 @@ void DeleteAll(benchmark::State& state, bool workerRuns) {
     }
     changed.notify_all();
     dialog.reset();
+    engine.reset();
     QCoreApplication::processEvents();
     state.ResumeTiming();
   }
@@ -179,7 +185,8 @@ void BM_DeleteAllWorkerRuns(benchmark::State& state) { DeleteAll(state, true); }
 void BM_DataPerRow(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   DataFolder data(count, false);
-  CpageLoomDlg dialog(WindowSettings(data.dir.Path()));
+  TaskController engine(WindowSettings(data.dir.Path()));
+  CpageLoomDlg dialog(engine);
   const TaskTableModel& model = dialog.TableModel();
   int row = 0;
   for (auto _ : state) {

@@ -22,6 +22,7 @@
 #include "cli/progress_view.h"
 #include "cli/run_settings.h"
 #include "cli/signal_pipe.h"
+#include "engine/task_folder.h"
 #include "library/library_scan.h"
 #include "library/task_finish.h"
 #include "net/save_folder.h"
@@ -66,7 +67,7 @@ std::vector<std::string> Addresses(const CliOptions& options, std::string& probl
 
 // The save folder as an absolute path without a trailing '/'. Empty `problem`: fine.
 std::u16string SaveFolder(const CliOptions& options, std::string& problem) {
-  if (!options.saveFolder) return TaskController::DefaultSaveFolder();
+  if (!options.saveFolder) return DefaultSaveFolder();
   std::error_code ec;
   std::string folder =
       std::filesystem::absolute(*options.saveFolder, ec).lexically_normal().string();
@@ -281,6 +282,8 @@ int main(int argc, char** argv) {
   ProgressView view(options.json ? nullptr : stdout, stderr, live, request.saveFolder,
                     request.language);
   view.SetQuiet(options.quiet);
-  DownloadRun run(std::move(request), view);
+  // The engine first: the run is handed it, and it outlives the run.
+  TaskController engine(request.settings);
+  DownloadRun run(engine, std::move(request), view);
   return run.Run(signals);
 }

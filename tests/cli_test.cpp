@@ -610,7 +610,7 @@ TEST(TerminalText, HiddenControlsAreShownEscapedAndFoldersElsewhereByTheirName) 
 
 TEST(TerminalWindowTest, HandsOverInOrderOnTheMainThread) {
   Heard heard;
-  cli::TerminalWindow window(heard, {u"/save", true, false});
+  cli::TerminalWindow window(heard);
   window.Publish(TaskAdded{4, u"/save/t/", MakeSnapshot(TaskStatus::kPreparing, 0, 3)});
   std::thread worker([&window] {
     for (std::uint64_t bytes = 1; bytes <= 1000; ++bytes)

@@ -10,6 +10,7 @@
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
 #include "engine/safe_names.h"
+#include "engine/task_folder.h"
 #include "sites/sites.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"
@@ -28,7 +29,7 @@ class ControllerTest : public ::testing::Test {
                                           ScriptedComic::Script script = ScriptedComic::Pictures(1),
                                           std::u16string folder = u"/save/t/") {
     auto task = std::make_shared<ScriptedComic>(kind, m_next, &m_log, std::move(script));
-    EXPECT_EQ(m_controller->RegisterTask(task, folder), m_next);
+    EXPECT_EQ(m_controller->Tasks().Register(task, folder), m_next);
     ++m_next;
     return task;
   }
@@ -38,7 +39,7 @@ class ControllerTest : public ::testing::Test {
     char16_t output[kPathCapacity];
     std::vector<char> text(title.begin(), title.end());
     text.push_back(0);
-    const char16_t* result = m_controller->MakeTaskFolderPath(output, text.data());
+    const char16_t* result = MakeTaskFolderPath(output, text.data(), m_window.SaveFolderText());
     EXPECT_EQ(result, output);
     title = text.data();
     return std::u16string(WideView(output, kPathCapacity));
@@ -60,10 +61,10 @@ TEST_F(ControllerTest, TasksAreNumberedRemovedAndRenumbered) {
   ASSERT_EQ(m_window.RowCount(), 3);
   EXPECT_EQ(m_window.RowAt(1)[0], u"1");
 
-  m_controller->RemoveTask(1);
-  m_controller->RenumberRows();
-  EXPECT_EQ(m_controller->TaskNumbers(), (std::vector<int>{0, 2}));
-  EXPECT_EQ(m_controller->FindTask(1), nullptr);
+  m_controller->Tasks().Remove(1);
+  m_controller->Tasks().RenumberRows();
+  EXPECT_EQ(m_controller->Tasks().Numbers(), (std::vector<int>{0, 2}));
+  EXPECT_EQ(m_controller->Tasks().Find(1), nullptr);
   EXPECT_EQ(t2->GetRow(), 1);
   ASSERT_EQ(m_window.RowCount(), 2);
   EXPECT_EQ(m_window.RowAt(0)[0], u"0");
@@ -80,7 +81,7 @@ TEST_F(ControllerTest, NewRowShowsFolderProgressAndStatus) {
   Register(SITE_EH, ScriptedComic::Pictures(1), u"/save/Abc/");
   auto dmzj = std::make_shared<ScriptedComic>(SITE_DMZJ, 1, nullptr, ScriptedComic::Pictures(1));
   dmzj->SetPictureCount(12);
-  m_controller->RegisterTask(dmzj, u"/save/c/ch/");
+  m_controller->Tasks().Register(dmzj, u"/save/c/ch/");
   EXPECT_EQ(m_window.RowAt(0), (FakeWindow::Row{u"0", u"/save/Abc/", u"0/0", u"准备中"}));
   EXPECT_EQ(m_window.RowAt(1), (FakeWindow::Row{u"1", u"/save/c/ch/", u"0/12", u"准备中"}));
 }
@@ -88,7 +89,7 @@ TEST_F(ControllerTest, NewRowShowsFolderProgressAndStatus) {
 TEST_F(ControllerTest, RemovedTaskLivesWhileHeldAndTasksGoWithTheController) {
   auto held = Register(SITE_EH);
   std::weak_ptr<ScriptedComic> other = Register(SITE_DMZJ);
-  m_controller->RemoveTask(0);
+  m_controller->Tasks().Remove(0);
   EXPECT_EQ(held.use_count(), 1);  // only this test holds it now
   EXPECT_FALSE(other.expired());
   m_controller.reset();
@@ -175,7 +176,7 @@ TEST_F(ControllerTest, OverlongFolderPathLosesTheEndOfItsTitle) {
 
 TEST_F(ControllerTest, DeleteWithoutSelectionSaysSo) {
   Register(SITE_EH);
-  m_controller->OnBnClickedDelete();
+  m_controller->Delete(m_window.SelectedTasks());
   EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>{u"请选择至少一行数据"}));
   EXPECT_EQ(m_window.RowCount(), 1);
 }
@@ -185,12 +186,12 @@ TEST_F(ControllerTest, DeleteWithoutWorkersRemovesEverySelectedRow) {
        {STATE_PREPARING, STATE_DOWNLOADING, STATE_PAUSED, STATE_FINISHED, STATE_PREPARING})
     Register(SITE_EH)->SetState(state);
   m_window.Select({0, 1, 2, 3});
-  m_controller->OnBnClickedDelete();
+  m_controller->Delete(m_window.SelectedTasks());
   EXPECT_TRUE(m_window.Messages().empty());
-  EXPECT_EQ(m_controller->TaskNumbers(), std::vector<int>{4});
+  EXPECT_EQ(m_controller->Tasks().Numbers(), std::vector<int>{4});
   ASSERT_EQ(m_window.RowCount(), 1);
   EXPECT_EQ(m_window.RowAt(0)[0], u"4");
-  EXPECT_EQ(m_controller->FindTask(4)->GetRow(), 0);  // renumbered
+  EXPECT_EQ(m_controller->Tasks().Find(4)->GetRow(), 0);  // renumbered
 }
 
 TEST_F(ControllerTest, DeleteOfARowWithoutItsTaskRemovesOnlyTheRow) {
@@ -199,8 +200,8 @@ TEST_F(ControllerTest, DeleteOfARowWithoutItsTaskRemovesOnlyTheRow) {
   // A row of a task the controller does not have (any more).
   m_window.Publish(TaskAdded{7, u"/save/gone/", MakeSnapshot(TaskStatus::kFinished)});
   m_window.Select({2});
-  m_controller->OnBnClickedDelete();
-  EXPECT_EQ(m_controller->TaskNumbers(), (std::vector<int>{0, 1}));
+  m_controller->Delete(m_window.SelectedTasks());
+  EXPECT_EQ(m_controller->Tasks().Numbers(), (std::vector<int>{0, 1}));
   EXPECT_EQ(m_window.RowCount(), 2);
 }
 
@@ -216,18 +217,18 @@ TEST_F(ControllerTest, DeleteWhileAWorkerRunsKeepsTasksInTheirDownload) {
   // Numbers 1..4, whose steps leave their state as it is.
   for (int state : {STATE_PREPARING, STATE_DOWNLOADING, STATE_PAUSED, STATE_FINISHED})
     Register(SITE_DMZJ, [](ScriptedComic&) { return 0; })->SetState(state);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(inStep.Wait());
   // Let the DMZJ worker end: the EH one alone keeps "a worker runs" true.
-  ASSERT_TRUE(WaitUntil([&] { return !m_controller->WorkerRunning(SITE_DMZJ); }));
-  ASSERT_TRUE(m_controller->WorkerRunning(SITE_EH));
+  ASSERT_TRUE(WaitUntil([&] { return !m_controller->Workers().Running(SITE_DMZJ); }));
+  ASSERT_TRUE(m_controller->Workers().Running(SITE_EH));
 
   m_window.Select({0, 1, 2, 3, 4});
-  m_controller->OnBnClickedDelete();
-  std::vector<int> kept = m_controller->TaskNumbers();
+  m_controller->Delete(m_window.SelectedTasks());
+  std::vector<int> kept = m_controller->Tasks().Numbers();
   EXPECT_EQ(kept, (std::vector<int>{0, 2, 3}));
   EXPECT_EQ(m_window.SelectedRows(), (std::vector<int>{0, 1, 2}));
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(m_controller->FindTask(kept[i])->GetRow(), i);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(m_controller->Tasks().Find(kept[i])->GetRow(), i);
   EXPECT_TRUE(m_window.Messages().empty());
   release.Open();
   m_controller.reset();  // joins the worker before the latches go
@@ -235,21 +236,20 @@ TEST_F(ControllerTest, DeleteWhileAWorkerRunsKeepsTasksInTheirDownload) {
 
 TEST_F(ControllerTest, DeleteBeforeStartCountsNoWorker) {
   Register(SITE_EH)->SetState(STATE_DOWNLOADING);
-  EXPECT_FALSE(m_controller->WorkerRunning(SITE_EH));
-  EXPECT_FALSE(m_controller->WorkerRunning(SITE_DMZJ));
+  EXPECT_FALSE(m_controller->Workers().Running(SITE_EH));
+  EXPECT_FALSE(m_controller->Workers().Running(SITE_DMZJ));
   m_window.Select({0});
-  m_controller->OnBnClickedDelete();
+  m_controller->Delete(m_window.SelectedTasks());
   EXPECT_EQ(m_window.RowCount(), 0);
 }
 
 TEST_F(ControllerTest, AddWithAnEmptyBoxOrAnUnknownSite) {
-  m_controller->OnBnClickedAdd();
+  m_controller->AddAddresses(m_window.AddressText(), m_window.Options());
   EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>{u"请输入网址"}));
 
   m_window.SetAddressText(u"http://127.0.0.1:1/gallery/1");
-  m_controller->OnBnClickedAdd();
+  m_controller->AddAddresses(m_window.AddressText(), m_window.Options());
   EXPECT_EQ(m_window.Messages().back(), u"暂时不支持该网站漫画下载");
-  EXPECT_EQ(m_window.AddressText(), u"");
   EXPECT_EQ(m_window.RowCount(), 0);
 }
 
@@ -258,19 +258,18 @@ TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
       m_window, TestSettings(SiteNames{u"eh.invalid", u"lofi.", u"dmzj.invalid",
                                        "http://127.0.0.1:1", u"http://127.0.0.1:1/"}));
   // Port 1 refuses at once: the adapters fail quietly or with their own messages,
-  // never with the command's "unsupported" message; the box is cleared either way.
+  // never with the command's "unsupported" message.
   for (const char16_t* address :
        {u"http://127.0.0.1:1/dmzj.invalid/1/2.shtml", u"http://127.0.0.1:1/eh.invalid/g/1/",
         u"http://127.0.0.1:1/dmzj.invalid/eh.invalid/"}) {
     m_window.SetAddressText(address);
-    m_controller->OnBnClickedAdd();
-    EXPECT_EQ(m_window.AddressText(), u"");
+    m_controller->AddAddresses(m_window.AddressText(), m_window.Options());
   }
-  ASSERT_TRUE(m_controller->WaitForAdds(10s));
+  ASSERT_TRUE(m_controller->Adding().WaitUntilIdle(10s));
   for (const auto& message : m_window.Messages()) EXPECT_NE(message, u"暂时不支持该网站漫画下载");
   // An address longer than the buffer is cut, not overrun.
   m_window.SetAddressText(std::u16string(5000, u'a'));
-  m_controller->OnBnClickedAdd();
+  m_controller->AddAddresses(m_window.AddressText(), m_window.Options());
   EXPECT_EQ(m_window.Messages().back(), u"暂时不支持该网站漫画下载");
 }
 
@@ -286,11 +285,11 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
                     {"漫画", "第1话", "3", "2.shtml", {"p/1.jpg", "p/2.jpg", "p/3.jpg"}});
     // Both markers: the DMZJ adapter takes it.
     window.SetAddressText(site.Address("/c/1.shtml") + u"?/no-eh-site/");
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
     ASSERT_EQ(window.RowCount(), 1);
     EXPECT_EQ(window.RowAt(0)[2], u"0/3");
-    EXPECT_EQ(controller.FindTask(0)->GetSiteKind(), SITE_DMZJ);
+    EXPECT_EQ(controller.Tasks().Find(0)->GetSiteKind(), SITE_DMZJ);
     EXPECT_EQ(site.Hits("/c/1.shtml"), 1);
 
     // The marker in the last of 2047 units is seen; one unit further it is cut off.
@@ -299,11 +298,11 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
     const std::u16string fits =
         head + std::u16string(2047 - head.size() - marker.size(), u'a') + marker;
     window.SetAddressText(fits);
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
     EXPECT_TRUE(window.Messages().empty());
     window.SetAddressText(head + u"a" + fits.substr(head.size()));
-    controller.OnBnClickedAdd();
+    controller.AddAddresses(window.AddressText(), window.Options());
     EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{u"暂时不支持该网站漫画下载"}));
     EXPECT_EQ(window.RowCount(), 1);
   }
@@ -324,7 +323,7 @@ TEST(AddCommand, QueuedAddressesKeepTheirOrderAndClosingEndsOnlyItsOwnController
   const auto add = [&](TaskController& controller, FakeWindow& window, const std::string& path) {
     window.SetSaveFolderText(dir.Wide());
     window.SetAddressText(site.Address(path));
-    controller.OnBnClickedAdd();
+    controller.AddAddresses(window.AddressText(), window.Options());
   };
 
   FakeWindow keptWindow;
@@ -341,65 +340,25 @@ TEST(AddCommand, QueuedAddressesKeepTheirOrderAndClosingEndsOnlyItsOwnController
     closed.Shutdown();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(closedWindow.RowCount(), 0);
-    EXPECT_FALSE(closed.AddsPending());
+    EXPECT_FALSE(closed.Adding().Pending());
   }
   // The other window's reading goes on: nothing of it was aborted.
-  EXPECT_TRUE(kept.AddsPending());
+  EXPECT_TRUE(kept.Adding().Pending());
   EXPECT_EQ(keptWindow.RowCount(), 0);
   release.Open();
-  ASSERT_TRUE(kept.WaitForAdds(10s));
+  ASSERT_TRUE(kept.Adding().WaitUntilIdle(10s));
   ASSERT_EQ(keptWindow.RowCount(), 2);
   EXPECT_EQ(keptWindow.RowAt(0)[1], dir.Wide("漫画/第1话") + u"/");
   EXPECT_EQ(keptWindow.RowAt(1)[1], dir.Wide("漫画/第2话") + u"/");
-}
-
-TEST_F(ControllerTest, BrowsePutsThePickedFolderIntoTheBox) {
-  m_window.SetSaveFolderText(u"/old");
-  m_window.QueuePickerAnswer(u"/new/place");
-  m_controller->OnBnClickedBrowse();
-  EXPECT_EQ(m_window.SaveFolderText(), u"/new/place");
-  EXPECT_EQ(m_window.PickerTitles(), (std::vector<std::u16string>{u"请选择漫画下载目录："}));
-  EXPECT_TRUE(m_window.Messages().empty());
-
-  m_window.QueuePickerAnswer(std::nullopt);
-  m_controller->OnBnClickedBrowse();
-  m_window.QueuePickerAnswer(u"");
-  m_controller->OnBnClickedBrowse();
-  EXPECT_EQ(m_window.SaveFolderText(), u"/new/place");
-  EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>(2, u"无效的目录，请重新选择")));
-
-  // A folder whose path does not fit the path buffer is refused, not cut to the path of
-  // some other folder.
-  m_window.QueuePickerAnswer(std::u16string(kPathCapacity, u'p'));
-  m_controller->OnBnClickedBrowse();
-  EXPECT_EQ(m_window.SaveFolderText(), u"/new/place");
-  EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>(3, u"无效的目录，请重新选择")));
-  m_window.QueuePickerAnswer(std::u16string(kPathCapacity - 1, u'p'));
-  m_controller->OnBnClickedBrowse();
-  EXPECT_EQ(m_window.SaveFolderText(), std::u16string(kPathCapacity - 1, u'p'));
-}
-
-TEST_F(ControllerTest, OptionReadsBothCheckBoxes) {
-  EXPECT_EQ(m_controller->AutoRename(), 1);
-  EXPECT_EQ(m_controller->FollowNext(), 0);
-  m_window.SetAutoRename(false);
-  m_window.SetFollowNext(true);
-  m_controller->OnBnClickedOption();
-  EXPECT_EQ(m_controller->AutoRename(), 0);
-  EXPECT_EQ(m_controller->FollowNext(), 1);
-  m_window.SetAutoRename(true);
-  m_controller->OnBnClickedOption();
-  EXPECT_EQ(m_controller->AutoRename(), 1);
-  EXPECT_EQ(m_controller->FollowNext(), 1);
 }
 
 TEST(DefaultSaveFolder, IsComicInTheHomeFolder) {
   const char* old = std::getenv("HOME");
   const std::string saved = old ? old : "";
   setenv("HOME", "/home/reader/", 1);
-  EXPECT_EQ(TaskController::DefaultSaveFolder(), u"/home/reader/comic");
+  EXPECT_EQ(DefaultSaveFolder(), u"/home/reader/comic");
   setenv("HOME", "/home/读者", 1);
-  EXPECT_EQ(TaskController::DefaultSaveFolder(), u"/home/读者/comic");
+  EXPECT_EQ(DefaultSaveFolder(), u"/home/读者/comic");
   if (old)
     setenv("HOME", saved.c_str(), 1);
   else

@@ -227,13 +227,12 @@ class DmzjSiteTest : public ::testing::Test {
   void Add(const std::u16string& address, bool follow, bool rename = true) {
     window.SetFollowNext(follow);
     window.SetAutoRename(rename);
-    controller.OnBnClickedOption();
     window.SetAddressText(address);
-    controller.OnBnClickedAdd();
-    EXPECT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    EXPECT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
   }
   std::shared_ptr<ComicDMZJ> Task(int n) {
-    return std::dynamic_pointer_cast<ComicDMZJ>(controller.FindTask(n));
+    return std::dynamic_pointer_cast<ComicDMZJ>(controller.Tasks().Find(n));
   }
   std::u16string Folder(const std::string& inside) { return dir.Wide(inside) + u"/"; }
   bool AllFinished(int rows) {
@@ -261,12 +260,12 @@ TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
   site.AddSeries("/info/series.html", "/c/1233.shtml");
   char16_t address[kUrlCapacity];
   CopyWide(address, kUrlCapacity, site.Address("/info/series.html"));
-  EXPECT_EQ(controller.FindDMZJFirstChapter(address), 1);
+  EXPECT_EQ(controller.Adding().FindDMZJFirstChapter(address), 1);
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/c/1233.shtml"));
   EXPECT_EQ(site.Hits("/info/series.html"), 1);
 
   // A chapter address is taken as it is, without a fetch.
-  EXPECT_EQ(controller.FindDMZJFirstChapter(address), 1);
+  EXPECT_EQ(controller.Adding().FindDMZJFirstChapter(address), 1);
   EXPECT_EQ(site.Hits("/c/1233.shtml"), 0);
   EXPECT_EQ(server.TotalHits(), 1);
 
@@ -282,15 +281,15 @@ TEST_F(DmzjSiteTest, SeriesAddressLeadsToItsFirstChapter) {
   for (const std::string path : {"/info/plain.html", "/info/long.html", "/missing.html",
                                  "/info/other.html", "/info/scheme.html"}) {
     CopyWide(address, kUrlCapacity, site.Address(path));
-    EXPECT_EQ(controller.FindDMZJFirstChapter(address), 0) << path;
+    EXPECT_EQ(controller.Adding().FindDMZJFirstChapter(address), 0) << path;
     EXPECT_EQ(WideView(address, kUrlCapacity), site.Address(path));
   }
   CopyWide(address, kUrlCapacity, site.Address("/info/fits.html"));
-  EXPECT_EQ(controller.FindDMZJFirstChapter(address), 1);
+  EXPECT_EQ(controller.Adding().FindDMZJFirstChapter(address), 1);
   EXPECT_EQ(WideView(address, kUrlCapacity).size(), 2047u);
   // A link read as the path it is relative to: it stays on the site.
   CopyWide(address, kUrlCapacity, site.Address("/info/at.html"));
-  EXPECT_EQ(controller.FindDMZJFirstChapter(address), 1);
+  EXPECT_EQ(controller.Adding().FindDMZJFirstChapter(address), 1);
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/info/@evil.example/x.shtml"));
 }
 
@@ -328,13 +327,13 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   site.AddPage("/c/half.shtml", "var g_comic_name = \"A\"; var g_chapter_name = \"B\";");
   char16_t address[kUrlCapacity];
   CopyWide(address, kUrlCapacity, site.Address("/c/half.shtml"));
-  EXPECT_EQ(controller.AddDMZJTask(address), 0);
+  EXPECT_EQ(controller.Adding().AddDMZJTask(address, window.Options()), 0);
   EXPECT_EQ(window.RowCount(), 0);
-  EXPECT_TRUE(controller.TaskNumbers().empty());
+  EXPECT_TRUE(controller.Tasks().Numbers().empty());
 
   Add(site.Address("/c/1.shtml"), true);
   ASSERT_EQ(window.RowCount(), 1) << "the second page lacks its link's closing quote";
-  EXPECT_EQ(controller.TaskNumbers(), std::vector<int>{0});
+  EXPECT_EQ(controller.Tasks().Numbers(), std::vector<int>{0});
 
   // 10 -> 11 -> 12 -> 11: three tasks, then the chain stops at the queued address.
   site.AddChapter("/c/10.shtml", Plan("第10话", "11.shtml"));
@@ -349,9 +348,9 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   site.AddChapter("/c/20.shtml", Plan("第20话", link51));
   site.AddChapter("/c/" + link51, Plan("第21话", std::string(46, 'b') + ".shtml"));
   CopyWide(address, kUrlCapacity, site.Address("/c/20.shtml"));
-  EXPECT_EQ(controller.AddDMZJTask(address), 1);
+  EXPECT_EQ(controller.Adding().AddDMZJTask(address, window.Options()), 1);
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/c/" + link51));
-  EXPECT_EQ(controller.AddDMZJTask(address), 0);
+  EXPECT_EQ(controller.Adding().AddDMZJTask(address, window.Options()), 0);
   EXPECT_EQ(window.RowCount(), 6);
   EXPECT_EQ(WideView(address, kUrlCapacity), site.Address("/c/" + link51));
 
@@ -360,7 +359,7 @@ TEST_F(DmzjSiteTest, HalfFilledPagesAndLoopsEndTheChain) {
   const std::string deep = "/c/" + std::string(room - 3 - 8 - 5, 'd') + "/x.shtml";
   site.AddChapter(deep, Plan("第30话", "123456789012345.shtml"));
   CopyWide(address, kUrlCapacity, site.Address(deep));
-  EXPECT_EQ(controller.AddDMZJTask(address), 0);
+  EXPECT_EQ(controller.Adding().AddDMZJTask(address, window.Options()), 0);
   EXPECT_EQ(window.RowCount(), 7);
 }
 
@@ -374,7 +373,6 @@ TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
   ControllerSettings settings = TestSettings(site.Names());
   settings.maxChain = 25;
   TaskController controller(window, settings);
-  controller.OnBnClickedOption();
   // Every chapter links a new one, without end.
   server.Handle("/dmzj/c/endless", [](const httplib::Request& req, httplib::Response& res) {
     const int n = std::atoi(req.get_param_value("n").c_str());
@@ -383,8 +381,8 @@ TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
     res.set_content(DmzjSite::ChapterPage(plan), "text/html");
   });
   window.SetAddressText(site.Address("/c/endless?n=1&shtml"));
-  controller.OnBnClickedAdd();
-  ASSERT_TRUE(controller.WaitForAdds(std::chrono::seconds(30)));
+  controller.AddAddresses(window.AddressText(), window.Options());
+  ASSERT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(30)));
   EXPECT_EQ(window.RowCount(), 25);
 
   // A next link to another host (written absolute, or as a network path) ends the chain.
@@ -392,8 +390,8 @@ TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
   site.AddChapter("/c/5.shtml", {"漫画", "第5话", "1", "//evil.example/c/6.shtml", {}});
   for (const char* path : {"/c/1.shtml", "/c/5.shtml"}) {
     window.SetAddressText(site.Address(path));
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
   }
   EXPECT_EQ(window.RowCount(), 27);
   EXPECT_EQ(server.TotalHits(), 25 + 2);
@@ -417,7 +415,7 @@ TEST_F(DmzjSiteTest, StepDownloadsOnePicturePerCallThenFinishes) {
   site.AddChapter("/c/1233.shtml", plan);
   char16_t address[kUrlCapacity];
   CopyWide(address, kUrlCapacity, site.Address("/c/1233.shtml"));
-  ASSERT_EQ(controller.AddDMZJTask(address), 0);
+  ASSERT_EQ(controller.Adding().AddDMZJTask(address, window.Options()), 0);
   auto task = Task(0);
   ASSERT_TRUE(task);
   for (int i = 1; i <= 12; ++i) {
@@ -452,7 +450,7 @@ TEST_F(DmzjSiteTest, ChaptersSayWhyWhenScriptsCannotRunLimited) {
     site.AddChapter(path, Plan("第" + std::to_string(n) + "话", "", 2));
     char16_t address[kUrlCapacity];
     CopyWide(address, kUrlCapacity, site.Address(path));
-    controller.AddDMZJTask(address);
+    controller.Adding().AddDMZJTask(address, window.Options());
   }
   for (int n = 0; n < 2; ++n) {
     EXPECT_EQ(Task(n)->DownloadNext(context), 0);
@@ -474,7 +472,7 @@ TEST_F(DmzjSiteTest, AChapterIsNeverFinishedWithoutItsPictures) {
   site.AddPage("/c/1.shtml", Chapter("4", ""));
   char16_t address[kUrlCapacity];
   CopyWide(address, kUrlCapacity, site.Address("/c/1.shtml"));
-  controller.AddDMZJTask(address);
+  controller.Adding().AddDMZJTask(address, window.Options());
   auto task = Task(0);
   ASSERT_TRUE(task);
   EXPECT_EQ(task->LoadPictureList(context), 0);
@@ -507,7 +505,7 @@ TEST_F(DmzjSiteTest, FailedPicturesEndTheChapterUnfinishedAndTheNextRunFetchesTh
   site.AddPicture(plan.pictures[0]);
   site.AddPicture(plan.pictures[2]);  // the second picture answers 404
   Add(site.Address("/c/1.shtml"), false);
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(window.WaitFor([](const FakeWindow& w) {
     const auto row = w.TaskRow(0);
     return row && (*row)[3] == u"未完成，缺1张";
@@ -517,10 +515,10 @@ TEST_F(DmzjSiteTest, FailedPicturesEndTheChapterUnfinishedAndTheNextRunFetchesTh
   EXPECT_FALSE(fs::exists(dir.Path() / "中文漫画/第1话/002.jpg"));
 
   // The server heals; the next Start fetches just that picture, under its kept number.
-  ASSERT_TRUE(WaitUntil([this] { return !controller.WorkerRunning(SITE_DMZJ); }));
+  ASSERT_TRUE(WaitUntil([this] { return !controller.Workers().Running(SITE_DMZJ); }));
   site.AddPicture(plan.pictures[1]);
   const int pageHits = site.Hits("/c/1.shtml");
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(AllFinished(1));
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
   EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第1话/002.jpg"),
@@ -536,7 +534,7 @@ TEST_F(DmzjSiteTest, WholeSeriesRunsFromAddToFinished) {
   site.AddChapter("/c/2.shtml", second);
   Add(site.Address("/info/s.html"), true);
   ASSERT_EQ(window.RowCount(), 2);
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(AllFinished(2));
   EXPECT_EQ(window.RowAt(0)[2], u"4/4");
   EXPECT_EQ(window.RowAt(1)[2], u"3/3");
@@ -558,7 +556,7 @@ TEST_F(DmzjSiteTest, RenamingOffKeepsTheNames) {
   const DmzjChapterPlan plan = Plan("第1话", "", 2);
   site.AddChapter("/c/1.shtml", plan);
   Add(site.Address("/c/1.shtml"), false, false);
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(AllFinished(1));
   EXPECT_EQ(window.RowAt(0)[2], u"0/2");
   EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第1话/p2.jpg"),
@@ -571,7 +569,7 @@ TEST_F(DmzjSiteTest, ShutdownDuringAPictureKeepsItInTheList) {
   site.AddChapter("/c/1.shtml", plan);
   server.Stall("/dmzjpic/" + plan.pictures[1]);
   Add(site.Address("/c/1.shtml"), false);
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(server.WaitForStalled(1));
   EXPECT_TRUE(window.WaitFor([](const FakeWindow& w) {
     const auto row = w.TaskRow(0);

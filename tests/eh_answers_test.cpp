@@ -91,9 +91,9 @@ class BanTest : public ::testing::Test {
   ~BanTest() override { controller.Shutdown(); }
   void AddAndStart() {
     window.SetAddressText(site.Address(test::EhSite::GalleryPath("77", false)));
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
-    controller.OnBnClickedStart();
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    controller.Start();
   }
   bool RowReads(const std::u16string& progress, const std::u16string& status,
                 std::chrono::milliseconds timeout = 10s) {
@@ -133,7 +133,7 @@ TEST_F(BanTest, BanOnAPictureStopsTheWorkerUntilItEndsThenItGoesOnWithoutAGap) {
   ASSERT_TRUE(window.WaitFor([](const test::FakeWindow& w) { return w.Messages().size() == 1; }));
   EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"被封禁，1分钟后重试"});
   // A Start meanwhile says how long is left and sends nothing.
-  controller.OnBnClickedStart();
+  controller.Start();
   EXPECT_EQ(window.Messages().size(), 2u);
   EXPECT_EQ(window.Messages().back(), u"被封禁，1分钟后重试");
   ExpectQuietFor(700ms);
@@ -168,8 +168,8 @@ TEST_F(BanTest, AddOfABannedGalleryMakesNoTaskAndSaysHowLong) {
   server.Serve(test::EhSite::GalleryPath("77", false),
                kBanHead + "The ban expires in 59 minutes and 30 seconds.");
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("77", false)));
-  controller.OnBnClickedAdd();
-  ASSERT_TRUE(controller.WaitForAdds(10s));
+  controller.AddAddresses(window.AddressText(), window.Options());
+  ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
   EXPECT_EQ(window.RowCount(), 0);
   EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"被封禁，60分钟后重试"});
 }
@@ -181,7 +181,7 @@ TEST_F(BanTest, ClosingEndsTheWaitForALongBanAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   controller.Shutdown();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_FALSE(controller.WorkerRunning(SITE_EH));
+  EXPECT_FALSE(controller.Workers().Running(SITE_EH));
   EXPECT_FALSE(fs::exists(dir.Path() / "Banned" / "001.jpg"));
 }
 

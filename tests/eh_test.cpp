@@ -287,16 +287,16 @@ class EhDownload : public ::testing::TestWithParam<bool> {
   }
   void Add(const std::u16string& address) {
     window.SetAddressText(address);
-    controller.OnBnClickedAdd();
-    EXPECT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    EXPECT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
   }
   // Start, then wait until the EH worker has ended its walk.
   void RunToEnd() {
-    controller.OnBnClickedStart();
+    controller.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (controller.WorkerRunning(SITE_EH) && std::chrono::steady_clock::now() < deadline)
+    while (controller.Workers().Running(SITE_EH) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_FALSE(controller.WorkerRunning(SITE_EH));
+    ASSERT_FALSE(controller.Workers().Running(SITE_EH));
   }
   bool Overlapped() const { return GetParam(); }
   std::vector<std::string> Seen() {
@@ -342,9 +342,8 @@ TEST_P(EhDownload, MainGalleryWithRenamingOn) {
   const std::u16string folder = dir.Wide() + u"/EH Main/";
   ASSERT_EQ(window.RowCount(), 1);
   EXPECT_EQ(window.RowAt(0), (FakeWindow::Row{u"0", folder, u"0/0", u"准备中"}));
-  EXPECT_TRUE(window.AddressText().empty());
   EXPECT_TRUE(fs::is_directory(dir.Path() / "EH Main"));
-  const auto task = controller.FindTask(0);
+  const auto task = controller.Tasks().Find(0);
   ASSERT_TRUE(task);
   EXPECT_EQ(task->GetStartUrl(), site.Address(EhSite::PagePath("101", false, 1)));
   EXPECT_EQ(task->GetFolder(), folder);
@@ -383,11 +382,11 @@ TEST_P(EhDownload, MirrorGalleryWithRenamingOffFetchesTheSmallerCopy) {
   site.AddGallery("202", ThreePictures("镜像画廊 Page 1", true));  // UTF-8, as sent
   server.Serve("/eh/lofi/pic/ab7/one.jpg", "full-size picture");
   window.SetAutoRename(false);
-  controller.OnBnClickedOption();
   Add(site.Address(EhSite::GalleryPath("202", true)));
   ASSERT_EQ(window.RowCount(), 1);
   EXPECT_EQ(window.RowAt(0)[1], dir.Wide() + u"/镜像画廊/");
-  EXPECT_EQ(controller.FindTask(0)->GetStartUrl(), site.Address(EhSite::PagePath("202", true, 1)));
+  EXPECT_EQ(controller.Tasks().Find(0)->GetStartUrl(),
+            site.Address(EhSite::PagePath("202", true, 1)));
 
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"0/3");
@@ -529,8 +528,8 @@ TEST_P(EhDownload, PageAnsweredForAPictureIsNotStoredAndIsFetchedAgainOnceTheSer
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"3/3");
   EXPECT_EQ(window.RowAt(0)[3], u"未完成，缺1张");
-  ASSERT_EQ(controller.FindTask(0)->Missing().size(), 1u);
-  EXPECT_EQ(controller.FindTask(0)->Missing().front().reason,
+  ASSERT_EQ(controller.Tasks().Find(0)->Missing().size(), 1u);
+  EXPECT_EQ(controller.Tasks().Find(0)->Missing().front().reason,
             (FailureReason{FailureKind::kNotAPicture, 200, "text/html"}));
   EXPECT_EQ(Files("Portal"), (std::set<std::string>{"001.jpg", "003.gif"}));
   EXPECT_TRUE(window.Messages().empty());
@@ -548,7 +547,8 @@ TEST_P(EhDownload, PageWithoutPictureEndsTheRunUnfinishedAndTheNextRunGoesOnFrom
   RunToEnd();
   EXPECT_EQ(window.RowAt(0)[2], u"1/1");
   EXPECT_EQ(window.RowAt(0)[3], u"未完成");
-  EXPECT_EQ(controller.FindTask(0)->GetPageUrl(), site.Address(EhSite::PagePath("505", false, 2)));
+  EXPECT_EQ(controller.Tasks().Find(0)->GetPageUrl(),
+            site.Address(EhSite::PagePath("505", false, 2)));
 
   site.AddGallery("505", ThreePictures("Broken", false));
   RunToEnd();
@@ -581,8 +581,7 @@ TEST_P(EhDownload, EmptyReplyShowsTheLoginMessageAndAddsNothing) {
   Add(site.Address("/eh/s/x/9-3"));  // 404 page: not empty, no title
   EXPECT_EQ(window.Messages().size(), 1u);
   EXPECT_EQ(window.RowCount(), 0);
-  EXPECT_TRUE(window.AddressText().empty());
-  EXPECT_FALSE(controller.FindTask(0));
+  EXPECT_FALSE(controller.Tasks().Find(0));
 }
 
 TEST_P(EhDownload, FirstPageLookupFetchesOnlyGalleryAddresses) {
@@ -592,7 +591,7 @@ TEST_P(EhDownload, FirstPageLookupFetchesOnlyGalleryAddresses) {
   auto lookup = [&](const std::string& path, int expected) {
     std::array<char16_t, kUrlCapacity> buffer{};
     CopyWide(buffer.data(), buffer.size(), site.Address(path));
-    EXPECT_EQ(controller.FindEHFirstPage(buffer.data()), expected) << path;
+    EXPECT_EQ(controller.Adding().FindEHFirstPage(buffer.data()), expected) << path;
     return std::u16string(WideView(buffer.data(), buffer.size()));
   };
   // The last '-' among the last five characters, or none: a picture page already.
@@ -632,14 +631,14 @@ TEST_P(EhDownload, ClosingDuringAPictureLeavesNoFile) {
   site.AddGallery("808", ThreePictures("Closing", false));
   server.Stall("/eh/pic/ab7/two.png", "\x89PNG partial");
   Add(site.Address(EhSite::PagePath("808", false, 1)));
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(server.WaitForStalled(1));
   const auto started = std::chrono::steady_clock::now();
   controller.Shutdown();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-  EXPECT_FALSE(controller.WorkerRunning(SITE_EH));
+  EXPECT_FALSE(controller.Workers().Running(SITE_EH));
   EXPECT_EQ(Files("Closing"), std::set<std::string>{"001.jpg"});
-  EXPECT_NE(controller.FindTask(0)->GetState(), STATE_FINISHED);
+  EXPECT_NE(controller.Tasks().Find(0)->GetState(), STATE_FINISHED);
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadAheadAndOneByOne, EhDownload, ::testing::Bool(),

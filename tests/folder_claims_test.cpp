@@ -67,14 +67,14 @@ TEST(FolderClaims, TwoProgramsAddingGalleriesOfOneTitleAtOnceGetFoldersOfTheirOw
     windows[k].SetSaveFolderText(save.Wide());
     programs[k] = std::make_unique<TaskController>(windows[k], settings);
     windows[k].SetAddressText(site.Address(EhSite::GalleryPath(k == 0 ? "g1" : "g2", false)));
-    programs[k]->OnBnClickedAdd();
+    programs[k]->AddAddresses(windows[k].AddressText(), windows[k].Options());
   }
   for (auto& program : programs) {
-    ASSERT_TRUE(program->WaitForAdds(10s));
-    program->OnBnClickedStart();
+    ASSERT_TRUE(program->Adding().WaitUntilIdle(10s));
+    program->Start();
   }
   for (auto& program : programs)
-    ASSERT_TRUE(WaitUntil([&] { return !program->WorkerRunning(SITE_EH); }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return !program->Workers().Running(SITE_EH); }, 20s));
 
   ASSERT_EQ(windows[0].RowCount(), 1);
   ASSERT_EQ(windows[1].RowCount(), 1);

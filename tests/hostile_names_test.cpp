@@ -35,11 +35,13 @@ class HostileNamesTest : public ::testing::Test {
 
   void AddAndRun(TaskController& controller, const std::u16string& address) {
     window.SetAddressText(address);
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
-    controller.OnBnClickedStart();
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    controller.Start();
     ASSERT_TRUE(WaitUntil(
-        [&] { return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ); },
+        [&] {
+          return !controller.Workers().Running(SITE_EH) && !controller.Workers().Running(SITE_DMZJ);
+        },
         20s));
   }
   // Every file and folder below the save folder, as paths relative to it.
@@ -94,7 +96,6 @@ TEST_F(HostileNamesTest, AFolderCutToThePathLimitLeavesRoomForItsPicturesOrSaysW
   site.AddGallery("long", {title + "2 Page 1", false, {{"/eh/pic/long/1.jpg"}, {longName}}});
   AddAndRun(controller, site.Address(EhSite::GalleryPath("short", false)));
   window.SetAutoRename(false);
-  controller.OnBnClickedOption();
   AddAndRun(controller, site.Address(EhSite::GalleryPath("long", false)));
 
   ASSERT_EQ(window.RowCount(), 2);
@@ -117,7 +118,6 @@ TEST_F(HostileNamesTest, ControlCharactersAndDotsNeverReachTheDisk) {
   DmzjSite site(server);
   TaskController controller(window, TestSettings(site.Names()));
   window.SetAutoRename(false);
-  controller.OnBnClickedOption();
   // A title with control characters and a dot-dot chapter; pictures named "" and with a
   // control character in their name.
   DmzjChapterPlan plan{"漫\x01画\x7F",

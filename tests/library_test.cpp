@@ -238,15 +238,15 @@ class CbzDownload : public ::testing::Test {
   }
   void Add(const std::string& name) {
     window.SetAddressText(site.Address(EhSite::GalleryPath(name, false)));
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(std::chrono::seconds(10)));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
   }
   void RunToEnd() {
-    controller.OnBnClickedStart();
+    controller.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (controller.WorkerRunning(SITE_EH) && std::chrono::steady_clock::now() < deadline)
+    while (controller.Workers().Running(SITE_EH) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_FALSE(controller.WorkerRunning(SITE_EH));
+    ASSERT_FALSE(controller.Workers().Running(SITE_EH));
   }
 
   test::TestServer server;

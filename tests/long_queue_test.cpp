@@ -71,18 +71,18 @@ TEST_P(LongQueueDelete, TenThousandRowsGoAsTheRowByRowWalkTookThem) {
     auto task = std::make_shared<ScriptedComic>(no == 0 ? SITE_EH : SITE_DMZJ, no, &log, script);
     const int state = no == 0 ? STATE_DOWNLOADING : kStates[(no * 7) % 6];
     task->SetState(state);
-    ASSERT_EQ(controller->RegisterTask(task, u"/save/t" + WideNumber(no) + u"/"), no);
+    ASSERT_EQ(controller->Tasks().Register(task, u"/save/t" + WideNumber(no) + u"/"), no);
     const bool isSelected = no % 9 != 4;
     rows.push_back(WalkRow{no, state, isSelected});
     if (isSelected) selected.push_back(no);
   }
   if (workerRuns) {
-    controller->StartSite(SITE_EH);
+    controller->Workers().StartSite(SITE_EH);
     ASSERT_TRUE(inStep.Wait());
   }
   window.Select(selected);
 
-  controller->OnBnClickedDelete();
+  controller->Delete(window.SelectedTasks());
 
   const std::vector<WalkRow> expected = WalkDelete(rows, workerRuns);
   std::vector<int> keptTasks, keptSelected;
@@ -90,11 +90,11 @@ TEST_P(LongQueueDelete, TenThousandRowsGoAsTheRowByRowWalkTookThem) {
     keptTasks.push_back(expected[i].taskNo);
     if (expected[i].selected) keptSelected.push_back(static_cast<int>(i));
   }
-  EXPECT_EQ(controller->TaskNumbers(), keptTasks);
+  EXPECT_EQ(controller->Tasks().Numbers(), keptTasks);
   ASSERT_EQ(window.RowCount(), static_cast<int>(keptTasks.size()));
   for (std::size_t i = 0; i < keptTasks.size(); i += 97) {
     EXPECT_EQ(window.RowAt(static_cast<int>(i))[0], WideNumber(keptTasks[i]));
-    EXPECT_EQ(controller->FindTask(keptTasks[i])->GetRow(), static_cast<int>(i));
+    EXPECT_EQ(controller->Tasks().Find(keptTasks[i])->GetRow(), static_cast<int>(i));
   }
   EXPECT_EQ(window.SelectedRows(), keptSelected);
   EXPECT_TRUE(window.Messages().empty());

@@ -94,15 +94,16 @@ RunResult RunToEnd(bool overlap, bool rename, const Layout& layout,
   RunResult result;
   {
     TaskController controller(window, settings);
-    controller.OnBnClickedOption();
     window.SetAddressText(address);
-    controller.OnBnClickedAdd();
-    EXPECT_TRUE(controller.WaitForAdds(10s));
-    controller.OnBnClickedStart();
+    controller.AddAddresses(window.AddressText(), window.Options());
+    EXPECT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    controller.Start();
     EXPECT_TRUE(WaitUntil(
-        [&] { return !controller.WorkerRunning(SITE_EH) && !controller.WorkerRunning(SITE_DMZJ); },
+        [&] {
+          return !controller.Workers().Running(SITE_EH) && !controller.Workers().Running(SITE_DMZJ);
+        },
         30s));
-    if (const auto task = controller.FindTask(0))
+    if (const auto task = controller.Tasks().Find(0))
       for (const MissingPicture& picture : task->Missing())
         result.missing.push_back(picture.fileName);
   }
@@ -252,11 +253,11 @@ TEST(Overlap, ClosingEndsBothTransfersOfEachWorkerAndLeavesNoPartialFileAndNoThr
   TaskController controller(window, TestSettings(sites.Names()));
   for (const std::u16string& address : {gallery, chapter}) {
     window.SetAddressText(address);
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
   }
   const std::set<int> before = ThreadIds();
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(sites.server.WaitForStalled(4));
   const fs::path galleryFolder = dir.Path() / "Ahead c";
   const fs::path chapterFolder = dir.Path() / fs::u8path("先行/c");
@@ -271,11 +272,11 @@ TEST(Overlap, ClosingEndsBothTransfersOfEachWorkerAndLeavesNoPartialFileAndNoThr
   EXPECT_EQ(files.begin()->first, "Ahead c/001.jpg");
   for (const int id : ThreadIds()) EXPECT_EQ(before.count(id), 1u) << "thread " << id << " is left";
   // Each task stands where its step in flight began, the number given back.
-  EXPECT_EQ(controller.FindTask(0)->GetPageUrl(),
+  EXPECT_EQ(controller.Tasks().Find(0)->GetPageUrl(),
             sites.eh.Address(EhSite::PagePath("c", false, 2)));
-  EXPECT_EQ(controller.FindTask(0)->GetFileNumber(), 1);
-  EXPECT_EQ(controller.FindTask(1)->GetFileNumber(), 0);
-  EXPECT_EQ(controller.FindTask(1)->Record(true).pictureUrls.size(), 3u);
+  EXPECT_EQ(controller.Tasks().Find(0)->GetFileNumber(), 1);
+  EXPECT_EQ(controller.Tasks().Find(1)->GetFileNumber(), 0);
+  EXPECT_EQ(controller.Tasks().Find(1)->Record(true).pictureUrls.size(), 3u);
   sites.server.ReleaseStalls();
 }
 

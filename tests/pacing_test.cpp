@@ -109,9 +109,9 @@ class PacedGallery : public ::testing::Test {
   }
   void AddAndStart() {
     window.SetAddressText(site.Address(test::EhSite::GalleryPath("p", false)));
-    controller->OnBnClickedAdd();
-    ASSERT_TRUE(controller->WaitForAdds(10s));
-    controller->OnBnClickedStart();
+    controller->AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+    controller->Start();
   }
 
   test::TestServer server;
@@ -124,20 +124,21 @@ class PacedGallery : public ::testing::Test {
 TEST_F(PacedGallery, PauseHoldsTheRequestWaitingForItsTurnAndClosingEndsTheWait) {
   Make(Pacing{600ms, 600ms});
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("p", false)));
-  controller->OnBnClickedAdd();  // the gallery page and the first picture page, paced
-  ASSERT_TRUE(controller->WaitForAdds(10s));
-  controller->OnBnClickedStart();
-  controller->OnBnClickedPause();  // while the step waits for its turn
+  controller->AddAddresses(window.AddressText(),
+                           window.Options());  // the gallery page and the first picture page, paced
+  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+  controller->Start();
+  controller->Pause();  // while the step waits for its turn
   const int held = server.TotalHits();
   std::this_thread::sleep_for(1000ms);
   EXPECT_EQ(server.TotalHits(), held) << "nothing is sent while paused";
   // An address added meanwhile is read all the same.
   site.AddGallery("r", {"Added", false, {{"/eh/pic/r/1.jpg"}}});
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("r", false)));
-  controller->OnBnClickedAdd();
-  ASSERT_TRUE(controller->WaitForAdds(10s));
+  controller->AddAddresses(window.AddressText(), window.Options());
+  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
   EXPECT_EQ(window.RowCount(), 2);
-  controller->OnBnClickedContinue();
+  controller->Continue();
   ASSERT_TRUE(window.WaitFor([](const test::FakeWindow& w) {
     const auto row = w.TaskRow(0);
     return row && (*row)[3] == u"已完成";
@@ -147,7 +148,7 @@ TEST_F(PacedGallery, PauseHoldsTheRequestWaitingForItsTurnAndClosingEndsTheWait)
   controller->SetPacing(Pacing{60s, 60s});
   site.AddGallery("q", {"Long", false, {{"/eh/pic/q/1.jpg"}}});
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("q", false)));
-  controller->OnBnClickedAdd();
+  controller->AddAddresses(window.AddressText(), window.Options());
   std::this_thread::sleep_for(100ms);
   const auto start = Clock::now();
   controller->Shutdown();

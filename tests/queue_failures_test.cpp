@@ -62,10 +62,10 @@ class QueueFailuresTest : public ::testing::Test {
   }
   void AddAndRun(TaskController& controller) {
     window.SetAddressText(site.Address(EhSite::GalleryPath("k", false)));
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
-    controller.OnBnClickedStart();
-    ASSERT_TRUE(WaitUntil([&] { return !controller.WorkerRunning(SITE_EH); }, 20s));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    controller.Start();
+    ASSERT_TRUE(WaitUntil([&] { return !controller.Workers().Running(SITE_EH); }, 20s));
     ASSERT_EQ(window.RowCount(), 1);
     ASSERT_EQ(window.RowAt(0)[3], u"已完成");
   }
@@ -107,12 +107,12 @@ TEST_F(QueueFailuresTest, ATaskAddedWhileTheDiskIsFullIsSavedOnceThereIsSpace) {
       ::close(fd);
     }
     window.SetAddressText(site.Address(EhSite::GalleryPath("k", false)));
-    controller->OnBnClickedAdd();
-    ASSERT_TRUE(controller->WaitForAdds(10s));
+    controller->AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
     EXPECT_EQ(SavingMessages(window), std::vector<std::u16string>{kFailing});
     fs::remove(filler);
-    controller->OnBnClickedStart();
-    ASSERT_TRUE(WaitUntil([&] { return !controller->WorkerRunning(SITE_EH); }, 20s));
+    controller->Start();
+    ASSERT_TRUE(WaitUntil([&] { return !controller->Workers().Running(SITE_EH); }, 20s));
     EXPECT_EQ(window.RowAt(0)[3], u"已完成");
     EXPECT_EQ(SavingMessages(window), (std::vector<std::u16string>{kFailing, kAgain}));
   }

@@ -51,12 +51,12 @@ class QueueTest : public ::testing::Test {
   }
   void Add(TaskController& controller, const std::string& gallery) {
     window.SetAddressText(site.Address(EhSite::GalleryPath(gallery, false)));
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
+    controller.AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
   }
   bool RunToEnd(TaskController& controller) {
-    controller.OnBnClickedStart();
-    return WaitUntil([&] { return !controller.WorkerRunning(SITE_EH); }, 20s);
+    controller.Start();
+    return WaitUntil([&] { return !controller.Workers().Running(SITE_EH); }, 20s);
   }
   std::set<std::string> Files(const std::string& folder) const {
     std::set<std::string> names;
@@ -86,7 +86,7 @@ TEST_F(QueueTest, TasksComeBackInTheirRowsAndNumbersGoOn) {
     ASSERT_TRUE(RunToEnd(*controller));
     ASSERT_EQ(window.RowAt(2)[3], u"已完成");
     window.Select({1});
-    controller->OnBnClickedDelete();  // gone from the file too
+    controller->Delete(window.SelectedTasks());  // gone from the file too
   }
   FakeWindow again;
   auto controller = Open(again);
@@ -94,15 +94,16 @@ TEST_F(QueueTest, TasksComeBackInTheirRowsAndNumbersGoOn) {
   ASSERT_EQ(again.RowCount(), 2);
   EXPECT_EQ(again.RowAt(0), (FakeWindow::Row{u"0", save.Wide("Alpha") + u"/", u"2/2", u"已完成"}));
   EXPECT_EQ(again.RowAt(1), (FakeWindow::Row{u"2", save.Wide("Gamma") + u"/", u"1/1", u"已完成"}));
-  EXPECT_EQ(controller->FindTask(2)->GetRow(), 1);
-  EXPECT_EQ(controller->FindTask(2)->GetPageUrl(), site.Address(EhSite::PagePath("c", false, 1)));
+  EXPECT_EQ(controller->Tasks().Find(2)->GetRow(), 1);
+  EXPECT_EQ(controller->Tasks().Find(2)->GetPageUrl(),
+            site.Address(EhSite::PagePath("c", false, 1)));
   EXPECT_TRUE(again.Messages().empty());
 
   // New numbers go on after the restored ones, also after a deleted last task.
   again.SetSaveFolderText(save.Wide());
   again.SetAddressText(site.Address(EhSite::GalleryPath("b", false)));
-  controller->OnBnClickedAdd();
-  ASSERT_TRUE(controller->WaitForAdds(10s));
+  controller->AddAddresses(again.AddressText(), again.Options());
+  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
   ASSERT_EQ(again.RowCount(), 3);
   EXPECT_EQ(again.RowAt(2)[0], u"3");
 }
@@ -118,9 +119,9 @@ TEST_F(QueueTest, AMissingPictureKeepsItsReasonAcrossARestart) {
   }
   FakeWindow again;
   auto controller = Open(again);
-  ASSERT_TRUE(controller->FindTask(0));
-  ASSERT_EQ(controller->FindTask(0)->Missing().size(), 1u);
-  EXPECT_EQ(controller->FindTask(0)->Missing().front().reason,
+  ASSERT_TRUE(controller->Tasks().Find(0));
+  ASSERT_EQ(controller->Tasks().Find(0)->Missing().size(), 1u);
+  EXPECT_EQ(controller->Tasks().Find(0)->Missing().front().reason,
             (FailureReason{FailureKind::kHttpStatus, 404}));
   ASSERT_TRUE(again.SnapshotOf(0));
   EXPECT_EQ(again.SnapshotOf(0)->missing.front().reason.httpStatus, 404);
@@ -260,8 +261,8 @@ TEST_F(QueueTest, AQueueOfTheFirstSchemaKeepsEveryTaskAndNamesItsSites) {
     EXPECT_EQ(seen.Rows(), (std::vector<FakeWindow::Row>{
                                {u"3", save.Wide() + u"/Old Gallery/", u"2/2", u"暂停中"},
                                {u"6", save.Wide() + u"/Comic/Ch 1/", u"0/12", u"准备中"}}));
-    const auto gallery = controller->FindTask(3);
-    const auto chapter = controller->FindTask(6);
+    const auto gallery = controller->Tasks().Find(3);
+    const auto chapter = controller->Tasks().Find(6);
     ASSERT_TRUE(gallery && chapter);
     EXPECT_EQ(gallery->GetSiteKind(), SITE_EH);
     EXPECT_EQ(gallery->GetSiteName(), u"EH");
@@ -272,8 +273,8 @@ TEST_F(QueueTest, AQueueOfTheFirstSchemaKeepsEveryTaskAndNamesItsSites) {
     if (run == 0) {  // the numbers go on
       auto added = std::make_shared<Comic>();
       added->SetSiteKind(SITE_EH);
-      EXPECT_EQ(controller->RegisterTask(added, u"/x/"), 7);
-      controller->RemoveTask(7);
+      EXPECT_EQ(controller->Tasks().Register(added, u"/x/"), 7);
+      controller->Tasks().Remove(7);
     }
   }
   SqliteDatabase db(data.Path() / "queue.sqlite");
@@ -329,8 +330,8 @@ TEST_F(QueueTest, ADataFolderThatCannotBeMadeIsSaidAsSuchAndTheProgramRunsWithou
     EXPECT_NE(said.find(FromUtf8(folder.string())), std::u16string::npos) << "it says which";
     EXPECT_NE(said.find(u"("), std::u16string::npos) << "and why";
     on.SetAddressText(site.Address(EhSite::GalleryPath("a", false)));
-    controller.OnBnClickedAdd();
-    ASSERT_TRUE(controller.WaitForAdds(10s));
+    controller.AddAddresses(on.AddressText(), on.Options());
+    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
     EXPECT_EQ(on.RowCount(), 1) << "tasks are added all the same";
   }
 }
@@ -381,8 +382,8 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
     ASSERT_EQ(second.RowCount(), 1);
     EXPECT_EQ(second.RowAt(0)[2], u"0/0");
     second.SetAddressText(site.Address(EhSite::GalleryPath("n", false)));
-    controller->OnBnClickedAdd();
-    ASSERT_TRUE(controller->WaitForAdds(10s));
+    controller->AddAddresses(second.AddressText(), second.Options());
+    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
     EXPECT_EQ(second.RowAt(1)[2], u"0/9");
     controller->SetSaveCbz(true);
   }
@@ -390,7 +391,7 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
   auto controller = Open(third);
   ASSERT_EQ(third.RowCount(), 2);
   EXPECT_EQ(third.RowAt(1)[2], u"0/9");
-  EXPECT_EQ(controller->FindTask(1)->GetKnownTotal(), 9);
+  EXPECT_EQ(controller->Tasks().Find(1)->GetKnownTotal(), 9);
   EXPECT_TRUE(controller->SaveCbz());
   controller.reset();
   SqliteDatabase db(data.Path() / "queue.sqlite");
@@ -410,8 +411,8 @@ TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKe
   Add(*controller, "empty");
   // Added again by its first picture page: the folder's mark knows that name too.
   window.SetAddressText(site.Address(EhSite::PagePath("g1", false, 1)));
-  controller->OnBnClickedAdd();
-  ASSERT_TRUE(controller->WaitForAdds(10s));
+  controller->AddAddresses(window.AddressText(), window.Options());
+  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
   ASSERT_TRUE(RunToEnd(*controller));
   ASSERT_EQ(window.RowCount(), 5);
   EXPECT_EQ(window.RowAt(4)[1], save.Wide("Same Title") + u"/");
@@ -430,26 +431,27 @@ TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKe
 TEST(StartRace, AStartWhileAWorkerEndsItsWalkStillRunsTheTasksAddedMeanwhile) {
   FakeWindow window;
   StepLog log;
-  TaskController controller(window);
   Latch atEnd;
   Latch goOn;
   bool firstEnd = true;
-  controller.SetWalkEndHook([&](int siteKind) {
+  ControllerSettings settings;
+  settings.walkEndHook = [&](int siteKind) {
     if (siteKind != SITE_EH || !firstEnd) return;
     firstEnd = false;
     atEnd.Open();
     goOn.Wait();
-  });
-  controller.RegisterTask(
+  };
+  TaskController controller(window, settings);
+  controller.Tasks().Register(
       std::make_shared<ScriptedComic>(SITE_EH, 0, &log, ScriptedComic::Pictures(1)), u"/save/a/");
-  controller.OnBnClickedStart();
+  controller.Start();
   ASSERT_TRUE(atEnd.Wait());
   // The walk has passed the end of the map; a task comes and Start is pressed.
   auto late = std::make_shared<ScriptedComic>(SITE_EH, 1, &log, ScriptedComic::Pictures(1));
-  controller.RegisterTask(late, u"/save/b/");
-  controller.OnBnClickedStart();
+  controller.Tasks().Register(late, u"/save/b/");
+  controller.Start();
   goOn.Open();
-  ASSERT_TRUE(WaitUntil([&] { return !controller.WorkerRunning(SITE_EH); }));
+  ASSERT_TRUE(WaitUntil([&] { return !controller.Workers().Running(SITE_EH); }));
   EXPECT_EQ(late->Steps(), 1);
   EXPECT_EQ(window.RowAt(1)[3], u"已完成");
 }

@@ -152,9 +152,9 @@ TEST(RetryGallery, APictureThatFailsOnceWith503IsStoredWithoutAnyoneNoticing) {
   window.SetSaveFolderText(dir.Wide());
   TaskController controller(window, TestSettings(site.Names()));
   window.SetAddressText(site.Address(EhSite::GalleryPath("busy", false)));
-  controller.OnBnClickedAdd();
-  ASSERT_TRUE(controller.WaitForAdds(10s));
-  controller.OnBnClickedStart();
+  controller.AddAddresses(window.AddressText(), window.Options());
+  ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+  controller.Start();
   ASSERT_TRUE(window.WaitFor(
       [](const FakeWindow& w) { return w.RowCount() == 1 && w.RowAt(0)[3] == u"已完成"; }));
   EXPECT_EQ(window.RowAt(0)[2], u"2/2");

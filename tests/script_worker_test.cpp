@@ -50,10 +50,10 @@ TEST(ScriptWorkerTest, ClosingEndsAScriptThatNeverEnds) {
   site.AddPage("/c/1.shtml",
                ChapterWithScript("(function f() { try { f(); } catch (e) { f(); } }())"));
   window.SetAddressText(site.Address("/c/1.shtml"));
-  controller->OnBnClickedAdd();
-  ASSERT_TRUE(controller->WaitForAdds(10s));
+  controller->AddAddresses(window.AddressText(), window.Options());
+  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
   ASSERT_EQ(window.RowCount(), 1);
-  controller->OnBnClickedStart();
+  controller->Start();
   ASSERT_TRUE(WaitForChildren(1)) << "the worker's helper evaluates the chapter";
   std::this_thread::sleep_for(100ms);
 

@@ -27,7 +27,7 @@ class TaskControlTest : public ::testing::Test {
     auto task =
         std::make_shared<ScriptedComic>(SITE_EH, no, &log, ScriptedComic::Pictures(pictures));
     task->SetUrl(u"https://e-hentai.org/g/" + WideNumber(no) + u"/");
-    EXPECT_EQ(controller.RegisterTask(task, u"/save/t" + WideNumber(no) + u"/"), no);
+    EXPECT_EQ(controller.Tasks().Register(task, u"/save/t" + WideNumber(no) + u"/"), no);
     return task;
   }
   // The tasks in the order of their first steps.
@@ -55,8 +55,8 @@ TEST_F(TaskControlTest, AHeldTaskWaitsWhileTheOthersOfItsSiteGoOnUntilItIsLetGo)
   for (int no = 0; no < 3; ++no) tasks.push_back(Register(*controller, no));
   EXPECT_EQ(controller->HoldTask(1, true), TaskStatus::kPaused);
   EXPECT_EQ(controller->HoldTask(7, true), std::nullopt);
-  controller->OnBnClickedStart();
-  ASSERT_TRUE(WaitUntil([&] { return !controller->AnyWorkerRunning(); }));
+  controller->Start();
+  ASSERT_TRUE(WaitUntil([&] { return !controller->Workers().AnyRunning(); }));
   EXPECT_EQ(FirstSteps(), (std::vector<int>{0, 2}));
   EXPECT_EQ(tasks[0]->GetState(), STATE_FINISHED);
   EXPECT_EQ(tasks[2]->GetState(), STATE_FINISHED);
@@ -64,8 +64,8 @@ TEST_F(TaskControlTest, AHeldTaskWaitsWhileTheOthersOfItsSiteGoOnUntilItIsLetGo)
 
   // Let go, it shows as it stands and the next Start takes it.
   EXPECT_EQ(controller->HoldTask(1, false), TaskStatus::kPreparing);
-  controller->OnBnClickedStart();
-  ASSERT_TRUE(WaitUntil([&] { return !controller->AnyWorkerRunning(); }));
+  controller->Start();
+  ASSERT_TRUE(WaitUntil([&] { return !controller->Workers().AnyRunning(); }));
   EXPECT_EQ(tasks[1]->GetState(), STATE_FINISHED);
 }
 
@@ -79,13 +79,13 @@ TEST_F(TaskControlTest, AHoldDuringItsDownloadStopsItAfterTheStepInProgress) {
     task.SetFileNumber(task.GetFileNumber() + 1);
     return 1;  // never ends by itself
   });
-  ASSERT_EQ(controller->RegisterTask(held, u"/save/t0/"), 0);
+  ASSERT_EQ(controller->Tasks().Register(held, u"/save/t0/"), 0);
   auto other = Register(*controller, 1);
-  controller->StartSite(SITE_EH);
+  controller->Workers().StartSite(SITE_EH);
   ASSERT_TRUE(inStep.Wait());
   EXPECT_EQ(controller->HoldTask(0, true), TaskStatus::kPaused);
   release.Open();
-  ASSERT_TRUE(WaitUntil([&] { return !controller->AnyWorkerRunning(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !controller->Workers().AnyRunning(); }));
   EXPECT_EQ(held->Steps(), 1);
   EXPECT_EQ(held->GetState(), STATE_PAUSED);
   EXPECT_EQ(other->GetState(), STATE_FINISHED);
@@ -96,31 +96,31 @@ TEST_F(TaskControlTest, MovedTasksAreTakenInTheirNewOrderAlsoAfterARestart) {
   {
     auto controller = Open();
     for (int no = 0; no < 4; ++no) Register(*controller, no);
-    EXPECT_TRUE(controller->MoveTask(3, TaskController::Move::kTop));
-    EXPECT_TRUE(controller->MoveTask(0, TaskController::Move::kDown));
-    EXPECT_TRUE(controller->MoveTask(2, TaskController::Move::kUp));
-    EXPECT_FALSE(controller->MoveTask(3, TaskController::Move::kUp));  // first already
-    EXPECT_FALSE(controller->MoveTask(9, TaskController::Move::kDown));
-    EXPECT_EQ(controller->TaskOrder(), (std::vector<int>{3, 1, 2, 0}));
+    EXPECT_TRUE(controller->MoveTask(3, Move::kTop));
+    EXPECT_TRUE(controller->MoveTask(0, Move::kDown));
+    EXPECT_TRUE(controller->MoveTask(2, Move::kUp));
+    EXPECT_FALSE(controller->MoveTask(3, Move::kUp));  // first already
+    EXPECT_FALSE(controller->MoveTask(9, Move::kDown));
+    EXPECT_EQ(controller->Tasks().Order(), (std::vector<int>{3, 1, 2, 0}));
     EXPECT_EQ(RowNumbers(), (std::vector<std::u16string>{u"3", u"1", u"2", u"0"}));
-    EXPECT_EQ(controller->FindTask(0)->GetRow(), 3);
-    controller->OnBnClickedStart();
-    ASSERT_TRUE(WaitUntil([&] { return !controller->AnyWorkerRunning(); }));
+    EXPECT_EQ(controller->Tasks().Find(0)->GetRow(), 3);
+    controller->Start();
+    ASSERT_TRUE(WaitUntil([&] { return !controller->Workers().AnyRunning(); }));
     EXPECT_EQ(FirstSteps(), (std::vector<int>{3, 1, 2, 0}));
-    EXPECT_TRUE(controller->MoveTask(1, TaskController::Move::kTop));
+    EXPECT_TRUE(controller->MoveTask(1, Move::kTop));
   }
   FakeWindow again;
   ControllerSettings settings;
   settings.dataFolder = data.Path();
   TaskController reopened(again, settings);
-  EXPECT_EQ(reopened.TaskOrder(), (std::vector<int>{1, 3, 2, 0}));
+  EXPECT_EQ(reopened.Tasks().Order(), (std::vector<int>{1, 3, 2, 0}));
   ASSERT_EQ(again.RowCount(), 4);
   EXPECT_EQ(again.RowAt(0)[0], u"1");
   EXPECT_EQ(again.RowAt(3)[0], u"0");
   // A task added now comes last.
   auto added = std::make_shared<ScriptedComic>(SITE_EH, 4, &log, ScriptedComic::Pictures(1));
-  EXPECT_EQ(reopened.RegisterTask(added, u"/save/t4/"), 4);
-  EXPECT_EQ(reopened.TaskOrder(), (std::vector<int>{1, 3, 2, 0, 4}));
+  EXPECT_EQ(reopened.Tasks().Register(added, u"/save/t4/"), 4);
+  EXPECT_EQ(reopened.Tasks().Order(), (std::vector<int>{1, 3, 2, 0, 4}));
 }
 
 TEST_F(TaskControlTest, ClearFinishedAndRetryMissing) {
@@ -130,15 +130,15 @@ TEST_F(TaskControlTest, ClearFinishedAndRetryMissing) {
     task.SetState(STATE_INCOMPLETE);
     return 0;
   });
-  ASSERT_EQ(controller->RegisterTask(failing, u"/save/t1/"), 1);
+  ASSERT_EQ(controller->Tasks().Register(failing, u"/save/t1/"), 1);
   EXPECT_FALSE(controller->RetryMissing(1));  // nothing missing: nothing started
-  EXPECT_FALSE(controller->AnyWorkerRunning());
-  controller->OnBnClickedStart();
-  ASSERT_TRUE(WaitUntil([&] { return !controller->AnyWorkerRunning(); }));
+  EXPECT_FALSE(controller->Workers().AnyRunning());
+  controller->Start();
+  ASSERT_TRUE(WaitUntil([&] { return !controller->Workers().AnyRunning(); }));
   EXPECT_EQ(controller->ClearFinished(), 1);
-  EXPECT_EQ(controller->TaskNumbers(), std::vector<int>{1});
+  EXPECT_EQ(controller->Tasks().Numbers(), std::vector<int>{1});
   EXPECT_EQ(RowNumbers(), std::vector<std::u16string>{u"1"});
-  EXPECT_EQ(controller->FindTask(1)->GetRow(), 0);
+  EXPECT_EQ(controller->Tasks().Find(1)->GetRow(), 0);
 }
 
 }  // namespace

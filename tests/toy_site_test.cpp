@@ -143,16 +143,16 @@ TEST_F(ToySiteTest, AThirdSiteDownloadsThroughItsOwnWorkerAndComesBackFromTheQue
   {
     auto controller = Open(window);
     window.SetAddressText(FromUtf8(server.Url("/toy/book")));
-    controller->OnBnClickedAdd();
-    ASSERT_TRUE(controller->WaitForAdds(10s));
+    controller->AddAddresses(window.AddressText(), window.Options());
+    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
     ASSERT_EQ(window.RowCount(), 1);
     EXPECT_EQ(window.RowAt(0),
               (FakeWindow::Row{u"0", save.Wide() + u"/Toy Book/", u"0/3", u"准备中"}));
-    controller->OnBnClickedStart();
+    controller->Start();
     ASSERT_TRUE(window.WaitFor([](const FakeWindow& w) { return w.RowAt(0)[3] == u"已完成"; }));
     EXPECT_EQ(window.RowAt(0)[2], u"3/3");
-    EXPECT_TRUE(WaitUntil([&] { return !controller->WorkerRunning(kToyKind); }, 10s));
-    EXPECT_FALSE(controller->WorkerRunning(SITE_EH)) << "the other sites' workers had nothing";
+    EXPECT_TRUE(WaitUntil([&] { return !controller->Workers().Running(kToyKind); }, 10s));
+    EXPECT_FALSE(controller->Workers().Running(SITE_EH)) << "the other sites' workers had nothing";
   }
   for (const auto& [file, picture] :
        {std::pair{"001.png", "a"}, std::pair{"002.png", "b"}, std::pair{"003.png", "c"}})
@@ -161,7 +161,7 @@ TEST_F(ToySiteTest, AThirdSiteDownloadsThroughItsOwnWorkerAndComesBackFromTheQue
 
   FakeWindow again;
   auto controller = Open(again);
-  const auto task = controller->FindTask(0);
+  const auto task = controller->Tasks().Find(0);
   ASSERT_TRUE(task);
   EXPECT_NE(dynamic_cast<ToyBook*>(task.get()), nullptr) << "read back as the toy site's task";
   EXPECT_EQ(task->GetSiteName(), u"TOY");

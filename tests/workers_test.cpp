@@ -28,10 +28,18 @@ using Clock = std::chrono::steady_clock;
 class WorkersTest : public ::testing::Test {
  protected:
   WorkersTest() {
-    m_controller->SetThreadStarter([this](std::function<void()> body) {
+    m_starter = [this](std::function<void()> body) {
       ++m_threadsMade;
       return std::thread(std::move(body));
-    });
+    };
+  }
+
+  ControllerSettings StartedBy() {
+    ControllerSettings settings;
+    settings.threadStarter = [this](std::function<void()> body) {
+      return m_starter(std::move(body));
+    };
+    return settings;
   }
 
   Latch& NewLatch() { return m_latches.emplace_back(); }
@@ -40,7 +48,7 @@ class WorkersTest : public ::testing::Test {
                                           int pictureCount = 0) {
     auto task = std::make_shared<ScriptedComic>(kind, m_next, &m_log, std::move(script));
     task->SetPictureCount(pictureCount);
-    EXPECT_EQ(m_controller->RegisterTask(task, u"/save/x/"), m_next);
+    EXPECT_EQ(m_controller->Tasks().Register(task, u"/save/x/"), m_next);
     ++m_next;
     return task;
   }
@@ -66,7 +74,8 @@ class WorkersTest : public ::testing::Test {
 
   bool WorkersEnded() {
     return WaitUntil([&] {
-      return !m_controller->WorkerRunning(SITE_EH) && !m_controller->WorkerRunning(SITE_DMZJ);
+      return !m_controller->Workers().Running(SITE_EH) &&
+             !m_controller->Workers().Running(SITE_DMZJ);
     });
   }
 
@@ -74,7 +83,10 @@ class WorkersTest : public ::testing::Test {
   StepLog m_log;
   std::list<Latch> m_latches;  // outlive the controller, whose steps wait on them
   std::atomic<int> m_threadsMade{0};
-  std::unique_ptr<TaskController> m_controller = std::make_unique<TaskController>(m_window);
+  // How the workers' threads are made; a test puts its own in place.
+  std::function<std::thread(std::function<void()>)> m_starter;
+  std::unique_ptr<TaskController> m_controller =
+      std::make_unique<TaskController>(m_window, StartedBy());
   int m_next = 0;
 };
 
@@ -84,7 +96,7 @@ TEST_F(WorkersTest, EachWorkerWalksItsTasksInOrderOneAtATime) {
   Register(SITE_EH, ScriptedComic::Pictures(3), 3);    // 2
   Register(SITE_DMZJ, ScriptedComic::Pictures(2), 2);  // 3
   Register(SITE_EH, ScriptedComic::Pictures(3), 3);    // 4
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(WorkersEnded());
 
   std::vector<int> eh, dmzj;
@@ -119,7 +131,7 @@ TEST_F(WorkersTest, TheTwoWorkersRunSideBySide) {
     dmzjSawOther = ehIn.Wait(5s);
     return 0;
   });
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(WorkersEnded());
   EXPECT_TRUE(ehSawOther);
   EXPECT_TRUE(dmzjSawOther);
@@ -129,17 +141,17 @@ TEST_F(WorkersTest, PauseLetsTheStepInFlightFinishAndHoldsTheNext) {
   Latch& inStep = NewLatch();
   Latch& release = NewLatch();
   auto task = Register(SITE_EH, BlockFirstStep(3, inStep, release), 3);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(inStep.Wait());
-  m_controller->OnBnClickedPause();
+  m_controller->Pause();
   // Paused at once, while the picture in flight still downloads.
   EXPECT_TRUE(RowReads(0, u"0/3", u"暂停中"));
   release.Open();
   EXPECT_TRUE(RowReads(0, u"1/3", u"暂停中"));  // the step finished: paused at the gate
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(task->Steps(), 1);
-  EXPECT_TRUE(m_controller->WorkerRunning(SITE_EH));
-  m_controller->OnBnClickedContinue();
+  EXPECT_TRUE(m_controller->Workers().Running(SITE_EH));
+  m_controller->Continue();
   EXPECT_TRUE(RowReads(0, u"3/3", u"已完成"));
   EXPECT_EQ(task->Steps(), 3);
 }
@@ -150,16 +162,16 @@ TEST_F(WorkersTest, OneContinueReleasesBothWorkers) {
   Latch& dmzjIn = NewLatch();
   auto eh = Register(SITE_EH, BlockFirstStep(2, ehIn, go), 2);
   auto dmzj = Register(SITE_DMZJ, BlockFirstStep(2, dmzjIn, go), 2);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(ehIn.Wait());
   ASSERT_TRUE(dmzjIn.Wait());
-  m_controller->OnBnClickedPause();
+  m_controller->Pause();
   go.Open();
   EXPECT_TRUE(RowReads(0, u"1/2", u"暂停中"));
   EXPECT_TRUE(RowReads(1, u"1/2", u"暂停中"));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(eh->Steps() + dmzj->Steps(), 2);
-  m_controller->OnBnClickedContinue();
+  m_controller->Continue();
   EXPECT_TRUE(RowReads(0, u"2/2", u"已完成"));
   EXPECT_TRUE(RowReads(1, u"2/2", u"已完成"));
 }
@@ -181,13 +193,13 @@ TEST_F(WorkersTest, StartWhilePausedActsAsContinue) {
                                      }
                                    }),
            2);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(inStep.Wait());
-  m_controller->OnBnClickedPause();
+  m_controller->Pause();
   release.Open();
   ASSERT_TRUE(RowReads(0, u"1/2", u"暂停中"));
-  ASSERT_TRUE(WaitUntil([&] { return !m_controller->WorkerRunning(SITE_DMZJ); }));
-  m_controller->OnBnClickedStart();
+  ASSERT_TRUE(WaitUntil([&] { return !m_controller->Workers().Running(SITE_DMZJ); }));
+  m_controller->Start();
   EXPECT_TRUE(inSecond.Wait());
   EXPECT_EQ(m_threadsMade, 3);  // the ended DMZJ worker was replaced, the paused EH one not
   releaseSecond.Open();
@@ -196,7 +208,7 @@ TEST_F(WorkersTest, StartWhilePausedActsAsContinue) {
 }
 
 TEST_F(WorkersTest, StartStartsEachWorkerOnceAndReplacesEndedOnes) {
-  m_controller->OnBnClickedStart();  // empty table: both end at once
+  m_controller->Start();  // empty table: both end at once
   ASSERT_TRUE(WorkersEnded());
   EXPECT_EQ(m_threadsMade, 2);
 
@@ -205,14 +217,14 @@ TEST_F(WorkersTest, StartStartsEachWorkerOnceAndReplacesEndedOnes) {
   Latch& release = NewLatch();
   Register(SITE_EH, BlockFirstStep(1, ehIn, release));
   Register(SITE_DMZJ, BlockFirstStep(1, dmzjIn, release));
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(ehIn.Wait());
   ASSERT_TRUE(dmzjIn.Wait());
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   EXPECT_EQ(m_threadsMade, 4);
   release.Open();
   ASSERT_TRUE(WorkersEnded());
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   EXPECT_EQ(m_threadsMade, 6);
   EXPECT_TRUE(WorkersEnded());
   EXPECT_TRUE(m_window.Messages().empty());
@@ -220,31 +232,31 @@ TEST_F(WorkersTest, StartStartsEachWorkerOnceAndReplacesEndedOnes) {
 
 TEST_F(WorkersTest, AFailedThreadCreationIsReportedAndRetried) {
   std::atomic<int> calls{0};
-  m_controller->SetThreadStarter([&](std::function<void()> body) {
+  m_starter = [&](std::function<void()> body) {
     if (++calls == 1)
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return std::thread(std::move(body));
-  });
-  m_controller->OnBnClickedStart();
+  };
+  m_controller->Start();
   EXPECT_EQ(m_window.Messages(), (std::vector<std::u16string>{u"创建EH下载线程失败"}));
-  EXPECT_FALSE(m_controller->WorkerRunning(SITE_EH));
+  EXPECT_FALSE(m_controller->Workers().Running(SITE_EH));
   ASSERT_TRUE(WorkersEnded());
   calls = 1;
-  m_controller->SetThreadStarter([&](std::function<void()> body) {
+  m_starter = [&](std::function<void()> body) {
     if (++calls == 3)
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return std::thread(std::move(body));
-  });
-  m_controller->OnBnClickedStart();  // EH made, DMZJ fails
+  };
+  m_controller->Start();  // EH made, DMZJ fails
   EXPECT_EQ(m_window.Messages().back(), u"创建DMZJ下载线程失败");
   EXPECT_EQ(calls, 3);
   ASSERT_TRUE(WorkersEnded());
   // No thread at all: the run ends at once. Each Start's run is said to end once, so a
   // front end that waits for it never waits for ever.
-  m_controller->SetThreadStarter([](std::function<void()>) -> std::thread {
+  m_starter = [](std::function<void()>) -> std::thread {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-  });
-  m_controller->OnBnClickedStart();
+  };
+  m_controller->Start();
   const auto runEnds = [&] {
     const std::vector<TaskEvent> events = m_window.Events();
     return std::count_if(events.begin(), events.end(),
@@ -258,7 +270,7 @@ TEST_F(WorkersTest, TasksAddedDuringAWalkAreReached) {
   Latch& inStep = NewLatch();
   Latch& release = NewLatch();
   Register(SITE_EH, BlockFirstStep(1, inStep, release));
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(inStep.Wait());
   auto late = Register(SITE_EH, ScriptedComic::Pictures(2), 2);
   release.Open();
@@ -270,17 +282,17 @@ TEST_F(WorkersTest, TasksAddedDuringAWalkAreReached) {
   auto waiting = Register(SITE_EH, ScriptedComic::Pictures(1), 1);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(waiting->Steps(), 0);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   EXPECT_TRUE(RowReads(2, u"1/1", u"已完成"));
 }
 
 TEST_F(WorkersTest, AFinishedTaskSteppedAgainKeepsItsRow) {
   auto task = Register(SITE_DMZJ, ScriptedComic::Pictures(2), 2);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(WorkersEnded());
   const FakeWindow::Row before = m_window.RowAt(0);
   EXPECT_EQ(before[3], u"已完成");
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(WorkersEnded());
   EXPECT_EQ(task->Steps(), 3);
   EXPECT_EQ(m_window.RowAt(0), before);
@@ -292,11 +304,11 @@ TEST_F(WorkersTest, ARemovedTaskIsLeftAndItsLateRowWriteDropped) {
   auto first = Register(SITE_EH, BlockFirstStep(3, inStep, release), 3);  // 0
   auto skipped = Register(SITE_EH, ScriptedComic::Pictures(1), 1);        // 1
   auto reached = Register(SITE_EH, ScriptedComic::Pictures(1), 1);        // 2
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(inStep.Wait());
-  m_controller->RemoveTask(0);
-  m_controller->RemoveTask(1);
-  m_controller->RenumberRows();
+  m_controller->Tasks().Remove(0);
+  m_controller->Tasks().Remove(1);
+  m_controller->Tasks().RenumberRows();
   release.Open();
   EXPECT_TRUE(RowReads(2, u"1/1", u"已完成"));
   ASSERT_TRUE(WorkersEnded());
@@ -314,10 +326,10 @@ TEST_F(WorkersTest, ClosingWhilePausedEndsTheWorkersAtTheGate) {
   Latch& release = NewLatch();
   auto eh = Register(SITE_EH, BlockFirstStep(5, ehIn, release), 5);
   auto dmzj = Register(SITE_DMZJ, BlockFirstStep(5, dmzjIn, release), 5);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(ehIn.Wait());
   ASSERT_TRUE(dmzjIn.Wait());
-  m_controller->OnBnClickedPause();
+  m_controller->Pause();
   release.Open();
   ASSERT_TRUE(RowReads(0, u"1/5", u"暂停中"));
   ASSERT_TRUE(RowReads(1, u"1/5", u"暂停中"));
@@ -352,7 +364,7 @@ TEST_F(WorkersTest, ClosingWhileBothWorkersFetchEndsPromptly) {
   const int threadsBefore = ThreadCount();
   auto eh = Register(SITE_EH, fetchStep);
   auto dmzj = Register(SITE_DMZJ, fetchStep);
-  m_controller->OnBnClickedStart();
+  m_controller->Start();
   ASSERT_TRUE(server.WaitForStalled(2));
   const auto start = Clock::now();
   m_controller.reset();

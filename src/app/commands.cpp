@@ -1,42 +1,67 @@
-// The main window's commands Browse, Delete and the two options. Add lives with the add
-// thread (adding.cpp); Start, Pause and Continue live with the workers (workers.cpp). All
-// run on the window thread.
-#include <array>
-#include <string>
+// The commands of the front ends: Add, Start, Pause, Continue and Delete of the window's
+// buttons, and those of a task row's menu (hold or let go of one task, retry its missing
+// pictures, move it, clear the finished ones). All run on the front end's thread.
+#include <utility>
 
 #include "app/task_controller.h"
-#include "base/fixed_text.h"
 
 namespace pageloom {
 
-void TaskController::OnBnClickedBrowse() {
-  std::array<char16_t, kPathCapacity> folder{};
-  const std::optional<std::u16string> picked =
-      m_window.PickFolder(Message{MessageKind::kPickSaveFolder, {}});
-  // A path that does not fit the buffer is no path: cut, it would name another folder.
-  if (picked && !picked->empty() && picked->size() < kPathCapacity) {
-    CopyWide(folder.data(), kPathCapacity, *picked);
-    m_window.SetSaveFolderText(std::u16string(WideView(folder.data(), kPathCapacity)));
-  } else {
-    m_window.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
-  }
+int TaskController::AddAddresses(std::u16string_view text, const AddRequest& options) {
+  return m_adder->QueueLines(text, options);
 }
 
-void TaskController::OnBnClickedDelete() {
-  const std::vector<int> selected = m_window.SelectedTasks();
+void TaskController::Start() { m_workers->StartAll(); }
+
+void TaskController::Pause() { m_workers->Pause(); }
+
+void TaskController::Continue() { m_workers->Continue(); }
+
+std::vector<int> TaskController::Delete(const std::vector<int>& selected) {
   if (selected.empty()) {
-    m_window.ShowMessage(Message{MessageKind::kSelectRows, {}});
-    return;
+    m_port.ShowMessage(Message{MessageKind::kSelectRows, {}});
+    return {};
   }
   // Decided once: the answer holds for the whole command. The rows removed go together,
   // to the table and to disk.
-  RemoveTasks(DeletableTasks(selected, AnyWorkerRunning()));
-  RenumberRows();
+  std::vector<int> removed = m_tasks->Deletable(selected, m_workers->AnyRunning());
+  m_tasks->Remove(removed);
+  m_tasks->RenumberRows();
+  return removed;
 }
 
-void TaskController::OnBnClickedOption() {
-  m_autoRename = m_window.AutoRenameChecked() ? 1 : 0;
-  m_followNext = m_window.FollowNextChecked() ? 1 : 0;
+bool TaskController::MoveTask(int taskNo, Move move) {
+  const std::optional<int> site = m_tasks->MoveTask(taskNo, move);
+  if (!site) return false;
+  // A walk that has passed the task's new place goes round once more.
+  m_workers->WalkAgain(*site);
+  return true;
+}
+
+std::optional<TaskStatus> TaskController::HoldTask(int taskNo, bool held) {
+  const std::shared_ptr<Comic> task = m_tasks->Find(taskNo);
+  if (!task) return std::nullopt;
+  task->SetHeld(held);
+  TaskStatus status = Comic::StatusOf(task->GetState());
+  const bool resting = status == TaskStatus::kPreparing || status == TaskStatus::kWaiting ||
+                       status == TaskStatus::kDownloading;
+  if (held && resting) status = TaskStatus::kPaused;
+  return m_workers->HeldInStep(task->GetSiteKind(), taskNo, held).value_or(status);
+}
+
+bool TaskController::RetryMissing(int taskNo) {
+  const std::shared_ptr<Comic> task = m_tasks->Find(taskNo);
+  if (!task || task->MissingCount() == 0) return false;
+  task->SetHeld(false);
+  m_workers->StartSite(task->GetSiteKind());
+  return true;
+}
+
+int TaskController::ClearFinished() {
+  const std::vector<int> finished = m_tasks->Finished();
+  m_tasks->Remove(finished);
+  m_tasks->RenumberRows();
+  return static_cast<int>(finished.size());
 }
 
 }  // namespace pageloom

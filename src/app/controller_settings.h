@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "engine/picture_range.h"
@@ -60,6 +61,12 @@ struct ControllerSettings {
   // Runs on the add thread with each task folder name just before it is claimed (tests
   // line up two programs' claims with it).
   std::function<void(std::u16string_view folder)> beforeFolderClaim;
+  // Makes the threads of the workers; throws std::system_error when it cannot. Empty: a
+  // std::thread (tests see a failed creation with their own).
+  std::function<std::thread(std::function<void()>)> threadStarter;
+  // Runs on a worker each time it has reached the end of its walk, before it decides
+  // whether to end (tests press Start at that moment).
+  std::function<void(int siteKind)> walkEndHook;
 };
 
 }  // namespace pageloom

@@ -8,7 +8,7 @@ namespace pageloom {
 std::filesystem::path TaskController::CookieFile() const {
   // The cookies belong with the queue: a program that has not got the queue's lock leaves
   // them to the one that has.
-  if (m_settings.dataFolder.empty() || !m_queueLock) return {};
+  if (m_settings.dataFolder.empty() || !m_tasks->HoldsDataFolder()) return {};
   return m_settings.dataFolder / "cookies.txt";
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/recording.h"
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
 #include "library/task_finish.h"
@@ -43,7 +44,12 @@ PackRefusal RefusalOf(const Message& message) {
 
 void TaskController::SetSaveCbz(bool on) {
   m_saveCbz.store(on);
-  if (m_store) (void)m_store->SetSetting("save_cbz", on ? 1 : 0);
+  if (QueueStore* store = m_tasks->Store()) (void)store->SetSetting("save_cbz", on ? 1 : 0);
+}
+
+void TaskController::SetWriteMetadata(bool on) {
+  m_writeMetadata.store(on);
+  m_adder->SetWriteMetadata(on);
 }
 
 void TaskController::FinishTask(const Comic& task, bool ranNow) {
@@ -62,14 +68,14 @@ void TaskController::FinishTask(const Comic& task, bool ranNow) {
   const FinishOutcome outcome = FinishTaskFolder(ended, FinishOptions{m_writeMetadata.load(), cbz});
   const bool packed = outcome.pack && (outcome.pack->status == PackStatus::kPacked ||
                                        outcome.pack->status == PackStatus::kAlreadyThere);
-  if (complete) RecordTask(task, packed ? outcome.pack->archive : folder);
+  if (complete) RecordTask(m_record.get(), m_sites, task, packed ? outcome.pack->archive : folder);
   if (!outcome.pack) return;
   if (const std::optional<Message> message = PackMessage(*outcome.pack))
-    m_window.Post([this, shown = *message] { m_window.ShowMessage(shown); });
+    m_port.Post([this, shown = *message] { m_port.ShowMessage(shown); });
 }
 
 PackResult TaskController::PackTask(int taskNo) {
-  const std::shared_ptr<Comic> task = FindTask(taskNo);
+  const std::shared_ptr<Comic> task = m_tasks->Find(taskNo);
   if (!task) return PackResult{PackStatus::kRefused, {}, PackRefusal::kNoTask, 0, {}};
   const fs::path folder(ToUtf8(task->GetFolder()));
   if (task->GetState() != STATE_FINISHED)

@@ -1,8 +1,7 @@
-// The seam between the logic and a front end (the main window, the terminal program, a
-// test). The logic tells what happened as typed events; the front end keeps its own table
-// and makes every word the user reads. Box operations and SelectedTasks are called on the
-// window thread only; Publish, the Post operations and the UserPrompt operations may be
-// called from any thread.
+// The seam between the engine and a front end (the main window, the terminal program, a
+// test). The engine tells what happened as typed events; the front end keeps its own table,
+// its boxes and options, and makes every word the user reads. Every operation may be called
+// from any thread.
 #pragma once
 
 #include <chrono>
@@ -33,16 +32,6 @@ enum class AgainChoice {
 
 class WindowPort : public UserPrompt {
  public:
-  // --- the selection and the boxes (window thread) ---
-  // The numbers of the tasks whose rows are selected, in the order of the rows.
-  virtual std::vector<int> SelectedTasks() const = 0;
-  virtual std::u16string AddressText() const = 0;
-  virtual void SetAddressText(const std::u16string& text) = 0;
-  virtual std::u16string SaveFolderText() const = 0;
-  virtual void SetSaveFolderText(const std::u16string& text) = 0;
-  virtual bool AutoRenameChecked() const = 0;  // check box 1010
-  virtual bool FollowNextChecked() const = 0;  // check box 1011
-
   // --- from any thread ---
   // Runs `work` on the window thread, later, in the order of the calls. Once the window
   // is closing, work is dropped. Never blocks.

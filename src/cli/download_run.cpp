@@ -27,22 +27,24 @@ bool SameNumbers(const TaskSnapshot& a, const TaskSnapshot& b) {
 
 }  // namespace
 
-DownloadRun::DownloadRun(RunRequest request, ProgressView& view)
+DownloadRun::DownloadRun(TaskController& engine, RunRequest request, ProgressView& view)
     : m_request(std::move(request)),
       m_view(view),
       m_json(m_request.jsonOut != nullptr
                  ? std::make_optional<JsonEvents>(m_request.jsonOut, m_request.language)
                  : std::nullopt),
-      m_window(*this, TerminalWindow::Boxes{m_request.saveFolder, m_request.autoRename,
-                                            m_request.followNext}),
-      m_controller(std::make_unique<TaskController>(m_window, m_request.settings)) {
-  m_controller->SetSaveCbz(m_request.saveCbz);
-  m_controller->SetWriteMetadata(m_request.writeMetadata);
+      m_window(*this),
+      m_controller(engine) {
+  // The queue's tasks come in as the window is attached.
+  m_controller.Attach(m_window);
+  m_controller.SetSaveCbz(m_request.saveCbz);
+  m_controller.SetWriteMetadata(m_request.writeMetadata);
 }
 
 DownloadRun::~DownloadRun() {
   m_window.BeginClosing();
-  m_controller.reset();
+  m_controller.Shutdown();
+  m_controller.Detach();
 }
 
 // --- what the window hears ---
@@ -114,7 +116,7 @@ void DownloadRun::OnRunEnded(const RunEnded& ended) {
 
 void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
   std::string site = Say(m_request.language, "the site", "网站");
-  for (const auto& adapter : m_controller->Sites())
+  for (const auto& adapter : m_controller.Sites().All())
     if (adapter->Kind() == siteKind) site = ToUtf8(adapter->Name());
   const long long minutes = (left.count() + 59) / 60;
   const std::optional<std::chrono::seconds> wait = m_request.settings.longestBanWait;
@@ -140,7 +142,7 @@ void DownloadRun::OnBan(int siteKind, std::chrono::seconds left) {
 // --- the run ---
 
 bool DownloadRun::Prepare() {
-  if (m_controller->Queue() == QueueState::kInUse) {
+  if (m_controller.Queue() == QueueState::kInUse) {
     m_view.Message(FromUtf8("pageloom-cli: " + Say(m_request.language,
                                                    "another pageloom-cli is using the queue in %1",
                                                    "另一个pageloom-cli正在使用%1中的任务队列",
@@ -149,7 +151,7 @@ bool DownloadRun::Prepare() {
   }
   if (m_request.cookieFile) {
     const TaskController::CookieImport import =
-        m_controller->ImportCookiesFrom(*m_request.cookieFile);
+        m_controller.ImportCookiesFrom(*m_request.cookieFile);
     if (import.reading.status != CookieFileStatus::kRead) {
       m_view.Message(
           FromUtf8("pageloom-cli: " + Say(m_request.language, "cannot read the cookies file %1",
@@ -182,7 +184,8 @@ void DownloadRun::QueueNextAdd() {
     options.autoRename = m_request.autoRename;
     m_addResult.reset();
     m_addAddress.clear();  // the check, not an address
-    m_addInFlight = m_controller->QueueUpdateCheck(std::move(options), m_request.forceCheck);
+    m_addInFlight =
+        m_controller.Adding().QueueUpdateCheck(std::move(options), m_request.forceCheck);
     if (!m_addInFlight) AddressFailed({"--update", "no download record to check"}, std::nullopt);
   }
   while (!m_addInFlight && m_nextAddress < m_request.addresses.size()) {
@@ -201,7 +204,7 @@ void DownloadRun::QueueNextAdd() {
                     std::nullopt);
       continue;
     }
-    if (m_controller->AdapterFor(request.address) == nullptr) {
+    if (m_controller.Sites().For(request.address) == nullptr) {
       const std::string text =
           MessageText(Message{MessageKind::kUnsupportedSite, {}}, m_request.language);
       m_view.Message(FromUtf8("pageloom-cli: " + text + ": " + address));
@@ -210,8 +213,8 @@ void DownloadRun::QueueNextAdd() {
     }
     m_addResult.reset();
     m_addAddress = address;
-    m_skippedBefore = m_controller->SkippedCount();
-    m_addInFlight = m_controller->QueueAdd(std::move(request));
+    m_skippedBefore = m_controller.Adding().Skipped();
+    m_addInFlight = m_controller.Adding().Queue(std::move(request));
     if (!m_addInFlight)
       AddressFailed({address, Say(m_request.language, "not added", "未添加")}, std::nullopt);
   }
@@ -230,7 +233,7 @@ void DownloadRun::FinishAdd() {
     return;
   }
   // Left out as downloaded before: nothing failed.
-  if (m_addResult && !m_addResult->failure && m_controller->SkippedCount() > m_skippedBefore)
+  if (m_addResult && !m_addResult->failure && m_controller.Adding().Skipped() > m_skippedBefore)
     return;
   const FailureReason reason = m_addResult && m_addResult->failure
                                    ? *m_addResult->failure
@@ -273,14 +276,14 @@ bool DownloadRun::StartIfNeeded(const Running& running) {
   ++m_startsWithoutStep;
   m_runOpen = true;  // before: a start that fails ends the run at once
   // Only the idle sites' workers: a running one is not sent round its walk again.
-  for (const int site : needed) m_controller->StartSite(site);
+  for (const int site : needed) m_controller.Workers().StartSite(site);
   return true;
 }
 
 DownloadRun::Running DownloadRun::WorkersRunning() const {
   Running running;
-  for (const auto& site : m_controller->Sites())
-    running[site->Kind()] = m_controller->WorkerRunning(site->Kind());
+  for (const auto& site : m_controller.Sites().All())
+    running[site->Kind()] = m_controller.Workers().Running(site->Kind());
   return running;
 }
 
@@ -296,7 +299,7 @@ int DownloadRun::Run(const SignalPipe& signals) {
   for (;;) {
     // Read before the events are run: whatever an add or a worker posted before it was
     // seen to have ended is among them.
-    const bool addBusy = m_addInFlight && m_controller->AddsPending();
+    const bool addBusy = m_addInFlight && m_controller.Adding().Pending();
     const Running running = WorkersRunning();
     m_window.RunEvents();
     if (m_addInFlight && !addBusy) FinishAdd();
@@ -315,7 +318,7 @@ int DownloadRun::Run(const SignalPipe& signals) {
 std::vector<TaskResult> DownloadRun::Results() const {
   std::vector<TaskResult> results;
   for (const TaskTable::Row& row : m_window.Table().Rows()) {
-    const std::shared_ptr<Comic> task = m_controller->FindTask(row.taskNo);
+    const std::shared_ptr<Comic> task = m_controller.Tasks().Find(row.taskNo);
     if (!task) continue;
     // The workers are joined: the task's own values are the last word.
     const TaskSnapshot snapshot = task->Snapshot();
@@ -348,7 +351,7 @@ int DownloadRun::End(int signal) {
   // As when the window closes: nothing more reaches the table, the transfers end, the
   // threads are joined. What they still had to say is said.
   m_window.BeginClosing();
-  m_controller->Shutdown();
+  m_controller.Shutdown();
   m_window.RunEvents();
   m_view.Finish();
 
@@ -358,10 +361,10 @@ int DownloadRun::End(int signal) {
     std::vector<int> finished;
     for (const TaskResult& result : results)
       if (result.finished) finished.push_back(result.taskNo);
-    m_controller->RemoveTasks(finished);
+    m_controller.Tasks().Remove(finished);
   }
   const Summary summary = Summarize(results, m_failedAddresses, signal != 0, m_request.language,
-                                    m_controller->SkippedCount());
+                                    m_controller.Adding().Skipped());
   for (const std::string& line : summary.lines) m_view.Line(line);
   const int status = signal != 0                         ? SignalPipe::ExitStatusFor(signal)
                      : summary.whole && !m_bannedTooLong ? 0
@@ -379,7 +382,7 @@ int DownloadRun::End(int signal) {
       }
     }
     m_json->RunEnded(status, ended, static_cast<int>(m_failedAddresses.size()), signal != 0,
-                     m_controller->SkippedCount());
+                     m_controller.Adding().Skipped());
   }
   return status;
 }

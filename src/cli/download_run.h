@@ -40,7 +40,8 @@ struct RunRequest {
 
 class DownloadRun final : public RunListener {
  public:
-  DownloadRun(RunRequest request, ProgressView& view);
+  // Attaches itself to `engine` (made with the request's settings), which outlives it.
+  DownloadRun(TaskController& engine, RunRequest request, ProgressView& view);
   ~DownloadRun() override;
   DownloadRun(const DownloadRun&) = delete;
   DownloadRun& operator=(const DownloadRun&) = delete;
@@ -80,13 +81,12 @@ class DownloadRun final : public RunListener {
 
   RunRequest m_request;
   ProgressView& m_view;
-  // What the window's events reach: made before the controller, whose queue's tasks are
-  // told while it is made.
+  // What the window's events reach.
   std::optional<JsonEvents> m_json;
   std::set<int> m_stepped;         // tasks a worker has stepped at least once
   std::map<int, int> m_unstepped;  // by site kind: the tasks not stepped yet
   TerminalWindow m_window;
-  std::unique_ptr<TaskController> m_controller;  // after the window, which it refers to
+  TaskController& m_controller;
 
   std::size_t m_nextAddress = 0;
   bool m_addInFlight = false;

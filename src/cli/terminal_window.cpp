@@ -44,9 +44,8 @@ void TaskTable::IndexRows() {
   for (std::size_t i = 0; i < m_rows.size(); ++i) m_rowOfTask.emplace(m_rows[i].taskNo, i);
 }
 
-TerminalWindow::TerminalWindow(RunListener& listener, Boxes boxes)
+TerminalWindow::TerminalWindow(RunListener& listener)
     : m_listener(listener),
-      m_boxes(std::move(boxes)),
       m_mainThread(std::this_thread::get_id()),
       m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 

@@ -81,27 +81,11 @@ class RunListener {
 
 class TerminalWindow final : public WindowPort {
  public:
-  // What the window's boxes and check boxes would hold.
-  struct Boxes {
-    std::u16string saveFolder;
-    bool autoRename = true;
-    bool followNext = false;
-  };
-
   // Made on the main thread, which is the window thread from then on.
-  TerminalWindow(RunListener& listener, Boxes boxes);
+  explicit TerminalWindow(RunListener& listener);
   ~TerminalWindow() override;
   TerminalWindow(const TerminalWindow&) = delete;
   TerminalWindow& operator=(const TerminalWindow&) = delete;
-
-  // --- WindowPort: selection and boxes (main thread) ---
-  std::vector<int> SelectedTasks() const override { return {}; }
-  std::u16string AddressText() const override { return m_address; }
-  void SetAddressText(const std::u16string& text) override { m_address = text; }
-  std::u16string SaveFolderText() const override { return m_boxes.saveFolder; }
-  void SetSaveFolderText(const std::u16string& text) override { m_boxes.saveFolder = text; }
-  bool AutoRenameChecked() const override { return m_boxes.autoRename; }
-  bool FollowNextChecked() const override { return m_boxes.followNext; }
 
   // --- WindowPort: from any thread; none of them blocks ---
   void Post(std::function<void()> work) override;
@@ -145,8 +129,6 @@ class TerminalWindow final : public WindowPort {
   void Apply(const TaskEvent& event);
 
   RunListener& m_listener;
-  Boxes m_boxes;
-  std::u16string m_address;
   TaskTable m_table;
   const std::thread::id m_mainThread;
   int m_wakeFd = -1;

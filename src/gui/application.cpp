@@ -56,9 +56,11 @@ ControllerSettings CpageLoomApp::ProgramSettings() {
 }
 
 int CpageLoomApp::RunMainDialog(ControllerSettings settings, const QString& settingsFile) {
-  CpageLoomDlg dialog(std::move(settings));
-  const std::filesystem::path& dataFolder = dialog.Controller().Settings().dataFolder;
-  if (dialog.Controller().Queue() == QueueState::kInUse) {
+  // The engine first: the window is handed it, and it outlives the window.
+  TaskController engine(std::move(settings));
+  CpageLoomDlg dialog(engine);
+  const std::filesystem::path& dataFolder = engine.Settings().dataFolder;
+  if (engine.Queue() == QueueState::kInUse) {
     // Another pageLoom has the queue: two programs never write one queue. Its window comes
     // to the front instead; only when it does not answer is it said.
     if (WindowBeacon::AskToShow(WindowBeacon::SocketName(dataFolder), kBeaconWait)) return 0;

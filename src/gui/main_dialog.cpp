@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/task_controller.h"
+#include "engine/task_folder.h"
 #include "gui/about_dialog.h"
 #include "gui/dialog_units.h"
 #include "gui/series_updates.h"
@@ -70,7 +71,8 @@ constexpr ControlText kControlTexts[] = {
 
 QString ControlObjectName(int id) { return QStringLiteral("ctl%1").arg(id); }
 
-CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDialog(parent) {
+CpageLoomDlg::CpageLoomDlg(TaskController& engine, QWidget* parent)
+    : QDialog(parent), m_controller(engine) {
   setObjectName(QStringLiteral("CpageLoomDlg"));
   setWindowTitle(QStringLiteral("pageLoom"));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -88,7 +90,7 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
   m_tray = new TrayNotifier(*this);
   // The lasting queue's rows come in as one change of the table, fitted once.
   m_model->BeginBulk();
-  m_controller = std::make_unique<TaskController>(*this, std::move(settings));
+  m_controller.Attach(*this);
   m_model->EndBulk();
   FitColumns(0, m_model->rowCount() - 1);
   CreateLibraryControls();
@@ -100,7 +102,7 @@ CpageLoomDlg::CpageLoomDlg(ControllerSettings settings, QWidget* parent) : QDial
 CpageLoomDlg::~CpageLoomDlg() {
   BeginClosing();
   JoinCookieImport();
-  m_controller.reset();
+  m_controller.Detach();
 }
 
 QWidget* CpageLoomDlg::Placed(QWidget* widget, int left, int top, int width, int height,
@@ -137,7 +139,7 @@ void CpageLoomDlg::CreateControls() {
   m_pathEdit = new QLineEdit(this);
   m_pathEdit->setObjectName(ControlObjectName(kIdSaveFolder));
   Placed(m_pathEdit, 71, 42, 260, 15, kGrowWide);
-  m_pathEdit->setText(QString::fromStdU16String(TaskController::DefaultSaveFolder()));
+  m_pathEdit->setText(QString::fromStdU16String(DefaultSaveFolder()));
 
   auto* browse = MakeButton(this, kIdBrowse);
   Placed(browse, 345, 42, 50, 16, kMoveRight);
@@ -182,14 +184,14 @@ void CpageLoomDlg::CreateControls() {
   Placed(MakeLabel(this, "labelSaveFolder"), 34, 44, 29, 9, kFixed, true);
   Placed(MakeLabel(this, "labelTaskList"), 35, 81, 29, 9, kFixed, true);
 
-  m_autoRename = new QCheckBox(this);
-  m_autoRename->setObjectName(ControlObjectName(kIdAutoRename));
-  m_autoRename->setChecked(true);
-  Placed(m_autoRename, 70, 65, 78, 10, kFixed, true);
-  m_followNext = new QCheckBox(this);
-  m_followNext->setObjectName(ControlObjectName(kIdFollowNext));
-  m_followNext->setChecked(false);
-  Placed(m_followNext, 149, 66, 149, 10, kFixed, true);
+  m_autoRenameBox = new QCheckBox(this);
+  m_autoRenameBox->setObjectName(ControlObjectName(kIdAutoRename));
+  m_autoRenameBox->setChecked(true);
+  Placed(m_autoRenameBox, 70, 65, 78, 10, kFixed, true);
+  m_followNextBox = new QCheckBox(this);
+  m_followNextBox->setObjectName(ControlObjectName(kIdFollowNext));
+  m_followNextBox->setChecked(false);
+  Placed(m_followNextBox, 149, 66, 149, 10, kFixed, true);
 
   const QList<QWidget*> tabOrder{ok,
                                  cancel,
@@ -202,25 +204,25 @@ void CpageLoomDlg::CreateControls() {
                                  findChild<QWidget*>(ControlObjectName(kIdPause)),
                                  findChild<QWidget*>(ControlObjectName(kIdContinue)),
                                  findChild<QWidget*>(ControlObjectName(kIdDelete)),
-                                 m_autoRename,
-                                 m_followNext};
+                                 m_autoRenameBox,
+                                 m_followNextBox};
   for (int i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-  const std::pair<int, void (TaskController::*)()> commands[] = {
-      {kIdAdd, &TaskController::OnBnClickedAdd},
-      {kIdBrowse, &TaskController::OnBnClickedBrowse},
-      {kIdStart, &TaskController::OnBnClickedStart},
-      {kIdPause, &TaskController::OnBnClickedPause},
-      {kIdContinue, &TaskController::OnBnClickedContinue},
-      {kIdDelete, &TaskController::OnBnClickedDelete}};
+  const std::pair<int, void (CpageLoomDlg::*)()> commands[] = {
+      {kIdAdd, &CpageLoomDlg::OnBnClickedAdd},
+      {kIdBrowse, &CpageLoomDlg::OnBnClickedBrowse},
+      {kIdStart, &CpageLoomDlg::OnBnClickedStart},
+      {kIdPause, &CpageLoomDlg::OnBnClickedPause},
+      {kIdContinue, &CpageLoomDlg::OnBnClickedContinue},
+      {kIdDelete, &CpageLoomDlg::OnBnClickedDelete}};
   for (const auto& [id, command] : commands) {
     connect(findChild<QPushButton*>(ControlObjectName(id)), &QPushButton::clicked, this,
             [this, command = command] { RunCommand(command); });
   }
-  connect(m_autoRename, &QCheckBox::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedOption); });
-  connect(m_followNext, &QCheckBox::clicked, this,
-          [this] { RunCommand(&TaskController::OnBnClickedOption); });
+  connect(m_autoRenameBox, &QCheckBox::clicked, this,
+          [this] { RunCommand(&CpageLoomDlg::OnBnClickedOption); });
+  connect(m_followNextBox, &QCheckBox::clicked, this,
+          [this] { RunCommand(&CpageLoomDlg::OnBnClickedOption); });
   RetranslateUi();
   m_urlEdit->setFocus();
 }
@@ -241,9 +243,9 @@ void CpageLoomDlg::RetranslateUi() {
   LayOut(size());
 }
 
-void CpageLoomDlg::RunCommand(void (TaskController::*command)()) {
+void CpageLoomDlg::RunCommand(void (CpageLoomDlg::*command)()) {
   RunGuarded([this, command] {
-    if (m_controller && !IsClosing()) ((*m_controller).*command)();
+    if (!IsClosing()) (this->*command)();
   });
 }
 
@@ -287,7 +289,7 @@ bool CpageLoomDlg::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
       // Enter in the address box adds the address; it never ends the dialog.
-      RunCommand(&TaskController::OnBnClickedAdd);
+      RunCommand(&CpageLoomDlg::OnBnClickedAdd);
       return true;
     }
   }

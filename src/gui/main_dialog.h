@@ -1,6 +1,6 @@
 // The main window: the address and save-folder boxes, the two options, the task table and
-// the command buttons. It owns the TaskController, forwards the buttons to it, and is the
-// controller's WindowPort.
+// the command buttons. It is handed the engine (TaskController) it shows, is attached to it
+// as its WindowPort, and turns its buttons into the engine's commands.
 //
 // Controls carry their dialog ids as object names: "ctl" followed by the id ("ctl1000"
 // is the address box). Positions are dialog units of the 9-pt dialog font.
@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/controller_settings.h"
+#include "app/adder.h"
 #include "app/window_port.h"
 #include "net/cookie_store.h"
 
@@ -81,7 +81,8 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Picks a file to open; same shape as the folder picker.
   using FilePickerHook = FolderPickerHook;
 
-  explicit CpageLoomDlg(ControllerSettings settings = {}, QWidget* parent = nullptr);
+  // Attaches itself to `engine`, which outlives it; the engine's tasks come into the table.
+  explicit CpageLoomDlg(TaskController& engine, QWidget* parent = nullptr);
   ~CpageLoomDlg() override;
   CpageLoomDlg(const CpageLoomDlg&) = delete;
   CpageLoomDlg& operator=(const CpageLoomDlg&) = delete;
@@ -93,14 +94,29 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Indexes of the selected rows, ascending.
   std::vector<int> SelectedRows() const;
 
-  // --- WindowPort: selection, boxes, options (window thread) ---
-  std::vector<int> SelectedTasks() const override;
-  std::u16string AddressText() const override;
-  void SetAddressText(const std::u16string& text) override;
-  std::u16string SaveFolderText() const override;
-  void SetSaveFolderText(const std::u16string& text) override;
-  bool AutoRenameChecked() const override;
-  bool FollowNextChecked() const override;
+  // --- the selection and the boxes (window thread) ---
+  // The numbers of the tasks whose rows are selected, in the order of the rows.
+  std::vector<int> SelectedTasks() const;
+  std::u16string AddressText() const;
+  void SetAddressText(const std::u16string& text);
+  std::u16string SaveFolderText() const;
+  void SetSaveFolderText(const std::u16string& text);
+  // The options an Add is made with now: the save-folder box, m_autoRename, m_followNext.
+  AddRequest AddOptions() const;
+
+  // --- the buttons' commands (window thread) ---
+  // Add takes the address box's text (an address a line), clears the box and hands it to
+  // the engine; Browse picks the save folder; Option reads the two check boxes into
+  // m_autoRename and m_followNext, which the next Add uses.
+  void OnBnClickedAdd();
+  void OnBnClickedBrowse();
+  void OnBnClickedStart();
+  void OnBnClickedPause();
+  void OnBnClickedContinue();
+  void OnBnClickedDelete();
+  void OnBnClickedOption();
+  // The folder of a new task below the save-folder box; `output` holds kPathCapacity units.
+  char16_t* MakeTaskFolderPath(char16_t* output, char* title) const;
 
   // --- WindowPort: any thread ---
   void Post(std::function<void()> work) override;
@@ -118,7 +134,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // Says that another pageLoom has the queue.
   void ShowAlreadyRunning();
 
-  TaskController& Controller() { return *m_controller; }
+  TaskController& Controller() { return m_controller; }
   TaskTableModel& TableModel() { return *m_model; }
   QTableView* TaskTable() const { return m_taskList; }
   TrayNotifier& Tray() { return *m_tray; }
@@ -229,7 +245,7 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   // The width of `text` in the table's font.
   int TextWidth(const QString& text);
   void ShowPendingBytes(std::uint64_t batch);
-  void RunCommand(void (TaskController::*command)());
+  void RunCommand(void (CpageLoomDlg::*command)());
   // Runs `work` as a command: a close asked for meanwhile is carried out afterwards.
   void RunGuarded(const std::function<void()>& work);
   void RunDeferredClose();
@@ -240,16 +256,18 @@ class CpageLoomDlg : public QDialog, public WindowPort {
   void Answer(Request& request, std::optional<std::u16string> answer);
   bool OnWindowThread() const;
 
-  QLineEdit* m_urlEdit = nullptr;     // 1000
-  QLineEdit* m_pathEdit = nullptr;    // 1002
-  QCheckBox* m_autoRename = nullptr;  // 1010
-  QCheckBox* m_followNext = nullptr;  // 1011
-  QCheckBox* m_saveCbz = nullptr;     // 1012
-  QTableView* m_taskList = nullptr;   // 1005
+  QLineEdit* m_urlEdit = nullptr;        // 1000
+  QLineEdit* m_pathEdit = nullptr;       // 1002
+  QCheckBox* m_autoRenameBox = nullptr;  // 1010
+  QCheckBox* m_followNextBox = nullptr;  // 1011
+  QCheckBox* m_saveCbz = nullptr;        // 1012
+  QTableView* m_taskList = nullptr;      // 1005
   TaskTableModel* m_model = nullptr;
   TrayNotifier* m_tray = nullptr;
   StatusLine* m_status = nullptr;  // under the table
-  std::unique_ptr<TaskController> m_controller;
+  TaskController& m_controller;
+  int m_autoRename = 1;        // check box 1010, as Option last read it
+  int m_followNext = 0;        // check box 1011
   std::thread m_cookieImport;  // reads a cookies.txt into the controller's session
 
   MessageBoxHook m_messageBox;

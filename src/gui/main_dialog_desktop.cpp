@@ -49,7 +49,7 @@ void CpageLoomDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CpageLoomDlg::LayOut(QSize size) {
-  if (m_autoRename == nullptr || m_followNext == nullptr) return;  // not made yet
+  if (m_autoRenameBox == nullptr || m_followNextBox == nullptr) return;  // not made yet
   const DialogUnits units(font());
   const QSize laid(std::max(size.width(), m_smallest.width()),
                    std::max(size.height(), m_smallest.height()));
@@ -75,10 +75,10 @@ void CpageLoomDlg::LayOut(QSize size) {
     placement.widget->setGeometry(rect);
   }
   // However long their texts, the second option starts after the first.
-  const int clear = m_autoRename->geometry().right() + units.X(4);
-  if (m_followNext->x() < clear) m_followNext->move(clear, m_followNext->y());
+  const int clear = m_autoRenameBox->geometry().right() + units.X(4);
+  if (m_followNextBox->x() < clear) m_followNextBox->move(clear, m_followNextBox->y());
   if (m_saveCbz != nullptr) {
-    const int after = m_followNext->geometry().right() + units.X(4);
+    const int after = m_followNextBox->geometry().right() + units.X(4);
     if (m_saveCbz->x() < after) m_saveCbz->move(after, m_saveCbz->y());
   }
 
@@ -111,20 +111,20 @@ void CpageLoomDlg::dropEvent(QDropEvent* event) {
 
 void CpageLoomDlg::AddDroppedAddresses(const QString& text) {
   RunGuarded([this, &text] {
-    if (m_controller && !IsClosing()) m_controller->AddAddresses(text.toStdU16String());
+    if (!IsClosing()) m_controller.AddAddresses(text.toStdU16String(), AddOptions());
   });
 }
 
 void CpageLoomDlg::ImportCookies() {
   RunGuarded([this] {
-    if (!m_controller || IsClosing()) return;
+    if (IsClosing()) return;
     const std::optional<std::u16string> picked = m_filePicker(tr("导入Cookies").toStdU16String());
     if (!picked || picked->empty() || IsClosing()) return;
     const QString name = QString::fromStdU16String(*picked);
     // A large export takes a moment: it is read beside the window, which says the result.
     JoinCookieImport();
     m_cookieImport = std::thread([this, name] {
-      const TaskController::CookieImport import = m_controller->ImportCookiesFrom(ToPath(name));
+      const TaskController::CookieImport import = m_controller.ImportCookiesFrom(ToPath(name));
       QMetaObject::invokeMethod(
           this, [this, name, import] { ShowCookieImport(name, import.reading, import.saved); },
           Qt::QueuedConnection);
@@ -151,20 +151,20 @@ void CpageLoomDlg::ShowCookieImport(const QString& name, const CookieFileReading
                                 .arg(kMaxCookies)
                                 .arg(reading.dropped);
   if (!saved)
-    text += QLatin1Char('\n') +
-            tr("无法保存Cookies文件：%1").arg(ToQString(m_controller->CookieFile()));
+    text +=
+        QLatin1Char('\n') + tr("无法保存Cookies文件：%1").arg(ToQString(m_controller.CookieFile()));
   ShowText(text);
 }
 
 void CpageLoomDlg::ClearCookies() {
   RunGuarded([this] {
-    if (!m_controller || IsClosing()) return;
-    const TaskController::CookieClearing clearing = m_controller->ClearCookieStore();
+    if (IsClosing()) return;
+    const TaskController::CookieClearing clearing = m_controller.ClearCookieStore();
     if (!clearing.cleared) {
       ShowText(tr("无法清除Cookies"));
     } else if (!clearing.saved) {
-      ShowText(tr("Cookies已清除，但无法保存Cookies文件：%1")
-                   .arg(ToQString(m_controller->CookieFile())));
+      ShowText(
+          tr("Cookies已清除，但无法保存Cookies文件：%1").arg(ToQString(m_controller.CookieFile())));
     } else {
       ShowText(tr("Cookies已清除"));
     }
@@ -173,8 +173,8 @@ void CpageLoomDlg::ClearCookies() {
 
 void CpageLoomDlg::AskPacing() {
   RunGuarded([this] {
-    if (!m_controller || IsClosing()) return;
-    const QString current = QString::fromStdString(PacingText(m_controller->GetPacing()));
+    if (IsClosing()) return;
+    const QString current = QString::fromStdString(PacingText(m_controller.GetPacing()));
     bool ok = false;
     const QString text = QInputDialog::getText(
         this, tr("请求间隔"),
@@ -185,13 +185,12 @@ void CpageLoomDlg::AskPacing() {
 }
 
 bool CpageLoomDlg::ApplyPacingText(const QString& text) {
-  if (!m_controller) return false;
   const std::optional<Pacing> pacing = ParsePacing(text.trimmed().toStdString());
   if (!pacing) {
     ShowText(tr("无效的请求间隔：%1").arg(text));
     return false;
   }
-  if (!m_controller->SetPacing(*pacing)) ShowText(tr("无法保存请求间隔设置"));
+  if (!m_controller.SetPacing(*pacing)) ShowText(tr("无法保存请求间隔设置"));
   return true;
 }
 

@@ -20,15 +20,15 @@
 namespace pageloom {
 
 void CpageLoomDlg::CreateLibraryControls() {
-  m_controller->SetWriteMetadata(true);
+  m_controller.SetWriteMetadata(true);
   m_saveCbz = new QCheckBox(this);
   m_saveCbz->setObjectName(ControlObjectName(kIdSaveCbz));
-  m_saveCbz->setChecked(m_controller->SaveCbz());
+  m_saveCbz->setChecked(m_controller.SaveCbz());
   m_saveCbz->setText(tr("保存为CBZ"));
   Placed(m_saveCbz, 302, 66, 60, 10, kFixed, true);
-  setTabOrder(m_followNext, m_saveCbz);
+  setTabOrder(m_followNextBox, m_saveCbz);
   connect(m_saveCbz, &QCheckBox::toggled, this,
-          [this](bool on) { RunGuarded([this, on] { m_controller->SetSaveCbz(on); }); });
+          [this](bool on) { RunGuarded([this, on] { m_controller.SetSaveCbz(on); }); });
 
   m_taskList->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(m_taskList, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -46,7 +46,7 @@ QMenu* CpageLoomDlg::CreateRowMenu(int row) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("rowMenu"));
   const int taskNo = m_model->TaskOfRow(row);
-  const std::shared_ptr<Comic> task = m_controller->FindTask(taskNo);
+  const std::shared_ptr<Comic> task = m_controller.Tasks().Find(taskNo);
   const auto add = [this, menu](const char* name, const QString& text, auto&& work) {
     QAction* action = menu->addAction(text);
     action->setObjectName(QString::fromLatin1(name));
@@ -61,25 +61,24 @@ QMenu* CpageLoomDlg::CreateRowMenu(int row) {
         QString::fromStdU16String(std::u16string(task->GetStartUrl())));
   })->setEnabled(task != nullptr);
   add("retryMissingAction", tr("重试缺失图片"), [this, taskNo] {
-    m_controller->RetryMissing(taskNo);
+    m_controller.RetryMissing(taskNo);
   })->setEnabled(task && task->MissingCount() > 0);
   const bool held = task && task->Held();
   add(held ? "continueTaskAction" : "pauseTaskAction", held ? tr("继续此任务") : tr("暂停此任务"),
       [this, taskNo, held] { HoldRow(taskNo, !held); })
       ->setEnabled(task != nullptr);
   menu->addSeparator();
-  const std::vector<int> order = m_controller->TaskOrder();
+  const std::vector<int> order = m_controller.Tasks().Order();
   const bool first = !order.empty() && order.front() == taskNo;
   const bool last = !order.empty() && order.back() == taskNo;
-  using Move = TaskController::Move;
   add("moveUpAction", tr("上移"), [this, taskNo] {
-    m_controller->MoveTask(taskNo, Move::kUp);
+    m_controller.MoveTask(taskNo, Move::kUp);
   })->setEnabled(task && !first);
   add("moveDownAction", tr("下移"), [this, taskNo] {
-    m_controller->MoveTask(taskNo, Move::kDown);
+    m_controller.MoveTask(taskNo, Move::kDown);
   })->setEnabled(task && !last);
   add("moveTopAction", tr("置顶"), [this, taskNo] {
-    m_controller->MoveTask(taskNo, Move::kTop);
+    m_controller.MoveTask(taskNo, Move::kTop);
   })->setEnabled(task && !first);
   menu->addSeparator();
   add("deleteAction", tr("删除"), [this, row] {
@@ -88,9 +87,9 @@ QMenu* CpageLoomDlg::CreateRowMenu(int row) {
     if (!selection->isRowSelected(row, QModelIndex()))
       selection->select(m_model->index(row, 0),
                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    m_controller->OnBnClickedDelete();
+    OnBnClickedDelete();
   });
-  add("clearFinishedAction", tr("清除已完成"), [this] { m_controller->ClearFinished(); });
+  add("clearFinishedAction", tr("清除已完成"), [this] { m_controller.ClearFinished(); });
   menu->addSeparator();
   QAction* pack = menu->addAction(tr("打包为CBZ"));
   pack->setObjectName(QStringLiteral("packCbzAction"));
@@ -99,7 +98,7 @@ QMenu* CpageLoomDlg::CreateRowMenu(int row) {
 }
 
 void CpageLoomDlg::HoldRow(int taskNo, bool held) {
-  if (const std::optional<TaskStatus> status = m_controller->HoldTask(taskNo, held))
+  if (const std::optional<TaskStatus> status = m_controller.HoldTask(taskNo, held))
     m_model->SetStatus(taskNo, *status);
   m_status->SetCounts(m_model->Counts());
 }
@@ -107,7 +106,7 @@ void CpageLoomDlg::HoldRow(int taskNo, bool held) {
 void CpageLoomDlg::PackRow(int row) {
   if (row < 0 || row >= RowCount()) return;
   const int taskNo = m_model->TaskOfRow(row);
-  const PackResult result = m_controller->PackTask(taskNo);
+  const PackResult result = m_controller.PackTask(taskNo);
   if (result.status == PackStatus::kPacked) {
     ShowText(tr("已打包为CBZ：") + QString::fromStdString(result.archive.string()));
   } else if (result.status == PackStatus::kAlreadyThere) {

@@ -78,9 +78,13 @@ void CpageLoomDlg::SetSaveFolderText(const std::u16string& text) {
   m_pathEdit->setText(ToQString(text));
 }
 
-bool CpageLoomDlg::AutoRenameChecked() const { return m_autoRename->isChecked(); }
-
-bool CpageLoomDlg::FollowNextChecked() const { return m_followNext->isChecked(); }
+AddRequest CpageLoomDlg::AddOptions() const {
+  AddRequest options;
+  options.saveFolder = SaveFolderText();
+  options.autoRename = m_autoRename != 0;
+  options.followNext = m_followNext != 0;
+  return options;
+}
 
 void CpageLoomDlg::Post(std::function<void()> work) {
   std::lock_guard<std::mutex> lock(m_requestMutex);
@@ -272,7 +276,7 @@ void CpageLoomDlg::BeginClosing() {
   // as cancelled. Then the workers can be joined without waiting for the window.
   for (const std::shared_ptr<Request>& request : pending) Answer(*request, std::nullopt);
   if (m_tray != nullptr) m_tray->Hide();
-  if (m_controller) m_controller->Shutdown();
+  m_controller.Shutdown();
 }
 
 void CpageLoomDlg::RunMessageBox(QWidget* parent, std::u16string_view text) {

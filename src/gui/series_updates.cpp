@@ -91,10 +91,8 @@ void SeriesUpdates::AutoToggled(bool on) {
 
 void SeriesUpdates::CheckNow() {
   if (m_dialog.IsClosing()) return;
-  AddRequest options;
-  options.saveFolder = m_dialog.SaveFolderText();
-  options.autoRename = m_dialog.AutoRenameChecked();
-  (void)m_dialog.Controller().QueueUpdateCheck(std::move(options), false);
+  AddRequest options = m_dialog.AddOptions();
+  (void)m_dialog.Controller().Adding().QueueUpdateCheck(std::move(options), false);
 }
 
 void SeriesUpdates::ShowFollowed() {

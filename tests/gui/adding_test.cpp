@@ -89,11 +89,11 @@ TEST_F(AddingTest, EscapeDuringASlowChainEndsTheProgramPromptlyWithNoHalfMadeTas
   RecordProperty("escape_ms", static_cast<int>(clock.elapsed()));
   EXPECT_LT(clock.elapsed(), 2000) << "closing waited for the held page";
   EXPECT_FALSE(dialog->isVisible());
-  EXPECT_FALSE(dialog->Controller().AddsPending());
+  EXPECT_FALSE(dialog->Controller().Adding().Pending());
   EXPECT_TRUE(NewThreads(before).empty()) << "the add thread is gone";
   Idle(std::chrono::milliseconds(50));
   EXPECT_EQ(Rows(), 1);
-  EXPECT_EQ(dialog->Controller().TaskNumbers(), std::vector<int>{0});
+  EXPECT_EQ(dialog->Controller().Tasks().Numbers(), std::vector<int>{0});
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "测试漫画" / "第2话"));
   EXPECT_EQ(dmzj.Hits(ChapterPath(3)), 0);
 }
@@ -107,7 +107,7 @@ TEST_F(AddingTest, AnInvalidSaveFolderAtAddMakesNoTaskThatLastsOrAsksAgainAtStar
     ControllerSettings settings = TestSettings(names);
     settings.dataFolder = data.Path();
     dialog.reset();
-    dialog = std::make_unique<CpageLoomDlg>(settings);
+    dialog = std::make_unique<test::WindowWithEngine>(settings);
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     dialog->SetFolderPickerHook([this](std::u16string_view title) {
       pickerTitles.emplace_back(title);

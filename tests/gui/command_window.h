@@ -28,6 +28,7 @@
 #include "gui/gui_test_support.h"
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
+#include "gui/window_with_engine.h"
 #include "net/page_fetch.h"
 #include "store/folder_claims.h"
 #include "support/dmzj_site.h"
@@ -107,7 +108,11 @@ class CommandWindowTest : public ::testing::Test {
   void SetUp() override {
     SiteNames names = dmzj.Names();
     EhSite::Apply(names);  // the EH site's markers are laid over the DMZJ site's
-    dialog = std::make_unique<CpageLoomDlg>(TestSettings(names));
+    ControllerSettings settings = TestSettings(names);
+    settings.threadStarter = [this](std::function<void()> body) {
+      return starter ? starter(std::move(body)) : std::thread(std::move(body));
+    };
+    dialog = std::make_unique<test::WindowWithEngine>(std::move(settings));
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     dialog->SetFolderPickerHook([this](std::u16string_view title) {
       pickerTitles.emplace_back(title);
@@ -146,7 +151,7 @@ class CommandWindowTest : public ::testing::Test {
     WaitForAdds();
   }
   void WaitForAdds() {
-    EXPECT_TRUE(PumpUntil([this] { return !dialog->Controller().AddsPending(); },
+    EXPECT_TRUE(PumpUntil([this] { return !dialog->Controller().Adding().Pending(); },
                           std::chrono::seconds(10)));
     // The registrations the add thread posted last.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -186,7 +191,7 @@ class CommandWindowTest : public ::testing::Test {
   bool WaitForWorkersToEnd() {
     return PumpUntil([this] { return !Running(SITE_EH) && !Running(SITE_DMZJ); });
   }
-  bool Running(int siteKind) { return dialog->Controller().WorkerRunning(siteKind); }
+  bool Running(int siteKind) { return dialog->Controller().Workers().Running(siteKind); }
   // Runs the window's events for a while: the time in which something must NOT happen.
   static void Idle(std::chrono::milliseconds span) {
     PumpUntil([] { return false; }, span);
@@ -242,6 +247,8 @@ class CommandWindowTest : public ::testing::Test {
   EhSite eh{server};
   TempDir dir;
   std::list<std::unique_ptr<HeldPicture>> held;
+  // How the workers' threads are made, when a test says.
+  std::function<std::thread(std::function<void()>)> starter;
   std::unique_ptr<CpageLoomDlg> dialog;
 
   std::vector<std::u16string> messages;

@@ -168,7 +168,7 @@ TEST_F(CommandWindowTest, WorkersAskTheWindowForAFolderWhenTheirsCannotBeMade) {
   EXPECT_EQ(messages, Texts(2, u"无效的目录，请重新选择"));
   EXPECT_EQ(Files("picked"), (std::set<std::string>{"第1话"}));
   EXPECT_EQ(Files("picked/第1话"), (std::set<std::string>{"001.jpg", "002.jpg"}));
-  EXPECT_EQ(dialog->Controller().FindTask(0)->GetFolder(), picked + u"/第1话/");
+  EXPECT_EQ(dialog->Controller().Tasks().Find(0)->GetFolder(), picked + u"/第1话/");
   EXPECT_EQ(Cell(0, 1), Folder("测试漫画/第1话")) << "the row keeps the folder it was added with";
 }
 

@@ -79,11 +79,11 @@ TEST_F(CommandWindowTest, DeleteWithNothingSelectedSaysSo) {
 
 TEST_F(CommandWindowTest, FailedThreadCreationIsReportedPerWorkerAndRetried) {
   int calls = 0;
-  dialog->Controller().SetThreadStarter([&calls](std::function<void()> body) {
+  starter = [&calls](std::function<void()> body) {
     if (++calls <= 3)
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return std::thread(std::move(body));
-  });
+  };
   Click(kIdStart);
   EXPECT_EQ(messages, (Messages{u"创建EH下载线程失败", u"创建DMZJ下载线程失败"}));
   EXPECT_FALSE(Running(SITE_EH));
@@ -165,8 +165,8 @@ TEST_F(CommandWindowTest, DeleteWithoutAWorkerRemovesEverySelectedRowWhateverIts
   EXPECT_EQ(Cell(0, 0), u"1");
   EXPECT_EQ(Cell(1, 0), u"3");
   EXPECT_TRUE(Selected().empty());
-  EXPECT_FALSE(dialog->Controller().FindTask(0));
-  EXPECT_FALSE(dialog->Controller().FindTask(2));
+  EXPECT_FALSE(dialog->Controller().Tasks().Find(0));
+  EXPECT_FALSE(dialog->Controller().Tasks().Find(2));
 
   // The kept tasks run in their new rows.
   Click(kIdStart);
@@ -224,7 +224,7 @@ TEST_F(CommandWindowTest, DeleteWhileAWorkerRunsKeepsDownloadingAndPausedRowsSel
   EXPECT_EQ(Selected(), (std::vector<int>{0, 1}));
   Click(kIdDelete);
   EXPECT_EQ(Rows(), 0);
-  EXPECT_TRUE(dialog->Controller().TaskNumbers().empty());
+  EXPECT_TRUE(dialog->Controller().Tasks().Numbers().empty());
 }
 
 TEST_F(CommandWindowTest, UntickingRenameAffectsOnlyTasksAddedAfterwards) {

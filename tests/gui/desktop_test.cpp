@@ -35,7 +35,7 @@ class DesktopTest : public ::testing::Test {
  protected:
   void SetUp() override { Make(ControllerSettings{}); }
   void Make(ControllerSettings settings) {
-    dialog = std::make_unique<CpageLoomDlg>(std::move(settings));
+    dialog = std::make_unique<test::WindowWithEngine>(std::move(settings));
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     dialog->SetFolderPickerHook([this](std::u16string_view title) {
       pickerTitles.emplace_back(title);
@@ -317,7 +317,7 @@ TEST_F(DesktopTest, MarkupInPageTextIsShownNeverInterpreted) {
   QToolTip::hideText();
 
   // The real message box, not the test's.
-  CpageLoomDlg real;
+  test::WindowWithEngine real;
   Qt::TextFormat format = Qt::AutoText;
   WhenReady close(
       [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },

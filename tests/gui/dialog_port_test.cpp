@@ -17,6 +17,7 @@
 #include "gui/gui_test_support.h"
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
+#include "gui/window_with_engine.h"
 #include "support/fake_window.h"
 
 namespace pageloom::test {
@@ -29,7 +30,7 @@ using namespace std::chrono_literals;
 class DialogPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dialog = std::make_unique<CpageLoomDlg>();
+    dialog = std::make_unique<test::WindowWithEngine>();
     dialog->SetMessageBoxHook([this](std::u16string_view text) {
       onWindowThread = onWindowThread && QThread::currentThread() == qApp->thread();
       messages.emplace_back(text);
@@ -242,7 +243,7 @@ TEST_F(DialogPortTest, CloseDuringAnOpenMessageWaitsUntilItIsDismissed) {
   EXPECT_EQ(messages.size(), 1u);
 
   // The same on the window thread, inside a direct call.
-  auto second = std::make_unique<CpageLoomDlg>();
+  auto second = std::make_unique<test::WindowWithEngine>();
   second->show();
   bool secondVisible = false;
   second->SetMessageBoxHook([&](std::u16string_view) {

@@ -24,6 +24,7 @@
 #include "gui/gui_test_support.h"
 #include "gui/main_dialog.h"
 #include "gui/task_table_model.h"
+#include "gui/window_with_engine.h"
 
 namespace pageloom::test {
 namespace {
@@ -33,7 +34,7 @@ namespace {
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dialog = std::make_unique<CpageLoomDlg>();
+    dialog = std::make_unique<test::WindowWithEngine>();
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     dialog->SetFolderPickerHook(
         [](std::u16string_view) { return std::optional<std::u16string>(); });
@@ -82,8 +83,8 @@ TEST_F(DialogTest, ControlsCarryTheirIdsTextsAndDefaults) {
   EXPECT_EQ(follow->text(), QStringLiteral("是否下载此话之后的漫画（仅适用于DMZJ）"));
   EXPECT_TRUE(rename->isChecked());
   EXPECT_FALSE(follow->isChecked());
-  EXPECT_TRUE(dialog->AutoRenameChecked());
-  EXPECT_FALSE(dialog->FollowNextChecked());
+  EXPECT_TRUE(dialog->AddOptions().autoRename);
+  EXPECT_FALSE(dialog->AddOptions().followNext);
 
   const std::vector<std::pair<const char*, const char*>> labels = {
       {"labelAddress", "下载链接"}, {"labelSaveFolder", "保存路径"}, {"labelTaskList", "漫画列表"}};
@@ -191,13 +192,41 @@ TEST_F(DialogTest, TabOrderFollowsTheTemplate) {
 
 TEST_F(DialogTest, CheckBoxesToggleOnClick) {
   ShowAndActivate();
+  EXPECT_TRUE(dialog->AddOptions().autoRename);
+  EXPECT_FALSE(dialog->AddOptions().followNext);
   QTest::mouseClick(Control<QCheckBox>(kIdFollowNext), Qt::LeftButton);
-  EXPECT_TRUE(dialog->FollowNextChecked());
+  EXPECT_TRUE(dialog->AddOptions().followNext);
   QTest::mouseClick(Control<QCheckBox>(kIdAutoRename), Qt::LeftButton);
-  EXPECT_FALSE(dialog->AutoRenameChecked());
+  EXPECT_FALSE(dialog->AddOptions().autoRename);
   QTest::keyClick(Control<QCheckBox>(kIdAutoRename), Qt::Key_Space);
-  EXPECT_TRUE(dialog->AutoRenameChecked());
+  EXPECT_TRUE(dialog->AddOptions().autoRename);
+  EXPECT_TRUE(dialog->AddOptions().followNext);
   EXPECT_TRUE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, BrowsePutsThePickedFolderIntoTheBox) {
+  std::vector<std::optional<std::u16string>> answers = {u"/new/place", std::nullopt, u"",
+                                                        std::u16string(kPathCapacity, u'p'),
+                                                        std::u16string(kPathCapacity - 1, u'p')};
+  std::vector<std::u16string> titles;
+  dialog->SetFolderPickerHook([&](std::u16string_view title) {
+    titles.emplace_back(title);
+    std::optional<std::u16string> answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  });
+  dialog->SetSaveFolderText(u"/old");
+  dialog->OnBnClickedBrowse();
+  EXPECT_EQ(dialog->SaveFolderText(), u"/new/place");
+  EXPECT_EQ(titles, (std::vector<std::u16string>{u"请选择漫画下载目录："}));
+  EXPECT_TRUE(messages.empty());
+  // Cancelled, empty, and a path that does not fit the path buffer (never cut to the path
+  // of some other folder) are refused.
+  for (int i = 0; i < 3; ++i) dialog->OnBnClickedBrowse();
+  EXPECT_EQ(dialog->SaveFolderText(), u"/new/place");
+  EXPECT_EQ(messages, (std::vector<std::u16string>(3, u"无效的目录，请重新选择")));
+  dialog->OnBnClickedBrowse();
+  EXPECT_EQ(dialog->SaveFolderText(), std::u16string(kPathCapacity - 1, u'p'));
 }
 
 TEST_F(DialogTest, EscapeEndsTheDialog) {

@@ -30,7 +30,7 @@ class RecordQuestionTest : public CommandWindowTest {
     EhSite::Apply(names);
     ControllerSettings settings = TestSettings(names);
     settings.recordFile = RecordFile();
-    dialog = std::make_unique<CpageLoomDlg>(settings);
+    dialog = std::make_unique<test::WindowWithEngine>(settings);
     dialog->SetMessageBoxHook([this](std::u16string_view text) { messages.emplace_back(text); });
     Box(kIdSaveFolder)->setText(QString::fromStdU16String(dir.Wide()));
     dialog->show();

@@ -51,7 +51,7 @@ TEST_F(RowMenuTest, HoldMoveCopyAndClearFromTheRowMenuWithTheStatusLineCounting)
   EXPECT_EQ(Cell(1, 0), u"0");
   ASSERT_TRUE(Trigger(0, "copyAddressAction"));
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdU16String(),
-            dialog->Controller().FindTask(2)->GetStartUrl());
+            dialog->Controller().Tasks().Find(2)->GetStartUrl());
 
   Click(kIdStart);
   ASSERT_TRUE(WaitForWorkersToEnd());

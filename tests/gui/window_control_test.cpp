@@ -109,7 +109,7 @@ TEST_F(WindowControlTest, DeleteKeyDeletesAsTheButtonAndDoubleClickOpensTheFolde
 TEST(FolderPicker, OpensAtTheSaveFolderOrTheNearestFolderAboveIt) {
   TempDir dir;
   std::filesystem::create_directories(dir.Path() / "saved");
-  CpageLoomDlg dialog;
+  test::WindowWithEngine dialog;
   std::vector<std::u16string> messages;
   dialog.SetMessageBoxHook([&](std::u16string_view text) { messages.emplace_back(text); });
   auto openedAt = [&](const std::string& box) {

@@ -15,6 +15,7 @@
 #include "app/task_controller.h"
 #include "gui/gui_test_support.h"
 #include "gui/main_dialog.h"
+#include "gui/window_with_engine.h"
 #include "support/test_server.h"
 
 namespace pageloom::test {
@@ -24,7 +25,7 @@ namespace {
 
 // A window as the program shows it.
 std::unique_ptr<CpageLoomDlg> ShownWindow() {
-  auto dialog = std::make_unique<CpageLoomDlg>();
+  auto dialog = std::make_unique<test::WindowWithEngine>();
   dialog->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
   return dialog;
@@ -81,8 +82,8 @@ TEST(WindowSettings, WhatOneWindowKeepsTheNextOneShowsAndItsLogicFollows) {
   ASSERT_FALSE(Look(*next) == before);
   kept.Restore(*next);
   EXPECT_TRUE(Look(*next) == before);
-  EXPECT_EQ(next->Controller().AutoRename(), 0) << "the logic learns the kept options";
-  EXPECT_EQ(next->Controller().FollowNext(), 1);
+  EXPECT_FALSE(next->AddOptions().autoRename) << "an Add learns the kept options";
+  EXPECT_TRUE(next->AddOptions().followNext);
   EXPECT_TRUE(StartAfterAdd(*next)->isChecked());
 }
 

@@ -266,14 +266,13 @@ void FakeWindow::SetSaveFolderText(const std::u16string& text) {
   Changed();
 }
 
-bool FakeWindow::AutoRenameChecked() const {
+AddRequest FakeWindow::Options() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_autoRename;
-}
-
-bool FakeWindow::FollowNextChecked() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_followNext;
+  AddRequest options;
+  options.saveFolder = m_saveFolder;
+  options.autoRename = m_autoRename;
+  options.followNext = m_followNext;
+  return options;
 }
 
 void FakeWindow::Post(std::function<void()> work) { work(); }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/adder.h"
 #include "app/window_port.h"
 
 namespace pageloom::test {
@@ -28,13 +29,6 @@ class FakeWindow : public WindowPort {
   using Row = std::array<std::u16string, 4>;
 
   // --- WindowPort ---
-  std::vector<int> SelectedTasks() const override;
-  std::u16string AddressText() const override;
-  void SetAddressText(const std::u16string& text) override;
-  std::u16string SaveFolderText() const override;
-  void SetSaveFolderText(const std::u16string& text) override;
-  bool AutoRenameChecked() const override;
-  bool FollowNextChecked() const override;
   // Runs `work` at once, on the calling thread: the fake has no window thread of its
   // own, and every operation of it is safe from any thread.
   void Post(std::function<void()> work) override;
@@ -50,7 +44,15 @@ class FakeWindow : public WindowPort {
   static std::u16string StatusText(const TaskSnapshot& snapshot);
   static std::u16string ProgressText(const TaskSnapshot& snapshot);
 
-  // --- test side ---
+  // --- test side: the selection, the boxes and the options a window would have ---
+  // The numbers of the tasks whose rows are selected, in the order of the rows.
+  std::vector<int> SelectedTasks() const;
+  std::u16string AddressText() const;
+  void SetAddressText(const std::u16string& text);
+  std::u16string SaveFolderText() const;
+  void SetSaveFolderText(const std::u16string& text);
+  // The options of an Add made now: the save-folder box and the two check boxes.
+  AddRequest Options() const;
   void SetAutoRename(bool on);
   void SetFollowNext(bool on);
   // Selects exactly these rows. Deleting a row keeps the selection of the others.

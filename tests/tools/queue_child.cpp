@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
   TaskController controller(window, settings);
   if (controller.Queue() != QueueState::kOpened) return 3;
   window.SetAddressText(FromUtf8(argv[3]));
-  controller.OnBnClickedAdd();
-  if (!controller.WaitForAdds(std::chrono::seconds(10))) return 4;
-  controller.OnBnClickedStart();
+  controller.AddAddresses(window.AddressText(), window.Options());
+  if (!controller.Adding().WaitUntilIdle(std::chrono::seconds(10))) return 4;
+  controller.Start();
   for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }

@@ -53,7 +53,7 @@ class IdleSite : public SiteAdapter {
     return std::nullopt;
   }
   PageReading ReadPage(std::u16string_view, PageReader&) const override { return {}; }
-  std::shared_ptr<Comic> NewTask() const override { return std::make_shared<Comic>(); }
+  std::shared_ptr<Task> NewTask() const override { return std::make_shared<Task>(); }
 };
 
 // A queue file of `count` EH tasks, made once per size: every tenth one paused, the
@@ -80,7 +80,7 @@ const fs::path& QueueFile(int count, bool finished) {
     record.fileNumber = 24;
     record.walkDone = true;
     record.state = !finished && no % 10 == 0 ? STATE_PAUSED : STATE_FINISHED;
-    Comic task;
+    Task task;
     task.Restore(record);
     task.SetSiteName(u"EH");
     (void)opened.store->Insert(no, task, folder, no + 1);

@@ -270,7 +270,7 @@ TEST_F(QueueTest, AQueueOfTheFirstSchemaKeepsEveryTaskAndNamesItsSites) {
     EXPECT_NE(dynamic_cast<ComicDMZJ*>(chapter.get()), nullptr);
     EXPECT_EQ(chapter->GetSiteName(), u"DMZJ");
     if (run == 0) {  // the numbers go on
-      auto added = std::make_shared<Comic>();
+      auto added = std::make_shared<Task>();
       added->SetSiteKind(SITE_EH);
       EXPECT_EQ(controller->RegisterTask(added, u"/x/"), 7);
       controller->RemoveTask(7);

@@ -308,7 +308,7 @@ bool TaskController::MakeTask(const SiteAdapter& adapter, const TaskDraft& draft
     (void)WriteAddedInfo(std::filesystem::path(ToUtf8(WideView(folder, kPathCapacity))),
                          draft.metadata, ToUtf8(draft.address));
 
-  std::shared_ptr<Comic> task = adapter.NewTask();
+  std::shared_ptr<Task> task = adapter.NewTask();
   task->SetUrl(draft.address);
   task->SetFolder(WideView(folder, kPathCapacity));
   task->SetPictureCount(draft.pictureCount);

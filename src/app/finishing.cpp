@@ -46,7 +46,7 @@ void TaskController::SetSaveCbz(bool on) {
   if (m_store) (void)m_store->SetSetting("save_cbz", on ? 1 : 0);
 }
 
-void TaskController::FinishTask(const Comic& task, bool ranNow) {
+void TaskController::FinishTask(const Task& task, bool ranNow) {
   const int state = task.GetState();
   const bool complete = state == STATE_FINISHED;
   if (!complete && state != STATE_INCOMPLETE) return;
@@ -69,7 +69,7 @@ void TaskController::FinishTask(const Comic& task, bool ranNow) {
 }
 
 PackResult TaskController::PackTask(int taskNo) {
-  const std::shared_ptr<Comic> task = FindTask(taskNo);
+  const std::shared_ptr<Task> task = FindTask(taskNo);
   if (!task) return PackResult{PackStatus::kRefused, {}, PackRefusal::kNoTask, 0, {}};
   const fs::path folder(ToUtf8(task->GetFolder()));
   if (task->GetState() != STATE_FINISHED)

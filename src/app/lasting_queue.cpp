@@ -76,7 +76,7 @@ void TaskController::OpenQueue() {
       DebugLine("queue: task " + std::to_string(stored.taskNo) + " of no known site, skipped");
       continue;
     }
-    std::shared_ptr<Comic> task = adapter->NewTask();
+    std::shared_ptr<Task> task = adapter->NewTask();
     task->Restore(stored.record);
     task->SetSiteName(adapter->Name());
     RestoreTask(stored.taskNo, std::move(task), stored.shownFolder, stored.place);
@@ -85,7 +85,7 @@ void TaskController::OpenQueue() {
   m_nextTaskNo = std::max(m_nextTaskNo, opened.nextTaskNo);
 }
 
-void TaskController::RestoreTask(int taskNo, std::shared_ptr<Comic> task,
+void TaskController::RestoreTask(int taskNo, std::shared_ptr<Task> task,
                                  std::u16string_view folderShown, long long place) {
   TaskAdded added{taskNo, std::u16string(folderShown), task->Snapshot()};
   {

@@ -47,7 +47,7 @@ std::optional<DownloadedBefore> TaskController::RecordedEntry(const SiteAdapter&
   return DownloadedBefore{std::u16string(address), FromUtf8(entry->title), entry->when};
 }
 
-void TaskController::RecordTask(const Comic& task, const fs::path& place) {
+void TaskController::RecordTask(const Task& task, const fs::path& place) {
   if (!m_record) return;
   const SiteAdapter* adapter = AdapterOfKind(task.GetSiteKind());
   if (adapter == nullptr) return;

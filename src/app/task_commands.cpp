@@ -9,10 +9,10 @@
 namespace pageloom {
 
 std::optional<TaskStatus> TaskController::HoldTask(int taskNo, bool held) {
-  const std::shared_ptr<Comic> task = FindTask(taskNo);
+  const std::shared_ptr<Task> task = FindTask(taskNo);
   if (!task) return std::nullopt;
   task->SetHeld(held);
-  TaskStatus status = Comic::StatusOf(task->GetState());
+  TaskStatus status = Task::StatusOf(task->GetState());
   const bool resting = status == TaskStatus::kPreparing || status == TaskStatus::kWaiting ||
                        status == TaskStatus::kDownloading;
   if (held && resting) status = TaskStatus::kPaused;
@@ -35,7 +35,7 @@ std::optional<TaskStatus> TaskController::HoldTask(int taskNo, bool held) {
 }
 
 bool TaskController::RetryMissing(int taskNo) {
-  const std::shared_ptr<Comic> task = FindTask(taskNo);
+  const std::shared_ptr<Task> task = FindTask(taskNo);
   if (!task || task->MissingCount() == 0) return false;
   task->SetHeld(false);
   StartSite(task->GetSiteKind());

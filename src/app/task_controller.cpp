@@ -113,7 +113,7 @@ std::u16string TaskController::DefaultSaveFolder() {
   return FromUtf8(home + "/comic");
 }
 
-int TaskController::RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown) {
+int TaskController::RegisterTask(std::shared_ptr<Task> task, std::u16string_view folderShown) {
   int n;
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
@@ -191,7 +191,7 @@ char16_t* TaskController::MakeTaskFolderPath(char16_t* output, char* title,
 }
 
 void TaskController::RemoveTask(int taskNo) {
-  std::shared_ptr<Comic> removed;  // freed outside the lock (or by the worker holding it)
+  std::shared_ptr<Task> removed;  // freed outside the lock (or by the worker holding it)
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     removed = TakeOutLocked(taskNo);
@@ -202,12 +202,12 @@ void TaskController::RemoveTask(int taskNo) {
 
 void TaskController::RemoveTasks(const std::vector<int>& taskNos) {
   if (taskNos.empty()) return;
-  std::vector<std::shared_ptr<Comic>> removed;  // freed outside the lock
+  std::vector<std::shared_ptr<Task>> removed;  // freed outside the lock
   removed.reserve(taskNos.size());
   {
     std::lock_guard<std::mutex> lock(m_tasksMutex);
     for (const int taskNo : taskNos)
-      if (std::shared_ptr<Comic> task = TakeOutLocked(taskNo)) removed.push_back(std::move(task));
+      if (std::shared_ptr<Task> task = TakeOutLocked(taskNo)) removed.push_back(std::move(task));
   }
   if (m_store) (void)m_store->Remove(taskNos);
   m_window.Publish(TasksRemoved{taskNos});
@@ -234,7 +234,7 @@ void TaskController::RenumberRows() {
   for (const auto& entry : m_order) m_tasks.at(entry.second)->SetRow(row++);
 }
 
-void TaskController::EnterLocked(int taskNo, std::shared_ptr<Comic> task, long long place) {
+void TaskController::EnterLocked(int taskNo, std::shared_ptr<Task> task, long long place) {
   // A place taken already (a queue file edited by hand) goes behind the last one.
   if (m_order.count(place) != 0) place = m_order.rbegin()->first + 1;
   m_tasks[taskNo] = std::move(task);
@@ -242,10 +242,10 @@ void TaskController::EnterLocked(int taskNo, std::shared_ptr<Comic> task, long l
   m_placeOf[taskNo] = place;
 }
 
-std::shared_ptr<Comic> TaskController::TakeOutLocked(int taskNo) {
+std::shared_ptr<Task> TaskController::TakeOutLocked(int taskNo) {
   const auto it = m_tasks.find(taskNo);
   if (it == m_tasks.end()) return nullptr;
-  std::shared_ptr<Comic> task = std::move(it->second);
+  std::shared_ptr<Task> task = std::move(it->second);
   m_tasks.erase(it);
   const auto place = m_placeOf.find(taskNo);
   m_order.erase(place->second);
@@ -253,7 +253,7 @@ std::shared_ptr<Comic> TaskController::TakeOutLocked(int taskNo) {
   return task;
 }
 
-std::shared_ptr<Comic> TaskController::FindTask(int taskNo) const {
+std::shared_ptr<Task> TaskController::FindTask(int taskNo) const {
   std::lock_guard<std::mutex> lock(m_tasksMutex);
   auto it = m_tasks.find(taskNo);
   return it == m_tasks.end() ? nullptr : it->second;

@@ -27,8 +27,8 @@
 #include "base/cancellation.h"
 #include "base/manual_reset_event.h"
 #include "engine/ban_clock.h"
-#include "engine/comic.h"
 #include "engine/site_adapter.h"
+#include "engine/task.h"
 #include "library/cbz_packer.h"
 #include "net/cookie_store.h"
 #include "net/page_buffer.h"
@@ -115,7 +115,7 @@ class TaskController {
   // --- task table and registration (window thread) ---
   // Registers a filled-in task: number, map entry, and TaskAdded with `folderShown` and
   // its snapshot. Returns the task number.
-  int RegisterTask(std::shared_ptr<Comic> task, std::u16string_view folderShown);
+  int RegisterTask(std::shared_ptr<Task> task, std::u16string_view folderShown);
   // The folder of a new task: save-folder box, '/', title (UTF-8, cut in place at
   // " Page"), '/'. `output` holds kPathCapacity units. Returns `output`.
   // A '/' in the title becomes '_' (one folder); a backslash counts as '/', so a comic
@@ -146,7 +146,7 @@ class TaskController {
   // The task numbers in that order.
   [[nodiscard]] std::vector<int> TaskOrder() const;
 
-  std::shared_ptr<Comic> FindTask(int taskNo) const;
+  std::shared_ptr<Task> FindTask(int taskNo) const;
   std::vector<int> TaskNumbers() const;
 
   // --- the site operations of Add, on the calling thread with the window's options ---
@@ -282,17 +282,17 @@ class TaskController {
 
   void OpenQueue();
   // Puts a task read back from the queue into the map, the order (at `place`) and the table.
-  void RestoreTask(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown,
+  void RestoreTask(int taskNo, std::shared_ptr<Task> task, std::u16string_view folderShown,
                    long long place);
   // Enters a task into m_tasks and the order; with m_tasksMutex held.
-  void EnterLocked(int taskNo, std::shared_ptr<Comic> task, long long place);
+  void EnterLocked(int taskNo, std::shared_ptr<Task> task, long long place);
   // Takes a task out of m_tasks and the order; with m_tasksMutex held. Returns it (or null).
-  std::shared_ptr<Comic> TakeOutLocked(int taskNo);
+  std::shared_ptr<Task> TakeOutLocked(int taskNo);
 
   void LoadPacing();
   // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
   // once it is complete (also for a task finished before whose packing was cut short).
-  void FinishTask(const Comic& task, bool ranNow);
+  void FinishTask(const Task& task, bool ranNow);
 
   void LoadCookieFile();
   bool SaveCookieFile();
@@ -344,7 +344,7 @@ class TaskController {
   std::optional<DownloadedBefore> DownloadedEarlier(const SiteAdapter& adapter,
                                                     std::u16string_view address);
   // Adds a task that ended complete to the record, stored at `place`.
-  void RecordTask(const Comic& task, const std::filesystem::path& place);
+  void RecordTask(const Task& task, const std::filesystem::path& place);
   // The record's entry of the gallery or chapter at `address`, whatever the settings say.
   std::optional<DownloadedBefore> RecordedEntry(const SiteAdapter& adapter,
                                                 std::u16string_view address);
@@ -375,7 +375,7 @@ class TaskController {
   int m_autoRename = 1;              // check box 1010
   int m_followNext = 0;              // check box 1011
   mutable std::mutex m_tasksMutex;   // guards m_tasks, the order and m_nextTaskNo
-  std::map<int, std::shared_ptr<Comic>> m_tasks;
+  std::map<int, std::shared_ptr<Task>> m_tasks;
   std::map<long long, int> m_order;    // place -> task number: the order of the walks and rows
   std::map<int, long long> m_placeOf;  // task number -> place
   int m_nextTaskNo = 0;

@@ -108,7 +108,7 @@ void TaskController::Walk(int siteKind, StepContext& context) {
     // added meanwhile lie past lastPlace and are reached; removed ones are simply not
     // found; one moved before it is reached by the walk that a move asks for.
     int taskNo;
-    std::shared_ptr<Comic> task;
+    std::shared_ptr<Task> task;
     {
       std::lock_guard<std::mutex> lock(m_tasksMutex);
       auto it = first ? m_order.begin() : m_order.upper_bound(lastPlace);
@@ -250,7 +250,7 @@ void TaskController::EndRunIfIdle() {
     if (!m_runOpen || AnyWorkerRunning()) return;
     m_runOpen = false;
     for (const int taskNo : TaskNumbers()) {
-      const std::shared_ptr<Comic> task = FindTask(taskNo);
+      const std::shared_ptr<Task> task = FindTask(taskNo);
       if (!task) continue;
       const TaskStatus status = task->Snapshot().status;
       ++ended.tasks;

@@ -138,7 +138,7 @@ PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reade
   return reading;
 }
 
-std::shared_ptr<Comic> DmzjAdapter::NewTask() const {
+std::shared_ptr<Task> DmzjAdapter::NewTask() const {
   auto task = std::make_shared<ComicDMZJ>();
   task->SetSiteKind(SITE_DMZJ);
   return task;

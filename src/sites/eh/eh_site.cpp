@@ -150,8 +150,8 @@ std::optional<std::u16string> EhAdapter::Identity(std::u16string_view address) c
   return std::u16string(number);
 }
 
-std::shared_ptr<Comic> EhAdapter::NewTask() const {
-  auto task = std::make_shared<Comic>();
+std::shared_ptr<Task> EhAdapter::NewTask() const {
+  auto task = std::make_shared<Task>();
   task->SetSiteKind(SITE_EH);
   return task;
 }
@@ -304,8 +304,8 @@ int DownloadFromPage(StepContext& context, std::u16string_view pageUrl, EhStepPa
 
 }  // namespace
 
-void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
-                              const std::u16string& next, std::u16string_view picture) const {
+void Task::ReadNextPageAhead(StepContext& context, std::u16string_view current,
+                             const std::u16string& next, std::u16string_view picture) const {
   // Only the page the next step will read: not when the walk ends there (a page linking
   // to itself, a page walked before, the cap), nor when this picture stops the task.
   if (!context.pageAhead || next == current || m_visited.count(next) != 0 ||
@@ -321,7 +321,7 @@ void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
 
 // The EH step: one picture page per call, until a page links to itself (or to a page
 // walked before); a later run tries the missing pictures again.
-int Comic::DownloadNext(StepContext& context) {
+int Task::DownloadNext(StepContext& context) {
   if (m_state == STATE_FINISHED) return 0;
   if (m_walkDone) return RetryMissingStep(context);
   m_state = STATE_DOWNLOADING;
@@ -380,8 +380,8 @@ int Comic::DownloadNext(StepContext& context) {
   return 1;
 }
 
-int Comic::StoreMissing(StepContext& context, const MissingPicture& picture,
-                        FailureReason& failure) {
+int Task::StoreMissing(StepContext& context, const MissingPicture& picture,
+                       FailureReason& failure) {
   // Picture addresses of this site do not last: the page is read again for a fresh one.
   const PageRead read = ReadPicturePage(context, picture.page);
   PictureEnd end;

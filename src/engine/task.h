@@ -61,20 +61,20 @@ struct TaskRecord {
   int knownTotal = 0;  // pictures the site announced for the whole task; 0: none
 };
 
-class Comic {
+class Task {
  public:
   // The most pages one task walks: a gallery whose pages never end stops here.
   static constexpr int kMaxPages = 20000;
 
-  Comic();
-  virtual ~Comic();
-  Comic(const Comic&) = delete;
-  Comic& operator=(const Comic&) = delete;
+  Task();
+  virtual ~Task();
+  Task(const Task&) = delete;
+  Task& operator=(const Task&) = delete;
 
   // One download step: fetches what it needs into the context's page buffer (the calling
   // worker's) and handles at most one picture. Returns non-zero while the worker should
   // call it again for this task, 0 when the worker should go on to the next task.
-  // Comic implements the EH gallery step; ComicDMZJ the DMZJ chapter step. Once the
+  // Task implements the EH gallery step; ComicDMZJ the DMZJ chapter step. Once the
   // walk is done, the steps of a later run try the missing pictures again, one a step.
   virtual int DownloadNext(StepContext& context);
 
@@ -180,14 +180,14 @@ class Comic {
   // steps the task.
   class FolderBuffer {
    public:
-    explicit FolderBuffer(Comic& task);
+    explicit FolderBuffer(Task& task);
     ~FolderBuffer();
     FolderBuffer(const FolderBuffer&) = delete;
     FolderBuffer& operator=(const FolderBuffer&) = delete;
     char16_t* Units() { return m_units.data(); }
 
    private:
-    Comic& m_task;
+    Task& m_task;
     std::array<char16_t, kPathCapacity> m_units{};
   };
 
@@ -219,7 +219,7 @@ class Comic {
   std::optional<FailureReason> m_lastError;
 };
 
-class ComicDMZJ : public Comic {
+class ComicDMZJ : public Task {
  public:
   ComicDMZJ() = default;
   int DownloadNext(StepContext& context) override;

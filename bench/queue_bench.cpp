@@ -16,6 +16,7 @@ using namespace pageloom;
 // A task whose counters move on each step, as a walk's do.
 class Walking : public Task {
  public:
+  int DownloadNext(StepContext&) override { return 0; }
   void Step(bool withMissing) {
     ++m_pictureCount;
     ++m_fileNumber;

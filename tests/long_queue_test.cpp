@@ -134,7 +134,8 @@ TEST(LongQueueStore, ManyRemovalsLastAloneAndInsideABatch) {
       record.folder = u"/save/t" + WideNumber(no) + u"/";
       record.pictureUrls = {u"https://example.invalid/p/1", u"https://example.invalid/p/2"};
       record.missing = {{u"", u"https://example.invalid/s/" + WideNumber(no), u"001.jpg", {}}};
-      auto task = std::make_shared<Task>();
+      auto task =
+          std::make_shared<ScriptedComic>(SITE_NONE, no, nullptr, ScriptedComic::Pictures(1));
       task->Restore(record);
       ASSERT_TRUE(store.Insert(no, *task, task->GetFolder(), no + 1));
       tasks.push_back(task);

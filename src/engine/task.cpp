@@ -96,7 +96,7 @@ TaskSnapshot Task::Snapshot() const {
     snapshot.total = m_knownTotal.load();
   else if (CountAnnounced())
     snapshot.total = m_pictureCount.load();
-  snapshot.scriptsBlocked = m_state == STATE_PREPARING && m_scriptsUnsafe.load();
+  snapshot.scriptsBlocked = m_state == STATE_PREPARING && m_scriptsBlocked.load();
   snapshot.missing.reserve(m_missing.size());
   for (const MissingPicture& picture : m_missing)
     snapshot.missing.push_back(MissingFile{picture.fileName, picture.reason});
@@ -185,7 +185,6 @@ void Task::Restore(const TaskRecord& record) {
   m_missingCount = static_cast<int>(m_missing.size());
   SetKnownTotal(record.knownTotal);
   m_retriesLeft = 0;
-  m_visited.clear();
 }
 
 void Task::AddMissing(MissingPicture picture) {
@@ -211,9 +210,15 @@ int Task::Banned(StepContext& context, std::chrono::seconds length) {
 int Task::EndWalk() {
   m_walkDone = true;
   m_retriesLeft = 0;
-  m_visited.clear();
   m_state = m_missing.empty() ? STATE_FINISHED : STATE_INCOMPLETE;
   return 0;
+}
+
+int Task::StoreMissing(StepContext& context, const MissingPicture& picture,
+                       FailureReason& failure) {
+  return DownloadPicture(context.session, picture.url, picture.fileName,
+                         FolderBuffer(*this).Units(), context.ui, context.retry,
+                         context.pictureProgress, &failure);
 }
 
 int Task::RetryMissingStep(StepContext& context) {

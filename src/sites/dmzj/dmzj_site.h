@@ -1,6 +1,6 @@
 // The DMZJ comic site: one task per chapter, optionally along the chain of next-chapter
 // links; a series address stands for its first chapter. The task's step is
-// ComicDMZJ::DownloadNext.
+// ComicDMZJ::DownloadNext (dmzj_task.h).
 #pragma once
 
 #include "engine/site_adapter.h"

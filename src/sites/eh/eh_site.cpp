@@ -19,6 +19,7 @@
 #include "sites/eh/eh_answers.h"
 #include "sites/eh/eh_metadata.h"
 #include "sites/eh/eh_pages.h"
+#include "sites/eh/eh_task.h"
 
 namespace pageloom {
 
@@ -151,7 +152,7 @@ std::optional<std::u16string> EhAdapter::Identity(std::u16string_view address) c
 }
 
 std::shared_ptr<Task> EhAdapter::NewTask() const {
-  auto task = std::make_shared<Task>();
+  auto task = std::make_shared<Comic>();
   task->SetSiteKind(SITE_EH);
   return task;
 }
@@ -304,8 +305,8 @@ int DownloadFromPage(StepContext& context, std::u16string_view pageUrl, EhStepPa
 
 }  // namespace
 
-void Task::ReadNextPageAhead(StepContext& context, std::u16string_view current,
-                             const std::u16string& next, std::u16string_view picture) const {
+void Comic::ReadNextPageAhead(StepContext& context, std::u16string_view current,
+                              const std::u16string& next, std::u16string_view picture) const {
   // Only the page the next step will read: not when the walk ends there (a page linking
   // to itself, a page walked before, the cap), nor when this picture stops the task.
   if (!context.pageAhead || next == current || m_visited.count(next) != 0 ||
@@ -321,7 +322,7 @@ void Task::ReadNextPageAhead(StepContext& context, std::u16string_view current,
 
 // The EH step: one picture page per call, until a page links to itself (or to a page
 // walked before); a later run tries the missing pictures again.
-int Task::DownloadNext(StepContext& context) {
+int Comic::DownloadNext(StepContext& context) {
   if (m_state == STATE_FINISHED) return 0;
   if (m_walkDone) return RetryMissingStep(context);
   m_state = STATE_DOWNLOADING;
@@ -331,7 +332,7 @@ int Task::DownloadNext(StepContext& context) {
   // links to itself. So does a gallery longer than any real one.
   if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages ||
       PastRange(context, m_pictureCount + 1))
-    return EndWalk();
+    return EndGallery();
 
   const PageRead read = ReadPicturePage(context, current);
   if (read.ban) {
@@ -354,7 +355,7 @@ int Task::DownloadNext(StepContext& context) {
   if (context.range && !context.range->Contains(m_pictureCount + 1)) {
     // A page outside the range: its picture is named and counted, never fetched.
     ++m_pictureCount;
-    if (page->next == current) return EndWalk();
+    if (page->next == current) return EndGallery();
     SetPageUrl(page->next);
     return 1;
   }
@@ -375,13 +376,23 @@ int Task::DownloadNext(StepContext& context) {
   if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName, end.reason});
   ++m_pictureCount;
 
-  if (page->next == current) return EndWalk();
+  if (page->next == current) return EndGallery();
   SetPageUrl(page->next);
   return 1;
 }
 
-int Task::StoreMissing(StepContext& context, const MissingPicture& picture,
-                       FailureReason& failure) {
+int Comic::EndGallery() {
+  m_visited.clear();
+  return EndWalk();
+}
+
+void Comic::Restore(const TaskRecord& record) {
+  Task::Restore(record);
+  m_visited.clear();
+}
+
+int Comic::StoreMissing(StepContext& context, const MissingPicture& picture,
+                        FailureReason& failure) {
   // Picture addresses of this site do not last: the page is read again for a fresh one.
   const PageRead read = ReadPicturePage(context, picture.page);
   PictureEnd end;

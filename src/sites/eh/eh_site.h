@@ -1,6 +1,6 @@
 // The EH gallery site: gallery addresses (main and low-bandwidth mirror form) become one
 // task each, which walks the gallery's picture pages one by one. The task's step is
-// Task::DownloadNext.
+// Comic::DownloadNext (eh_task.h).
 #pragma once
 
 #include "engine/site_adapter.h"

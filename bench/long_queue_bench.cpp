@@ -42,6 +42,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kIdleKind = 77;
 
+// A task that is never stepped here.
+class Resting : public Task {
+ public:
+  int DownloadNext(StepContext&) override { return 0; }
+};
+
 // A site with no task in the queue: its worker walks the queue and waits at the walk's end,
 // so that a worker runs while the rows are deleted.
 class IdleSite : public SiteAdapter {
@@ -53,7 +59,7 @@ class IdleSite : public SiteAdapter {
     return std::nullopt;
   }
   PageReading ReadPage(std::u16string_view, PageReader&) const override { return {}; }
-  std::shared_ptr<Comic> NewTask() const override { return std::make_shared<Comic>(); }
+  std::shared_ptr<Task> NewTask() const override { return std::make_shared<Resting>(); }
 };
 
 // A queue file of `count` EH tasks, made once per size: every tenth one paused, the
@@ -80,7 +86,7 @@ const fs::path& QueueFile(int count, bool finished) {
     record.fileNumber = 24;
     record.walkDone = true;
     record.state = !finished && no % 10 == 0 ? STATE_PAUSED : STATE_FINISHED;
-    Comic task;
+    Resting task;
     task.Restore(record);
     task.SetSiteName(u"EH");
     (void)opened.store->Insert(no, task, folder, no + 1);

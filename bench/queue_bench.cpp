@@ -5,7 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "engine/comic.h"
+#include "engine/task.h"
 #include "store/queue_store.h"
 #include "support/test_server.h"
 
@@ -14,8 +14,9 @@ namespace {
 using namespace pageloom;
 
 // A task whose counters move on each step, as a walk's do.
-class Walking : public Comic {
+class Walking : public Task {
  public:
+  int DownloadNext(StepContext&) override { return 0; }
   void Step(bool withMissing) {
     ++m_pictureCount;
     ++m_fileNumber;

@@ -19,6 +19,7 @@
 #include "script/script_host.h"
 #include "script/script_protocol.h"
 #include "sites/dmzj/dmzj_pages.h"
+#include "sites/dmzj/dmzj_task.h"
 #include "store/folder_claims.h"
 #include "support/dmzj_site.h"
 #include "support/fake_window.h"

@@ -122,7 +122,7 @@ std::set<int> TasksListedIn(const std::filesystem::path& file, const std::string
 TEST(LongQueueStore, ManyRemovalsLastAloneAndInsideABatch) {
   TempDir dir;
   const auto file = dir.Path() / "queue.sqlite";
-  std::vector<std::shared_ptr<Comic>> tasks;
+  std::vector<std::shared_ptr<Task>> tasks;
   {
     QueueStore::OpenResult opened = QueueStore::Open(file);
     ASSERT_TRUE(opened.store);
@@ -134,7 +134,8 @@ TEST(LongQueueStore, ManyRemovalsLastAloneAndInsideABatch) {
       record.folder = u"/save/t" + WideNumber(no) + u"/";
       record.pictureUrls = {u"https://example.invalid/p/1", u"https://example.invalid/p/2"};
       record.missing = {{u"", u"https://example.invalid/s/" + WideNumber(no), u"001.jpg", {}}};
-      auto task = std::make_shared<Comic>();
+      auto task =
+          std::make_shared<ScriptedComic>(SITE_NONE, no, nullptr, ScriptedComic::Pictures(1));
       task->Restore(record);
       ASSERT_TRUE(store.Insert(no, *task, task->GetFolder(), no + 1));
       tasks.push_back(task);

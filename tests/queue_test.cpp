@@ -16,6 +16,7 @@
 
 #include "app/task_controller.h"
 #include "base/fixed_text.h"
+#include "sites/dmzj/dmzj_task.h"
 #include "store/folder_claims.h"
 #include "store/queue_store.h"
 #include "store/sqlite_db.h"
@@ -271,8 +272,7 @@ TEST_F(QueueTest, AQueueOfTheFirstSchemaKeepsEveryTaskAndNamesItsSites) {
     EXPECT_NE(dynamic_cast<ComicDMZJ*>(chapter.get()), nullptr);
     EXPECT_EQ(chapter->GetSiteName(), u"DMZJ");
     if (run == 0) {  // the numbers go on
-      auto added = std::make_shared<Comic>();
-      added->SetSiteKind(SITE_EH);
+      auto added = std::make_shared<ScriptedComic>(SITE_EH, 7, nullptr, ScriptedComic::Pictures(1));
       EXPECT_EQ(controller->Tasks().Register(added, u"/x/"), 7);
       controller->Tasks().Remove(7);
     }

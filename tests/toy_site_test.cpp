@@ -49,7 +49,7 @@ ToyPage ReadToyPage(const PageBuffer& page) {
 }
 
 // A toy book: its page lists its pictures; one picture a step.
-class ToyBook : public Comic {
+class ToyBook : public Task {
  public:
   ToyBook() { SetSiteKind(kToyKind); }
   int DownloadNext(StepContext& context) override {
@@ -104,7 +104,7 @@ class ToyAdapter : public SiteAdapter {
         TaskDraft{std::u16string(address), page.title, static_cast<int>(page.pictures.size())};
     return reading;
   }
-  std::shared_ptr<Comic> NewTask() const override { return std::make_shared<ToyBook>(); }
+  std::shared_ptr<Task> NewTask() const override { return std::make_shared<ToyBook>(); }
 };
 
 // Only pictures are stored: the toy pictures begin as a PNG does.

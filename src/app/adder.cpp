@@ -294,7 +294,7 @@ bool Adder::MakeTask(const SiteAdapter& site, const TaskDraft& draft, const AddR
     (void)WriteAddedInfo(std::filesystem::path(ToUtf8(WideView(folder, kPathCapacity))),
                          draft.metadata, ToUtf8(draft.address));
 
-  std::shared_ptr<Comic> task = site.NewTask();
+  std::shared_ptr<Task> task = site.NewTask();
   task->SetUrl(draft.address);
   task->SetFolder(WideView(folder, kPathCapacity));
   task->SetPictureCount(draft.pictureCount);

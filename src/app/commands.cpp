@@ -39,10 +39,10 @@ bool TaskController::MoveTask(int taskNo, Move move) {
 }
 
 std::optional<TaskStatus> TaskController::HoldTask(int taskNo, bool held) {
-  const std::shared_ptr<Comic> task = m_tasks->Find(taskNo);
+  const std::shared_ptr<Task> task = m_tasks->Find(taskNo);
   if (!task) return std::nullopt;
   task->SetHeld(held);
-  TaskStatus status = Comic::StatusOf(task->GetState());
+  TaskStatus status = Task::StatusOf(task->GetState());
   const bool resting = status == TaskStatus::kPreparing || status == TaskStatus::kWaiting ||
                        status == TaskStatus::kDownloading;
   if (held && resting) status = TaskStatus::kPaused;
@@ -50,7 +50,7 @@ std::optional<TaskStatus> TaskController::HoldTask(int taskNo, bool held) {
 }
 
 bool TaskController::RetryMissing(int taskNo) {
-  const std::shared_ptr<Comic> task = m_tasks->Find(taskNo);
+  const std::shared_ptr<Task> task = m_tasks->Find(taskNo);
   if (!task || task->MissingCount() == 0) return false;
   task->SetHeld(false);
   m_workers->StartSite(task->GetSiteKind());

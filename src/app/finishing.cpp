@@ -52,7 +52,7 @@ void TaskController::SetWriteMetadata(bool on) {
   m_adder->SetWriteMetadata(on);
 }
 
-void TaskController::FinishTask(const Comic& task, bool ranNow) {
+void TaskController::FinishTask(const Task& task, bool ranNow) {
   const int state = task.GetState();
   const bool complete = state == STATE_FINISHED;
   if (!complete && state != STATE_INCOMPLETE) return;
@@ -75,7 +75,7 @@ void TaskController::FinishTask(const Comic& task, bool ranNow) {
 }
 
 PackResult TaskController::PackTask(int taskNo) {
-  const std::shared_ptr<Comic> task = m_tasks->Find(taskNo);
+  const std::shared_ptr<Task> task = m_tasks->Find(taskNo);
   if (!task) return PackResult{PackStatus::kRefused, {}, PackRefusal::kNoTask, 0, {}};
   const fs::path folder(ToUtf8(task->GetFolder()));
   if (task->GetState() != STATE_FINISHED)

@@ -39,7 +39,7 @@ std::optional<DownloadedBefore> RecordedEntry(DownloadRecord* record, const Site
   return DownloadedBefore{std::u16string(address), FromUtf8(entry->title), entry->when};
 }
 
-void RecordTask(DownloadRecord* record, const SiteList& sites, const Comic& task,
+void RecordTask(DownloadRecord* record, const SiteList& sites, const Task& task,
                 const fs::path& place) {
   if (record == nullptr) return;
   const SiteAdapter* adapter = sites.OfKind(task.GetSiteKind());

@@ -10,8 +10,8 @@
 
 #include "app/controller_settings.h"
 #include "app/window_port.h"
-#include "engine/comic.h"
 #include "engine/site_list.h"
+#include "engine/task.h"
 
 namespace pageloom {
 
@@ -26,7 +26,7 @@ class DownloadRecord;
                                                             const SiteAdapter& site,
                                                             std::u16string_view address);
 // Adds a task that ended complete, stored at `place`.
-void RecordTask(DownloadRecord* record, const SiteList& sites, const Comic& task,
+void RecordTask(DownloadRecord* record, const SiteList& sites, const Task& task,
                 const std::filesystem::path& place);
 // Follows the comic of chapter `lastChapter` (the end of a chain just read).
 void FollowComic(DownloadRecord* record, const SiteAdapter& site, std::u16string_view lastChapter,

@@ -24,7 +24,7 @@ TaskController::TaskController(ControllerSettings settings)
                                     m_record.get(), [this] { m_workers->EndRunIfIdle(); });
   m_workers = std::make_unique<WorkerPool>(
       m_settings, m_sites, *m_session, m_cancel, m_port, *m_tasks,
-      WorkerPool::Links{[this](const Comic& task, bool ranNow) { FinishTask(task, ranNow); },
+      WorkerPool::Links{[this](const Task& task, bool ranNow) { FinishTask(task, ranNow); },
                         [this] { return m_adder->Pending(); }});
   LoadCookieFile();
 }

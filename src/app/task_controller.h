@@ -127,7 +127,7 @@ class TaskController {
   void LoadPacing();
   // When a task's turn on a worker has ended: the metadata files once it ran, the CBZ
   // once it is complete, the record's entry. (finishing.cpp)
-  void FinishTask(const Comic& task, bool ranNow);
+  void FinishTask(const Task& task, bool ranNow);
   void LoadCookieFile();
   bool SaveCookieFile();
   bool SaveCookieFileLocked();  // with m_cookieMutex held

@@ -19,7 +19,7 @@ TaskRegistry::TaskRegistry(WindowPort& port, const SiteList& sites)
 TaskRegistry::~TaskRegistry() { Close(); }
 
 void TaskRegistry::Close() {
-  std::map<int, std::shared_ptr<Comic>> tasks;
+  std::map<int, std::shared_ptr<Task>> tasks;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     tasks.swap(m_tasks);
@@ -91,7 +91,7 @@ void TaskRegistry::Open(const fs::path& folder) {
       DebugLine("queue: task " + std::to_string(stored.taskNo) + " of no known site, skipped");
       continue;
     }
-    std::shared_ptr<Comic> task = site->NewTask();
+    std::shared_ptr<Task> task = site->NewTask();
     task->Restore(stored.record);
     task->SetSiteName(site->Name());
     Restore(stored.taskNo, std::move(task), stored.shownFolder, stored.place);
@@ -100,7 +100,7 @@ void TaskRegistry::Open(const fs::path& folder) {
   m_nextTaskNo = std::max(m_nextTaskNo, opened.nextTaskNo);
 }
 
-void TaskRegistry::Restore(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown,
+void TaskRegistry::Restore(int taskNo, std::shared_ptr<Task> task, std::u16string_view folderShown,
                            long long place) {
   TaskAdded added{taskNo, std::u16string(folderShown), task->Snapshot()};
   {
@@ -112,7 +112,7 @@ void TaskRegistry::Restore(int taskNo, std::shared_ptr<Comic> task, std::u16stri
   m_port.Publish(std::move(added));
 }
 
-int TaskRegistry::Register(std::shared_ptr<Comic> task, std::u16string_view folderShown) {
+int TaskRegistry::Register(std::shared_ptr<Task> task, std::u16string_view folderShown) {
   int n;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -136,7 +136,7 @@ int TaskRegistry::Register(std::shared_ptr<Comic> task, std::u16string_view fold
 }
 
 void TaskRegistry::Remove(int taskNo) {
-  std::shared_ptr<Comic> removed;  // freed outside the lock (or by the worker holding it)
+  std::shared_ptr<Task> removed;  // freed outside the lock (or by the worker holding it)
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     removed = TakeOutLocked(taskNo);
@@ -147,12 +147,12 @@ void TaskRegistry::Remove(int taskNo) {
 
 void TaskRegistry::Remove(const std::vector<int>& taskNos) {
   if (taskNos.empty()) return;
-  std::vector<std::shared_ptr<Comic>> removed;  // freed outside the lock
+  std::vector<std::shared_ptr<Task>> removed;  // freed outside the lock
   removed.reserve(taskNos.size());
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const int taskNo : taskNos)
-      if (std::shared_ptr<Comic> task = TakeOutLocked(taskNo)) removed.push_back(std::move(task));
+      if (std::shared_ptr<Task> task = TakeOutLocked(taskNo)) removed.push_back(std::move(task));
   }
   if (m_store) (void)m_store->Remove(taskNos);
   m_port.Publish(TasksRemoved{taskNos});
@@ -213,7 +213,7 @@ std::optional<int> TaskRegistry::MoveTask(int taskNo, Move move) {
   return siteKind;
 }
 
-void TaskRegistry::EnterLocked(int taskNo, std::shared_ptr<Comic> task, long long place) {
+void TaskRegistry::EnterLocked(int taskNo, std::shared_ptr<Task> task, long long place) {
   // A place taken already (a queue file edited by hand) goes behind the last one.
   if (m_order.count(place) != 0) place = m_order.rbegin()->first + 1;
   m_tasks[taskNo] = std::move(task);
@@ -221,10 +221,10 @@ void TaskRegistry::EnterLocked(int taskNo, std::shared_ptr<Comic> task, long lon
   m_placeOf[taskNo] = place;
 }
 
-std::shared_ptr<Comic> TaskRegistry::TakeOutLocked(int taskNo) {
+std::shared_ptr<Task> TaskRegistry::TakeOutLocked(int taskNo) {
   const auto it = m_tasks.find(taskNo);
   if (it == m_tasks.end()) return nullptr;
-  std::shared_ptr<Comic> task = std::move(it->second);
+  std::shared_ptr<Task> task = std::move(it->second);
   m_tasks.erase(it);
   const auto place = m_placeOf.find(taskNo);
   m_order.erase(place->second);
@@ -232,7 +232,7 @@ std::shared_ptr<Comic> TaskRegistry::TakeOutLocked(int taskNo) {
   return task;
 }
 
-std::shared_ptr<Comic> TaskRegistry::Find(int taskNo) const {
+std::shared_ptr<Task> TaskRegistry::Find(int taskNo) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_tasks.find(taskNo);
   return it == m_tasks.end() ? nullptr : it->second;
@@ -270,7 +270,7 @@ std::optional<TaskRegistry::Entry> TaskRegistry::Next(std::optional<long long> p
   return Entry{it->first, it->second, m_tasks.at(it->second)};
 }
 
-bool TaskRegistry::Holds(int taskNo, const Comic* task) const {
+bool TaskRegistry::Holds(int taskNo, const Task* task) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   const auto it = m_tasks.find(taskNo);
   return it != m_tasks.end() && it->second.get() == task;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/window_port.h"
-#include "engine/comic.h"
 #include "engine/site_list.h"
+#include "engine/task.h"
 #include "store/instance_lock.h"
 
 namespace pageloom {
@@ -52,7 +52,7 @@ class TaskRegistry {
 
   // Registers a filled-in task: number, place at the end, the queue, and TaskAdded with
   // `folderShown` and its snapshot. Returns the task number.
-  int Register(std::shared_ptr<Comic> task, std::u16string_view folderShown);
+  int Register(std::shared_ptr<Task> task, std::u16string_view folderShown);
   // Removes one task, or several together (one transaction, one TasksRemoved).
   void Remove(int taskNo);
   void Remove(const std::vector<int>& taskNos);
@@ -65,7 +65,7 @@ class TaskRegistry {
   // moved, or nothing when it cannot move.
   std::optional<int> MoveTask(int taskNo, Move move);
 
-  [[nodiscard]] std::shared_ptr<Comic> Find(int taskNo) const;
+  [[nodiscard]] std::shared_ptr<Task> Find(int taskNo) const;
   // The task numbers, ascending; in the order of the walks.
   [[nodiscard]] std::vector<int> Numbers() const;
   [[nodiscard]] std::vector<int> Order() const;
@@ -75,22 +75,22 @@ class TaskRegistry {
   struct Entry {
     long long place = 0;
     int taskNo = 0;
-    std::shared_ptr<Comic> task;
+    std::shared_ptr<Task> task;
   };
   [[nodiscard]] std::optional<Entry> Next(std::optional<long long> place) const;
   // Whether `task` is still registered as `taskNo` (a deleted one is left alone).
-  [[nodiscard]] bool Holds(int taskNo, const Comic* task) const;
+  [[nodiscard]] bool Holds(int taskNo, const Task* task) const;
 
   // Frees every task and then the queue (once no thread steps a task any more).
   void Close();
 
  private:
-  void Restore(int taskNo, std::shared_ptr<Comic> task, std::u16string_view folderShown,
+  void Restore(int taskNo, std::shared_ptr<Task> task, std::u16string_view folderShown,
                long long place);
   // Enters a task into m_tasks and the order; with m_mutex held.
-  void EnterLocked(int taskNo, std::shared_ptr<Comic> task, long long place);
+  void EnterLocked(int taskNo, std::shared_ptr<Task> task, long long place);
   // Takes a task out of m_tasks and the order; with m_mutex held. Returns it (or null).
-  std::shared_ptr<Comic> TakeOutLocked(int taskNo);
+  std::shared_ptr<Task> TakeOutLocked(int taskNo);
   void SayLater(const Message& message);
 
   WindowPort& m_port;
@@ -99,7 +99,7 @@ class TaskRegistry {
   std::unique_ptr<QueueStore> m_store;  // null: nothing lasts
   QueueState m_state = QueueState::kNone;
   mutable std::mutex m_mutex;  // guards the tasks, the order and m_nextTaskNo
-  std::map<int, std::shared_ptr<Comic>> m_tasks;
+  std::map<int, std::shared_ptr<Task>> m_tasks;
   std::map<long long, int> m_order;    // place -> task number
   std::map<int, long long> m_placeOf;  // task number -> place
   int m_nextTaskNo = 0;

@@ -131,7 +131,7 @@ void WorkerPool::Walk(int siteKind, StepContext& context) {
     const std::optional<TaskRegistry::Entry> entry = m_tasks.Next(lastPlace);
     if (!entry) return;
     lastPlace = entry->place;
-    Comic& task = *entry->task;
+    Task& task = *entry->task;
     if (task.GetSiteKind() != siteKind || task.Held()) continue;
     TakeTurn(worker, entry->taskNo, task, context);
     // Nothing worked ahead for this task outlives its turn.
@@ -141,7 +141,7 @@ void WorkerPool::Walk(int siteKind, StepContext& context) {
   }
 }
 
-void WorkerPool::TakeTurn(Worker& worker, int taskNo, Comic& task, StepContext& context) {
+void WorkerPool::TakeTurn(Worker& worker, int taskNo, Task& task, StepContext& context) {
   // What a killed run left half written in the task's folder goes before it runs again.
   RemoveLeftoverPartFiles(std::filesystem::path(ToUtf8(task.GetFolder())));
   context.pictureProgress = [this, taskNo](std::uint64_t received, std::int64_t total) {
@@ -269,7 +269,7 @@ void WorkerPool::EndRunIfIdle() {
     if (!m_runOpen || AnyRunning()) return;
     m_runOpen = false;
     for (const int taskNo : m_tasks.Numbers()) {
-      const std::shared_ptr<Comic> task = m_tasks.Find(taskNo);
+      const std::shared_ptr<Task> task = m_tasks.Find(taskNo);
       if (!task) continue;
       const TaskStatus status = task->Snapshot().status;
       ++ended.tasks;

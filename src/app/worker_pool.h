@@ -27,7 +27,7 @@ class WorkerPool {
  public:
   struct Links {
     // When a task's turn on a worker has ended (`ranNow`: it stepped in this turn).
-    std::function<void(const Comic& task, bool ranNow)> finished;
+    std::function<void(const Task& task, bool ranNow)> finished;
     // True while an address is being read (a run does not end meanwhile).
     std::function<bool()> addsPending;
   };
@@ -81,7 +81,7 @@ class WorkerPool {
   void StartWorker(int siteKind);
   void Walk(int siteKind, StepContext& context);
   // One task's turn on `worker`.
-  void TakeTurn(Worker& worker, int taskNo, Comic& task, StepContext& context);
+  void TakeTurn(Worker& worker, int taskNo, Task& task, StepContext& context);
   bool WalkAgain(Worker& worker);
   bool WaitOutBan(int siteKind, Worker& worker);
   bool SayBanned(int siteKind);

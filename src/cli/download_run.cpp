@@ -318,7 +318,7 @@ int DownloadRun::Run(const SignalPipe& signals) {
 std::vector<TaskResult> DownloadRun::Results() const {
   std::vector<TaskResult> results;
   for (const TaskTable::Row& row : m_window.Table().Rows()) {
-    const std::shared_ptr<Comic> task = m_controller.Tasks().Find(row.taskNo);
+    const std::shared_ptr<Task> task = m_controller.Tasks().Find(row.taskNo);
     if (!task) continue;
     // The workers are joined: the task's own values are the last word.
     const TaskSnapshot snapshot = task->Snapshot();

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/comic.h"
 #include "engine/comic_metadata.h"
+#include "engine/task.h"
 #include "engine/user_prompt.h"
 #include "net/failure_reason.h"
 #include "net/page_buffer.h"
@@ -53,7 +53,7 @@ class SiteAdapter {
  public:
   virtual ~SiteAdapter() = default;
 
-  // The number its tasks carry (Comic::GetSiteKind); unique among the registered sites.
+  // The number its tasks carry (Task::GetSiteKind); unique among the registered sites.
   [[nodiscard]] virtual int Kind() const = 0;
   // Its short name, as the lasting queue keeps it and messages name it ("EH").
   [[nodiscard]] virtual std::u16string Name() const = 0;
@@ -74,7 +74,7 @@ class SiteAdapter {
   [[nodiscard]] virtual PageReading ReadPage(std::u16string_view address,
                                              PageReader& reader) const = 0;
   // A new, empty task of this site, to be filled from a draft (or from a saved queue).
-  [[nodiscard]] virtual std::shared_ptr<Comic> NewTask() const = 0;
+  [[nodiscard]] virtual std::shared_ptr<Task> NewTask() const = 0;
   // A short name of the gallery or chapter at `address`, to tell two tasks of one title
   // apart: by default the number in the address's last part (without its extension),
   // or a hash of the address when it holds none.

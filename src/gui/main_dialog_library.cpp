@@ -46,7 +46,7 @@ QMenu* CpageLoomDlg::CreateRowMenu(int row) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("rowMenu"));
   const int taskNo = m_model->TaskOfRow(row);
-  const std::shared_ptr<Comic> task = m_controller.Tasks().Find(taskNo);
+  const std::shared_ptr<Task> task = m_controller.Tasks().Find(taskNo);
   const auto add = [this, menu](const char* name, const QString& text, auto&& work) {
     QAction* action = menu->addAction(text);
     action->setObjectName(QString::fromLatin1(name));

@@ -337,7 +337,7 @@ bool QueueStore::WriteTask(int taskNo, const TaskRecord& record, bool withList, 
   return true;
 }
 
-bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shownFolder,
+bool QueueStore::Insert(int taskNo, const Task& task, std::u16string_view shownFolder,
                         int nextTaskNo) {
   std::lock_guard<std::mutex> lock(m_mutex);
   RetryRemovals();
@@ -346,7 +346,7 @@ bool QueueStore::Insert(int taskNo, const Comic& task, std::u16string_view shown
   return Saved(false);
 }
 
-bool QueueStore::InsertLocked(int taskNo, const Comic& task, std::u16string_view shownFolder,
+bool QueueStore::InsertLocked(int taskNo, const Task& task, std::u16string_view shownFolder,
                               int nextTaskNo) {
   const TaskRecord record = task.Record(true);
   const bool own = !m_inBatch;
@@ -373,7 +373,7 @@ bool QueueStore::InsertLocked(int taskNo, const Comic& task, std::u16string_view
   return true;
 }
 
-bool QueueStore::SaveStep(int taskNo, const Comic& task) {
+bool QueueStore::SaveStep(int taskNo, const Task& task) {
   std::lock_guard<std::mutex> lock(m_mutex);
   RetryRemovals();
   if (const auto unregistered = m_unregistered.find(taskNo); unregistered != m_unregistered.end()) {

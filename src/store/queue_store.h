@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/comic.h"
+#include "engine/task.h"
 #include "store/sqlite_db.h"
 
 namespace pageloom {
@@ -51,11 +51,11 @@ class QueueStore {
 
   // Registers a new task and the number the next one gets. A task whose registration
   // failed is registered by its next SaveStep.
-  bool Insert(int taskNo, const Comic& task, std::u16string_view shownFolder, int nextTaskNo);
+  bool Insert(int taskNo, const Task& task, std::u16string_view shownFolder, int nextTaskNo);
   // Saves where a task stands after a step; its picture list and missing pictures only
   // when they changed since they were last saved. Nothing happens for a task that has
   // been removed.
-  bool SaveStep(int taskNo, const Comic& task);
+  bool SaveStep(int taskNo, const Task& task);
   bool Remove(int taskNo);
   // Removes every task of `taskNos` in one transaction (inside a Batch: the batch's).
   bool Remove(const std::vector<int>& taskNos);
@@ -92,7 +92,7 @@ class QueueStore {
   [[nodiscard]] bool ReadAll(std::vector<StoredTask>& tasks, int& nextTaskNo, int& error);
   [[nodiscard]] bool WriteTask(int taskNo, const TaskRecord& record, bool withList,
                                bool withMissing);
-  [[nodiscard]] bool InsertLocked(int taskNo, const Comic& task, std::u16string_view shownFolder,
+  [[nodiscard]] bool InsertLocked(int taskNo, const Task& task, std::u16string_view shownFolder,
                                   int nextTaskNo);
   // Notes whether a save worked, telling the listener when that changes.
   bool Saved(bool ok);

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/comic.h"
+#include "engine/task.h"
 
 namespace pageloom::test {
 
@@ -72,7 +72,7 @@ class StepLog {
 
 // A task whose step runs `script` between a "begin" and an "end" entry of the log. The
 // script sees the task and may change its counters and state.
-class ScriptedComic : public Comic {
+class ScriptedComic : public Task {
  public:
   using Script = std::function<int(ScriptedComic&)>;
 

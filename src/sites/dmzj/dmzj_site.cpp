@@ -21,6 +21,7 @@
 #include "script/script_host.h"
 #include "sites/dmzj/dmzj_metadata.h"
 #include "sites/dmzj/dmzj_pages.h"
+#include "sites/dmzj/dmzj_task.h"
 
 namespace pageloom {
 
@@ -138,7 +139,7 @@ PageReading DmzjAdapter::ReadPage(std::u16string_view address, PageReader& reade
   return reading;
 }
 
-std::shared_ptr<Comic> DmzjAdapter::NewTask() const {
+std::shared_ptr<Task> DmzjAdapter::NewTask() const {
   auto task = std::make_shared<ComicDMZJ>();
   task->SetSiteKind(SITE_DMZJ);
   return task;
@@ -216,13 +217,6 @@ int ComicDMZJ::SkipOutOfRange(const PictureRange& range) {
   return EndWalk();
 }
 
-int ComicDMZJ::StoreMissing(StepContext& context, const MissingPicture& picture,
-                            FailureReason& failure) {
-  return DownloadPicture(context.session, picture.url, picture.fileName,
-                         FolderBuffer(*this).Units(), context.ui, context.retry,
-                         context.pictureProgress, &failure);
-}
-
 int ComicDMZJ::LoadPictureList(StepContext& context) {
   m_pictureUrls.clear();
   ++m_listVersion;
@@ -242,11 +236,11 @@ int ComicDMZJ::LoadPictureList(StepContext& context) {
   const bool toldBefore = context.scripts != nullptr && context.scripts->SandboxMissing();
   ScriptStatus failure = ScriptStatus::kText;
   const int listed = EvalPictureList(script, m_pictureUrls, options, &failure);
-  m_scriptsUnsafe.store(listed != 1 && failure == ScriptStatus::kNoSandbox);
+  const bool unsafe = listed != 1 && failure == ScriptStatus::kNoSandbox;
+  NoteScriptsBlocked(unsafe);
   // Refusing to run scripts unlimited is right, but never silent: the user hears why
   // once for the worker's helper, and the chapter's row says it.
-  if (m_scriptsUnsafe.load() && !toldBefore)
-    context.ui.ShowMessage(Message{MessageKind::kScriptsUnsafe, {}});
+  if (unsafe && !toldBefore) context.ui.ShowMessage(Message{MessageKind::kScriptsUnsafe, {}});
   return listed == 1 && !m_pictureUrls.empty() ? 1 : 0;
 }
 

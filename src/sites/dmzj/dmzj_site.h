@@ -1,6 +1,6 @@
 // The DMZJ comic site: one task per chapter, optionally along the chain of next-chapter
 // links; a series address stands for its first chapter. The task's step is
-// ComicDMZJ::DownloadNext.
+// ComicDMZJ::DownloadNext (dmzj_task.h).
 #pragma once
 
 #include "engine/site_adapter.h"
@@ -24,7 +24,7 @@ class DmzjAdapter : public SiteAdapter {
   // A chapter page gives its task, titled comic '\\' chapter, with the announced number
   // of pictures, and the address of the next chapter when the page links one.
   PageReading ReadPage(std::u16string_view address, PageReader& reader) const override;
-  std::shared_ptr<Comic> NewTask() const override;
+  std::shared_ptr<Task> NewTask() const override;
   // The chapter's number, the last number of a chapter address ("/comic/12345.shtml");
   // nothing for a series address.
   std::optional<std::u16string> Identity(std::u16string_view address) const override;

@@ -19,6 +19,7 @@
 #include "sites/eh/eh_answers.h"
 #include "sites/eh/eh_metadata.h"
 #include "sites/eh/eh_pages.h"
+#include "sites/eh/eh_task.h"
 
 namespace pageloom {
 
@@ -150,7 +151,7 @@ std::optional<std::u16string> EhAdapter::Identity(std::u16string_view address) c
   return std::u16string(number);
 }
 
-std::shared_ptr<Comic> EhAdapter::NewTask() const {
+std::shared_ptr<Task> EhAdapter::NewTask() const {
   auto task = std::make_shared<Comic>();
   task->SetSiteKind(SITE_EH);
   return task;
@@ -331,7 +332,7 @@ int Comic::DownloadNext(StepContext& context) {
   // links to itself. So does a gallery longer than any real one.
   if (!m_visited.insert(current).second || m_pictureCount >= kMaxPages ||
       PastRange(context, m_pictureCount + 1))
-    return EndWalk();
+    return EndGallery();
 
   const PageRead read = ReadPicturePage(context, current);
   if (read.ban) {
@@ -354,7 +355,7 @@ int Comic::DownloadNext(StepContext& context) {
   if (context.range && !context.range->Contains(m_pictureCount + 1)) {
     // A page outside the range: its picture is named and counted, never fetched.
     ++m_pictureCount;
-    if (page->next == current) return EndWalk();
+    if (page->next == current) return EndGallery();
     SetPageUrl(page->next);
     return 1;
   }
@@ -375,9 +376,19 @@ int Comic::DownloadNext(StepContext& context) {
   if (stored == kPictureFailed) AddMissing(MissingPicture{{}, current, fileName, end.reason});
   ++m_pictureCount;
 
-  if (page->next == current) return EndWalk();
+  if (page->next == current) return EndGallery();
   SetPageUrl(page->next);
   return 1;
+}
+
+int Comic::EndGallery() {
+  m_visited.clear();
+  return EndWalk();
+}
+
+void Comic::Restore(const TaskRecord& record) {
+  Task::Restore(record);
+  m_visited.clear();
 }
 
 int Comic::StoreMissing(StepContext& context, const MissingPicture& picture,

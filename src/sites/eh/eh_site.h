@@ -1,6 +1,6 @@
 // The EH gallery site: gallery addresses (main and low-bandwidth mirror form) become one
 // task each, which walks the gallery's picture pages one by one. The task's step is
-// Comic::DownloadNext.
+// Comic::DownloadNext (eh_task.h).
 #pragma once
 
 #include "engine/site_adapter.h"
@@ -25,7 +25,7 @@ class EhAdapter : public SiteAdapter {
   // message and no task; a ban page gives "被封禁，X分钟后重试" and no task; a page without a
   // title gives neither.
   PageReading ReadPage(std::u16string_view address, PageReader& reader) const override;
-  std::shared_ptr<Comic> NewTask() const override;
+  std::shared_ptr<Task> NewTask() const override;
   // The gallery's number: from ".../g/<number>/..." or a picture page's ".../<number>-<page>".
   std::u16string TaskTag(std::u16string_view address) const override;
   // The gallery's number, from ".../g/<number>/<token>/" (main or mirror host) or from a

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <list>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,22 +60,21 @@ struct TaskRecord {
   int knownTotal = 0;  // pictures the site announced for the whole task; 0: none
 };
 
-class Comic {
+// The record every site's task shares; each site's task type derives from it in the
+// site's own folder and brings its step.
+class Task {
  public:
-  // The most pages one task walks: a gallery whose pages never end stops here.
-  static constexpr int kMaxPages = 20000;
-
-  Comic();
-  virtual ~Comic();
-  Comic(const Comic&) = delete;
-  Comic& operator=(const Comic&) = delete;
+  Task();
+  virtual ~Task();
+  Task(const Task&) = delete;
+  Task& operator=(const Task&) = delete;
 
   // One download step: fetches what it needs into the context's page buffer (the calling
   // worker's) and handles at most one picture. Returns non-zero while the worker should
   // call it again for this task, 0 when the worker should go on to the next task.
-  // Comic implements the EH gallery step; ComicDMZJ the DMZJ chapter step. Once the
-  // walk is done, the steps of a later run try the missing pictures again, one a step.
-  virtual int DownloadNext(StepContext& context);
+  // Each site's task implements its own step. Once the walk is done, the steps of a later
+  // run try the missing pictures again, one a step (RetryMissingStep).
+  virtual int DownloadNext(StepContext& context) = 0;
 
   void SetUrl(std::u16string_view url);  // m_startUrl and m_pageUrl
   int SetFolder(std::u16string_view folder);
@@ -162,15 +160,15 @@ class Comic {
   // The step of a run after the walk: the next missing picture, tried once this run.
   int RetryMissingStep(StepContext& context);
   // Stores one missing picture under its kept name; a DownloadPicture result. `failure`
-  // learns why it failed.
+  // learns why it failed. By default the picture is fetched again from its address, for
+  // sites whose picture addresses last.
   virtual int StoreMissing(StepContext& context, const MissingPicture& picture,
                            FailureReason& failure);
   void AddMissing(MissingPicture picture);
   void MissingChanged();
-  // EH: starts fetching `next`, the page the next step reads, while this step downloads
-  // `picture` of page `current` (when the context has a page ahead and the walk goes on).
-  void ReadNextPageAhead(StepContext& context, std::u16string_view current,
-                         const std::u16string& next, std::u16string_view picture) const;
+  // Whether the last reading of the picture list failed because page scripts cannot run
+  // safely on this system; a task still preparing shows it. Any thread.
+  void NoteScriptsBlocked(bool blocked) { m_scriptsBlocked.store(blocked); }
 
   // Sets the page to read next (cut to kUrlCapacity - 1 units).
   void SetPageUrl(std::u16string_view url) { m_pageUrl = CutWide(url, kUrlCapacity); }
@@ -180,14 +178,14 @@ class Comic {
   // steps the task.
   class FolderBuffer {
    public:
-    explicit FolderBuffer(Comic& task);
+    explicit FolderBuffer(Task& task);
     ~FolderBuffer();
     FolderBuffer(const FolderBuffer&) = delete;
     FolderBuffer& operator=(const FolderBuffer&) = delete;
     char16_t* Units() { return m_units.data(); }
 
    private:
-    Comic& m_task;
+    Task& m_task;
     std::array<char16_t, kPathCapacity> m_units{};
   };
 
@@ -212,36 +210,9 @@ class Comic {
   std::atomic<int> m_banMinutes{0};  // STATE_BANNED: the minutes its status shows
   std::atomic<int> m_knownTotal{0};
   std::atomic<bool> m_held{false};
-  // DMZJ: the last list reading failed because page scripts cannot run on this system.
-  std::atomic<bool> m_scriptsUnsafe{false};
-  std::size_t m_retriesLeft = 0;       // missing pictures not yet tried in this run
-  std::set<std::u16string> m_visited;  // pages walked in this run (EH)
+  std::atomic<bool> m_scriptsBlocked{false};
+  std::size_t m_retriesLeft = 0;  // missing pictures not yet tried in this run
   std::optional<FailureReason> m_lastError;
-};
-
-class ComicDMZJ : public Comic {
- public:
-  ComicDMZJ() = default;
-  int DownloadNext(StepContext& context) override;
-  // Fetches the chapter page and builds m_pictureUrls from its packed script. Returns
-  // 1 when the list holds pictures now, 0 otherwise (the list is then empty).
-  int LoadPictureList(StepContext& context);
-
-  const std::list<std::u16string>& PictureUrls() const { return m_pictureUrls; }
-
- protected:
-  int StoreMissing(StepContext& context, const MissingPicture& picture,
-                   FailureReason& failure) override;
-  int PicturePlace() const override { return m_listTaken; }
-  bool CountAnnounced() const override { return true; }
-
- private:
-  // Starts storing the next picture of the list under the name it will get, while this
-  // step stores `current` (when the context has a picture ahead and nothing needs asking).
-  void StoreNextPictureAhead(StepContext& context, std::u16string_view current) const;
-  // The step of a picture outside `range`: named and counted without a transfer; past the
-  // range's end, the rest of the list with it.
-  int SkipOutOfRange(const PictureRange& range);
 };
 
 // The extension of a file name as the desktop's path functions find it: from the last

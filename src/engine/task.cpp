@@ -1,4 +1,4 @@
-#include "engine/comic.h"
+#include "engine/task.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,57 +10,57 @@
 
 namespace pageloom {
 
-Comic::Comic() = default;
+Task::Task() = default;
 
-Comic::~Comic() = default;
+Task::~Task() = default;
 
-void Comic::SetUrl(std::u16string_view url) {
+void Task::SetUrl(std::u16string_view url) {
   m_startUrl = CutWide(url, kUrlCapacity);
   m_pageUrl = m_startUrl;
 }
 
-int Comic::SetFolder(std::u16string_view folder) {
+int Task::SetFolder(std::u16string_view folder) {
   m_folder = CutWide(folder, kPathCapacity);
   return 1;
 }
 
-Comic::FolderBuffer::FolderBuffer(Comic& task) : m_task(task) {
+Task::FolderBuffer::FolderBuffer(Task& task) : m_task(task) {
   CopyWide(m_units.data(), m_units.size(), task.m_folder);
 }
 
-Comic::FolderBuffer::~FolderBuffer() {
+Task::FolderBuffer::~FolderBuffer() {
   const std::u16string_view now = WideView(m_units.data(), m_units.size());
   if (now != m_task.m_folder) m_task.m_folder = std::u16string(now);
 }
 
-int Comic::SetRow(int row) {
+int Task::SetRow(int row) {
   m_row = row;
   return 1;
 }
 
-int Comic::GetRow() const { return m_row; }
-int Comic::GetState() const { return m_state; }
-int Comic::GetFileNumber() const { return m_fileNumber; }
-int Comic::GetPictureCount() const { return m_pictureCount; }
+int Task::GetRow() const { return m_row; }
+int Task::GetState() const { return m_state; }
+int Task::GetFileNumber() const { return m_fileNumber; }
+int Task::GetPictureCount() const { return m_pictureCount; }
 
-int Comic::SetPictureCount(int count) {
+int Task::SetPictureCount(int count) {
   m_pictureCount = count;
   return 1;
 }
 
-int Comic::SetRenameFiles(int rename) {
+int Task::SetRenameFiles(int rename) {
   m_renameFiles = rename;
   return 1;
 }
 
-int Comic::SetSiteKind(int kind) {
+int Task::SetSiteKind(int kind) {
   m_siteKind = kind;
   return 1;
 }
 
-int Comic::GetSiteKind() const { return m_siteKind; }
+int Task::GetSiteKind() const { return m_siteKind; }
 
-TaskStatus Comic::StatusOf(int state) {
+TaskStatus Task::StatusOf(int state) {
   switch (state) {
     case STATE_PREPARING:
       return TaskStatus::kPreparing;
@@ -81,7 +81,7 @@ TaskStatus Comic::StatusOf(int state) {
   }
 }
 
-TaskSnapshot Comic::Snapshot() const {
+TaskSnapshot Task::Snapshot() const {
   TaskSnapshot snapshot;
   snapshot.siteKind = m_siteKind;
   snapshot.status = StatusOf(m_state);
@@ -96,7 +96,7 @@ TaskSnapshot Comic::Snapshot() const {
     snapshot.total = m_knownTotal.load();
   else if (CountAnnounced())
     snapshot.total = m_pictureCount.load();
-  snapshot.scriptsBlocked = m_state == STATE_PREPARING && m_scriptsUnsafe.load();
+  snapshot.scriptsBlocked = m_state == STATE_PREPARING && m_scriptsBlocked.load();
   snapshot.missing.reserve(m_missing.size());
   for (const MissingPicture& picture : m_missing)
     snapshot.missing.push_back(MissingFile{picture.fileName, picture.reason});
@@ -116,17 +116,17 @@ std::u16string_view FileExtension(std::u16string_view name) {
   return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot);
 }
 
-std::u16string Comic::PictureFileName(std::u16string_view pictureUrl) {
+std::u16string Task::PictureFileName(std::u16string_view pictureUrl) {
   if (m_renameFiles != 1) return FileNameFor(pictureUrl, 0, PicturePlace());
   const int number = ++m_fileNumber;
   return FileNameFor(pictureUrl, number, PicturePlace());
 }
 
-std::u16string Comic::NextPictureFileName(std::u16string_view pictureUrl) const {
+std::u16string Task::NextPictureFileName(std::u16string_view pictureUrl) const {
   return FileNameFor(pictureUrl, m_fileNumber + 1, PicturePlace() + 1);
 }
 
-std::u16string Comic::FileNameFor(std::u16string_view pictureUrl, int number, int place) const {
+std::u16string Task::FileNameFor(std::u16string_view pictureUrl, int number, int place) const {
   const std::size_t slash = pictureUrl.rfind(u'/');
   const std::u16string_view name =
       slash == std::u16string_view::npos ? pictureUrl : pictureUrl.substr(slash + 1);
@@ -142,7 +142,7 @@ std::u16string Comic::FileNameFor(std::u16string_view pictureUrl, int number, in
 
 namespace pageloom {
 
-TaskRecord Comic::Record(bool withPictureList) const {
+TaskRecord Task::Record(bool withPictureList) const {
   TaskRecord record;
   record.siteKind = m_siteKind;
   record.siteName = m_siteName;
@@ -163,7 +163,7 @@ TaskRecord Comic::Record(bool withPictureList) const {
   return record;
 }
 
-void Comic::Restore(const TaskRecord& record) {
+void Task::Restore(const TaskRecord& record) {
   if (record.siteKind != SITE_NONE) m_siteKind = record.siteKind;
   if (!record.siteName.empty()) m_siteName = record.siteName;
   m_startUrl = CutWide(record.startUrl, kUrlCapacity);
@@ -185,21 +185,20 @@ void Comic::Restore(const TaskRecord& record) {
   m_missingCount = static_cast<int>(m_missing.size());
   SetKnownTotal(record.knownTotal);
   m_retriesLeft = 0;
-  m_visited.clear();
 }
 
-void Comic::AddMissing(MissingPicture picture) {
+void Task::AddMissing(MissingPicture picture) {
   m_lastError = picture.reason;
   m_missing.push_back(std::move(picture));
   MissingChanged();
 }
 
-void Comic::MissingChanged() {
+void Task::MissingChanged() {
   m_missingCount = static_cast<int>(m_missing.size());
   ++m_missingVersion;
 }
 
-int Comic::Banned(StepContext& context, std::chrono::seconds length) {
+int Task::Banned(StepContext& context, std::chrono::seconds length) {
   if (context.ban) context.ban->Ban(length);
   const int minutes =
       context.ban ? context.ban->MinutesLeft() : static_cast<int>((length.count() + 59) / 60);
@@ -208,15 +207,21 @@ int Comic::Banned(StepContext& context, std::chrono::seconds length) {
   return 0;
 }
 
-int Comic::EndWalk() {
+int Task::EndWalk() {
   m_walkDone = true;
   m_retriesLeft = 0;
-  m_visited.clear();
   m_state = m_missing.empty() ? STATE_FINISHED : STATE_INCOMPLETE;
   return 0;
 }
 
-int Comic::RetryMissingStep(StepContext& context) {
+int Task::StoreMissing(StepContext& context, const MissingPicture& picture,
+                       FailureReason& failure) {
+  return DownloadPicture(context.session, picture.url, picture.fileName,
+                         FolderBuffer(*this).Units(), context.ui, context.retry,
+                         context.pictureProgress, &failure);
+}
+
+int Task::RetryMissingStep(StepContext& context) {
   // A run that starts here tries every missing picture once, in the order they failed.
   if (m_state != STATE_DOWNLOADING) {
     m_retriesLeft = m_missing.size();

@@ -152,7 +152,7 @@ double PageLoomRun(const Site& site, const test::TempDir& dir) {
   controller.InternetSession().SetCertificateFile(site.Certificates());
   controller.AddAddresses(site.eh.Address(test::EhSite::GalleryPath(kGallery, false)),
                           window.Options());
-  if (!controller.Adding().WaitUntilIdle(std::chrono::seconds(60)) || window.RowCount() != 1)
+  if (!test::WaitForAdds(controller.Adding(), std::chrono::seconds(60)) || window.RowCount() != 1)
     return -1;
   const auto start = Clock::now();
   controller.Start();

@@ -265,7 +265,7 @@ TEST_F(ControllerTest, AddHandsKnownSitesToTheirAdapters) {
     m_window.SetAddressText(address);
     m_controller->AddAddresses(m_window.AddressText(), m_window.Options());
   }
-  ASSERT_TRUE(m_controller->Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(WaitForAdds(m_controller->Adding(), 10s));
   for (const auto& message : m_window.Messages()) EXPECT_NE(message, u"暂时不支持该网站漫画下载");
   // An address longer than the buffer is cut, not overrun.
   m_window.SetAddressText(std::u16string(5000, u'a'));
@@ -286,7 +286,7 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
     // Both markers: the DMZJ adapter takes it.
     window.SetAddressText(site.Address("/c/1.shtml") + u"?/no-eh-site/");
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
     ASSERT_EQ(window.RowCount(), 1);
     EXPECT_EQ(window.RowAt(0)[2], u"0/3");
     EXPECT_EQ(controller.Tasks().Find(0)->GetSiteKind(), SITE_DMZJ);
@@ -299,7 +299,7 @@ TEST(AddCommand, TriesTheDmzjSiteFirstAndReadsAtMost2047Units) {
         head + std::u16string(2047 - head.size() - marker.size(), u'a') + marker;
     window.SetAddressText(fits);
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
     EXPECT_TRUE(window.Messages().empty());
     window.SetAddressText(head + u"a" + fits.substr(head.size()));
     controller.AddAddresses(window.AddressText(), window.Options());
@@ -346,7 +346,7 @@ TEST(AddCommand, QueuedAddressesKeepTheirOrderAndClosingEndsOnlyItsOwnController
   EXPECT_TRUE(kept.Adding().Pending());
   EXPECT_EQ(keptWindow.RowCount(), 0);
   release.Open();
-  ASSERT_TRUE(kept.Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(WaitForAdds(kept.Adding(), 10s));
   ASSERT_EQ(keptWindow.RowCount(), 2);
   EXPECT_EQ(keptWindow.RowAt(0)[1], dir.Wide("漫画/第1话") + u"/");
   EXPECT_EQ(keptWindow.RowAt(1)[1], dir.Wide("漫画/第2话") + u"/");

@@ -230,7 +230,7 @@ class DmzjSiteTest : public ::testing::Test {
     window.SetAutoRename(rename);
     window.SetAddressText(address);
     controller.AddAddresses(window.AddressText(), window.Options());
-    EXPECT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
+    EXPECT_TRUE(WaitForAdds(controller.Adding(), std::chrono::seconds(10)));
   }
   std::shared_ptr<ComicDMZJ> Task(int n) {
     return std::dynamic_pointer_cast<ComicDMZJ>(controller.Tasks().Find(n));
@@ -383,7 +383,7 @@ TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
   });
   window.SetAddressText(site.Address("/c/endless?n=1&shtml"));
   controller.AddAddresses(window.AddressText(), window.Options());
-  ASSERT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(30)));
+  ASSERT_TRUE(WaitForAdds(controller.Adding(), std::chrono::seconds(30)));
   EXPECT_EQ(window.RowCount(), 25);
 
   // A next link to another host (written absolute, or as a network path) ends the chain.
@@ -392,7 +392,7 @@ TEST(DmzjChains, EndlessChainsStopAtTheCapAndLinksOffTheSiteAreNotFollowed) {
   for (const char* path : {"/c/1.shtml", "/c/5.shtml"}) {
     window.SetAddressText(site.Address(path));
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), std::chrono::seconds(10)));
   }
   EXPECT_EQ(window.RowCount(), 27);
   EXPECT_EQ(server.TotalHits(), 25 + 2);
@@ -551,6 +551,21 @@ TEST_F(DmzjSiteTest, WholeSeriesRunsFromAddToFinished) {
                                               "中文漫画/第2话/003.jpg"}));
   EXPECT_EQ(ReadFileBytes(dir.Path() / "中文漫画/第2话/003.jpg"),
             DmzjSite::PictureBytes(second.pictures[2]));
+}
+
+TEST_F(DmzjSiteTest, TheChapterOperationsUnderTheirOwnNamesAddAChainAndItsWorkerRunsIt) {
+  site.AddSeries("/info/s.html", "/c/1.shtml");
+  site.AddChapter("/c/1.shtml", Plan("第1话", "2.shtml", 2));
+  site.AddChapter("/c/2.shtml", Plan("第2话", "", 1));
+  char16_t address[kUrlCapacity];
+  CopyWide(address, kUrlCapacity, site.Address("/info/s.html"));
+  ASSERT_EQ(controller.Adding().FindDMZJFirstChapter(address), 1);
+  EXPECT_EQ(controller.Adding().AddDMZJTaskChain(address, window.Options()), 1);
+  ASSERT_EQ(window.RowCount(), 2);
+  DownloadThreadDMZJ(&controller);  // the worker's walk, on this thread, to its end
+  EXPECT_EQ(window.RowAt(0)[2], u"2/2");
+  EXPECT_EQ(window.RowAt(1)[2], u"1/1");
+  EXPECT_TRUE(AllFinished(2));
 }
 
 TEST_F(DmzjSiteTest, RenamingOffKeepsTheNames) {

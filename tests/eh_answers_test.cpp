@@ -92,7 +92,7 @@ class BanTest : public ::testing::Test {
   void AddAndStart() {
     window.SetAddressText(site.Address(test::EhSite::GalleryPath("77", false)));
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(test::WaitForAdds(controller.Adding(), 10s));
     controller.Start();
   }
   bool RowReads(const std::u16string& progress, const std::u16string& status,
@@ -169,7 +169,7 @@ TEST_F(BanTest, AddOfABannedGalleryMakesNoTaskAndSaysHowLong) {
                kBanHead + "The ban expires in 59 minutes and 30 seconds.");
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("77", false)));
   controller.AddAddresses(window.AddressText(), window.Options());
-  ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(test::WaitForAdds(controller.Adding(), 10s));
   EXPECT_EQ(window.RowCount(), 0);
   EXPECT_EQ(window.Messages(), std::vector<std::u16string>{u"被封禁，60分钟后重试"});
 }

@@ -288,7 +288,7 @@ class EhDownload : public ::testing::TestWithParam<bool> {
   void Add(const std::u16string& address) {
     window.SetAddressText(address);
     controller.AddAddresses(window.AddressText(), window.Options());
-    EXPECT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
+    EXPECT_TRUE(test::WaitForAdds(controller.Adding(), std::chrono::seconds(10)));
   }
   // Start, then wait until the EH worker has ended its walk.
   void RunToEnd() {
@@ -459,6 +459,21 @@ TEST_P(EhDownload, ARunTellsItsTasksEventsInOrderWithTheReasonOfAMissingPicture)
   EXPECT_EQ(ends[1].tasksMade, 0);
   ASSERT_TRUE(ends[1].failure);
   EXPECT_EQ(*ends[1].failure, (FailureReason{FailureKind::kHttpStatus, 404}));
+}
+
+TEST_P(EhDownload, TheGalleryOperationsUnderTheirOwnNamesAddAGalleryAndItsWorkerRunsIt) {
+  site.AddGallery("77", ThreePictures("Named", false));
+  std::array<char16_t, kUrlCapacity> address{};
+  CopyWide(address.data(), address.size(), site.Address(EhSite::GalleryPath("77", false)));
+  ASSERT_EQ(controller.Adding().FindEHFirstPage(address.data()), 1);
+  EXPECT_EQ(WideView(address.data(), address.size()),
+            site.Address(EhSite::PagePath("77", false, 1)));
+  EXPECT_EQ(controller.Adding().AddEHTask(address.data(), window.Options()), 1);
+  ASSERT_EQ(window.RowCount(), 1);
+  DownloadThreadEH(&controller);  // the worker's walk, on this thread, to its end
+  EXPECT_EQ(window.RowAt(0)[2], u"3/3");
+  EXPECT_EQ(window.RowAt(0)[3], u"已完成");
+  EXPECT_EQ(Files("Named"), (std::set<std::string>{"001.jpg", "002.png", "003.gif"}));
 }
 
 TEST_P(EhDownload, FailedPictureIsShownMissingAndTheNextStartStoresItUnderItsNumber) {

@@ -70,7 +70,7 @@ TEST(FolderClaims, TwoProgramsAddingGalleriesOfOneTitleAtOnceGetFoldersOfTheirOw
     programs[k]->AddAddresses(windows[k].AddressText(), windows[k].Options());
   }
   for (auto& program : programs) {
-    ASSERT_TRUE(program->Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(program->Adding(), 10s));
     program->Start();
   }
   for (auto& program : programs)

@@ -36,7 +36,7 @@ class HostileNamesTest : public ::testing::Test {
   void AddAndRun(TaskController& controller, const std::u16string& address) {
     window.SetAddressText(address);
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
     controller.Start();
     ASSERT_TRUE(WaitUntil(
         [&] {

@@ -239,7 +239,7 @@ class CbzDownload : public ::testing::Test {
   void Add(const std::string& name) {
     window.SetAddressText(site.Address(EhSite::GalleryPath(name, false)));
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(std::chrono::seconds(10)));
+    ASSERT_TRUE(test::WaitForAdds(controller.Adding(), std::chrono::seconds(10)));
   }
   void RunToEnd() {
     controller.Start();

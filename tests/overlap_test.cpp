@@ -96,7 +96,7 @@ RunResult RunToEnd(bool overlap, bool rename, const Layout& layout,
     TaskController controller(window, settings);
     window.SetAddressText(address);
     controller.AddAddresses(window.AddressText(), window.Options());
-    EXPECT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    EXPECT_TRUE(WaitForAdds(controller.Adding(), 10s));
     controller.Start();
     EXPECT_TRUE(WaitUntil(
         [&] {
@@ -254,7 +254,7 @@ TEST(Overlap, ClosingEndsBothTransfersOfEachWorkerAndLeavesNoPartialFileAndNoThr
   for (const std::u16string& address : {gallery, chapter}) {
     window.SetAddressText(address);
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
   }
   const std::set<int> before = ThreadIds();
   controller.Start();

@@ -110,7 +110,7 @@ class PacedGallery : public ::testing::Test {
   void AddAndStart() {
     window.SetAddressText(site.Address(test::EhSite::GalleryPath("p", false)));
     controller->AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(test::WaitForAdds(controller->Adding(), 10s));
     controller->Start();
   }
 
@@ -126,7 +126,7 @@ TEST_F(PacedGallery, PauseHoldsTheRequestWaitingForItsTurnAndClosingEndsTheWait)
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("p", false)));
   controller->AddAddresses(window.AddressText(),
                            window.Options());  // the gallery page and the first picture page, paced
-  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(test::WaitForAdds(controller->Adding(), 10s));
   controller->Start();
   controller->Pause();  // while the step waits for its turn
   const int held = server.TotalHits();
@@ -136,7 +136,7 @@ TEST_F(PacedGallery, PauseHoldsTheRequestWaitingForItsTurnAndClosingEndsTheWait)
   site.AddGallery("r", {"Added", false, {{"/eh/pic/r/1.jpg"}}});
   window.SetAddressText(site.Address(test::EhSite::GalleryPath("r", false)));
   controller->AddAddresses(window.AddressText(), window.Options());
-  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(test::WaitForAdds(controller->Adding(), 10s));
   EXPECT_EQ(window.RowCount(), 2);
   controller->Continue();
   ASSERT_TRUE(window.WaitFor([](const test::FakeWindow& w) {

@@ -63,7 +63,7 @@ class QueueFailuresTest : public ::testing::Test {
   void AddAndRun(TaskController& controller) {
     window.SetAddressText(site.Address(EhSite::GalleryPath("k", false)));
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
     controller.Start();
     ASSERT_TRUE(WaitUntil([&] { return !controller.Workers().Running(SITE_EH); }, 20s));
     ASSERT_EQ(window.RowCount(), 1);
@@ -108,7 +108,7 @@ TEST_F(QueueFailuresTest, ATaskAddedWhileTheDiskIsFullIsSavedOnceThereIsSpace) {
     }
     window.SetAddressText(site.Address(EhSite::GalleryPath("k", false)));
     controller->AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller->Adding(), 10s));
     EXPECT_EQ(SavingMessages(window), std::vector<std::u16string>{kFailing});
     fs::remove(filler);
     controller->Start();

@@ -53,7 +53,7 @@ class QueueTest : public ::testing::Test {
   void Add(TaskController& controller, const std::string& gallery) {
     window.SetAddressText(site.Address(EhSite::GalleryPath(gallery, false)));
     controller.AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
   }
   bool RunToEnd(TaskController& controller) {
     controller.Start();
@@ -104,7 +104,7 @@ TEST_F(QueueTest, TasksComeBackInTheirRowsAndNumbersGoOn) {
   again.SetSaveFolderText(save.Wide());
   again.SetAddressText(site.Address(EhSite::GalleryPath("b", false)));
   controller->AddAddresses(again.AddressText(), again.Options());
-  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(WaitForAdds(controller->Adding(), 10s));
   ASSERT_EQ(again.RowCount(), 3);
   EXPECT_EQ(again.RowAt(2)[0], u"3");
 }
@@ -331,7 +331,7 @@ TEST_F(QueueTest, ADataFolderThatCannotBeMadeIsSaidAsSuchAndTheProgramRunsWithou
     EXPECT_NE(said.find(u"("), std::u16string::npos) << "and why";
     on.SetAddressText(site.Address(EhSite::GalleryPath("a", false)));
     controller.AddAddresses(on.AddressText(), on.Options());
-    ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
     EXPECT_EQ(on.RowCount(), 1) << "tasks are added all the same";
   }
 }
@@ -383,7 +383,7 @@ TEST_F(QueueTest, AnEarlierQueueIsBroughtUpToDateAndKnownTotalAndCbzOptionLast) 
     EXPECT_EQ(second.RowAt(0)[2], u"0/0");
     second.SetAddressText(site.Address(EhSite::GalleryPath("n", false)));
     controller->AddAddresses(second.AddressText(), second.Options());
-    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller->Adding(), 10s));
     EXPECT_EQ(second.RowAt(1)[2], u"0/9");
     controller->SetSaveCbz(true);
   }
@@ -412,7 +412,7 @@ TEST_F(QueueTest, GalleriesOfOneTitleGetFoldersOfTheirOwnAndAGalleryAddedAgainKe
   // Added again by its first picture page: the folder's mark knows that name too.
   window.SetAddressText(site.Address(EhSite::PagePath("g1", false, 1)));
   controller->AddAddresses(window.AddressText(), window.Options());
-  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(WaitForAdds(controller->Adding(), 10s));
   ASSERT_TRUE(RunToEnd(*controller));
   ASSERT_EQ(window.RowCount(), 5);
   EXPECT_EQ(window.RowAt(4)[1], save.Wide("Same Title") + u"/");

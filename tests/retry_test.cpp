@@ -153,7 +153,7 @@ TEST(RetryGallery, APictureThatFailsOnceWith503IsStoredWithoutAnyoneNoticing) {
   TaskController controller(window, TestSettings(site.Names()));
   window.SetAddressText(site.Address(EhSite::GalleryPath("busy", false)));
   controller.AddAddresses(window.AddressText(), window.Options());
-  ASSERT_TRUE(controller.Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(WaitForAdds(controller.Adding(), 10s));
   controller.Start();
   ASSERT_TRUE(window.WaitFor(
       [](const FakeWindow& w) { return w.RowCount() == 1 && w.RowAt(0)[3] == u"已完成"; }));

@@ -51,7 +51,7 @@ TEST(ScriptWorkerTest, ClosingEndsAScriptThatNeverEnds) {
                ChapterWithScript("(function f() { try { f(); } catch (e) { f(); } }())"));
   window.SetAddressText(site.Address("/c/1.shtml"));
   controller->AddAddresses(window.AddressText(), window.Options());
-  ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+  ASSERT_TRUE(WaitForAdds(controller->Adding(), 10s));
   ASSERT_EQ(window.RowCount(), 1);
   controller->Start();
   ASSERT_TRUE(WaitForChildren(1)) << "the worker's helper evaluates the chapter";

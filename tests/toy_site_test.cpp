@@ -144,7 +144,7 @@ TEST_F(ToySiteTest, AThirdSiteDownloadsThroughItsOwnWorkerAndComesBackFromTheQue
     auto controller = Open(window);
     window.SetAddressText(FromUtf8(server.Url("/toy/book")));
     controller->AddAddresses(window.AddressText(), window.Options());
-    ASSERT_TRUE(controller->Adding().WaitUntilIdle(10s));
+    ASSERT_TRUE(WaitForAdds(controller->Adding(), 10s));
     ASSERT_EQ(window.RowCount(), 1);
     EXPECT_EQ(window.RowAt(0),
               (FakeWindow::Row{u"0", save.Wide() + u"/Toy Book/", u"0/3", u"准备中"}));

@@ -130,11 +130,6 @@ bool Adder::Pending() const {
   return m_busy || !m_queue.empty();
 }
 
-bool Adder::WaitUntilIdle(std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  return m_changed.wait_for(lock, timeout, [this] { return !m_busy && m_queue.empty(); });
-}
-
 void Adder::AddThread() {
   // Pause holds the workers' requests, not the reading of added addresses.
   m_session.ExemptThisThreadFromHold(true);

@@ -70,8 +70,6 @@ class Adder {
   static constexpr std::chrono::seconds kCheckInterval{600};
   // True while a queued request has not been served to its end.
   [[nodiscard]] bool Pending() const;
-  // Waits until none is pending, or the time is up. True when none is.
-  bool WaitUntilIdle(std::chrono::milliseconds timeout) const;
   // The tasks left out so far because they were downloaded before. Any thread.
   [[nodiscard]] int Skipped() const { return m_skipped.load(); }
   // Whether ComicInfo.xml and info.json are begun in a new task's folder.

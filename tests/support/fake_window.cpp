@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <thread>
 #include <variant>
 
 #include "base/fixed_text.h"
@@ -408,6 +409,15 @@ void FakeWindow::Changed() {
     ++m_version;
   }
   m_cv.notify_all();
+}
+
+bool WaitForAdds(const Adder& adding, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (adding.Pending()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace pageloom::test

@@ -127,4 +127,8 @@ class FakeWindow : public WindowPort {
   std::uint64_t m_version = 0;
 };
 
+// Waits until every address queued with `adding` has been read, or the time is up. True
+// when none is pending.
+bool WaitForAdds(const Adder& adding, std::chrono::milliseconds timeout);
+
 }  // namespace pageloom::test

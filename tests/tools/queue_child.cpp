@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   if (controller.Queue() != QueueState::kOpened) return 3;
   window.SetAddressText(FromUtf8(argv[3]));
   controller.AddAddresses(window.AddressText(), window.Options());
-  if (!controller.Adding().WaitUntilIdle(std::chrono::seconds(10))) return 4;
+  if (!test::WaitForAdds(controller.Adding(), std::chrono::seconds(10))) return 4;
   controller.Start();
   for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }

@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "engine/task.h"
+#include "sites/sites.h"
 #include "store/queue_store.h"
 #include "support/test_server.h"
 

@@ -164,7 +164,7 @@ TaskRecord Task::Record(bool withPictureList) const {
 }
 
 void Task::Restore(const TaskRecord& record) {
-  if (record.siteKind != SITE_NONE) m_siteKind = record.siteKind;
+  if (record.siteKind != kNoSite) m_siteKind = record.siteKind;
   if (!record.siteName.empty()) m_siteName = record.siteName;
   m_startUrl = CutWide(record.startUrl, kUrlCapacity);
   m_pageUrl = CutWide(record.pageUrl, kUrlCapacity);

@@ -27,7 +27,8 @@ enum TaskState : int {
   STATE_BANNED = 6,  // "被封禁，X分钟后重试": the site banned the visitor; goes on by itself
 };
 
-enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
+// The number of the site a task is of (SiteAdapter::Kind); kNoSite: none set yet.
+constexpr int kNoSite = 0;
 
 // A picture that could not be stored; the task's next run tries it again.
 struct MissingPicture {
@@ -42,7 +43,7 @@ struct MissingPicture {
 
 // Everything of a task that outlives a run, as plain values.
 struct TaskRecord {
-  int siteKind = SITE_NONE;
+  int siteKind = kNoSite;
   std::u16string siteName;  // the site's name, as the lasting queue keeps it
   std::u16string startUrl;
   std::u16string pageUrl;
@@ -198,7 +199,7 @@ class Task {
   std::list<std::u16string> m_pictureUrls;
   std::atomic<int> m_row{0};
   int m_renameFiles = 1;
-  int m_siteKind = SITE_NONE;
+  int m_siteKind = kNoSite;
   std::u16string m_siteName;
   std::string m_title;
   bool m_walkDone = false;

@@ -9,6 +9,9 @@
 
 namespace pageloom {
 
+// The numbers of the two sites (SiteAdapter::Kind), carried by their tasks.
+enum SiteKind : int { SITE_NONE = 0, SITE_EH = 1, SITE_DMZJ = 2 };
+
 class SiteAdapter;
 
 struct SiteNames {

@@ -73,8 +73,10 @@ case "${1:-}" in
     cmake --build build/tsan -j "$jobs"
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
       ctest --test-dir build/tsan --output-on-failure -j "$jobs" || status=1
-    # 3. everything under AddressSanitizer + UndefinedBehaviorSanitizer
-    configure build/asan -DCMAKE_BUILD_TYPE=Debug -DPAGELOOM_SANITIZE=address,undefined
+    # 3. everything under AddressSanitizer + UndefinedBehaviorSanitizer (the benchmarks are
+    #    built with them, so they keep up with the code, but not run: `dev.sh bench` runs them)
+    configure build/asan -DCMAKE_BUILD_TYPE=Debug -DPAGELOOM_SANITIZE=address,undefined \
+      -DPAGELOOM_BUILD_BENCH=ON
     cmake --build build/asan -j "$jobs"
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
       ctest --test-dir build/asan --output-on-failure -j "$jobs" || status=1

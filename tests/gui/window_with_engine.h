@@ -18,6 +18,9 @@ class WindowWithEngine : private EngineHolder, public CpageLoomDlg {
  public:
   explicit WindowWithEngine(ControllerSettings settings = {})
       : EngineHolder(std::move(settings)), CpageLoomDlg(engine) {}
+  // Closed as the program closes it before it goes: the engine's threads have ended before
+  // the window is taken down.
+  ~WindowWithEngine() override { done(QDialog::Rejected); }
 };
 
 }  // namespace pageloom::test

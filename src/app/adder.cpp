@@ -59,15 +59,8 @@ std::string RecordTitle(const TaskDraft& draft) {
 
 }  // namespace
 
-Adder::Adder(const ControllerSettings& settings, const SiteList& sites, Session& session,
-             Cancellation& cancel, WindowPort& port, TaskRegistry& tasks, DownloadRecord* record,
-             std::function<void()> idle)
-    : m_settings(settings),
-      m_sites(sites),
-      m_session(session),
-      m_cancel(cancel),
-      m_port(port),
-      m_tasks(tasks),
+Adder::Adder(const EngineShared& engine, DownloadRecord* record, std::function<void()> idle)
+    : m_engine(engine),
       m_record(record),
       m_idle(std::move(idle)),
       m_page(std::make_unique<PageBuffer>()) {}  // value-initialised: it starts zeroed
@@ -94,7 +87,7 @@ void Adder::Join() {
 
 int Adder::QueueLines(std::u16string_view text, const AddRequest& options) {
   if (text.empty()) {
-    m_port.ShowMessage(Message{MessageKind::kEnterAddress, {}});
+    m_engine.port.ShowMessage(Message{MessageKind::kEnterAddress, {}});
     return 0;
   }
   const std::vector<std::u16string_view> lines = AddressLines(text);
@@ -108,15 +101,15 @@ int Adder::QueueLines(std::u16string_view text, const AddRequest& options) {
     if (Queue(std::move(request)))
       ++queued;
     else
-      refused = refused || m_sites.For(WideView(address.data(), kUrlCapacity)) == nullptr;
+      refused = refused || m_engine.sites.For(WideView(address.data(), kUrlCapacity)) == nullptr;
   }
-  if (refused) m_port.ShowMessage(Message{MessageKind::kUnsupportedSite, {}});
+  if (refused) m_engine.port.ShowMessage(Message{MessageKind::kUnsupportedSite, {}});
   return queued;
 }
 
 bool Adder::Queue(AddRequest request) {
   const bool update = request.kind == AddRequest::Kind::kUpdateCheck;
-  if (update ? !m_record : m_sites.For(request.address) == nullptr) return false;
+  if (update ? !m_record : m_engine.sites.For(request.address) == nullptr) return false;
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_stopping.load()) return false;
   m_queue.push_back(std::move(request));
@@ -132,11 +125,11 @@ bool Adder::Pending() const {
 
 void Adder::AddThread() {
   // Pause holds the workers' requests, not the reading of added addresses.
-  m_session.ExemptThisThreadFromHold(true);
+  m_engine.session.ExemptThisThreadFromHold(true);
   struct Unexempt {
     Session& session;
     ~Unexempt() { session.ExemptThisThreadFromHold(false); }
-  } unexempt{m_session};
+  } unexempt{m_engine.session};
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     m_changed.wait(lock, [this] { return m_stopping.load() || !m_queue.empty(); });
@@ -164,10 +157,10 @@ void Adder::AddThread() {
 }
 
 void Adder::RunAdd(const AddRequest& request) {
-  const SiteAdapter* site = m_sites.For(request.address);
+  const SiteAdapter* site = m_engine.sites.For(request.address);
   if (site == nullptr) return;
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{m_session, *m_page, m_settings.retry};
+  PageReader reader{m_engine.session, *m_page, m_engine.settings.retry};
   const bool follow = request.followNext && site->FollowsChains();
   // One gallery or chapter downloaded before is asked about before its page is read (when
   // the address as typed names it, else once its first page is known).
@@ -175,19 +168,19 @@ void Adder::RunAdd(const AddRequest& request) {
     std::optional<DownloadedBefore> earlier = DownloadedEarlier(*site, asked);
     if (!earlier) return false;
     earlier->address = request.address;  // as the user gave it
-    if (m_port.AskDownloadAgain({*earlier}, 1) == AgainChoice::kAll) return false;
+    if (m_engine.port.AskDownloadAgain({*earlier}, 1) == AgainChoice::kAll) return false;
     ++m_skipped;
-    m_port.PostAddEnded(request.address, 0, std::nullopt);
+    m_engine.port.PostAddEnded(request.address, 0, std::nullopt);
     return true;
   };
   const bool named = site->Identity(request.address).has_value();
   if (!follow && named && askedAgain(request.address)) return;
   const std::u16string address = site->FirstPage(request.address, reader).value_or(request.address);
-  if (!follow && !named && !m_cancel.Cancelled() && askedAgain(address)) return;
+  if (!follow && !named && !m_engine.cancel.Cancelled() && askedAgain(address)) return;
   std::optional<FailureReason> failure;
   const int made = AddChain(*site, address, request, reader, failure);
-  if (m_cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
-  m_port.PostAddEnded(request.address, made, failure);
+  if (m_engine.cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
+  m_engine.port.PostAddEnded(request.address, made, failure);
 }
 
 int Adder::AddChain(const SiteAdapter& site, std::u16string address, const AddRequest& request,
@@ -203,7 +196,8 @@ int Adder::AddChain(const SiteAdapter& site, std::u16string address, const AddRe
   std::vector<HeldPage> held;
   std::vector<DownloadedBefore> before;
   std::optional<std::pair<std::u16string, ComicMetadata>> reached;  // the chain's last page
-  while (!m_cancel.Cancelled() && static_cast<int>(visited.size()) < m_settings.maxChain &&
+  while (!m_engine.cancel.Cancelled() &&
+         static_cast<int>(visited.size()) < m_engine.settings.maxChain &&
          visited.insert(address).second) {
     const std::optional<DownloadedBefore> earlier =
         follow ? DownloadedEarlier(site, address) : std::nullopt;
@@ -224,7 +218,7 @@ int Adder::AddChain(const SiteAdapter& site, std::u16string address, const AddRe
     if (!follow || !read.next) break;
     address = std::move(*read.next);
   }
-  if (m_cancel.Cancelled()) return made;
+  if (m_engine.cancel.Cancelled()) return made;
   if (!held.empty()) made += MakeHeld(site, held, before, total, request);
   if (follow && reached) FollowComic(m_record, site, reached->first, reached->second);
   return made;
@@ -233,8 +227,8 @@ int Adder::AddChain(const SiteAdapter& site, std::u16string address, const AddRe
 Adder::PageRead Adder::ReadTaskPage(const SiteAdapter& site, std::u16string_view address,
                                     PageReader& reader) {
   PageReading reading = site.ReadPage(address, reader);
-  if (m_cancel.Cancelled()) return {};  // half a reading makes no task
-  if (reading.message) m_port.ShowMessage(*reading.message);
+  if (m_engine.cancel.Cancelled()) return {};  // half a reading makes no task
+  if (reading.message) m_engine.port.ShowMessage(*reading.message);
   PageRead read;
   if (!reading.task) {
     read.failure = reading.failure.value_or(FailureReason{FailureKind::kUnreadablePage, 0});
@@ -250,20 +244,20 @@ bool Adder::MakeTask(const SiteAdapter& site, const TaskDraft& draft, const AddR
   // A save folder is a path from the root: one relative to the working folder would put
   // the pictures wherever the program happened to be started.
   if (options.saveFolder.empty() || options.saveFolder.front() != u'/') {
-    m_port.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
+    m_engine.port.ShowMessage(Message{MessageKind::kInvalidFolder, {}});
     return false;
   }
   std::string title = draft.title;
   char16_t folder[kPathCapacity];
   MakeTaskFolderPath(folder, title.data(), options.saveFolder);
   // The folder may be one the user picks instead; the task keeps what the row shows.
-  PrepareSaveFolder(folder, m_port);
-  if (m_cancel.Cancelled()) return false;
+  PrepareSaveFolder(folder, m_engine.port);
+  if (m_engine.cancel.Cancelled()) return false;
   // No folder, no task: nothing is queued (nor kept) that would ask again at Start.
   std::error_code noFolder;
   if (!std::filesystem::is_directory(ToUtf8(WideView(folder, kPathCapacity)), noFolder)) {
-    m_port.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
-                               {std::u16string(WideView(folder, kPathCapacity))}});
+    m_engine.port.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
+                                      {std::u16string(WideView(folder, kPathCapacity))}});
     return false;
   }
   // Another gallery or chapter of the same title has a folder of its own. A folder that
@@ -278,10 +272,10 @@ bool Adder::MakeTask(const SiteAdapter& site, const TaskDraft& draft, const AddR
   };
   const std::u16string claimed = ClaimTaskFolder(
       WideView(folder, kPathCapacity), {source, draft.address}, site.TaskTag(draft.address),
-      kPictureNameRoom, archiveTaken, m_settings.beforeFolderClaim);
+      kPictureNameRoom, archiveTaken, m_engine.settings.beforeFolderClaim);
   if (claimed.empty()) {
-    m_port.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
-                               {std::u16string(WideView(folder, kPathCapacity))}});
+    m_engine.port.ShowMessage(Message{MessageKind::kTaskFolderNotMade,
+                                      {std::u16string(WideView(folder, kPathCapacity))}});
     return false;
   }
   CopyWide(folder, kPathCapacity, claimed);
@@ -296,15 +290,15 @@ bool Adder::MakeTask(const SiteAdapter& site, const TaskDraft& draft, const AddR
   task->SetKnownTotal(draft.metadata.length);
   task->SetRenameFiles(options.autoRename ? 1 : 0);
   task->SetTitle(RecordTitle(draft));
-  m_port.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
-    if (!m_stopping.load()) m_tasks.Register(task, shown);
+  m_engine.port.Post([this, task, shown = std::u16string(WideView(folder, kPathCapacity))] {
+    if (!m_stopping.load()) m_engine.tasks.Register(task, shown);
   });
   return true;
 }
 
 std::optional<DownloadedBefore> Adder::DownloadedEarlier(const SiteAdapter& site,
                                                          std::u16string_view address) const {
-  if (m_settings.downloadAgain) return std::nullopt;
+  if (m_engine.settings.downloadAgain) return std::nullopt;
   return RecordedEntry(m_record, site, address);
 }
 
@@ -312,7 +306,7 @@ int Adder::MakeHeld(const SiteAdapter& site, const std::vector<HeldPage>& held,
                     const std::vector<DownloadedBefore>& before, int total,
                     const AddRequest& options) {
   const AgainChoice choice =
-      before.empty() ? AgainChoice::kAll : m_port.AskDownloadAgain(before, total);
+      before.empty() ? AgainChoice::kAll : m_engine.port.AskDownloadAgain(before, total);
   int made = 0;
   for (const HeldPage& page : held) {
     const bool wanted =
@@ -321,7 +315,7 @@ int Adder::MakeHeld(const SiteAdapter& site, const std::vector<HeldPage>& held,
       if (page.before) ++m_skipped;
       continue;
     }
-    if (m_cancel.Cancelled()) break;
+    if (m_engine.cancel.Cancelled()) break;
     if (MakeTask(site, page.draft, options, page.source)) ++made;
   }
   return made;
@@ -335,14 +329,14 @@ bool Adder::QueueUpdateCheck(AddRequest options, bool force) {
 
 void Adder::RunUpdateCheck(const AddRequest& request) {
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{m_session, *m_page, m_settings.retry};
+  PageReader reader{m_engine.session, *m_page, m_engine.settings.retry};
   const std::int64_t now = std::time(nullptr);
   std::vector<std::u16string> tooSoon;
   std::optional<FailureReason> failure;
   int made = 0;
   for (FollowedComic& comic : m_record->Followed()) {
-    if (m_cancel.Cancelled()) break;
-    const SiteAdapter* site = m_sites.Named(FromUtf8(comic.site));
+    if (m_engine.cancel.Cancelled()) break;
+    const SiteAdapter* site = m_engine.sites.Named(FromUtf8(comic.site));
     if (site == nullptr) continue;  // kept for a program that knows the site
     if (!request.force && comic.lastCheck <= now &&
         now - comic.lastCheck < kCheckInterval.count()) {
@@ -351,23 +345,23 @@ void Adder::RunUpdateCheck(const AddRequest& request) {
     }
     const int found = CheckComic(*site, comic, request, reader, failure);
     made += found;
-    if (found > 0) m_port.PostNewChapters(FromUtf8(comic.title), found);
+    if (found > 0) m_engine.port.PostNewChapters(FromUtf8(comic.title), found);
   }
-  if (!tooSoon.empty()) m_port.ShowMessage(Message{MessageKind::kCheckedRecently, tooSoon});
-  if (m_cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
-  m_port.PostAddEnded(std::u16string(), made, failure);
+  if (!tooSoon.empty()) m_engine.port.ShowMessage(Message{MessageKind::kCheckedRecently, tooSoon});
+  if (m_engine.cancel.Cancelled()) failure = FailureReason{FailureKind::kCancelled, 0};
+  m_engine.port.PostAddEnded(std::u16string(), made, failure);
 }
 
 int Adder::CheckComic(const SiteAdapter& site, FollowedComic& comic, const AddRequest& request,
                       PageReader& reader, std::optional<FailureReason>& failure) {
   std::u16string address = FromUtf8(comic.lastChapter);
   PageRead read = ReadTaskPage(site, address, reader);
-  if (m_cancel.Cancelled()) return 0;
+  if (m_engine.cancel.Cancelled()) return 0;
   if (!read.draft) failure = read.failure;
   int made = 0;
   std::set<std::u16string> visited{address};
-  while (read.next && !m_cancel.Cancelled() &&
-         static_cast<int>(visited.size()) < m_settings.maxChain &&
+  while (read.next && !m_engine.cancel.Cancelled() &&
+         static_cast<int>(visited.size()) < m_engine.settings.maxChain &&
          visited.insert(*read.next).second) {
     const std::u16string next = std::move(*read.next);
     read = ReadTaskPage(site, next, reader);
@@ -379,7 +373,7 @@ int Adder::CheckComic(const SiteAdapter& site, FollowedComic& comic, const AddRe
     // Only what the record does not hold: a chapter downloaded meanwhile is not added.
     if (!RecordedEntry(m_record, site, address) && MakeTask(site, *read.draft, request)) ++made;
   }
-  if (m_cancel.Cancelled()) return made;
+  if (m_engine.cancel.Cancelled()) return made;
   comic.lastChapter = ToUtf8(address);
   comic.lastCheck = std::time(nullptr);
   comic.newFound = made;
@@ -390,10 +384,10 @@ int Adder::CheckComic(const SiteAdapter& site, FollowedComic& comic, const AddRe
 // --- the site operations of Add under their own names ---
 
 int Adder::FindFirstPage(int site, char16_t* address) {
-  const SiteAdapter* adapter = m_sites.OfKind(site);
+  const SiteAdapter* adapter = m_engine.sites.OfKind(site);
   if (adapter == nullptr) return 0;
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{m_session, *m_page, m_settings.retry};
+  PageReader reader{m_engine.session, *m_page, m_engine.settings.retry};
   const std::optional<std::u16string> first =
       adapter->FirstPage(WideView(address, kUrlCapacity), reader);
   if (!first) return 0;
@@ -402,10 +396,10 @@ int Adder::FindFirstPage(int site, char16_t* address) {
 }
 
 Adder::PageAdded Adder::AddPage(int site, std::u16string_view address, const AddRequest& options) {
-  const SiteAdapter* adapter = m_sites.OfKind(site);
+  const SiteAdapter* adapter = m_engine.sites.OfKind(site);
   if (adapter == nullptr) return {};
   std::lock_guard<std::mutex> reading(m_readMutex);
-  PageReader reader{m_session, *m_page, m_settings.retry};
+  PageReader reader{m_engine.session, *m_page, m_engine.settings.retry};
   PageRead read = ReadTaskPage(*adapter, address, reader);
   PageAdded added;
   added.failure = read.failure;
@@ -433,7 +427,8 @@ int Adder::AddDMZJTask(char16_t* address, const AddRequest& options) {
 int Adder::AddDMZJTaskChain(char16_t* address, const AddRequest& options) {
   // Addresses queued by this chain: a chain that leads back to one of them stops there.
   std::set<std::u16string> queued;
-  while (!m_cancel.Cancelled() && static_cast<int>(queued.size()) < m_settings.maxChain &&
+  while (!m_engine.cancel.Cancelled() &&
+         static_cast<int>(queued.size()) < m_engine.settings.maxChain &&
          queued.insert(std::u16string(WideView(address, kUrlCapacity))).second) {
     if (AddDMZJTask(address, options) == 0) break;
   }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/controller_settings.h"
+#include "app/engine_shared.h"
 #include "app/task_registry.h"
 #include "app/window_port.h"
 #include "base/cancellation.h"
@@ -46,9 +47,8 @@ struct AddRequest {
 
 class Adder {
  public:
-  Adder(const ControllerSettings& settings, const SiteList& sites, Session& session,
-        Cancellation& cancel, WindowPort& port, TaskRegistry& tasks, DownloadRecord* record,
-        std::function<void()> idle);
+  // `idle`: the add thread has served every request queued.
+  Adder(const EngineShared& engine, DownloadRecord* record, std::function<void()> idle);
   // Stops and joins the add thread.
   ~Adder();
   Adder(const Adder&) = delete;
@@ -125,12 +125,7 @@ class Adder {
   int CheckComic(const SiteAdapter& site, FollowedComic& comic, const AddRequest& request,
                  PageReader& reader, std::optional<FailureReason>& failure);
 
-  const ControllerSettings& m_settings;
-  const SiteList& m_sites;
-  Session& m_session;
-  Cancellation& m_cancel;
-  WindowPort& m_port;
-  TaskRegistry& m_tasks;
+  const EngineShared& m_engine;
   DownloadRecord* const m_record;  // null: nothing is recorded
   const std::function<void()> m_idle;
   std::atomic<bool> m_stopping{false};

@@ -20,10 +20,12 @@ TaskController::TaskController(ControllerSettings settings)
   const QueueState queue = m_tasks->State();
   m_record = OpenRecord(m_settings, queue == QueueState::kOpened || queue == QueueState::kSetAside,
                         m_port);
-  m_adder = std::make_unique<Adder>(m_settings, m_sites, *m_session, m_cancel, m_port, *m_tasks,
-                                    m_record.get(), [this] { m_workers->EndRunIfIdle(); });
+  m_shared = std::make_unique<EngineShared>(
+      EngineShared{m_settings, m_sites, *m_session, m_cancel, m_port, *m_tasks});
+  m_adder =
+      std::make_unique<Adder>(*m_shared, m_record.get(), [this] { m_workers->EndRunIfIdle(); });
   m_workers = std::make_unique<WorkerPool>(
-      m_settings, m_sites, *m_session, m_cancel, m_port, *m_tasks,
+      *m_shared,
       WorkerPool::Links{[this](const Task& task, bool ranNow) { FinishTask(task, ranNow); },
                         [this] { return m_adder->Pending(); }});
   LoadCookieFile();

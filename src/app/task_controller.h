@@ -19,6 +19,7 @@
 
 #include "app/adder.h"
 #include "app/controller_settings.h"
+#include "app/engine_shared.h"
 #include "app/port_relay.h"
 #include "app/task_registry.h"
 #include "app/window_port.h"
@@ -138,6 +139,7 @@ class TaskController {
   Cancellation m_cancel;  // before the session, which refers to it
   std::unique_ptr<Session> m_session;
   std::unique_ptr<TaskRegistry> m_tasks;
+  std::unique_ptr<EngineShared> m_shared;    // what the adder and the workers share
   std::unique_ptr<DownloadRecord> m_record;  // null: nothing is recorded
   std::unique_ptr<Adder> m_adder;
   std::unique_ptr<WorkerPool> m_workers;

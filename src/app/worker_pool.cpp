@@ -15,16 +15,9 @@
 
 namespace pageloom {
 
-WorkerPool::WorkerPool(const ControllerSettings& settings, const SiteList& sites, Session& session,
-                       Cancellation& cancel, WindowPort& port, TaskRegistry& tasks, Links links)
-    : m_settings(settings),
-      m_sites(sites),
-      m_session(session),
-      m_cancel(cancel),
-      m_port(port),
-      m_tasks(tasks),
-      m_links(std::move(links)) {
-  for (const auto& site : m_sites.All())
+WorkerPool::WorkerPool(const EngineShared& engine, Links links)
+    : m_engine(engine), m_links(std::move(links)) {
+  for (const auto& site : m_engine.sites.All())
     m_workers.emplace(site->Kind(), std::make_unique<Worker>());
 }
 
@@ -51,7 +44,7 @@ bool WorkerPool::AnyRunning() const {
 
 void WorkerPool::DownloadThread(int siteKind) {
   Worker* found = WorkerFor(siteKind);
-  const SiteAdapter* site = m_sites.OfKind(siteKind);
+  const SiteAdapter* site = m_engine.sites.OfKind(siteKind);
   if (found == nullptr || site == nullptr) return;
   Worker& worker = *found;
   try {
@@ -62,17 +55,24 @@ void WorkerPool::DownloadThread(int siteKind) {
     // Its helpers that work one picture ahead: their threads end with the worker's.
     std::optional<PageAhead> pageAhead;
     std::optional<PictureAhead> pictureAhead;
-    StepContext context{m_session, *page, m_port,  m_settings.sites, m_settings.retry,
-                        &scripts,  {},    nullptr, nullptr};
-    if (m_settings.range) context.range = &*m_settings.range;
-    if (m_settings.overlap && site->WorksAhead() == SiteAdapter::Ahead::kNextPage)
-      context.pageAhead = &pageAhead.emplace(m_session, m_settings.retry);
-    if (m_settings.overlap && site->WorksAhead() == SiteAdapter::Ahead::kNextPicture)
-      context.pictureAhead = &pictureAhead.emplace(m_session, m_settings.retry);
+    StepContext context{m_engine.session,
+                        *page,
+                        m_engine.port,
+                        m_engine.settings.sites,
+                        m_engine.settings.retry,
+                        &scripts,
+                        {},
+                        nullptr,
+                        nullptr};
+    if (m_engine.settings.range) context.range = &*m_engine.settings.range;
+    if (m_engine.settings.overlap && site->WorksAhead() == SiteAdapter::Ahead::kNextPage)
+      context.pageAhead = &pageAhead.emplace(m_engine.session, m_engine.settings.retry);
+    if (m_engine.settings.overlap && site->WorksAhead() == SiteAdapter::Ahead::kNextPicture)
+      context.pictureAhead = &pictureAhead.emplace(m_engine.session, m_engine.settings.retry);
     context.ban = &worker.ban;
     for (;;) {
       Walk(siteKind, context);
-      if (m_settings.walkEndHook) m_settings.walkEndHook(siteKind);
+      if (m_engine.settings.walkEndHook) m_engine.settings.walkEndHook(siteKind);
       if (m_stopping.load()) break;
       if (worker.ban.Left()) {
         if (WaitOutBan(siteKind, worker)) continue;
@@ -90,16 +90,16 @@ void WorkerPool::DownloadThread(int siteKind) {
 bool WorkerPool::WaitOutBan(int siteKind, Worker& worker) {
   const std::optional<std::chrono::seconds> left = worker.ban.Left();
   if (!left) return true;
-  m_port.ShowBan(siteKind, *left);
-  if (m_settings.longestBanWait && *left > *m_settings.longestBanWait) return false;
-  return worker.ban.WaitOut(m_cancel) && !m_stopping.load();
+  m_engine.port.ShowBan(siteKind, *left);
+  if (m_engine.settings.longestBanWait && *left > *m_engine.settings.longestBanWait) return false;
+  return worker.ban.WaitOut(m_engine.cancel) && !m_stopping.load();
 }
 
 bool WorkerPool::SayBanned(int siteKind) {
   const Worker* worker = WorkerFor(siteKind);
   const int minutes = worker ? worker->ban.MinutesLeft() : 0;
   if (minutes == 0) return false;
-  m_port.ShowMessage(Message{MessageKind::kBanned, {WideNumber(minutes)}});
+  m_engine.port.ShowMessage(Message{MessageKind::kBanned, {WideNumber(minutes)}});
   return true;
 }
 
@@ -128,7 +128,7 @@ void WorkerPool::Walk(int siteKind, StepContext& context) {
   while (!m_stopping.load()) {
     // In the order of the places; one moved before the walk's place is reached by the
     // walk that a move asks for.
-    const std::optional<TaskRegistry::Entry> entry = m_tasks.Next(lastPlace);
+    const std::optional<TaskRegistry::Entry> entry = m_engine.tasks.Next(lastPlace);
     if (!entry) return;
     lastPlace = entry->place;
     Task& task = *entry->task;
@@ -145,9 +145,9 @@ void WorkerPool::TakeTurn(Worker& worker, int taskNo, Task& task, StepContext& c
   // What a killed run left half written in the task's folder goes before it runs again.
   RemoveLeftoverPartFiles(std::filesystem::path(ToUtf8(task.GetFolder())));
   context.pictureProgress = [this, taskNo](std::uint64_t received, std::int64_t total) {
-    m_port.PostPictureProgress(taskNo, received, total);
+    m_engine.port.PostPictureProgress(taskNo, received, total);
   };
-  QueueStore* store = m_tasks.Store();
+  QueueStore* store = m_engine.tasks.Store();
   const bool finishedBefore = task.GetState() == STATE_FINISHED;
   int result;
   do {
@@ -162,7 +162,7 @@ void WorkerPool::TakeTurn(Worker& worker, int taskNo, Task& task, StepContext& c
       break;
     }
     // A task deleted while this worker held it is left alone from then on.
-    if (!m_tasks.Holds(taskNo, &task)) break;
+    if (!m_engine.tasks.Holds(taskNo, &task)) break;
     // Taken: shown as downloading from now on, not only once its first step is over.
     TaskSnapshot taken = task.Snapshot();
     if (taken.status != TaskStatus::kFinished) {
@@ -194,7 +194,7 @@ void WorkerPool::TakeTurn(Worker& worker, int taskNo, Task& task, StepContext& c
 void WorkerPool::PublishHeld(Worker& worker, TaskChanged shown) {
   std::lock_guard<std::mutex> lock(m_heldMutex);
   worker.held = shown;
-  m_port.Publish(std::move(shown));
+  m_engine.port.Publish(std::move(shown));
 }
 
 std::optional<TaskStatus> WorkerPool::HeldInStep(int siteKind, int taskNo, bool held) {
@@ -215,7 +215,7 @@ std::optional<TaskStatus> WorkerPool::HeldInStep(int siteKind, int taskNo, bool 
 
 void WorkerPool::StartWorker(int siteKind) {
   Worker* found = WorkerFor(siteKind);
-  const SiteAdapter* site = m_sites.OfKind(siteKind);
+  const SiteAdapter* site = m_engine.sites.OfKind(siteKind);
   if (found == nullptr || site == nullptr) return;
   Worker& worker = *found;
   {
@@ -237,12 +237,13 @@ void WorkerPool::StartWorker(int siteKind) {
   }
   std::function<void()> body = [this, siteKind] {
     DownloadThread(siteKind);
-    m_port.PostWorkerEnded(siteKind);  // the running flag is down by now
+    m_engine.port.PostWorkerEnded(siteKind);  // the running flag is down by now
     EndRunIfIdle();
   };
   try {
-    worker.thread = m_settings.threadStarter ? m_settings.threadStarter(std::move(body))
-                                             : std::thread(std::move(body));
+    worker.thread = m_engine.settings.threadStarter
+                        ? m_engine.settings.threadStarter(std::move(body))
+                        : std::thread(std::move(body));
   } catch (const std::system_error&) {
     worker.thread = std::thread();
   }
@@ -251,7 +252,7 @@ void WorkerPool::StartWorker(int siteKind) {
     std::lock_guard<std::mutex> lock(m_workerMutex);
     worker.running.store(false);
   }
-  m_port.ShowMessage(Message{MessageKind::kWorkerNotStarted, {site->Name()}});
+  m_engine.port.ShowMessage(Message{MessageKind::kWorkerNotStarted, {site->Name()}});
 }
 
 void WorkerPool::OpenRun() {
@@ -268,8 +269,8 @@ void WorkerPool::EndRunIfIdle() {
     std::lock_guard<std::mutex> lock(m_workerMutex);
     if (!m_runOpen || AnyRunning()) return;
     m_runOpen = false;
-    for (const int taskNo : m_tasks.Numbers()) {
-      const std::shared_ptr<Task> task = m_tasks.Find(taskNo);
+    for (const int taskNo : m_engine.tasks.Numbers()) {
+      const std::shared_ptr<Task> task = m_engine.tasks.Find(taskNo);
       if (!task) continue;
       const TaskStatus status = task->Snapshot().status;
       ++ended.tasks;
@@ -277,22 +278,22 @@ void WorkerPool::EndRunIfIdle() {
       ended.incomplete += status == TaskStatus::kIncomplete ? 1 : 0;
     }
   }
-  m_port.Publish(ended);
+  m_engine.port.Publish(ended);
 }
 
 void WorkerPool::StartAll() {
-  m_session.HoldPacedRequests(false);
+  m_engine.session.HoldPacedRequests(false);
   for (auto& entry : m_workers) entry.second->gate.Set();
   if (m_stopping.load()) return;
   OpenRun();
   // Offered in the reverse order of the sites: EH first, as the window always did.
-  for (auto it = m_sites.All().rbegin(); it != m_sites.All().rend(); ++it)
+  for (auto it = m_engine.sites.All().rbegin(); it != m_engine.sites.All().rend(); ++it)
     if (!SayBanned((*it)->Kind())) StartWorker((*it)->Kind());
   EndRunIfIdle();  // when no worker could start
 }
 
 void WorkerPool::StartSite(int siteKind) {
-  m_session.HoldPacedRequests(false);
+  m_engine.session.HoldPacedRequests(false);
   if (Worker* worker = WorkerFor(siteKind)) worker->gate.Set();
   if (m_stopping.load()) return;
   OpenRun();
@@ -303,7 +304,7 @@ void WorkerPool::StartSite(int siteKind) {
 void WorkerPool::Pause() {
   for (auto& entry : m_workers) entry.second->gate.Reset();
   // A request still waiting for its paced turn is not sent until Continue.
-  m_session.HoldPacedRequests(true);
+  m_engine.session.HoldPacedRequests(true);
   // The tasks held now show as paused at once, while their pictures in flight end; the
   // news goes behind what their workers said before.
   std::lock_guard<std::mutex> lock(m_heldMutex);
@@ -311,12 +312,12 @@ void WorkerPool::Pause() {
     Worker* worker = entry.second.get();
     if (!worker->held || worker->held->snapshot.status != TaskStatus::kDownloading) continue;
     worker->held->snapshot.status = TaskStatus::kPaused;
-    m_port.Post([this, shown = *worker->held] { m_port.Publish(shown); });
+    m_engine.port.Post([this, shown = *worker->held] { m_engine.port.Publish(shown); });
   }
 }
 
 void WorkerPool::Continue() {
-  m_session.HoldPacedRequests(false);
+  m_engine.session.HoldPacedRequests(false);
   for (auto& entry : m_workers) entry.second->gate.Set();
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/controller_settings.h"
+#include "app/engine_shared.h"
 #include "app/task_registry.h"
 #include "app/window_port.h"
 #include "base/cancellation.h"
@@ -31,8 +32,7 @@ class WorkerPool {
     // True while an address is being read (a run does not end meanwhile).
     std::function<bool()> addsPending;
   };
-  WorkerPool(const ControllerSettings& settings, const SiteList& sites, Session& session,
-             Cancellation& cancel, WindowPort& port, TaskRegistry& tasks, Links links);
+  WorkerPool(const EngineShared& engine, Links links);
   // Stops and joins the workers.
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
@@ -87,12 +87,7 @@ class WorkerPool {
   bool SayBanned(int siteKind);
   void PublishHeld(Worker& worker, TaskChanged shown);
 
-  const ControllerSettings& m_settings;
-  const SiteList& m_sites;
-  Session& m_session;
-  Cancellation& m_cancel;
-  WindowPort& m_port;
-  TaskRegistry& m_tasks;
+  const EngineShared& m_engine;
   const Links m_links;
   std::atomic<bool> m_stopping{false};
   std::mutex m_workerMutex;  // guards Worker::running changes, Worker::again and m_runOpen

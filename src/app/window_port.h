@@ -57,7 +57,7 @@ class WindowPort : public UserPrompt {
     ShowMessage(
         Message{MessageKind::kBanned, {WideNumber(static_cast<int>((left.count() + 59) / 60))}});
   }
-  // The worker of `siteKind` has ended its walk (WorkerRunning reads false already).
+  // The worker of `siteKind` has ended its walk (WorkerPool::Running reads false already).
   // Never blocks. The default does nothing.
   virtual void PostWorkerEnded(int siteKind) { (void)siteKind; }
   // The add thread has read an address to its end: `tasksMade` tasks were made from it,
